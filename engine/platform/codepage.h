@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace orb {
+
+// The engine's single-byte code page is Windows-1252. A character it cannot
+// hold becomes '?'. Wide strings are UTF-16 in char16_t.
+
+std::u16string AnsiToWide(std::string_view cp1252);
+std::string WideToAnsi(std::u16string_view utf16);
+
+std::string AnsiToUtf8(std::string_view cp1252);
+std::string Utf8ToAnsi(std::string_view utf8);
+
+// Invalid UTF-8 sequences become U+FFFD; unpaired surrogates likewise.
+std::u16string Utf8ToWide(std::string_view utf8);
+std::string WideToUtf8(std::u16string_view utf16);
+
+// One character of the code page as a UTF-16 unit and back ('?' when the
+// code page has no such character).
+char16_t AnsiCharToWide(unsigned char c);
+unsigned char WideCharToAnsi(char16_t c);
+
+}  // namespace orb

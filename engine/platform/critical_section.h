@@ -1,0 +1,67 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace orb {
+
+// A re-entrant lock that records its owner and depth. A retry loop can
+// release it fully while it sleeps (ReleaseAll) and take it back at the same
+// depth afterwards (Reacquire).
+class TCriticalSection {
+ public:
+  TCriticalSection() = default;
+  TCriticalSection(const TCriticalSection&) = delete;
+  TCriticalSection& operator=(const TCriticalSection&) = delete;
+
+  void Enter();
+  bool TryEnter();
+  void Leave();
+
+  // True when the calling thread holds the section.
+  bool HeldByCurrentThread() const;
+  // Depth of the calling thread's hold (0 when it does not hold it).
+  int Depth() const;
+
+  // Releases every level the calling thread holds and returns how many that
+  // was (0 when it held none).
+  int ReleaseAll();
+  // Takes the section back `depth` times (no-op for 0).
+  void Reacquire(int depth);
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable cv_;
+  std::thread::id owner_{};
+  int depth_ = 0;
+};
+
+// Scoped Enter/Leave.
+class TCriticalSectionGuard {
+ public:
+  explicit TCriticalSectionGuard(TCriticalSection& cs) : cs_(cs) { cs_.Enter(); }
+  ~TCriticalSectionGuard() { cs_.Leave(); }
+  TCriticalSectionGuard(const TCriticalSectionGuard&) = delete;
+  TCriticalSectionGuard& operator=(const TCriticalSectionGuard&) = delete;
+
+ private:
+  TCriticalSection& cs_;
+};
+
+// Scoped full release: leaves every level held by this thread and takes them
+// back on destruction, e.g. around the sleep of a lock retry loop.
+class TCriticalSectionRelease {
+ public:
+  explicit TCriticalSectionRelease(TCriticalSection& cs) : cs_(cs), depth_(cs.ReleaseAll()) {}
+  ~TCriticalSectionRelease() { cs_.Reacquire(depth_); }
+  TCriticalSectionRelease(const TCriticalSectionRelease&) = delete;
+  TCriticalSectionRelease& operator=(const TCriticalSectionRelease&) = delete;
+
+ private:
+  TCriticalSection& cs_;
+  int depth_;
+};
+
+}  // namespace orb
