@@ -2,7 +2,7 @@
 # Installs every Debian package the project needs. Safe to run again.
 set -euo pipefail
 PKGS=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config ccache
   zlib1g-dev libbz2-dev libcrypto++-dev libicu-dev
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
@@ -17,5 +17,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi

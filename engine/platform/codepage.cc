@@ -1,0 +1,148 @@
+#include "engine/platform/codepage.h"
+
+#include <array>
+
+namespace orb {
+namespace {
+
+// Windows-1252 bytes 0x80..0x9F; 0 marks a byte the code page leaves
+// undefined (mapped to the C1 control of the same value, as Windows does).
+constexpr std::array<char16_t, 32> kHigh = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+void AppendUtf16(std::u16string& out, char32_t cp) {
+  if (cp < 0x10000) {
+    out += static_cast<char16_t>(cp);
+  } else {
+    cp -= 0x10000;
+    out += static_cast<char16_t>(0xD800 + (cp >> 10));
+    out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+  }
+}
+
+// Decodes one code point at `i`, advancing it; U+FFFD for a bad sequence.
+char32_t DecodeUtf8(std::string_view s, size_t& i) {
+  const auto b0 = static_cast<unsigned char>(s[i++]);
+  if (b0 < 0x80) return b0;
+  int extra;
+  char32_t cp;
+  char32_t min;
+  if ((b0 & 0xE0) == 0xC0) {
+    extra = 1, cp = b0 & 0x1F, min = 0x80;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    extra = 2, cp = b0 & 0x0F, min = 0x800;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    extra = 3, cp = b0 & 0x07, min = 0x10000;
+  } else {
+    return 0xFFFD;
+  }
+  for (int k = 0; k < extra; ++k) {
+    if (i >= s.size()) return 0xFFFD;
+    const auto b = static_cast<unsigned char>(s[i]);
+    if ((b & 0xC0) != 0x80) return 0xFFFD;
+    cp = (cp << 6) | (b & 0x3F);
+    ++i;
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0xFFFD;
+  return cp;
+}
+
+// Decodes one code point of UTF-16 at `i`, advancing it.
+char32_t DecodeUtf16(std::u16string_view s, size_t& i) {
+  const char16_t u = s[i++];
+  if (u >= 0xD800 && u <= 0xDBFF) {
+    if (i < s.size() && s[i] >= 0xDC00 && s[i] <= 0xDFFF) {
+      const char16_t lo = s[i++];
+      return 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (lo - 0xDC00);
+    }
+    return 0xFFFD;
+  }
+  if (u >= 0xDC00 && u <= 0xDFFF) return 0xFFFD;
+  return u;
+}
+
+unsigned char CodePointToAnsi(char32_t cp) {
+  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<unsigned char>(cp);
+  for (size_t k = 0; k < kHigh.size(); ++k) {
+    if (kHigh[k] == cp) return static_cast<unsigned char>(0x80 + k);
+  }
+  return '?';
+}
+
+}  // namespace
+
+char16_t AnsiCharToWide(unsigned char c) {
+  if (c >= 0x80 && c <= 0x9F) return kHigh[c - 0x80];
+  return c;
+}
+
+unsigned char WideCharToAnsi(char16_t c) { return CodePointToAnsi(c); }
+
+std::u16string AnsiToWide(std::string_view cp1252) {
+  std::u16string out;
+  out.reserve(cp1252.size());
+  for (char c : cp1252) out += AnsiCharToWide(static_cast<unsigned char>(c));
+  return out;
+}
+
+std::string WideToAnsi(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size());
+  size_t i = 0;
+  while (i < utf16.size()) out += static_cast<char>(CodePointToAnsi(DecodeUtf16(utf16, i)));
+  return out;
+}
+
+std::string AnsiToUtf8(std::string_view cp1252) {
+  std::string out;
+  out.reserve(cp1252.size());
+  for (char c : cp1252) AppendUtf8(out, AnsiCharToWide(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string Utf8ToAnsi(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  size_t i = 0;
+  while (i < utf8.size()) out += static_cast<char>(CodePointToAnsi(DecodeUtf8(utf8, i)));
+  return out;
+}
+
+std::u16string Utf8ToWide(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  size_t i = 0;
+  while (i < utf8.size()) AppendUtf16(out, DecodeUtf8(utf8, i));
+  return out;
+}
+
+std::string WideToUtf8(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size());
+  size_t i = 0;
+  while (i < utf16.size()) AppendUtf8(out, DecodeUtf16(utf16, i));
+  return out;
+}
+
+}  // namespace orb

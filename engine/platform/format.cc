@@ -1,0 +1,187 @@
+#include "engine/platform/format.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+
+#include "engine/platform/codepage.h"
+
+namespace orb {
+
+FormatArg::FormatArg(const std::u16string& v) : kind_(Kind::kString), str_(WideToUtf8(v)) {}
+
+FormatArg Ansi(std::string_view cp1252) { return FormatArg(AnsiToUtf8(cp1252)); }
+
+namespace {
+
+std::string Pad(std::string body, int width, bool left) {
+  if (width > 0 && body.size() < static_cast<size_t>(width)) {
+    const std::string fill(static_cast<size_t>(width) - body.size(), ' ');
+    body = left ? body + fill : fill + body;
+  }
+  return body;
+}
+
+std::string FormatInteger(int64_t v, int precision, char type) {
+  std::string digits;
+  bool negative = false;
+  if (type == 'x') {
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, static_cast<uint64_t>(v), 16);
+    digits.assign(buf, r.ptr);
+    for (char& c : digits) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  } else if (type == 'u') {
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, static_cast<uint64_t>(v));
+    digits.assign(buf, r.ptr);
+  } else {
+    negative = v < 0;
+    const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, magnitude);
+    digits.assign(buf, r.ptr);
+  }
+  if (precision > 0 && digits.size() < static_cast<size_t>(precision)) {
+    digits.insert(0, static_cast<size_t>(precision) - digits.size(), '0');
+  }
+  return negative ? "-" + digits : digits;
+}
+
+std::string GroupThousands(const std::string& fixed) {
+  size_t start = fixed[0] == '-' ? 1 : 0;
+  size_t dot = fixed.find('.');
+  if (dot == std::string::npos) dot = fixed.size();
+  std::string int_part = fixed.substr(start, dot - start);
+  std::string grouped;
+  for (size_t i = 0; i < int_part.size(); ++i) {
+    if (i > 0 && (int_part.size() - i) % 3 == 0) grouped += ',';
+    grouped += int_part[i];
+  }
+  return fixed.substr(0, start) + grouped + fixed.substr(dot);
+}
+
+std::string FormatFloat(double v, int precision, char type) {
+  if (std::isnan(v)) return "NAN";
+  if (std::isinf(v)) return v < 0 ? "-INF" : "INF";
+  char buf[512];
+  switch (type) {
+    case 'f':
+    case 'n':
+    case 'm': {
+      const int prec = precision < 0 ? 2 : std::min(precision, 18);
+      std::snprintf(buf, sizeof buf, "%.*f", prec, v);
+      std::string s = buf;
+      return type == 'f' ? s : GroupThousands(s);
+    }
+    case 'e': {
+      // d.ddd...E+ddd with `precision` significant digits (default 15).
+      const int digits = precision < 1 ? 15 : std::min(precision, 18);
+      std::snprintf(buf, sizeof buf, "%.*E", digits - 1, v);
+      std::string s = buf;
+      const size_t e = s.find('E');
+      std::string mant = s.substr(0, e);
+      std::string exp = s.substr(e + 1);
+      const char sign = exp[0];
+      std::string num = exp.substr(1);
+      while (num.size() < 3) num.insert(0, "0");
+      return mant + "E" + sign + num;
+    }
+    default: {  // 'g'
+      const int digits = precision < 1 ? 15 : std::min(precision, 18);
+      std::snprintf(buf, sizeof buf, "%.*G", digits, v);
+      return buf;
+    }
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> TryFormat(std::string_view fmt, std::span<const FormatArg> args) {
+  std::string out;
+  size_t next_arg = 0;
+  size_t i = 0;
+  auto read_number = [&](int& value) -> bool {
+    if (i < fmt.size() && fmt[i] == '*') {
+      ++i;
+      if (next_arg >= args.size() || args[next_arg].kind() != FormatArg::Kind::kInteger) return false;
+      const int64_t v = args[next_arg++].integer();
+      value = v < 0 ? 0 : static_cast<int>(std::min<int64_t>(v, 4096));
+      return true;
+    }
+    value = 0;
+    while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9') {
+      value = value * 10 + (fmt[i] - '0');
+      if (value > 4096) return false;
+      ++i;
+    }
+    return true;
+  };
+  while (i < fmt.size()) {
+    const char c = fmt[i++];
+    if (c != '%') {
+      out += c;
+      continue;
+    }
+    if (i >= fmt.size()) return std::nullopt;
+    if (fmt[i] == '%') {
+      out += '%';
+      ++i;
+      continue;
+    }
+    // Optional argument index "n:".
+    size_t j = i;
+    while (j < fmt.size() && fmt[j] >= '0' && fmt[j] <= '9') ++j;
+    if (j > i && j < fmt.size() && fmt[j] == ':') {
+      int index = 0;
+      if (!read_number(index)) return std::nullopt;
+      ++i;  // ':'
+      next_arg = static_cast<size_t>(index);
+    }
+    bool left = false;
+    if (i < fmt.size() && fmt[i] == '-') {
+      left = true;
+      ++i;
+    }
+    int width = 0;
+    if (!read_number(width)) return std::nullopt;
+    int precision = -1;
+    if (i < fmt.size() && fmt[i] == '.') {
+      ++i;
+      if (!read_number(precision)) return std::nullopt;
+    }
+    if (i >= fmt.size()) return std::nullopt;
+    const char type = static_cast<char>(std::tolower(static_cast<unsigned char>(fmt[i++])));
+    if (next_arg >= args.size()) return std::nullopt;
+    const FormatArg& arg = args[next_arg++];
+    std::string body;
+    switch (type) {
+      case 'd':
+      case 'u':
+      case 'x':
+        if (arg.kind() != FormatArg::Kind::kInteger) return std::nullopt;
+        body = FormatInteger(arg.integer(), precision, type);
+        break;
+      case 's':
+        if (arg.kind() != FormatArg::Kind::kString) return std::nullopt;
+        body = arg.str();
+        if (precision >= 0 && body.size() > static_cast<size_t>(precision)) body.resize(static_cast<size_t>(precision));
+        break;
+      case 'f':
+      case 'e':
+      case 'g':
+      case 'n':
+      case 'm':
+        if (arg.kind() != FormatArg::Kind::kFloat) return std::nullopt;
+        body = FormatFloat(arg.floating(), precision, type);
+        break;
+      default:
+        return std::nullopt;
+    }
+    out += Pad(std::move(body), width, left);
+  }
+  return out;
+}
+
+}  // namespace orb
