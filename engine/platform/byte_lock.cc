@@ -1,0 +1,142 @@
+#include "engine/platform/byte_lock.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace orb {
+
+namespace {
+
+struct flock MakeFlock(short type, int64_t offset, int64_t length) {
+  struct flock fl;
+  std::memset(&fl, 0, sizeof(fl));
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(offset);
+  fl.l_len = static_cast<off_t>(length);
+  fl.l_pid = 0;  // must be 0 for OFD locks
+  return fl;
+}
+
+PlatformStatus SetLock(int fd, short type, int64_t offset, int64_t length) {
+  struct flock fl = MakeFlock(type, offset, length);
+  for (;;) {
+    if (fcntl(fd, F_OFD_SETLK, &fl) == 0) return PlatformStatus();
+    int err = errno;
+    if (err == EINTR) continue;
+    if (err == EACCES) err = EAGAIN;
+    return PlatformStatus::FromErrno(err);
+  }
+}
+
+}  // namespace
+
+PlatformStatus OfdLock(int fd, ByteLockType type, int64_t offset, int64_t length) {
+  return SetLock(fd, type == ByteLockType::kWrite ? F_WRLCK : F_RDLCK, offset, length);
+}
+
+PlatformStatus OfdUnlock(int fd, int64_t offset, int64_t length) {
+  return SetLock(fd, F_UNLCK, offset, length);
+}
+
+PlatformStatus OfdConflicts(int fd, ByteLockType type, int64_t offset, int64_t length, bool* conflicts) {
+  struct flock fl = MakeFlock(type == ByteLockType::kWrite ? F_WRLCK : F_RDLCK, offset, length);
+  for (;;) {
+    if (fcntl(fd, F_OFD_GETLK, &fl) == 0) {
+      *conflicts = fl.l_type != F_UNLCK;
+      return PlatformStatus();
+    }
+    if (errno == EINTR) continue;
+    return PlatformStatus::FromErrno(errno);
+  }
+}
+
+// TPlatformFile's byte locks.
+
+PlatformStatus TPlatformFile::CheckRange(int64_t offset, int64_t length) {
+  if (offset < 0 || length <= 0 || length > kShareSentinelOffset - offset) {
+    return PlatformStatus(EINVAL, "Byte range out of bounds");
+  }
+  return PlatformStatus();
+}
+
+bool TPlatformFile::RegistryOverlaps(int64_t offset, int64_t length) const {
+  // The first held range starting at or past the end cannot overlap; the one
+  // before it is the only candidate because ranges never overlap each other.
+  auto it = locks_.lower_bound(offset + length);
+  if (it == locks_.begin()) return false;
+  --it;
+  return it->first + it->second > offset;
+}
+
+bool TPlatformFile::HoldsLock(int64_t offset, int64_t length) const {
+  if (!CheckRange(offset, length).ok()) return false;
+  std::lock_guard<std::mutex> guard(mutex_);
+  return RegistryOverlaps(offset, length);
+}
+
+PlatformStatus TPlatformFile::Lock(int64_t offset, int64_t length) {
+  if (fd_ < 0) return PlatformStatus::FromErrno(EBADF);
+  PlatformStatus s = CheckRange(offset, length);
+  if (!s.ok()) return s;
+  std::lock_guard<std::mutex> guard(mutex_);
+  // OFD locks never conflict within one description, so a range this file
+  // already holds has to be refused here.
+  if (RegistryOverlaps(offset, length)) {
+    return PlatformStatus(EAGAIN, "Byte range already locked by this file");
+  }
+  s = OfdLock(fd_, ByteLockType::kWrite, offset, length);
+  if (s.code() == EBADF && open_flags_ == O_RDONLY) {
+    // A write lock needs a descriptor open for writing.
+    return PlatformStatus(EBADF, "Byte locks need a file opened for writing");
+  }
+  if (!s.ok()) return s;
+  locks_.emplace(offset, length);
+  return s;
+}
+
+PlatformStatus TPlatformFile::Unlock(int64_t offset, int64_t length) {
+  if (fd_ < 0) return PlatformStatus::FromErrno(EBADF);
+  PlatformStatus s = CheckRange(offset, length);
+  if (!s.ok()) return s;
+  std::lock_guard<std::mutex> guard(mutex_);
+  auto it = locks_.find(offset);
+  if (it == locks_.end() || it->second != length) {
+    return PlatformStatus(ENOLCK, "Byte range not locked by this file");
+  }
+  s = OfdUnlock(fd_, offset, length);
+  if (!s.ok()) return s;
+  locks_.erase(it);
+  return s;
+}
+
+PlatformStatus TPlatformFile::ProbeOther(int64_t offset, int64_t length, bool* locked) const {
+  return OfdConflicts(fd_, ByteLockType::kWrite, offset, length, locked);
+}
+
+PlatformStatus TPlatformFile::TestLock(int64_t offset, int64_t length, bool* locked) {
+  *locked = false;
+  if (fd_ < 0) return PlatformStatus::FromErrno(EBADF);
+  PlatformStatus s = CheckRange(offset, length);
+  if (!s.ok()) return s;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (RegistryOverlaps(offset, length)) {
+      *locked = true;
+      return s;
+    }
+  }
+  return ProbeOther(offset, length, locked);
+}
+
+PlatformStatus TPlatformFile::IsLockedByOther(int64_t offset, int64_t length, bool* locked) {
+  *locked = false;
+  if (fd_ < 0) return PlatformStatus::FromErrno(EBADF);
+  PlatformStatus s = CheckRange(offset, length);
+  if (!s.ok()) return s;
+  return ProbeOther(offset, length, locked);
+}
+
+}  // namespace orb

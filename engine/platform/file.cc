@@ -1,0 +1,293 @@
+#include "engine/platform/file.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "engine/platform/byte_lock.h"
+
+namespace orb {
+
+namespace {
+
+// An open whose sentinel lock or path check keeps failing because the file
+// is being replaced gives up after this many attempts.
+constexpr int kOpenAttempts = 3;
+
+PlatformStatus InUse() { return PlatformStatus(EBUSY, "The file is in use by another open file"); }
+
+// True when the path still names the file open on `fd` (it may have been
+// deleted or replaced between the open and the share lock).
+PlatformStatus SamePathFile(int fd, const std::string& path, bool* same) {
+  struct stat by_fd, by_path;
+  if (fstat(fd, &by_fd) != 0) return PlatformStatus::FromErrno(errno);
+  if (stat(path.c_str(), &by_path) != 0) {
+    if (errno == ENOENT) {
+      *same = false;
+      return PlatformStatus();
+    }
+    return PlatformStatus::FromErrno(errno);
+  }
+  *same = by_fd.st_dev == by_path.st_dev && by_fd.st_ino == by_path.st_ino;
+  return PlatformStatus();
+}
+
+int OpenRetryingEintr(const char* path, int flags, mode_t mode) {
+  for (;;) {
+    int fd = ::open(path, flags, mode);
+    if (fd >= 0 || errno != EINTR) return fd;
+  }
+}
+
+void CloseQuietly(int fd) {
+  int saved = errno;
+  ::close(fd);
+  errno = saved;
+}
+
+// Opens an existing file and holds its share sentinel exclusively, so that
+// no other open of it exists until `*fd` is closed.
+PlatformStatus HoldExclusive(const std::string& path, int* fd) {
+  *fd = -1;
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    int f = OpenRetryingEintr(path.c_str(), O_RDWR | O_CLOEXEC, 0);
+    bool writable = true;
+    if (f < 0 && (errno == EACCES || errno == EROFS || errno == ETXTBSY)) {
+      f = OpenRetryingEintr(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+      writable = false;
+    }
+    if (f < 0) return PlatformStatus::FromErrno(errno);
+    PlatformStatus s;
+    if (writable) {
+      s = OfdLock(f, ByteLockType::kWrite, kShareSentinelOffset, 1);
+      if (s.IsLockConflict()) s = InUse();
+    } else {
+      // No write lock on a read-only description: fall back to a probe.
+      bool used = false;
+      s = OfdConflicts(f, ByteLockType::kWrite, kShareSentinelOffset, 1, &used);
+      if (s.ok() && used) s = InUse();
+    }
+    bool same = false;
+    if (s.ok()) s = SamePathFile(f, path, &same);
+    if (!s.ok()) {
+      CloseQuietly(f);
+      return s;
+    }
+    if (same) {
+      *fd = f;
+      return s;
+    }
+    CloseQuietly(f);  // replaced meanwhile: hold the new one instead
+  }
+  return InUse();
+}
+
+}  // namespace
+
+PlatformStatus PlatformStatus::FromErrno(int err) {
+  char buf[256];
+  const char* text = strerror_r(err, buf, sizeof(buf));
+  return PlatformStatus(err, text ? text : "Unknown error");
+}
+
+TPlatformFile::~TPlatformFile() { Close(); }
+
+PlatformStatus TPlatformFile::Open(const std::string& path, FileAccess access, FileShare share,
+                                   FileDisposition disposition) {
+  if (fd_ >= 0) return PlatformStatus(EISCONN, "The file object is already open");
+  int create = 0;
+  switch (disposition) {
+    case FileDisposition::kOpenExisting:
+      break;
+    case FileDisposition::kCreateNew:
+      create = O_CREAT | O_EXCL;
+      break;
+    case FileDisposition::kCreateAlways:
+      create = O_CREAT;  // truncated only once the share lock is held
+      break;
+  }
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    int mode = O_RDWR;
+    int fd = OpenRetryingEintr(path.c_str(), mode | create | O_CLOEXEC, 0666);
+    if (fd < 0 && access != FileAccess::kReadWrite && (errno == EACCES || errno == EROFS || errno == ETXTBSY)) {
+      mode = access == FileAccess::kRead ? O_RDONLY : O_WRONLY;
+      fd = OpenRetryingEintr(path.c_str(), mode | create | O_CLOEXEC, 0666);
+    }
+    if (fd < 0) return PlatformStatus::FromErrno(errno);
+
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+      PlatformStatus s = PlatformStatus::FromErrno(errno);
+      CloseQuietly(fd);
+      return s;
+    }
+    if (S_ISDIR(st.st_mode)) {
+      CloseQuietly(fd);
+      return PlatformStatus::FromErrno(EISDIR);
+    }
+
+    ByteLockType sentinel = ByteLockType::kWrite;
+    if (mode == O_RDONLY || (share == FileShare::kDenyNone && mode != O_WRONLY)) sentinel = ByteLockType::kRead;
+    PlatformStatus s = OfdLock(fd, sentinel, kShareSentinelOffset, 1);
+    if (s.IsLockConflict()) s = InUse();
+    bool same = false;
+    if (s.ok()) s = SamePathFile(fd, path, &same);
+    if (!s.ok()) {
+      CloseQuietly(fd);
+      return s;
+    }
+    if (!same) {
+      // Deleted or replaced between open and lock: open the path again.
+      CloseQuietly(fd);
+      if (disposition == FileDisposition::kCreateNew) return PlatformStatus::FromErrno(EEXIST);
+      continue;
+    }
+    if (disposition == FileDisposition::kCreateAlways && st.st_size != 0 && ftruncate(fd, 0) != 0) {
+      s = PlatformStatus::FromErrno(errno);
+      CloseQuietly(fd);
+      return s;
+    }
+    fd_ = fd;
+    open_flags_ = mode;
+    path_ = path;
+    access_ = access;
+    share_ = share;
+    return PlatformStatus();
+  }
+  return InUse();
+}
+
+PlatformStatus TPlatformFile::Close() {
+  if (fd_ < 0) return PlatformStatus();
+  int fd = fd_;
+  fd_ = -1;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    locks_.clear();
+  }
+  // The descriptor is released even when close reports an error.
+  if (::close(fd) != 0 && errno != EINTR) return PlatformStatus::FromErrno(errno);
+  return PlatformStatus();
+}
+
+PlatformStatus TPlatformFile::ReadSomeAt(int64_t offset, void* buffer, size_t count, size_t* done) {
+  *done = 0;
+  if (fd_ < 0) return PlatformStatus::FromErrno(EBADF);
+  if (access_ == FileAccess::kWrite) return PlatformStatus(EBADF, "The file is not open for reading");
+  if (offset < 0 || count > static_cast<uint64_t>(INT64_MAX - offset)) return PlatformStatus::FromErrno(EINVAL);
+  char* p = static_cast<char*>(buffer);
+  while (*done < count) {
+    ssize_t n = ::pread(fd_, p + *done, count - *done, static_cast<off_t>(offset + *done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return PlatformStatus::FromErrno(errno);
+    }
+    if (n == 0) break;  // end of file
+    *done += static_cast<size_t>(n);
+  }
+  return PlatformStatus();
+}
+
+PlatformStatus TPlatformFile::ReadAt(int64_t offset, void* buffer, size_t count, size_t* done) {
+  size_t got = 0;
+  PlatformStatus s = ReadSomeAt(offset, buffer, count, &got);
+  if (done) *done = got;
+  if (s.ok() && got < count) return PlatformStatus(ENODATA, "Read past the end of the file");
+  return s;
+}
+
+PlatformStatus TPlatformFile::WriteAt(int64_t offset, const void* buffer, size_t count) {
+  if (fd_ < 0) return PlatformStatus::FromErrno(EBADF);
+  if (access_ == FileAccess::kRead) return PlatformStatus(EBADF, "The file is not open for writing");
+  if (offset < 0 || count > static_cast<uint64_t>(INT64_MAX - offset)) return PlatformStatus::FromErrno(EINVAL);
+  const char* p = static_cast<const char*>(buffer);
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = ::pwrite(fd_, p + done, count - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return PlatformStatus::FromErrno(errno);
+    }
+    if (n == 0) return PlatformStatus::FromErrno(EIO);
+    done += static_cast<size_t>(n);
+  }
+  return PlatformStatus();
+}
+
+PlatformStatus TPlatformFile::Size(int64_t* size) const {
+  *size = 0;
+  if (fd_ < 0) return PlatformStatus::FromErrno(EBADF);
+  struct stat st;
+  if (fstat(fd_, &st) != 0) return PlatformStatus::FromErrno(errno);
+  *size = st.st_size;
+  return PlatformStatus();
+}
+
+PlatformStatus TPlatformFile::SetSize(int64_t size) {
+  if (fd_ < 0) return PlatformStatus::FromErrno(EBADF);
+  if (access_ == FileAccess::kRead) return PlatformStatus(EBADF, "The file is not open for writing");
+  if (size < 0) return PlatformStatus::FromErrno(EINVAL);
+  for (;;) {
+    if (ftruncate(fd_, static_cast<off_t>(size)) == 0) return PlatformStatus();
+    if (errno != EINTR) return PlatformStatus::FromErrno(errno);
+  }
+}
+
+PlatformStatus TPlatformFile::Flush() {
+  if (fd_ < 0) return PlatformStatus::FromErrno(EBADF);
+  for (;;) {
+    if (fdatasync(fd_) == 0) return PlatformStatus();
+    if (errno != EINTR) return PlatformStatus::FromErrno(errno);
+  }
+}
+
+PlatformStatus TPlatformFile::Delete(const std::string& path) {
+  int fd = -1;
+  PlatformStatus s = HoldExclusive(path, &fd);
+  if (!s.ok()) return s;
+  if (::unlink(path.c_str()) != 0) s = PlatformStatus::FromErrno(errno);
+  CloseQuietly(fd);
+  return s;
+}
+
+PlatformStatus TPlatformFile::Rename(const std::string& from, const std::string& to, bool replace) {
+  int from_fd = -1;
+  PlatformStatus s = HoldExclusive(from, &from_fd);
+  if (!s.ok()) return s;
+  int to_fd = -1;
+  bool same_file = false;
+  if (replace && !SamePathFile(from_fd, to, &same_file).ok()) same_file = false;
+  if (replace && same_file) {
+    // Both names lead to one file: nothing to replace.
+  } else if (replace) {
+    s = HoldExclusive(to, &to_fd);
+    if (s.code() == ENOENT) s = PlatformStatus();
+    if (s.ok() && ::rename(from.c_str(), to.c_str()) != 0) s = PlatformStatus::FromErrno(errno);
+  } else if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+    if (errno == EINVAL || errno == ENOSYS) {
+      // File systems without RENAME_NOREPLACE: link fails atomically on an
+      // existing target.
+      if (::link(from.c_str(), to.c_str()) != 0) {
+        s = PlatformStatus::FromErrno(errno);
+      } else if (::unlink(from.c_str()) != 0) {
+        s = PlatformStatus::FromErrno(errno);
+      }
+    } else {
+      s = PlatformStatus::FromErrno(errno);
+    }
+  }
+  if (to_fd >= 0) CloseQuietly(to_fd);
+  CloseQuietly(from_fd);
+  return s;
+}
+
+bool TPlatformFile::Exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace orb

@@ -1,0 +1,162 @@
+#pragma once
+
+// Files over POSIX descriptors: positioned I/O, share modes and byte-range
+// locks.
+//
+// Errors are returned, never thrown: every fallible call gives a
+// PlatformStatus holding the errno value and its text, so the layer above
+// can raise its own coded messages with the operating system's code and
+// text filled in.
+//
+// Share modes are kept with an open-file-description lock on one sentinel
+// byte far past any data (kShareSentinelOffset): an open that denies others
+// holds a write lock there, an open that shares holds a read lock, and an
+// open whose sentinel lock conflicts fails with EBUSY. Delete and Rename take
+// the sentinel exclusively first, so a file that another open holds (in this
+// or any other process) is never deleted or replaced under it.
+
+#include <sys/types.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace orb {
+
+// Result of a platform call: code 0 is success, otherwise an errno value
+// with its text (or a short explanation where the failure has no errno of
+// its own, e.g. a read that reaches the end of the file).
+class PlatformStatus {
+ public:
+  PlatformStatus() = default;
+  PlatformStatus(int code, std::string text) : code_(code), text_(std::move(text)) {}
+
+  // The failure of the last system call that set `err` (its strerror text).
+  static PlatformStatus FromErrno(int err);
+
+  bool ok() const { return code_ == 0; }
+  int code() const { return code_; }
+  const std::string& text() const { return text_; }
+
+  // True for a lock request refused because another open file (or this one)
+  // holds an overlapping range.
+  bool IsLockConflict() const { return code_ == EAGAIN; }
+
+ private:
+  int code_ = 0;
+  std::string text_;
+};
+
+enum class FileAccess { kRead, kWrite, kReadWrite };
+
+// kDenyWrite is treated like kDenyAll at the sentinel: stricter than needed,
+// never weaker.
+enum class FileShare { kDenyNone, kDenyWrite, kDenyAll };
+
+enum class FileDisposition {
+  kOpenExisting,  // fails with ENOENT when the file does not exist
+  kCreateNew,     // fails with EEXIST when the file exists
+  kCreateAlways,  // creates, or truncates an existing file once its share
+                  // lock is obtained
+};
+
+// Offset of the share-mode sentinel byte (2^62). Byte locks and data stay
+// below it.
+inline constexpr int64_t kShareSentinelOffset = int64_t{1} << 62;
+
+// One open file. Not copyable; all calls are safe from several threads, but
+// positioned I/O on overlapping ranges must be ordered by the caller.
+class TPlatformFile {
+ public:
+  TPlatformFile() = default;
+  ~TPlatformFile();
+  TPlatformFile(const TPlatformFile&) = delete;
+  TPlatformFile& operator=(const TPlatformFile&) = delete;
+
+  // Opens `path` (UTF-8). The descriptor is always close-on-exec. Fails with
+  // EBUSY when the share mode conflicts with another open of the file, and
+  // with EISCONN when this object is already open.
+  //
+  // The description is opened read-write whenever permissions allow, also
+  // for kRead and kWrite access (checked by the calls themselves), so that
+  // byte locks and share locks work whatever the access. A file that can
+  // only be opened read-only holds a read lock on the sentinel even when it
+  // denies others, and cannot take byte locks (EBADF).
+  PlatformStatus Open(const std::string& path, FileAccess access, FileShare share,
+                      FileDisposition disposition);
+  // Closes the file; its byte locks and share lock go with it. Closing a
+  // closed file is a no-op.
+  PlatformStatus Close();
+
+  bool IsOpen() const { return fd_ >= 0; }
+  const std::string& Path() const { return path_; }
+  FileAccess Access() const { return access_; }
+  FileShare Share() const { return share_; }
+
+  // Reads exactly `count` bytes at `offset`. Reaching the end of the file
+  // first is a failure (ENODATA); `*done` (if given) receives the bytes that
+  // were read either way.
+  PlatformStatus ReadAt(int64_t offset, void* buffer, size_t count, size_t* done = nullptr);
+  // Reads up to `count` bytes at `offset`, stopping early only at the end of
+  // the file; `*done` receives the number read.
+  PlatformStatus ReadSomeAt(int64_t offset, void* buffer, size_t count, size_t* done);
+  // Writes all `count` bytes at `offset`.
+  PlatformStatus WriteAt(int64_t offset, const void* buffer, size_t count);
+
+  PlatformStatus Size(int64_t* size) const;
+  PlatformStatus SetSize(int64_t size);
+  // Data (and the size) reach the disk: fdatasync.
+  PlatformStatus Flush();
+
+  // Byte-range locks: exclusive, non-blocking, owned by this open file and
+  // released when it closes; other open files, in this process or others,
+  // see them. The range [offset, offset + length) must be non-empty and lie
+  // below kShareSentinelOffset (EINVAL otherwise).
+  //
+  // Lock fails with a lock conflict (IsLockConflict) when another open file
+  // holds an overlapping range, or when this file already holds one.
+  PlatformStatus Lock(int64_t offset, int64_t length);
+  // Unlocks a range exactly as it was locked; a range this file does not
+  // hold fails with ENOLCK.
+  PlatformStatus Unlock(int64_t offset, int64_t length);
+  // Whether any byte of the range is locked, by this file or by another
+  // open file. Never takes a lock.
+  PlatformStatus TestLock(int64_t offset, int64_t length, bool* locked);
+  // Whether another open file holds a lock on any byte of the range.
+  PlatformStatus IsLockedByOther(int64_t offset, int64_t length, bool* locked);
+  // Whether this file holds a lock overlapping the range.
+  bool HoldsLock(int64_t offset, int64_t length) const;
+
+  // Deletes `path` after taking its share sentinel exclusively; fails with
+  // EBUSY while another open holds the file.
+  static PlatformStatus Delete(const std::string& path);
+  // Renames `from` to `to`. With `replace` false the target must not exist
+  // (EEXIST); with it true an existing target is replaced atomically. Both
+  // files are held exclusively for the rename (EBUSY while another open
+  // holds either).
+  static PlatformStatus Rename(const std::string& from, const std::string& to, bool replace);
+  // True when `path` names an existing regular file.
+  static bool Exists(const std::string& path);
+
+ private:
+  friend PlatformStatus OpenTemporaryFile(TPlatformFile& file, std::string_view prefix);
+
+  static PlatformStatus CheckRange(int64_t offset, int64_t length);
+  bool RegistryOverlaps(int64_t offset, int64_t length) const;  // needs mutex_
+  PlatformStatus ProbeOther(int64_t offset, int64_t length, bool* locked) const;
+
+  int fd_ = -1;
+  int open_flags_ = 0;  // O_ACCMODE bits of the description
+  std::string path_;
+  FileAccess access_ = FileAccess::kRead;
+  FileShare share_ = FileShare::kDenyNone;
+
+  // Byte ranges this file holds: start -> length; never overlapping.
+  mutable std::mutex mutex_;
+  std::map<int64_t, int64_t> locks_;
+};
+
+}  // namespace orb
