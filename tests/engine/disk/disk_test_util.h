@@ -1,0 +1,69 @@
+#pragma once
+
+// Helpers for the disk tests: a scratch directory and checks of engine
+// error codes.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "engine/core/orb_exception.h"
+#include "engine/platform/codepage.h"
+
+namespace orb::testing {
+
+class DiskScratch {
+ public:
+  DiskScratch() {
+    std::string templ = (std::filesystem::temp_directory_path() / "orb_disk_XXXXXX").string();
+    if (mkdtemp(templ.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+    path_ = templ;
+  }
+  ~DiskScratch() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  std::u16string WFile(const std::string& name) const { return Utf8ToWide(File(name)); }
+
+ private:
+  std::string path_;
+};
+
+inline std::vector<uint8_t> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The native code of the EORBException that `fn` raises, or 0.
+template <typename Fn>
+int32_t ErrorCodeOf(Fn&& fn) {
+  try {
+    fn();
+  } catch (const EORBException& e) {
+    return e.NativeError();
+  }
+  return 0;
+}
+
+template <typename Fn>
+std::string ErrorMessageOf(Fn&& fn) {
+  try {
+    fn();
+  } catch (const EORBException& e) {
+    return e.what();
+  }
+  return {};
+}
+
+}  // namespace orb::testing
