@@ -115,6 +115,7 @@ TEST(DatabaseFileTest, ShareModesAndFilesHeldByOthers) {
   const uint8_t b = 42;
   owner.WriteBuffer(&b, 1, 0, 1);
 
+  TORBDatabaseFile other;
   EXPECT_EQ(ErrorCodeOf([&] { other.OpenFile(name, amReadOnly, smShareDenyNone); }), 30364);
   // Neither re-created, deleted nor renamed while held.
   EXPECT_EQ(ErrorCodeOf([&] { other.CreateAndOpenFile(name); }), 30362);
