@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cctype>
 #include <cmath>
-#include <cstdio>
 
 #include "engine/platform/codepage.h"
 
@@ -62,24 +61,33 @@ std::string GroupThousands(const std::string& fixed) {
   return fixed.substr(0, start) + grouped + fixed.substr(dot);
 }
 
+// Floating-point text never depends on the C locale: '.' is the decimal
+// separator even after setlocale has chosen another one.
+std::string ToChars(double v, std::chars_format fmt, int precision) {
+  char buf[512];
+  auto r = std::to_chars(buf, buf + sizeof buf, v, fmt, precision);
+  std::string s(buf, r.ptr);
+  for (char& c : s) {
+    if (c == 'e') c = 'E';
+  }
+  return s;
+}
+
 std::string FormatFloat(double v, int precision, char type) {
   if (std::isnan(v)) return "NAN";
   if (std::isinf(v)) return v < 0 ? "-INF" : "INF";
-  char buf[512];
   switch (type) {
     case 'f':
     case 'n':
     case 'm': {
       const int prec = precision < 0 ? 2 : std::min(precision, 18);
-      std::snprintf(buf, sizeof buf, "%.*f", prec, v);
-      std::string s = buf;
+      std::string s = ToChars(v, std::chars_format::fixed, prec);
       return type == 'f' ? s : GroupThousands(s);
     }
     case 'e': {
       // d.ddd...E+ddd with `precision` significant digits (default 15).
       const int digits = precision < 1 ? 15 : std::min(precision, 18);
-      std::snprintf(buf, sizeof buf, "%.*E", digits - 1, v);
-      std::string s = buf;
+      std::string s = ToChars(v, std::chars_format::scientific, digits - 1);
       const size_t e = s.find('E');
       std::string mant = s.substr(0, e);
       std::string exp = s.substr(e + 1);
@@ -90,8 +98,7 @@ std::string FormatFloat(double v, int precision, char type) {
     }
     default: {  // 'g'
       const int digits = precision < 1 ? 15 : std::min(precision, 18);
-      std::snprintf(buf, sizeof buf, "%.*G", digits, v);
-      return buf;
+      return ToChars(v, std::chars_format::general, digits);
     }
   }
 }

@@ -1,0 +1,61 @@
+#include "engine/platform/codepage.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace orb {
+namespace {
+
+TEST(CodePageTest, EveryByteRoundTrips) {
+  std::string all;
+  for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
+  std::u16string wide = AnsiToWide(all);
+  ASSERT_EQ(wide.size(), 256u);
+  EXPECT_EQ(WideToAnsi(wide), all);
+  EXPECT_EQ(Utf8ToAnsi(AnsiToUtf8(all)), all);
+  EXPECT_EQ(WideToUtf8(wide), AnsiToUtf8(all));
+  for (int c = 0; c < 256; ++c) {
+    EXPECT_EQ(WideCharToAnsi(AnsiCharToWide(static_cast<unsigned char>(c))), c);
+  }
+}
+
+TEST(CodePageTest, KnownCharacters) {
+  struct Case {
+    unsigned char byte;
+    char16_t wide;
+  };
+  const Case cases[] = {{'A', u'A'},       {0x80, u'\u20ac'}, {0x8A, u'\u0160'}, {0x9F, u'\u0178'},
+                        {0xA0, u'\u00a0'}, {0xE9, u'\u00e9'}, {0xFF, u'\u00ff'}, {0x81, u'\u0081'}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(AnsiCharToWide(c.byte), c.wide) << int(c.byte);
+    EXPECT_EQ(WideCharToAnsi(c.wide), c.byte) << int(c.byte);
+  }
+  EXPECT_EQ(AnsiToUtf8("\x80"), "\xe2\x82\xac");
+}
+
+TEST(CodePageTest, UnmappableBecomesQuestionMark) {
+  EXPECT_EQ(WideCharToAnsi(u'\u0131'), '?');  // dotless i
+  EXPECT_EQ(WideCharToAnsi(u'\u0080'), '?');  // C1 control the code page puts elsewhere
+  EXPECT_EQ(WideToAnsi(u"a\u4e2db"), "a?b");
+  EXPECT_EQ(WideToAnsi(u"x\U0001F600y"), "x?y");  // a surrogate pair is one character
+  EXPECT_EQ(Utf8ToAnsi("\xe4\xb8\xad"), "?");
+  EXPECT_EQ(Utf8ToAnsi("caf\xc3\xa9"), "caf\xe9");
+}
+
+TEST(CodePageTest, Utf8AndUtf16) {
+  const std::u16string text = u"a\u00e9\u4e2d\U0001F600";
+  const std::string utf8 = "a\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80";
+  EXPECT_EQ(WideToUtf8(text), utf8);
+  EXPECT_EQ(Utf8ToWide(utf8), text);
+  // Damaged input never reads past its end and yields replacement characters.
+  EXPECT_EQ(Utf8ToWide("a\xff" "b"), u"a\ufffdb");
+  EXPECT_EQ(Utf8ToWide("\xe4\xb8"), u"\ufffd");
+  EXPECT_EQ(Utf8ToWide("\xc0\xaf"), u"\ufffd");  // overlong
+  EXPECT_EQ(Utf8ToWide("\xed\xa0\x80"), u"\ufffd");  // encoded surrogate
+  EXPECT_EQ(WideToUtf8(std::u16string(1, u'\xd800') + u"x"), "\xef\xbf\xbdx");
+  EXPECT_EQ(WideToUtf8(std::u16string(1, u'\xdc00')), "\xef\xbf\xbd");
+}
+
+}  // namespace
+}  // namespace orb

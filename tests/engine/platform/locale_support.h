@@ -1,0 +1,50 @@
+#pragma once
+
+// Switches the C locale of the test process to a real one, such as
+// "de_DE" (',' as decimal separator) or "tr_TR" (dotted and dotless i),
+// building it with localedef into a private directory when the system has
+// not installed it. Restores the "C" locale when it goes out of scope.
+
+#include <stdlib.h>
+
+#include <clocale>
+#include <filesystem>
+#include <map>
+#include <string>
+
+namespace orb::testing {
+
+class ScopedCLocale {
+ public:
+  explicit ScopedCLocale(const std::string& language) {
+    const std::string name = language + ".UTF-8";
+    if (setlocale(LC_ALL, name.c_str()) != nullptr) {
+      active_ = true;
+      return;
+    }
+    static std::map<std::string, bool> built;
+    static const std::string dir = [] {
+      std::string d = (std::filesystem::temp_directory_path() / ("orb_locales_" + std::to_string(getpid()))).string();
+      std::filesystem::create_directories(d);
+      return d;
+    }();
+    if (!built.count(language)) {
+      std::string cmd = "localedef -i " + language + " -f UTF-8 " + dir + "/" + name + " >/dev/null 2>&1";
+      built[language] = system(cmd.c_str()) == 0;
+    }
+    if (!built[language]) return;
+    setenv("LOCPATH", dir.c_str(), 1);
+    active_ = setlocale(LC_ALL, name.c_str()) != nullptr;
+  }
+  ~ScopedCLocale() { setlocale(LC_ALL, "C"); }
+  ScopedCLocale(const ScopedCLocale&) = delete;
+  ScopedCLocale& operator=(const ScopedCLocale&) = delete;
+
+  // False when the locale could neither be found nor built.
+  bool active() const { return active_; }
+
+ private:
+  bool active_ = false;
+};
+
+}  // namespace orb::testing
