@@ -109,7 +109,7 @@ TEST(CriticalSectionTest, ExcludesOtherThreads) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&] {
-      for (int i = 0; i < 20000; ++i) {
+      for (int i = 0; i < 5000; ++i) {
         TCriticalSectionGuard a(cs);
         TCriticalSectionGuard b(cs);
         if (i % 1000 == 0) {
@@ -123,7 +123,7 @@ TEST(CriticalSectionTest, ExcludesOtherThreads) {
     });
   }
   for (auto& t : threads) t.join();
-  EXPECT_EQ(counter, 80000);
+  EXPECT_EQ(counter, 20000);
 }
 
 }  // namespace

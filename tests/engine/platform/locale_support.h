@@ -6,6 +6,7 @@
 // not installed it. Restores the "C" locale when it goes out of scope.
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <filesystem>
@@ -13,6 +14,18 @@
 #include <string>
 
 namespace orb::testing {
+
+// Locales built by this test process, removed when it ends.
+struct BuiltLocales {
+  BuiltLocales()
+      : root((std::filesystem::temp_directory_path() / ("orb_locales_" + std::to_string(getpid()))).string()) {}
+  ~BuiltLocales() {
+    std::error_code ec;
+    std::filesystem::remove_all(root, ec);
+  }
+  std::string root;
+  std::map<std::string, bool> results;
+};
 
 class ScopedCLocale {
  public:
@@ -22,17 +35,16 @@ class ScopedCLocale {
       active_ = true;
       return;
     }
-    static std::map<std::string, bool> built;
-    static const std::string dir = [] {
-      std::string d = (std::filesystem::temp_directory_path() / ("orb_locales_" + std::to_string(getpid()))).string();
-      std::filesystem::create_directories(d);
-      return d;
-    }();
-    if (!built.count(language)) {
+    // Each locale gets a directory of its own: the C library remembers a
+    // failed lookup per search path, so the path must be new after a build.
+    static BuiltLocales built;
+    const std::string dir = built.root + "/" + language;
+    if (!built.results.count(language)) {
+      std::filesystem::create_directories(dir);
       std::string cmd = "localedef -i " + language + " -f UTF-8 " + dir + "/" + name + " >/dev/null 2>&1";
-      built[language] = system(cmd.c_str()) == 0;
+      built.results[language] = system(cmd.c_str()) == 0;
     }
-    if (!built[language]) return;
+    if (!built.results[language]) return;
     setenv("LOCPATH", dir.c_str(), 1);
     active_ = setlocale(LC_ALL, name.c_str()) != nullptr;
   }
