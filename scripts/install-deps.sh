@@ -6,7 +6,7 @@ PKGS=(
   zlib1g-dev libbz2-dev libcrypto++-dev libicu-dev
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
-  xvfb xauth
+  xvfb xauth locales
 )
 missing=()
 for p in "${PKGS[@]}"; do

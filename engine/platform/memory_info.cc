@@ -17,11 +17,15 @@ int64_t ReadMemAvailable() {
   std::string key;
   int64_t value = 0;
   std::string unit;
+  int64_t free_kb = -1;
   while (in >> key >> value) {
     std::getline(in, unit);
     if (key == "MemAvailable:") return value * 1024;
+    if (key == "MemFree:") free_kb = value;
   }
-  return 0;
+  // Older kernels lack MemAvailable; without /proc at all assume a modest
+  // 256 MiB rather than nothing, so caches keep a useful size.
+  return free_kb >= 0 ? free_kb * 1024 : int64_t{256} << 20;
 }
 
 // The cgroup v2 (then v1) memory limit minus current use; max when unlimited.
