@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/platform/critical_section.h"
+#include "engine/table/compression.h"
 
 namespace orb {
 
@@ -83,12 +84,9 @@ class TORBStream : public TStream {
   }
 
   TCriticalSection FCSect;
-  int32_t FBlockSize = DefaultStreamBlockSize;
+  int32_t FBlockSize = DefaultMemoryBlockSize;
   TORBStreamProgress FOnProgress;
   bool FModified = false;
-
- private:
-  static constexpr int32_t DefaultStreamBlockSize = 102400;
 };
 
 }  // namespace orb

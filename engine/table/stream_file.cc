@@ -31,6 +31,7 @@ FileShare ShareOf(uint16_t mode) {
 
 TORBFileStream::TORBFileStream(const std::string& file_name, uint16_t mode, bool is_temporary)
     : FFileName(file_name), FMode(mode), FIsTemporary(is_temporary) {
+  FBlockSize = DefaultFileBlockSize;
   if (mode == fmCreate) {
     const PlatformStatus st =
         FHandle.Open(file_name, FileAccess::kReadWrite, FileShare::kDenyAll, FileDisposition::kCreateAlways);
@@ -44,6 +45,7 @@ TORBFileStream::TORBFileStream(const std::string& file_name, uint16_t mode, bool
 std::unique_ptr<TORBFileStream> TORBFileStream::CreateTemporary() {
   std::unique_ptr<TORBFileStream> stream(new TORBFileStream());
   stream->FIsTemporary = true;
+  stream->FBlockSize = DefaultFileBlockSize;
   const PlatformStatus st = OpenTemporaryFile(stream->FHandle, "ORB");
   stream->FFileName = stream->FHandle.Path();
   if (!st.ok()) RaiseORB(10104, "Cannot create file. FileName = %s", {TempDirectory() + "/ORB"});

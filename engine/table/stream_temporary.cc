@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/table/compression.h"
 
 namespace orb {
 
