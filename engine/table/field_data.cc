@@ -72,8 +72,9 @@ int64_t ReadHostInteger(int32_t size, const void* buffer) {
 // Copies a zero-terminated string of `unit`-byte characters into a field of
 // `field_size` bytes, cutting it to leave room for the terminator, and
 // zeroes the rest of the field.
-void StoreString(const uint8_t* src, int32_t unit, int32_t field_size, uint8_t* dest) {
-  const int32_t max_units = field_size / unit - 1;
+void StoreString(const uint8_t* src, int32_t src_size, int32_t unit, int32_t field_size, uint8_t* dest) {
+  int32_t max_units = field_size / unit - 1;
+  if (src_size >= 0 && src_size / unit < max_units) max_units = src_size / unit;
   int32_t units = 0;
   while (units < max_units) {
     bool zero = true;
@@ -202,10 +203,25 @@ void SetFieldData(int32_t field_no, const TORBFieldLayout& field, const void* bu
     std::memcpy(&bits, &f, sizeof bits);
     StoreU32LE(data, bits);
   } else if (IsStringFieldType(field.BaseFieldType)) {
-    StoreString(src, IsWideStringFieldType(field.BaseFieldType) ? 2 : 1, field.MemoryDataSize, data);
+    StoreString(src, -1, IsWideStringFieldType(field.BaseFieldType) ? 2 : 1, field.MemoryDataSize, data);
   } else if (!IsBLOBFieldType(field.BaseFieldType)) {
     std::memcpy(data, src, static_cast<size_t>(field.MemoryDataSize));
   }
+}
+
+void StoreFieldValue(int32_t field_no, const TORBFieldLayout& field, const void* data, int32_t size,
+                     uint8_t* record_buffer) {
+  uint8_t* dest = record_buffer + field.MemoryOffset;
+  const auto* src = static_cast<const uint8_t*>(data);
+  if (size < 0) size = 0;
+  if (IsStringFieldType(field.BaseFieldType)) {
+    StoreString(src, size, IsWideStringFieldType(field.BaseFieldType) ? 2 : 1, field.MemoryDataSize, dest);
+  } else {
+    const int32_t n = size < field.MemoryDataSize ? size : field.MemoryDataSize;
+    std::memcpy(dest, src, static_cast<size_t>(n));
+    std::memset(dest + n, 0, static_cast<size_t>(field.MemoryDataSize - n));
+  }
+  SetNullFlag(false, field_no, record_buffer);
 }
 
 namespace {

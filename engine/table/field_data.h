@@ -36,6 +36,14 @@ bool GetFieldData(int32_t field_no, const TORBFieldLayout& field, void* buffer, 
 // zeroed.
 void SetFieldData(int32_t field_no, const TORBFieldLayout& field, const void* buffer, uint8_t* record_buffer);
 
+// Writes a value that is already in the field's stored form (`size` bytes
+// at `data`, a zero-terminated string for string fields) into the field and
+// clears its null flag. Strings are cut to the field and terminated; any
+// other value fills at most the field's size, and the rest of the field is
+// zeroed.
+void StoreFieldValue(int32_t field_no, const TORBFieldLayout& field, const void* data, int32_t size,
+                     uint8_t* record_buffer);
+
 // The same with the field looked up in the layout: a field number out of
 // range raises 10000 (get) or 10004 (set); a missing record buffer 10003
 // (get) or 10434 (set); a field that does not lie inside the record raises
