@@ -41,8 +41,9 @@ inline constexpr int32_t kErrLoadValueData = 10186;
 
 class TORBVariant {
  public:
-  // A null value of the given kind.
-  explicit TORBVariant(TORBBaseFieldType data_type = bftUnknown);
+  // A null value without a kind, or of the given kind.
+  TORBVariant() = default;
+  explicit TORBVariant(TORBBaseFieldType data_type);
   // Copies hold their own data, also when the source borrows its buffer.
   TORBVariant(const TORBVariant& other);
   TORBVariant& operator=(const TORBVariant& other);

@@ -174,9 +174,15 @@ Buffer Concatenate(const Operand& a, const Operand& b, size_t unit, int32_t& n) 
   return r;
 }
 
+// Date and time parts are combined separately, then whole days of the time
+// part move into the date part. An empty date part counts as day 0; it
+// stays empty when both parts are empty and no days move.
 Buffer DateTimeOp(const TORBDateTime& a, const TORBDateTime& b, char op, int32_t& n) {
   const Range wide = IntegerRange(bftSignedInt64);
-  int64_t date = IntegerOp(a.Date, b.Date, op, wide);
+  const bool both_empty = a.Date == kORBEmptyDate && b.Date == kORBEmptyDate;
+  const int64_t a_date = a.Date == kORBEmptyDate ? 0 : a.Date;
+  const int64_t b_date = b.Date == kORBEmptyDate ? 0 : b.Date;
+  int64_t date = both_empty && op == '/' ? 0 : IntegerOp(a_date, b_date, op, wide);
   int64_t time = IntegerOp(a.Time, b.Time, op, wide);
   int64_t days = time / kMSecsPerDay;
   time %= kMSecsPerDay;
@@ -185,6 +191,7 @@ Buffer DateTimeOp(const TORBDateTime& a, const TORBDateTime& b, char op, int32_t
     --days;
   }
   date = IntegerOp(date, days, '+', IntegerRange(bftDate));
+  if (both_empty && date == 0) date = kORBEmptyDate;
   return Store(TORBDateTime{static_cast<int32_t>(date), static_cast<int32_t>(time)}, n);
 }
 
