@@ -10,10 +10,6 @@ namespace orb {
 
 namespace {
 
-// Stored sizes without names or columns.
-constexpr int64_t kMinStoredNotNullSize = 1 + 5 + 12 + 3 * 2;
-constexpr int64_t kMinStoredConstraintColumnSize = 4 + 4 + 1;
-
 std::string CheckedName(std::string_view ansi_name, size_t max_length) {
   if (ansi_name.size() > max_length)
     RaiseORB(kErrConstraintNameTooLong, "Constraint name '%s' is too long: %d bytes, at most %d allowed",
@@ -204,11 +200,13 @@ void TORBConstraintDefUnique::LoadFromStream(TStream& stream) {
   FTableSchemaName = LoadCountedName(stream, true, 30305, 30306);
   FTableName = LoadCountedName(stream, true, 30307, 30308);
   FIndexName = LoadCountedName(stream, true, 30321, 30322);
-  const int32_t count = metaio::LoadCount(stream, kMinStoredConstraintColumnSize, 30309);
-  std::vector<TORBConstraintColumn> columns(static_cast<size_t>(count));
-  for (TORBConstraintColumn& column : columns) {
+  const int32_t count = metaio::LoadCount(stream, 30309);
+  std::vector<TORBConstraintColumn> columns;
+  for (int32_t i = 0; i < count; ++i) {
+    TORBConstraintColumn column;
     column.ColumnObjectID = metaio::LoadI32(stream, 30310);
     column.ColumnName = LoadCountedName(stream, true, 30311, 30312);
+    columns.push_back(std::move(column));
   }
   FColumns = std::move(columns);
 }
@@ -290,8 +288,6 @@ std::unique_ptr<TORBMetaObjectDef> TORBConstraintDefs::LoadDef(TStream& stream) 
   def->LoadFromStream(stream);
   return def;
 }
-
-int64_t TORBConstraintDefs::MinStoredDefSize() const { return kMinStoredNotNullSize; }
 
 // The constraint an index implies
 

@@ -161,7 +161,6 @@ class TORBConstraintDefs : public TORBMetaObjectDefs {
  protected:
   const char* ClassName() const override { return "TORBConstraintDefs"; }
   std::unique_ptr<TORBMetaObjectDef> LoadDef(TStream& stream) override;
-  int64_t MinStoredDefSize() const override;
 };
 
 // Appends to `constraint_defs` the constraint `index_def` implies: a primary

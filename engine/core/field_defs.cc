@@ -14,9 +14,6 @@ namespace {
 
 std::atomic<TORBDefaultValueExprParser> g_default_value_expr_parser{nullptr};
 
-// Bytes of a stored field without name, BLOB settings or default data:
-// header 5, types and size 6, auto-increment settings 33, null default 2.
-constexpr int64_t kMinStoredFieldSize = 5 + 6 + 33 + 2;
 
 }  // namespace
 
@@ -161,7 +158,5 @@ int32_t TORBFieldDefs::GetDiskRecordBufferSize() const {
   for (int32_t i = 0; i < GetCount(); ++i) sizes.push_back(GetDef(i)->FDiskDataSize);
   return LayOutFields(sizes, {});
 }
-
-int64_t TORBFieldDefs::MinStoredDefSize() const { return kMinStoredFieldSize; }
 
 }  // namespace orb

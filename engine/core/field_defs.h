@@ -109,7 +109,6 @@ class TORBFieldDefs : public TORBMetaObjectDefs {
  protected:
   const char* ClassName() const override { return "TORBFieldDefs"; }
   std::unique_ptr<TORBMetaObjectDef> CreateDef() const override { return std::make_unique<TORBFieldDef>(); }
-  int64_t MinStoredDefSize() const override;
 };
 
 }  // namespace orb

@@ -9,15 +9,6 @@
 
 namespace orb {
 
-namespace {
-
-// Bytes of a stored index without name or columns.
-constexpr int64_t kMinStoredIndexSize = 5 + 3 + 4 + 4;
-// Bytes of a stored column without name.
-constexpr int64_t kMinStoredColumnSize = 1 + 1 + 1 + 4;
-
-}  // namespace
-
 // TORBIndexColumn
 
 void TORBIndexColumn::SetFieldName(std::u16string_view field_name) {
@@ -69,18 +60,17 @@ void TORBIndexDef::LoadFromStream(TStream& stream) {
   FIndexType = static_cast<TORBIndexType>(index_type);
   FUnique = metaio::LoadBool(stream, 10350);
   FPrimary = metaio::LoadBool(stream, 10351);
-  const int32_t column_count = metaio::LoadI32(stream, 10352);
-  // The root page number follows the count, then the columns.
-  if (column_count < 0 || column_count * kMinStoredColumnSize + 4 > metaio::Remaining(stream))
-    metaio::RaiseInvalidValue(stream, column_count, 4, 10352);
+  const int32_t column_count = metaio::LoadCount(stream, 10352);
   FRootPageNo = metaio::LoadI32(stream, 10353);
-  std::vector<TORBIndexColumn> columns(static_cast<size_t>(column_count));
-  for (TORBIndexColumn& column : columns) {
+  std::vector<TORBIndexColumn> columns;
+  for (int32_t i = 0; i < column_count; ++i) {
+    TORBIndexColumn column;
     const uint8_t length = metaio::LoadU8(stream, 10358);
     column.SetFieldName(AnsiToWide(metaio::LoadBytes(stream, length, 10359)));
     column.FDescending = metaio::LoadBool(stream, 10360);
     column.FCaseInsensitive = metaio::LoadBool(stream, 10361);
     column.FMaxIndexedSize = metaio::LoadI32(stream, 20168);
+    columns.push_back(std::move(column));
   }
   FIndexColumns = std::move(columns);
   FTemporary = false;
@@ -169,7 +159,5 @@ int32_t TORBIndexDefs::FindIndex(const std::vector<std::u16string>* field_names,
   }
   return -1;
 }
-
-int64_t TORBIndexDefs::MinStoredDefSize() const { return kMinStoredIndexSize; }
 
 }  // namespace orb

@@ -106,7 +106,6 @@ class TORBIndexDefs : public TORBMetaObjectDefs {
  protected:
   const char* ClassName() const override { return "TORBIndexDefs"; }
   std::unique_ptr<TORBMetaObjectDef> CreateDef() const override { return std::make_unique<TORBIndexDef>(); }
-  int64_t MinStoredDefSize() const override;
 };
 
 }  // namespace orb

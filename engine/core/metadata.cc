@@ -83,7 +83,7 @@ std::unique_ptr<TORBMetaObjectDef> TORBMetaObjectDefs::LoadDef(TStream& stream) 
 void TORBMetaObjectDefs::LoadFromStream(TStream& stream) {
   Clear();
   FLoadedItemCount = 0;
-  const int32_t count = metaio::LoadCount(stream, MinStoredDefSize(), kErrLoadCount);
+  const int32_t count = metaio::LoadCount(stream, kErrLoadCount);
   FLoadedItemCount = count;
   for (int32_t i = 0; i < count; ++i) AddDef(LoadDef(stream));
 }

@@ -95,8 +95,6 @@ class TORBMetaObjectDefs {
   virtual std::unique_ptr<TORBMetaObjectDef> CreateDef() const;
   // Reads one definition at the stream position (after the count).
   virtual std::unique_ptr<TORBMetaObjectDef> LoadDef(TStream& stream);
-  // Smallest number of bytes one stored definition takes.
-  virtual int64_t MinStoredDefSize() const { return 5; }
 
   int32_t AddDef(std::unique_ptr<TORBMetaObjectDef> def);
   void InsertDef(int32_t index, std::unique_ptr<TORBMetaObjectDef> def);

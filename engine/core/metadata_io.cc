@@ -53,19 +53,14 @@ std::string LoadBytes(TStream& stream, int64_t size, int32_t code) {
   return bytes;
 }
 
-int64_t Remaining(TStream& stream) {
-  return std::max<int64_t>(stream.GetSize() - stream.GetPosition(), 0);
-}
-
 void RaiseInvalidValue(TStream& stream, int64_t value, int64_t item_size, int32_t code) {
   const int64_t position = stream.GetPosition() - item_size;
   RaiseORB(code, kMsgInvalidStreamValue, {value, position, stream.GetSize()});
 }
 
-int32_t LoadCount(TStream& stream, int64_t min_item_size, int32_t code) {
+int32_t LoadCount(TStream& stream, int32_t code) {
   const int32_t count = LoadI32(stream, code);
-  if (count < 0 || static_cast<int64_t>(count) * min_item_size > Remaining(stream))
-    RaiseInvalidValue(stream, count, 4, code);
+  if (count < 0) RaiseInvalidValue(stream, count, 4, code);
   return count;
 }
 

@@ -13,8 +13,7 @@
 namespace orb::metaio {
 
 // Raised with the load code of an item whose value is impossible (a negative
-// count, a count larger than the rest of the stream could hold, an unknown
-// enumeration value, an inconsistent length).
+// count, an unknown enumeration value, an inconsistent length).
 inline constexpr const char* kMsgInvalidStreamValue =
     "Invalid value %d read from stream. Position = %d, Stream size = %d";
 
@@ -28,19 +27,17 @@ uint8_t LoadU8(TStream& stream, int32_t code);
 bool LoadBool(TStream& stream, int32_t code);
 int32_t LoadI32(TStream& stream, int32_t code);
 int64_t LoadI64(TStream& stream, int32_t code);
-// Reads `size` bytes; `size` must already be checked against Remaining().
+// Reads `size` bytes (the callers' sizes are bounded: at most 256).
 std::string LoadBytes(TStream& stream, int64_t size, int32_t code);
-
-// Bytes between the position and the end of the stream.
-int64_t Remaining(TStream& stream);
 
 // Raises `code` with kMsgInvalidStreamValue for `value`, the position being
 // that of the item just read (`item_size` bytes before the current one).
 [[noreturn]] void RaiseInvalidValue(TStream& stream, int64_t value, int64_t item_size, int32_t code);
 
-// Reads a 32-bit count of items that each take at least `min_item_size`
-// bytes; a negative count or one the rest of the stream cannot hold raises
-// `code`.
-int32_t LoadCount(TStream& stream, int64_t min_item_size, int32_t code);
+// Reads a 32-bit count of stored items; a negative count raises `code`.
+// Callers read the items one by one and never size anything by the count,
+// so a count larger than the stream holds ends at the first missing item
+// with that item's code.
+int32_t LoadCount(TStream& stream, int32_t code);
 
 }  // namespace orb::metaio
