@@ -63,6 +63,11 @@ class RangeDecoder {
 
   // Returns the cumulative frequency the next symbol falls on.
   uint32_t GetFreq(uint32_t total) {
+    // Damaged input can escape past every symbol: nothing left to code.
+    if (total == 0) {
+      failed_ = true;
+      return 0;
+    }
     r_ = range_ / total;
     const uint32_t v = code_ / r_;
     if (v >= total) {

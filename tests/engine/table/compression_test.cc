@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -175,6 +176,24 @@ TEST(CompressionTest, GarbageInputFailsSafely) {
       int64_t size = 4096;
       ORBInternalDecompressBuffer(alg, junk.data(), static_cast<int64_t>(junk.size()), back, size);
       EXPECT_LE(back.size(), 4097u);
+    }
+  }
+}
+
+// Many single-bit flips in the coded bytes: decoding stops cleanly.
+TEST(CompressionTest, PpmSurvivesBitFlipsAnywhere) {
+  const std::vector<uint8_t> text = TextBytes(3000, 9);
+  std::mt19937 rng(10);
+  for (int level : {1, 5, 9}) {
+    std::vector<uint8_t> packed;
+    PpmCompress(text.data(), text.size(), level, packed);
+    for (int trial = 0; trial < 1500; ++trial) {
+      std::vector<uint8_t> damaged = packed;
+      const size_t at = kPpmHeaderSize + rng() % (packed.size() - kPpmHeaderSize);
+      damaged[at] ^= static_cast<uint8_t>(1u << (rng() % 8));
+      std::vector<uint8_t> back;
+      PpmDecompress(damaged.data(), damaged.size(), text.size(), back);
+      EXPECT_LE(back.size(), text.size());
     }
   }
 }
