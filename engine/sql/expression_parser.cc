@@ -242,18 +242,21 @@ NodePtr TORBExprParser::BooleanPrimary() {
   const int32_t start = Save();
   if (NodePtr p = Predicate()) return p;
   Restore(start);
+  // A value used as a condition, or a parenthesised condition: "(a + b) * c"
+  // is both up to its ")", so the longer reading wins.
+  NodePtr value = RowValueConstructor();
+  const int32_t value_end = value ? Save() : start;
+  Restore(start);
   if (IsLParen() && !SubqueryAhead()) {
     Advance();
     NodePtr condition = SearchCondition();
     if (condition && IsRParen()) {
       Advance();
-      return condition;
+      if (Save() >= value_end) return condition;
     }
-    Restore(start);
   }
-  if (NodePtr v = RowValueConstructor()) return v;
-  Restore(start);
-  return nullptr;
+  Restore(value ? value_end : start);
+  return value;
 }
 
 NodePtr TORBExprParser::RowValueConstructor() {
