@@ -25,6 +25,11 @@ constexpr int32_t kErrNotOverridden = 30339;
   throw Exception(*TryFormat("List index out of bounds (%d)", FormatArgs{index}));
 }
 
+// The lists never hold a missing definition.
+void CheckDef(const std::unique_ptr<TORBMetaObjectDef>& def) {
+  if (!def) throw Exception(std::string(kMsgNilPointer));
+}
+
 }  // namespace
 
 std::string ToShortString(std::string_view ansi_text) {
@@ -158,16 +163,19 @@ TORBMetaObjectDef* TORBMetaObjectDefs::GetDefByObjectId(int32_t object_id) const
 }
 
 int32_t TORBMetaObjectDefs::AddDef(std::unique_ptr<TORBMetaObjectDef> def) {
+  CheckDef(def);
   FDefsList.push_back(std::move(def));
   return static_cast<int32_t>(FDefsList.size()) - 1;
 }
 
 void TORBMetaObjectDefs::InsertDef(int32_t index, std::unique_ptr<TORBMetaObjectDef> def) {
+  CheckDef(def);
   if (index < 0 || index > GetCount()) RaiseListIndex(index);
   FDefsList.insert(FDefsList.begin() + index, std::move(def));
 }
 
 void TORBMetaObjectDefs::SetDefAt(int32_t index, std::unique_ptr<TORBMetaObjectDef> def) {
+  CheckDef(def);
   CheckIndex(index);
   FDefsList[static_cast<size_t>(index)] = std::move(def);
 }

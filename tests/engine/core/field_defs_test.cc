@@ -369,6 +369,9 @@ TEST(FieldDefsTest, ListOperations) {
   EXPECT_THROW(defs.GetDef(6), Exception);
   EXPECT_THROW(defs.Delete(-1), Exception);
   EXPECT_THROW(defs.Insert(8, MakeField("x", aftInteger, 0, 1)), Exception);
+  EXPECT_THROW(defs.Add(nullptr), Exception);
+  EXPECT_THROW(defs.SetDef(0, nullptr), Exception);
+  EXPECT_EQ(defs.GetCount(), 6);
   defs.Clear();
   EXPECT_EQ(defs.GetCount(), 0);
 }
