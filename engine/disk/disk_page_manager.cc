@@ -1,0 +1,665 @@
+#include "engine/disk/disk_page_manager.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "engine/core/orb_exception.h"
+#include "engine/disk/free_space.h"
+#include "engine/platform/byte_order.h"
+#include "engine/platform/clock.h"
+#include "engine/platform/codepage.h"
+#include "engine/platform/random.h"
+#include "engine/table/crc32.h"
+
+namespace orb {
+namespace {
+
+constexpr uint16_t kDiskPageHeaderSize = TORBDiskPageHeader::kSize;
+constexpr std::string_view kNotOpened = "Error - database file is not opened.";
+constexpr std::string_view kDatabaseLocked = "Database is locked";
+constexpr std::string_view kInvalidFormat = "Invalid database format";
+// Stamps a write never stores: the removed/unreadable marker and the two
+// values below it.
+constexpr int64_t kFirstReservedPageState = 2147483645;
+
+// Releases the header lock when leaving a scope.
+class HeaderLockRelease {
+ public:
+  explicit HeaderLockRelease(TORBDiskPageManager& m) : m_(m) {}
+  ~HeaderLockRelease() {
+    try {
+      m_.UnlockDBHeader();
+    } catch (...) {
+    }
+  }
+
+ private:
+  TORBDiskPageManager& m_;
+};
+
+class ObjectIDLockRelease {
+ public:
+  explicit ObjectIDLockRelease(TORBDiskPageManager& m) : m_(m) {}
+  ~ObjectIDLockRelease() {
+    try {
+      m_.UnlockLastObjectID();
+    } catch (...) {
+    }
+  }
+
+ private:
+  TORBDiskPageManager& m_;
+};
+
+std::string PrintableSignature(const uint8_t* bytes, size_t count) {
+  std::string out;
+  for (size_t i = 0; i < count && bytes[i] != 0; ++i) out += static_cast<char>(bytes[i]);
+  return out;
+}
+
+}  // namespace
+
+bool TryUsingTimeOut(const std::function<bool()>& lock, int32_t tries, int32_t delay_ms) {
+  for (int32_t i = 0; i < tries; ++i) {
+    if (lock()) return true;
+    if (i + 1 < tries) SleepMs(delay_ms);
+  }
+  return false;
+}
+
+void CheckPageType(uint16_t found, uint16_t expected, int32_t error_code) {
+  if (found == expected) return;
+  RaiseORB(error_code, "Wrong page type. Found '%s', but expecting: '%s'",
+           {PageTypeToStr(found), PageTypeToStr(expected)});
+}
+
+TORBDiskPageManager::DesignTimeScope::DesignTimeScope(TORBDiskPageManager& m) : file_(m.FDatabaseFile) {
+  file_.OpenFileForDesignTime();
+}
+
+TORBDiskPageManager::DesignTimeScope::~DesignTimeScope() {
+  try {
+    file_.CloseFileForDesignTime();
+  } catch (...) {
+  }
+}
+
+TORBDiskPageManager::TORBDiskPageManager() { ResetState(); }
+
+TORBDiskPageManager::~TORBDiskPageManager() { CloseDatabase(); }
+
+void TORBDiskPageManager::SetDefaultOffsets() {
+  FOffsetToDBHeader = 0;
+  FOffsetToCryptoHeader = kDBHeaderSize;
+  FOffsetToLockedBytes = kDBHeaderSize + kCryptoHeaderSize;
+  FOffsetToLastObjectID = FOffsetToLockedBytes + kLockedBytesSize;
+  FOffsetToFirstPage = FOffsetToLastObjectID + kLastObjectIDSize;
+}
+
+void TORBDiskPageManager::ResetState() {
+  FDBHeader = TORBDBHeader::Initial();
+  FCryptoHeader = TORBCryptoHeader();
+  FLockedBytes = TORBLockedBytes();
+  FLockDBHeaderCount = 0;
+  FExclusive = false;
+  FRepairNeeded = false;
+  SetDefaultOffsets();
+  for (auto& c : FCiphers) c.reset();
+  FCipherTried.fill(false);
+}
+
+void TORBDiskPageManager::CheckFileOpened(int32_t code) const {
+  const bool open = FDatabaseFile.GetIsOpened() || (ORBIsDesignMode() && FIsOpened);
+  if (!open) RaiseORB(code, kNotOpened);
+}
+
+bool TORBDiskPageManager::IsMapPage(int32_t page_no) const {
+  return FDatabaseFreeSpaceManager && FDatabaseFreeSpaceManager->IsPagePfsOrEam(page_no);
+}
+
+const TORBCipher* TORBDiskPageManager::CipherFor(uint8_t algorithm) {
+  if (algorithm >= kCryptoAlgorithmCount) return nullptr;
+  if (!FCipherTried[algorithm]) {
+    FCiphers[algorithm] = TORBCipher::Create(static_cast<TORBCryptoAlgorithm>(algorithm), FPassword.Password);
+    FCipherTried[algorithm] = true;
+  }
+  return FCiphers[algorithm].get();
+}
+
+bool TORBDiskPageManager::TryLock(const std::function<bool()>& lock) const {
+  return TryUsingTimeOut(lock, FLockTries, FLockDelayMs);
+}
+
+// ---------------------------------------------------------------------------
+// Create, open, close
+
+void TORBDiskPageManager::CreateAndOpenDatabase(const std::u16string& file_name, const TORBPassword& password,
+                                                uint16_t page_size, uint16_t extent_page_count) {
+  if (FDatabaseFile.GetIsOpened() || FIsOpened) {
+    RaiseORB(10461, "Error - database file %s is in use.", {FDatabaseFile.GetFileName()});
+  }
+  if (page_size <= kDiskPageHeaderSize || extent_page_count == 0) RaiseORB(20237, kInvalidFormat);
+  ResetState();
+  FPassword = password;
+  SetPageSizes(page_size, kDiskPageHeaderSize);
+  try {
+    FDatabaseFile.CreateAndOpenFile(file_name);
+    FDBHeader.Encrypted = password.Password.empty() ? 0 : 0xFF;
+    FDBHeader.PageSize = page_size;
+    FDBHeader.PageCountInExtent = extent_page_count;
+    if (GetEncrypted()) {
+      FCryptoHeader.CryptoAlgorithm = password.CryptoAlgorithm;
+      for (uint8_t& b : FCryptoHeader.ControlBlock) b = static_cast<uint8_t>(RandomInt(255));
+      FCryptoHeader.ControlBlockCRC = CRC32(0, FCryptoHeader.ControlBlock.data(), kControlBlockSize);
+    }
+    SaveDBHeader(true);
+    SaveCryptoHeader();
+    SaveLockedBytes();
+    InitObjectID();
+    FDatabaseFreeSpaceManager = std::make_unique<TORBDatabaseFreeSpaceManager>(this);
+    FExclusive = true;
+    FMultiUser = false;
+    FIsOpened = true;
+  } catch (...) {
+    CloseDatabase();
+    throw;
+  }
+}
+
+bool TORBDiskPageManager::IsFileReadOnly(const std::u16string& file_name, bool multi_user,
+                                         bool& read_only_attribute) {
+  const std::string path = WideToUtf8(file_name);
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && (st.st_mode & 0222) == 0) {
+    read_only_attribute = true;
+    return true;
+  }
+  TPlatformFile probe;
+  if (!probe.Open(path, FileAccess::kReadWrite, multi_user ? FileShare::kDenyNone : FileShare::kDenyAll,
+                  FileDisposition::kOpenExisting)
+           .ok()) {
+    return true;
+  }
+  uint8_t first = 0;
+  if (!probe.ReadAt(0, &first, 1).ok()) return false;  // empty: writable
+  return !probe.WriteAt(0, &first, 1).ok();
+}
+
+void TORBDiskPageManager::OpenDatabase(const std::u16string& file_name, const TORBPassword& password,
+                                       bool& read_only, bool& repair_needed, bool exclusive, bool& multi_user) {
+  if (FDatabaseFile.GetIsOpened() || FIsOpened) {
+    RaiseORB(10462, "Error - database file %s is in use.", {FDatabaseFile.GetFileName()});
+  }
+  ResetState();
+  FPassword = password;
+  try {
+    if (!read_only && TPlatformFile::Exists(WideToUtf8(file_name))) {
+      bool attribute = false;
+      read_only = IsFileReadOnly(file_name, multi_user, attribute);
+      if (attribute) multi_user = false;
+    }
+    FExclusive = exclusive;
+    TORBAccessMode access = amReadWrite;
+    TORBShareMode share = smShareDenyNone;
+    if (read_only) {
+      access = amReadOnly;
+    } else if (exclusive) {
+      share = smExclusive;
+      multi_user = false;
+    }
+    FMultiUser = multi_user;
+    FDatabaseFile.OpenFile(file_name, access, share);
+    if (ORBIsDesignMode()) FDatabaseFile.CloseFileForDesignTime();
+
+    DesignTimeScope scope(*this);
+    // The header position never changes, so it is found before the header
+    // lock, whose byte lies behind it.
+    int64_t h = 0;
+    if (!FDatabaseFile.FindSignature(&h)) {
+      uint8_t found[kDBSignatureSize] = {};
+      size_t got = 0;
+      FDatabaseFile.ReadBuffer(found, sizeof found, 0, &got);
+      RaiseORB(10470, "Invalid file format. Found signature: '%s', expected: '%s'",
+               {Ansi(PrintableSignature(found, got)), kDBSignature});
+    }
+    FOffsetToDBHeader = h;
+    FOffsetToCryptoHeader = h + kDBHeaderSize;
+    FOffsetToLockedBytes = FOffsetToCryptoHeader + kCryptoHeaderSize;
+    if (!TryLock([this] { return LockDBHeader(); })) RaiseORB(20230, kDatabaseLocked);
+    {
+      HeaderLockRelease release(*this);
+      LoadDBHeader();
+    }
+    FRepairNeeded = FDBHeader.WriteChangesState != kWriteChangesConsistent || FDBHeader.Version < kDBMinimumSoundVersion;
+    if (!FDBHeader.HasSignature()) {
+      RaiseORB(10470, "Invalid file format. Found signature: '%s', expected: '%s'",
+               {Ansi(PrintableSignature(reinterpret_cast<const uint8_t*>(FDBHeader.Signature.data()), kDBSignatureSize)),
+                kDBSignature});
+    }
+    // Sizes read from the file are checked before anything is computed from
+    // them.
+    if (FDBHeader.PageSize <= kDiskPageHeaderSize || FDBHeader.PageCountInExtent == 0 ||
+        FDBHeader.TotalPageCount < 0 || FDBHeader.LastUsedPageNo < -1) {
+      RaiseORB(20237, kInvalidFormat);
+    }
+    SetPageSizes(FDBHeader.PageSize, kDiskPageHeaderSize);
+    FOffsetToCryptoHeader = h + FDBHeader.HeaderSize;
+    FOffsetToLockedBytes = FOffsetToCryptoHeader + kCryptoHeaderSize;
+    LoadCryptoHeader();
+    if (GetEncrypted()) {
+      FPassword.CryptoAlgorithm = static_cast<TORBCryptoAlgorithm>(FCryptoHeader.CryptoAlgorithm);
+      const TORBCipher* cipher = CipherFor(FCryptoHeader.CryptoAlgorithm);
+      if (cipher == nullptr || !cipher->Decrypt(FCryptoHeader.ControlBlock.data(), kControlBlockSize) ||
+          CRC32(0, FCryptoHeader.ControlBlock.data(), kControlBlockSize) != FCryptoHeader.ControlBlockCRC) {
+        RaiseORB(30445, "Cannot open database - incorrect password");
+      }
+    }
+    if (FOffsetToCryptoHeader + FCryptoHeader.CryptoHeaderSize != FOffsetToLockedBytes) {
+      RaiseORB(20237, kInvalidFormat);
+    }
+    uint8_t size_field[2];
+    FDatabaseFile.ReadBuffer(size_field, 2, FOffsetToLockedBytes, int32_t{30442});
+    FLockedBytes.LockedByteSize = LoadI16LE(size_field);
+    // The lock targets (up to the header byte) must lie inside the lock bytes.
+    if (FLockedBytes.LockedByteSize <= kDBHeaderByteOffset) RaiseORB(20237, kInvalidFormat);
+    FOffsetToLastObjectID = FOffsetToLockedBytes + FLockedBytes.LockedByteSize;
+    FOffsetToFirstPage = FOffsetToLastObjectID + kLastObjectIDSize;
+    FDatabaseFreeSpaceManager = std::make_unique<TORBDatabaseFreeSpaceManager>(this);
+    FIsOpened = true;
+  } catch (...) {
+    CloseDatabase();
+    throw;
+  }
+  repair_needed = FRepairNeeded;
+}
+
+void TORBDiskPageManager::CloseDatabase() {
+  if (FDatabaseFile.GetIsOpened()) {
+    try {
+      FDatabaseFile.CloseFile();
+    } catch (...) {
+    }
+  }
+  FDatabaseFreeSpaceManager.reset();
+  FIsOpened = false;
+  FLockDBHeaderCount = 0;
+  for (auto& c : FCiphers) c.reset();
+  FCipherTried.fill(false);
+  // Cached pages belong to the file just closed.
+  for (int32_t i = FSharedPages.Count() - 1; i >= 0; --i) {
+    TORBPage* page = FSharedPages.PageAt(i);
+    if (page->FUseCount == 0) {
+      FSharedPages.DeleteByPosition(i);
+      delete page;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Headers
+
+void TORBDiskPageManager::LoadDBHeader() {
+  CheckFileOpened(10459);
+  DesignTimeScope scope(*this);
+  uint8_t buf[kDBHeaderSize];
+  FDatabaseFile.ReadBuffer(buf, sizeof buf, FOffsetToDBHeader, int32_t{10464});
+  FDBHeader = TORBDBHeader::Load(buf);
+}
+
+void TORBDiskPageManager::SaveDBHeader(bool check_external_change) {
+  CheckFileOpened(10460);
+  DesignTimeScope scope(*this);
+  uint8_t buf[kDBHeaderSize];
+  if (ORBIsDesignMode()) {
+    FDatabaseFile.ReadBuffer(buf, sizeof buf, FOffsetToDBHeader, int32_t{20195});
+    const TORBDBHeader stored = TORBDBHeader::Load(buf);
+    if (check_external_change && stored.State != FDBHeader.State &&
+        stored.WriteChangesState == kWriteChangesWriting) {
+      RaiseORB(20196, "Cannot write changes. Database file was modified by an external application");
+    }
+  }
+  FDBHeader.Store(buf);
+  FDatabaseFile.WriteBuffer(buf, sizeof buf, FOffsetToDBHeader, 10462);
+}
+
+void TORBDiskPageManager::LoadCryptoHeader() {
+  CheckFileOpened(30436);
+  DesignTimeScope scope(*this);
+  uint8_t buf[kCryptoHeaderSize];
+  FDatabaseFile.ReadBuffer(buf, sizeof buf, FOffsetToCryptoHeader, int32_t{30439});
+  FCryptoHeader = TORBCryptoHeader::Load(buf);
+}
+
+void TORBDiskPageManager::SaveCryptoHeader() {
+  CheckFileOpened(30437);
+  DesignTimeScope scope(*this);
+  // The control block is held plain in memory and always stored encrypted.
+  TORBCryptoHeader stored = FCryptoHeader;
+  if (GetEncrypted()) {
+    const TORBCipher* cipher = CipherFor(stored.CryptoAlgorithm);
+    if (cipher == nullptr || !cipher->Encrypt(stored.ControlBlock.data(), kControlBlockSize)) {
+      RaiseORB(30438, "Cannot encrypt the control block");
+    }
+  }
+  uint8_t buf[kCryptoHeaderSize];
+  stored.Store(buf);
+  FDatabaseFile.WriteBuffer(buf, sizeof buf, FOffsetToCryptoHeader, 30438);
+}
+
+void TORBDiskPageManager::LoadLockedBytes() {
+  CheckFileOpened(30441);
+  DesignTimeScope scope(*this);
+  uint8_t buf[kLockedBytesSize];
+  FDatabaseFile.ReadBuffer(buf, sizeof buf, FOffsetToLockedBytes, int32_t{30442});
+  FLockedBytes = TORBLockedBytes::Load(buf);
+}
+
+void TORBDiskPageManager::SaveLockedBytes() {
+  CheckFileOpened(30443);
+  DesignTimeScope scope(*this);
+  uint8_t buf[kLockedBytesSize];
+  FLockedBytes.Store(buf);
+  FDatabaseFile.WriteBuffer(buf, sizeof buf, FOffsetToLockedBytes, 30444);
+}
+
+// ---------------------------------------------------------------------------
+// Page addressing and file size
+
+int64_t TORBDiskPageManager::GetPageOffset(int32_t page_no) const {
+  if (page_no < 0) RaiseORB(10471, "Invalid PageNo = %d", {page_no});
+  return FOffsetToFirstPage + static_cast<int64_t>(page_no) * FPageSize;
+}
+
+void TORBDiskPageManager::ReadPageRegion(void* buffer, int32_t page_no, int32_t offset, int32_t count) {
+  const int64_t end = static_cast<int64_t>(offset) + count;
+  if (offset < 0 || count < 0 || end > FPageSize) {
+    RaiseORB(10476, "Error - invalid page offset = %d, page size = %d", {end, static_cast<int>(FPageSize)});
+  }
+  DesignTimeScope scope(*this);
+  FDatabaseFile.ReadBuffer(buffer, static_cast<size_t>(count), GetPageOffset(page_no) + offset, int32_t{10474});
+}
+
+void TORBDiskPageManager::WritePageRegion(const void* buffer, int32_t page_no, int32_t offset, int32_t count) {
+  const int64_t end = static_cast<int64_t>(offset) + count;
+  if (offset < 0 || count < 0 || end > FPageSize) {
+    RaiseORB(10477, "Error - invalid page offset = %d, page size = %d", {end, static_cast<int>(FPageSize)});
+  }
+  DesignTimeScope scope(*this);
+  FDatabaseFile.WriteBuffer(buffer, static_cast<size_t>(count), GetPageOffset(page_no) + offset, 10475);
+}
+
+int32_t TORBDiskPageManager::GetPageCount() {
+  if (!FIsOpened) return FPageCount;
+  DesignTimeScope scope(*this);
+  if (!LockDBHeader()) RaiseORB(20236, kDatabaseLocked);
+  HeaderLockRelease release(*this);
+  LoadDBHeader();
+  return FDBHeader.TotalPageCount;
+}
+
+void TORBDiskPageManager::ExtendFile(int32_t page_count) {
+  if (page_count <= 0) return;
+  const int64_t total = static_cast<int64_t>(FDBHeader.TotalPageCount) + page_count;
+  if (total > INT32_MAX) {
+    RaiseORB(30430, "Page: %d cannot be addressed. TotalPageCount=%d", {total - 1, FDBHeader.TotalPageCount});
+  }
+  DesignTimeScope scope(*this);
+  // The page area always ends at the last page, whatever lies behind it.
+  FDatabaseFile.SetSize(FOffsetToFirstPage + total * FPageSize);
+  FDBHeader.TotalPageCount = static_cast<int32_t>(total);
+}
+
+void TORBDiskPageManager::TruncateFile(int32_t page_count) {
+  if (page_count <= 0 || page_count > FDBHeader.TotalPageCount) return;
+  DesignTimeScope scope(*this);
+  // Header first: a file longer than its header says is harmless, a
+  // shorter one is not.
+  FDBHeader.TotalPageCount -= page_count;
+  SaveDBHeader(true);
+  FDatabaseFile.SetSize(FOffsetToFirstPage + static_cast<int64_t>(FDBHeader.TotalPageCount) * FPageSize);
+}
+
+void TORBDiskPageManager::TruncateDatabase() {
+  DesignTimeScope scope(*this);
+  // Another process may be allocating: decide on the current header.
+  if (!TryLock([this] { return LockDBHeader(); })) RaiseORB(20232, kDatabaseLocked);
+  HeaderLockRelease release(*this);
+  LoadDBHeader();
+  const int64_t tail = static_cast<int64_t>(FDBHeader.TotalPageCount) - 1 - FDBHeader.LastUsedPageNo;
+  if (tail > 0) TruncateFile(static_cast<int32_t>(tail));
+}
+
+// ---------------------------------------------------------------------------
+// Object ids
+
+int32_t TORBDiskPageManager::GetNextObjectID() {
+  CheckFileOpened(30399);
+  DesignTimeScope scope(*this);
+  if (!TryLock([this] { return LockLastObjectID(); })) RaiseORB(30401, "Cannot get NextObjectID. File area is Locked.");
+  ObjectIDLockRelease release(*this);
+  uint8_t buf[kLastObjectIDSize];
+  FDatabaseFile.ReadBuffer(buf, sizeof buf, FOffsetToLastObjectID, int32_t{30400});
+  const int32_t next = static_cast<int32_t>(LoadU32LE(buf) + 1u);
+  if (!GetReadOnly()) {
+    StoreI32LE(buf, next);
+    FDatabaseFile.WriteBuffer(buf, sizeof buf, FOffsetToLastObjectID, 30404);
+    return next;
+  }
+  return static_cast<int32_t>(static_cast<uint32_t>(next) + static_cast<uint32_t>(RandomInt(10000)));
+}
+
+void TORBDiskPageManager::InitObjectID() {
+  DesignTimeScope scope(*this);
+  if (!TryLock([this] { return LockLastObjectID(); })) return;
+  ObjectIDLockRelease release(*this);
+  if (GetReadOnly()) return;
+  uint8_t buf[kLastObjectIDSize] = {};
+  FDatabaseFile.WriteBuffer(buf, sizeof buf, FOffsetToLastObjectID, 30406);
+}
+
+// ---------------------------------------------------------------------------
+// Locks
+
+bool TORBDiskPageManager::LockFileByte(int64_t offset) {
+  // In design mode the file stays open while a lock is held.
+  FDatabaseFile.OpenFileForDesignTime();
+  bool locked = false;
+  try {
+    locked = FDatabaseFile.LockByte(offset, 1);
+  } catch (...) {
+    FDatabaseFile.CloseFileForDesignTime();
+    throw;
+  }
+  if (!locked) FDatabaseFile.CloseFileForDesignTime();
+  return locked;
+}
+
+bool TORBDiskPageManager::UnlockFileByte(int64_t offset) {
+  const bool unlocked = FDatabaseFile.UnlockByte(offset, 1);
+  FDatabaseFile.CloseFileForDesignTime();
+  return unlocked;
+}
+
+bool TORBDiskPageManager::LockTables() { return LockFileByte(FOffsetToLockedBytes + kTablesByteOffset); }
+bool TORBDiskPageManager::UnlockTables() { return UnlockFileByte(FOffsetToLockedBytes + kTablesByteOffset); }
+
+bool TORBDiskPageManager::LockDBHeader() {
+  if (FLockDBHeaderCount == 0 && !LockFileByte(FOffsetToLockedBytes + kDBHeaderByteOffset)) return false;
+  ++FLockDBHeaderCount;
+  return true;
+}
+
+bool TORBDiskPageManager::UnlockDBHeader() {
+  if (FLockDBHeaderCount <= 0) return false;
+  if (--FLockDBHeaderCount > 0) return true;
+  return UnlockFileByte(FOffsetToLockedBytes + kDBHeaderByteOffset);
+}
+
+bool TORBDiskPageManager::LockLastObjectID() { return LockFileByte(FOffsetToLastObjectID); }
+bool TORBDiskPageManager::UnlockLastObjectID() { return UnlockFileByte(FOffsetToLastObjectID); }
+
+bool TORBDiskPageManager::LockPageByte(int32_t page_no, int32_t offset) {
+  return LockFileByte(GetPageOffset(page_no) + offset);
+}
+
+bool TORBDiskPageManager::UnlockPageByte(int32_t page_no, int32_t offset) {
+  return UnlockFileByte(GetPageOffset(page_no) + offset);
+}
+
+bool TORBDiskPageManager::IsPageByteLocked(int32_t page_no, int32_t offset) {
+  DesignTimeScope scope(*this);
+  return FDatabaseFile.IsByteLocked(GetPageOffset(page_no) + offset);
+}
+
+bool TORBDiskPageManager::IsPageRegionLocked(int32_t page_no, int32_t offset, int32_t count) {
+  DesignTimeScope scope(*this);
+  return FDatabaseFile.IsRegionLocked(GetPageOffset(page_no) + offset, count);
+}
+
+void TORBDiskPageManager::FlushBuffers() {
+  DesignTimeScope scope(*this);
+  FDatabaseFile.FlushFileBuffers();
+}
+
+// ---------------------------------------------------------------------------
+// Cache entry points and commit
+
+TORBPage* TORBDiskPageManager::GetPage(int32_t session, int32_t page_no, uint16_t page_type,
+                                       bool synchronize_allowed) {
+  if (FDatabaseFreeSpaceManager) FDatabaseFreeSpaceManager->CheckPageNoForSystemPages(page_no);
+  DesignTimeScope scope(*this);
+  return TORBPageManager::GetPage(session, page_no, page_type, synchronize_allowed);
+}
+
+void TORBDiskPageManager::RemovePage(int32_t session, int32_t page_no) {
+  if (FDatabaseFreeSpaceManager) FDatabaseFreeSpaceManager->CheckPageNoForSystemPages(page_no);
+  TORBPageManager::RemovePage(session, page_no);
+}
+
+void TORBDiskPageManager::ApplyChanges(int32_t session) {
+  if (!HasPendingChanges(session)) return;
+  // A commit the cache would refuse is refused before the header says that
+  // pages are being written.
+  for (int32_t i = 0; i < FSharedPages.Count(); ++i) {
+    const TORBPage* page = FSharedPages.PageAt(i);
+    if (page->FSessionID == session && page->FUseCount > 0) RaiseORB(20152, "Some session pages not released");
+  }
+  if (const TORBSessionPageInfo* info = FindSessionInfo(session)) {
+    const auto& removed = info->RemovedPageNumbers;
+    for (int32_t i = 0; i < info->DirtyPages.Count(); ++i) {
+      const TORBPage* page = info->DirtyPages.PageAt(i);
+      if (std::find(removed.begin(), removed.end(), page->FPageNo) != removed.end()) continue;
+      if (!page->FIsDirty) RaiseORB(20085, "Invalid page");
+      if (page->FUseCount > 0) RaiseORB(20086, "Cannot write used page");
+    }
+  }
+
+  DesignTimeScope scope(*this);
+  if (!TryLock([this] { return LockDBHeader(); })) RaiseORB(20213, kDatabaseLocked);
+  HeaderLockRelease release(*this);
+  LoadDBHeader();
+  // A file left in the middle of a commit stays marked until it is repaired.
+  const bool consistent = FDBHeader.WriteChangesState == kWriteChangesConsistent;
+  FDBHeader.WriteChangesState = kWriteChangesWriting;
+  SaveDBHeader(true);
+  TORBPageManager::ApplyChanges(session);
+  FDBHeader.State = static_cast<int32_t>(static_cast<uint32_t>(FDBHeader.State) + 1u);
+  FDBHeader.WriteChangesState = consistent ? kWriteChangesConsistent : kWriteChangesWriting;
+  SaveDBHeader(false);
+  if (!consistent) FRepairNeeded = true;
+}
+
+// ---------------------------------------------------------------------------
+// Storage primitives
+
+void TORBDiskPageManager::InternalAddPage(TORBPage& page) {
+  if (!FDatabaseFreeSpaceManager) RaiseORB(10459, kNotOpened);
+  const int32_t page_no = FDatabaseFreeSpaceManager->GetPage();
+  try {
+    page.AllocPageBuffer();
+  } catch (...) {
+    try {
+      FDatabaseFreeSpaceManager->FreePage(page_no);
+    } catch (...) {
+    }
+    throw;
+  }
+  page.FPageNo = page_no;
+}
+
+void TORBDiskPageManager::InternalRemovePage(int32_t page_no) {
+  if (!FDatabaseFreeSpaceManager) RaiseORB(10459, kNotOpened);
+  DesignTimeScope scope(*this);
+  // Other processes holding a copy see the page as removed. A page outside
+  // the file is not written (that would grow the file); FreePage rejects it.
+  const int64_t state_end = GetPageOffset(page_no) + TORBDiskPageHeader::kOffState + 4;
+  if (state_end <= FDatabaseFile.GetSize()) InternalWritePageState(page_no, kInvalidPageState);
+  FDatabaseFreeSpaceManager->FreePage(page_no);
+}
+
+bool TORBDiskPageManager::InternalReadPage(TORBPage& page) {
+  if (page.FPageBuffer == nullptr) page.AllocPageBuffer();
+  DesignTimeScope scope(*this);
+  if (!FDatabaseFile.ReadBuffer(page.FPageBuffer, FPageSize, GetPageOffset(page.FPageNo))) {
+    page.SetState(kInvalidPageState);
+    return false;
+  }
+  if (GetEncrypted() && !IsMapPage(page.FPageNo)) {
+    uint8_t* header = page.GetPageHeader();
+    uint8_t* data = page.GetPageData();
+    const TORBCipher* cipher = CipherFor(header[TORBDiskPageHeader::kOffCipherype]);
+    const bool decrypted = cipher != nullptr && cipher->Decrypt(data, FPageDataSize);
+    if (!FIgnoreCRCErrors &&
+        (!decrypted || CRC32(0, data, FPageDataSize) != LoadU32LE(header + TORBDiskPageHeader::kOffCRC32))) {
+      RaiseORB(30446, "Decrypt page error. Check CRC failed. PageNo: %d", {page.FPageNo});
+    }
+  }
+  page.FReloaded = true;
+  return true;
+}
+
+void TORBDiskPageManager::InternalWritePage(TORBPage& page) {
+  const int64_t next = static_cast<int64_t>(page.GetState()) + 1;
+  page.SetState(next >= kFirstReservedPageState ? 0 : static_cast<int32_t>(next));
+  const uint8_t* out = page.FPageBuffer;
+  std::vector<uint8_t> encrypted;
+  if (GetEncrypted() && page.FEncryptionEnabled && !IsMapPage(page.FPageNo)) {
+    uint8_t* header = page.GetPageHeader();
+    header[TORBDiskPageHeader::kOffCipherype] = FPassword.CryptoAlgorithm;
+    StoreU32LE(header + TORBDiskPageHeader::kOffCRC32, CRC32(0, page.GetPageData(), FPageDataSize));
+    // The cached page keeps its plain data; a copy is encrypted and written.
+    encrypted.assign(out, out + FPageSize);
+    const TORBCipher* cipher = CipherFor(FPassword.CryptoAlgorithm);
+    if (cipher == nullptr || !cipher->Encrypt(encrypted.data() + FPageHeaderSize, FPageDataSize)) {
+      RaiseORB(10469, "Cannot encrypt page. PageNo: %d", {page.FPageNo});
+    }
+    out = encrypted.data();
+  }
+  DesignTimeScope scope(*this);
+  FDatabaseFile.WriteBuffer(out, FPageSize, GetPageOffset(page.FPageNo), 10469);
+}
+
+int32_t TORBDiskPageManager::InternalReadPageState(int32_t page_no) {
+  try {
+    DesignTimeScope scope(*this);
+    uint8_t buf[4];
+    if (!FDatabaseFile.ReadBuffer(buf, sizeof buf, GetPageOffset(page_no) + TORBDiskPageHeader::kOffState)) {
+      return kInvalidPageState;
+    }
+    return LoadI32LE(buf);
+  } catch (const EORBException&) {
+    return kInvalidPageState;
+  }
+}
+
+void TORBDiskPageManager::InternalWritePageState(int32_t page_no, int32_t state) {
+  DesignTimeScope scope(*this);
+  uint8_t buf[4];
+  StoreI32LE(buf, state);
+  FDatabaseFile.WriteBuffer(buf, sizeof buf, GetPageOffset(page_no) + TORBDiskPageHeader::kOffState, 20198);
+}
+
+}  // namespace orb

@@ -1,0 +1,348 @@
+#include "engine/disk/free_space.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/core/orb_exception.h"
+#include "engine/disk/disk_page_manager.h"
+
+namespace orb {
+namespace {
+
+constexpr std::string_view kNotAddressed = "Page: %d cannot be addressed. TotalPageCount=%d";
+constexpr int kFirstGrowthStep = 6;
+
+// EAM extent codes.
+constexpr uint8_t kExtentNeverWritten = 0;
+constexpr uint8_t kExtentHasFree = 1;
+constexpr uint8_t kExtentFull = 3;
+
+}  // namespace
+
+TORBDatabaseFreeSpaceManager::TORBDatabaseFreeSpaceManager(TORBDiskPageManager* page_manager)
+    : LPageManager(page_manager) {
+  const TORBDBHeader& header = page_manager->GetDbHeader();
+  const int64_t data_size = page_manager->GetPageDataSize();
+  FPageCountInExtent = header.PageCountInExtent;
+  FPFSPage_PagesAddressed = 8 * data_size;
+  FEAMPage_ExtentsAddressed = 4 * data_size;
+  FEAMPage_PagesAddressed = 4 * data_size * FPageCountInExtent;
+  FLastUsedPageNo = header.LastUsedPageNo;
+  FTotalPageCount = header.TotalPageCount;
+}
+
+bool TORBDatabaseFreeSpaceManager::IsPagePfsOrEam(int64_t page_no) const {
+  const int64_t p = FPFSPage_PagesAddressed;
+  const int64_t e = FEAMPage_PagesAddressed;
+  if (page_no < 0) return false;
+  return page_no % p == 0 || page_no % e == 0 || ((page_no - 1) % p == 0 && (page_no - 1) % e == 0);
+}
+
+void TORBDatabaseFreeSpaceManager::CheckPageNoForSystemPages(int32_t page_no) const {
+  if (IsPagePfsOrEam(page_no)) RaiseORB(30434, "Cannot delete PFS or EAM page. PageNo=%d", {page_no});
+}
+
+int64_t TORBDatabaseFreeSpaceManager::GetLastPfsPagePosition() const {
+  return std::max<int64_t>(FTotalPageCount - 1, 0) / FPFSPage_PagesAddressed;
+}
+
+int64_t TORBDatabaseFreeSpaceManager::GetLastEamPagePosition() const {
+  return std::max<int64_t>(FTotalPageCount - 1, 0) / FEAMPage_PagesAddressed;
+}
+
+void TORBDatabaseFreeSpaceManager::PfsPositionsForExtentPosition(int64_t extent, int64_t& first,
+                                                                 int64_t& last) const {
+  first = extent * FPageCountInExtent / FPFSPage_PagesAddressed;
+  last = ((extent + 1) * FPageCountInExtent - 1) / FPFSPage_PagesAddressed;
+}
+
+int32_t TORBDatabaseFreeSpaceManager::GetAddPagesStep() const {
+  if (FTotalPageCount == 0) return kFirstGrowthStep;
+  return static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(FTotalPageCount / 10, FPageCountInExtent), INT32_MAX));
+}
+
+// ---------------------------------------------------------------------------
+// Direct page access
+
+TORBDatabaseFreeSpaceManager::PagePtr TORBDatabaseFreeSpaceManager::NewPage(int64_t page_no) {
+  auto page = std::make_unique<TORBPage>(LPageManager);
+  page->FPageNo = static_cast<int32_t>(page_no);
+  page->FSessionID = TORBPageManager::kSystemSession;
+  page->AllocPageBuffer();
+  return page;
+}
+
+TORBDatabaseFreeSpaceManager::PagePtr TORBDatabaseFreeSpaceManager::ReadPage(int64_t page_no, uint16_t expected_type,
+                                                                             int32_t type_error) {
+  PagePtr page = NewPage(page_no);
+  if (!LPageManager->InternalReadPage(*page)) {
+    RaiseORB(20299, "Error reading database file page. Page No: %d, type %d", {page_no, static_cast<int>(expected_type)});
+  }
+  CheckPageType(page->GetPageType(), expected_type, type_error);
+  return page;
+}
+
+void TORBDatabaseFreeSpaceManager::WriteAndFreePage(PagePtr page) {
+  if (page->FIsDirty) LPageManager->InternalWritePage(*page);
+}
+
+void TORBDatabaseFreeSpaceManager::FormatMapPage(int64_t page_no, uint16_t page_type) {
+  PagePtr page = NewPage(page_no);
+  page->SetPageType(page_type);
+  page->GetPageData()[0] = 1;
+  page->FIsDirty = true;
+  WriteAndFreePage(std::move(page));
+}
+
+// ---------------------------------------------------------------------------
+// Counts shared through the database header
+
+void TORBDatabaseFreeSpaceManager::ReReadPageCountVariables() {
+  LPageManager->LoadDBHeader();
+  FLastUsedPageNo = LPageManager->GetDbHeader().LastUsedPageNo;
+  FTotalPageCount = LPageManager->GetDbHeader().TotalPageCount;
+}
+
+void TORBDatabaseFreeSpaceManager::ReWritePageCountVariables() {
+  TORBDBHeader& header = LPageManager->DBHeader();
+  if (header.LastUsedPageNo == FLastUsedPageNo && header.TotalPageCount == FTotalPageCount) {
+    // ExtendFile counts in memory only: the header on disk may still lag.
+    if (!FHeaderStale) return;
+  }
+  header.LastUsedPageNo = FLastUsedPageNo;
+  header.TotalPageCount = FTotalPageCount;
+  LPageManager->SaveDBHeader(true);
+  FHeaderStale = false;
+}
+
+template <typename Body>
+auto TORBDatabaseFreeSpaceManager::UnderHeaderLock(int32_t lock_error, Body&& body) {
+  if (!LPageManager->TryLock([this] { return LPageManager->LockDBHeader(); })) RaiseORB(lock_error, "Database is locked");
+  FHeaderStale = false;
+  try {
+    ReReadPageCountVariables();
+    auto result = body();
+    ReWritePageCountVariables();
+    LPageManager->UnlockDBHeader();
+    return result;
+  } catch (...) {
+    try {
+      ReWritePageCountVariables();
+    } catch (...) {
+    }
+    try {
+      LPageManager->UnlockDBHeader();
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Allocation and release
+
+int32_t TORBDatabaseFreeSpaceManager::GetPage() {
+  return UnderHeaderLock(20231, [this] {
+    int32_t result = FindAndReusePage();
+    if (result == -1) result = AddNewPageAndExtentFile();
+    if (result > FLastUsedPageNo) FLastUsedPageNo = result;
+    return result;
+  });
+}
+
+void TORBDatabaseFreeSpaceManager::FreePage(int32_t page_no) {
+  CheckPageNoForSystemPages(page_no);
+  UnderHeaderLock(20232, [this, page_no] {
+    SetPageUsage(page_no, false);
+    FLastUsedPageNo = FindLastUsedPageNo();
+    TruncateFile();
+    return 0;
+  });
+}
+
+void TORBDatabaseFreeSpaceManager::SetPageUsage(int32_t page_no, bool used) {
+  SetPageUsageToPFS(page_no, used);
+  SetPageUsageToEAM(page_no);
+}
+
+void TORBDatabaseFreeSpaceManager::SetPageUsageToPFS(int32_t page_no, bool used) {
+  if (page_no < 0 || page_no >= FTotalPageCount) RaiseORB(30430, kNotAddressed, {page_no, FTotalPageCount});
+  PagePtr pfs = ReadPage(PfsPageNoForPageNo(page_no), kPageTypePFS, 30424);
+  const int64_t index = page_no % FPFSPage_PagesAddressed;
+  uint8_t& byte = pfs->GetPageData()[index / 8];
+  const uint8_t mask = static_cast<uint8_t>(1u << (index % 8));
+  const bool set = (byte & mask) != 0;
+  if (used && set) RaiseORB(30425, "Page: %d already used", {page_no});
+  if (!used && !set) RaiseORB(30427, "Page: %d already free", {page_no});
+  byte ^= mask;
+  pfs->FIsDirty = true;
+  WriteAndFreePage(std::move(pfs));
+}
+
+void TORBDatabaseFreeSpaceManager::SetPageUsageToEAM(int32_t page_no) {
+  if (page_no < 0 || page_no >= FTotalPageCount) RaiseORB(30431, kNotAddressed, {page_no, FTotalPageCount});
+  PagePtr eam = ReadPage(EamPageNoForPageNo(page_no), kPageTypeEAM, 30428);
+  const int64_t extent = page_no / FPageCountInExtent;
+  const int64_t entry = extent % FEAMPage_ExtentsAddressed;
+  uint8_t& byte = eam->GetPageData()[entry / 4];
+  const int shift = static_cast<int>(2 * (entry % 4));
+
+  int64_t used = 0;
+  int64_t free = 0;
+  const int64_t first = extent * FPageCountInExtent;
+  for (int64_t n = first; n < first + FPageCountInExtent && (used == 0 || free == 0); ++n) {
+    if (GetPageUsageFromPFS(static_cast<int32_t>(std::min<int64_t>(n, INT32_MAX)))) {
+      ++used;
+    } else {
+      ++free;
+    }
+  }
+  uint8_t code = kExtentHasFree;
+  if (used > 0 && free == 0) {
+    code = kExtentFull;
+  } else if (used == 0 && free == 0) {
+    code = kExtentNeverWritten;
+  }
+  const uint8_t updated = static_cast<uint8_t>((byte & ~(3u << shift)) | (code << shift));
+  if (updated == byte) return;
+  byte = updated;
+  eam->FIsDirty = true;
+  WriteAndFreePage(std::move(eam));
+}
+
+bool TORBDatabaseFreeSpaceManager::GetPageUsageFromPFS(int32_t page_no) {
+  const int64_t pfs_no = PfsPageNoForPageNo(page_no);
+  if (pfs_no > FLastUsedPageNo || pfs_no >= FTotalPageCount) return false;
+  PagePtr pfs = ReadPage(pfs_no, kPageTypePFS, 30430);
+  const int64_t index = page_no % FPFSPage_PagesAddressed;
+  return (pfs->GetPageData()[index / 8] & (1u << (index % 8))) != 0;
+}
+
+int32_t TORBDatabaseFreeSpaceManager::FindAndReusePage() {
+  if (FLastUsedPageNo == -1) return -1;
+  const int64_t last = GetLastEamPagePosition();
+  int32_t result = SearchEamPage(last);
+  for (int64_t position = 0; result == -1 && position < last; ++position) result = SearchEamPage(position);
+  if (result != -1) SetPageUsage(result, true);
+  return result;
+}
+
+int32_t TORBDatabaseFreeSpaceManager::SearchEamPage(int64_t position) {
+  PagePtr eam = ReadPage(EamPageNoForEamPagePosition(position), kPageTypeEAM, 30423);
+  const uint8_t* data = eam->GetPageData();
+  const int64_t size = LPageManager->GetPageDataSize();
+  int64_t extent = -1;
+  for (int64_t i = 0; i < size && extent == -1; ++i) {
+    if (data[i] == 0xFF) continue;
+    for (int k = 0; k < 4; ++k) {
+      const uint8_t code = (data[i] >> (2 * k)) & 3;
+      if (code == kExtentNeverWritten || code == kExtentHasFree) {
+        extent = position * FEAMPage_ExtentsAddressed + 4 * i + k;
+        break;
+      }
+    }
+    break;  // only the first byte with room is looked at
+  }
+  if (extent == -1) return -1;
+
+  int64_t first = 0;
+  int64_t last = 0;
+  PfsPositionsForExtentPosition(extent, first, last);
+  if (PfsPageNoForPfsPagePosition(first) >= FTotalPageCount) return -1;
+  while (PfsPageNoForPfsPagePosition(last) >= FTotalPageCount) --last;
+
+  int64_t candidate = -1;
+  for (int64_t pos = first; pos <= last; ++pos) {
+    const int64_t pfs_no = PfsPageNoForPfsPagePosition(pos);
+    PagePtr pfs = ReadPage(pfs_no, kPageTypePFS, 30423);
+    const uint8_t* bits = pfs->GetPageData();
+    for (int64_t i = 0; i < size; ++i) {
+      if (bits[i] == 0xFF) continue;
+      int b = 0;
+      while (bits[i] & (1u << b)) ++b;
+      candidate = pfs_no + 8 * i + b;
+      break;
+    }
+  }
+  return candidate >= 0 && candidate < FTotalPageCount ? static_cast<int32_t>(candidate) : -1;
+}
+
+int32_t TORBDatabaseFreeSpaceManager::FindLastUsedPageNo() {
+  if (FLastUsedPageNo == -1) return -1;
+  const int64_t size = LPageManager->GetPageDataSize();
+  for (int64_t pos = GetLastPfsPagePosition(); pos >= 0; --pos) {
+    const int64_t pfs_no = PfsPageNoForPfsPagePosition(pos);
+    PagePtr pfs = ReadPage(pfs_no, kPageTypePFS, 30432);
+    const uint8_t* bits = pfs->GetPageData();
+    for (int64_t i = size - 1; i >= 0; --i) {
+      if (bits[i] == 0) continue;
+      for (int b = 7; b >= 0; --b) {
+        if ((bits[i] & (1u << b)) == 0) continue;
+        const int64_t page_no = pfs_no + 8 * i + b;
+        if (!IsPagePfsOrEam(page_no)) return static_cast<int32_t>(page_no);
+      }
+    }
+  }
+  return -1;
+}
+
+int32_t TORBDatabaseFreeSpaceManager::AddNewPageAndExtentFile() {
+  const bool empty = FLastUsedPageNo == -1;
+  const int64_t old_last_pfs = empty ? -1 : GetLastPfsPagePosition();
+  const int64_t old_last_eam = empty ? -1 : GetLastEamPagePosition();
+
+  int64_t page_no = FLastUsedPageNo;
+  do {
+    ++page_no;
+  } while (IsPagePfsOrEam(page_no));
+  if (page_no > INT32_MAX) RaiseORB(30430, kNotAddressed, {page_no, FTotalPageCount});
+
+  int64_t step = GetAddPagesStep();
+  if (page_no >= FTotalPageCount + step) step = page_no - FTotalPageCount + 1;
+  while (IsPagePfsOrEam(FTotalPageCount + step - 1)) ++step;  // never end the file with a map page
+  if (FTotalPageCount + step > INT32_MAX) RaiseORB(30430, kNotAddressed, {FTotalPageCount + step - 1, FTotalPageCount});
+
+  LPageManager->ExtendFile(static_cast<int32_t>(step));
+  FTotalPageCount = LPageManager->GetDbHeader().TotalPageCount;
+  FHeaderStale = true;
+
+  const int64_t new_last_pfs = GetLastPfsPagePosition();
+  const int64_t new_last_eam = GetLastEamPagePosition();
+  for (int64_t pos = old_last_pfs + 1; pos <= new_last_pfs; ++pos) {
+    FormatMapPage(PfsPageNoForPfsPagePosition(pos), kPageTypePFS);
+  }
+  for (int64_t pos = old_last_eam + 1; pos <= new_last_eam; ++pos) {
+    FormatMapPage(EamPageNoForEamPagePosition(pos), kPageTypeEAM);
+  }
+  FLastUsedPageNo = static_cast<int32_t>(page_no);
+  for (int64_t pos = old_last_eam + 1; pos <= new_last_eam; ++pos) {
+    SetPageUsageToPFS(static_cast<int32_t>(EamPageNoForEamPagePosition(pos)), true);
+  }
+  for (int64_t pos = old_last_pfs + 1; pos <= new_last_pfs; ++pos) {
+    SetPageUsageToEAM(static_cast<int32_t>(PfsPageNoForPfsPagePosition(pos)));
+  }
+  SetPageUsage(static_cast<int32_t>(page_no), true);
+  return static_cast<int32_t>(page_no);
+}
+
+void TORBDatabaseFreeSpaceManager::TruncateFile() {
+  const int64_t step = GetDelPagesStep();
+  const int64_t tail = static_cast<int64_t>(FTotalPageCount) - FLastUsedPageNo - 1;
+  if (tail < step) return;
+  int64_t new_total = FTotalPageCount - tail / step * step;
+  // The file never ends with a map page: growth assumes that the map pages
+  // of every range it already covers exist.
+  while (new_total > 0 && IsPagePfsOrEam(new_total - 1)) --new_total;
+  // An EAM page that goes while the PFS page holding its bit stays is
+  // marked free there, so that it can be formatted again later.
+  for (int64_t pos = new_total / FEAMPage_PagesAddressed; pos <= GetLastEamPagePosition(); ++pos) {
+    const int64_t eam_no = EamPageNoForEamPagePosition(pos);
+    if (eam_no >= new_total && eam_no < FTotalPageCount && PfsPageNoForPageNo(eam_no) < new_total) {
+      SetPageUsageToPFS(static_cast<int32_t>(eam_no), false);
+    }
+  }
+  LPageManager->TruncateFile(static_cast<int32_t>(FTotalPageCount - new_total));
+  FTotalPageCount = LPageManager->GetDbHeader().TotalPageCount;
+}
+
+}  // namespace orb

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "engine/disk/page.h"
+
+namespace orb {
+
+class TORBDiskPageManager;
+
+// Allocation maps of a database file. PFS pages hold one bit per page (1 =
+// in use); EAM pages hold two bits per extent of X pages (3 = all in use,
+// 1 = some free, 0 = never written). With D data bytes per page, a PFS page
+// covers P = 8D pages from its own number on, an EAM page E = 4DX pages.
+// The PFS page of range j is page jP; the EAM page of range j is page jE,
+// or jE + 1 when jE is a PFS page.
+//
+// Map pages are read and written directly (never cached, never encrypted),
+// under the database header lock, so that processes sharing the file
+// allocate one at a time; a change is on disk when the call returns.
+class TORBDatabaseFreeSpaceManager {
+ public:
+  explicit TORBDatabaseFreeSpaceManager(TORBDiskPageManager* page_manager);
+
+  // A page number now marked in use (the file grows when none is free).
+  int32_t GetPage();
+  // Marks the page free and shrinks the file when enough of its end is free.
+  void FreePage(int32_t page_no);
+  // 30434 for a map page.
+  void CheckPageNoForSystemPages(int32_t page_no) const;
+
+  int32_t GetAddPagesStep() const;
+  int32_t GetDelPagesStep() const { return GetAddPagesStep(); }
+
+  // Placement of map pages (64-bit: page ranges of large page sizes exceed
+  // 32 bits).
+  bool IsPagePfsOrEam(int64_t page_no) const;
+  int64_t PfsPageNoForPageNo(int64_t page_no) const { return page_no / FPFSPage_PagesAddressed * FPFSPage_PagesAddressed; }
+  int64_t PfsPageNoForPfsPagePosition(int64_t position) const { return position * FPFSPage_PagesAddressed; }
+  int64_t GetLastPfsPagePosition() const;
+  int64_t EamPageNoForEamPagePosition(int64_t position) const {
+    return CorrectEamPageNo(position * FEAMPage_PagesAddressed);
+  }
+  int64_t EamPageNoForPageNo(int64_t page_no) const {
+    return EamPageNoForEamPagePosition(page_no / FEAMPage_PagesAddressed);
+  }
+  int64_t EamPageNoToEamPagePosition(int64_t page_no) const { return page_no / FEAMPage_PagesAddressed; }
+  int64_t GetLastEamPagePosition() const;
+  int64_t GetLastEamPageNo() const { return EamPageNoForEamPagePosition(GetLastEamPagePosition()); }
+  int64_t CorrectEamPageNo(int64_t page_no) const {
+    return page_no % FPFSPage_PagesAddressed == 0 ? page_no + 1 : page_no;
+  }
+  // First and last PFS positions covering extent `extent`.
+  void PfsPositionsForExtentPosition(int64_t extent, int64_t& first, int64_t& last) const;
+
+  // Whether the PFS marks the page in use (a PFS page past the last used
+  // page is not read: everything it covers is free).
+  bool GetPageUsageFromPFS(int32_t page_no);
+
+  int32_t GetLastUsedPageNo() const { return FLastUsedPageNo; }
+  int32_t GetTotalPageCount() const { return FTotalPageCount; }
+  int64_t GetPFSPagesAddressed() const { return FPFSPage_PagesAddressed; }
+  int64_t GetEAMPagesAddressed() const { return FEAMPage_PagesAddressed; }
+  bool GetSuppressDBHeaderErrors() const { return FSuppressDBHeaderErrors; }
+  void SetSuppressDBHeaderErrors(bool on) { FSuppressDBHeaderErrors = on; }
+
+ private:
+  using PagePtr = std::unique_ptr<TORBPage>;
+
+  PagePtr NewPage(int64_t page_no);
+  // Reads a map page and checks its type (`type_error` on mismatch).
+  PagePtr ReadPage(int64_t page_no, uint16_t expected_type, int32_t type_error);
+  void WriteAndFreePage(PagePtr page);
+
+  void SetPageUsage(int32_t page_no, bool used);
+  void SetPageUsageToPFS(int32_t page_no, bool used);
+  void SetPageUsageToEAM(int32_t page_no);
+  int32_t FindAndReusePage();
+  int32_t SearchEamPage(int64_t position);
+  int32_t FindLastUsedPageNo();
+  int32_t AddNewPageAndExtentFile();
+  void FormatMapPage(int64_t page_no, uint16_t page_type);
+  void TruncateFile();
+  void ReReadPageCountVariables();
+  void ReWritePageCountVariables();
+  // Runs `body` under the header lock (`lock_error` when not obtained),
+  // saving the counts afterwards in every case.
+  template <typename Body>
+  auto UnderHeaderLock(int32_t lock_error, Body&& body);
+
+  TORBDiskPageManager* LPageManager;
+  int64_t FPageCountInExtent;
+  int64_t FPFSPage_PagesAddressed;
+  int64_t FEAMPage_ExtentsAddressed;
+  int64_t FEAMPage_PagesAddressed;
+  int32_t FLastUsedPageNo;
+  int32_t FTotalPageCount;
+  bool FSuppressDBHeaderErrors = false;
+  // The file grew: the header's page count on disk lags the one in memory.
+  bool FHeaderStale = false;
+};
+
+}  // namespace orb

@@ -1,0 +1,268 @@
+#include "engine/disk/free_space.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <set>
+#include <vector>
+
+#include "engine/disk/disk_page_manager.h"
+#include "engine/platform/byte_order.h"
+#include "tests/engine/disk/disk_test_util.h"
+
+namespace orb {
+namespace {
+
+using testing::DiskScratch;
+using testing::ErrorCodeOf;
+using testing::ReadAll;
+
+// A database file read back from disk, independently of the manager.
+struct Image {
+  std::vector<uint8_t> bytes;
+  int64_t page_size;
+
+  Image(const std::string& path, int64_t ps) : bytes(ReadAll(path)), page_size(ps) {}
+  int32_t Total() const { return LoadI32LE(&bytes[30]); }
+  int32_t LastUsed() const { return LoadI32LE(&bytes[34]); }
+  const uint8_t* Page(int64_t n) const { return &bytes[kFrontPartSize + n * page_size]; }
+  uint16_t Type(int64_t n) const { return LoadU16LE(Page(n) + 8); }
+  const uint8_t* Data(int64_t n) const { return Page(n) + 40; }
+};
+
+class FreeSpaceTest : public ::testing::Test {
+ protected:
+  void Create(uint16_t page_size, uint16_t extent) {
+    page_size_ = page_size;
+    extent_ = extent;
+    pm_.CreateAndOpenDatabase(dir_.WFile("f.orb"), TORBPassword{}, page_size, extent);
+  }
+  TORBDatabaseFreeSpaceManager& Fsm() { return *pm_.FreeSpaceManager(); }
+  Image Read() const { return Image(dir_.File("f.orb"), page_size_); }
+
+  // Every page below the total is marked in use exactly when it is a map
+  // page or allocated; full extents really are full; the file ends with an
+  // ordinary page and matches the header.
+  void CheckMaps(const std::set<int32_t>& allocated) {
+    const Image img = Read();
+    TORBDatabaseFreeSpaceManager& f = Fsm();
+    const int64_t total = img.Total();
+    ASSERT_EQ(static_cast<int64_t>(img.bytes.size()), kFrontPartSize + total * page_size_);
+    const int32_t expected_last = allocated.empty() ? -1 : *allocated.rbegin();
+    ASSERT_EQ(img.LastUsed(), expected_last);
+    if (total == 0) return;
+    ASSERT_FALSE(f.IsPagePfsOrEam(total - 1));
+    const int64_t p = f.GetPFSPagesAddressed();
+    const int64_t e = f.GetEAMPagesAddressed();
+    auto used = [&](int64_t n) {
+      const int64_t idx = n % p;
+      return (img.Data(n / p * p)[idx / 8] >> (idx % 8)) & 1;
+    };
+    for (int64_t n = 0; n < total; ++n) {
+      if (n % p == 0) {
+        ASSERT_EQ(img.Type(n), kPageTypePFS) << n;
+      } else if (f.IsPagePfsOrEam(n)) {
+        ASSERT_EQ(img.Type(n), kPageTypeEAM) << n;
+      }
+      const bool expect = f.IsPagePfsOrEam(n) || allocated.count(static_cast<int32_t>(n));
+      ASSERT_EQ(used(n) != 0, expect) << "page " << n;
+    }
+    for (int64_t x = 0; x * extent_ < total; ++x) {
+      const int64_t entry = x % (e / extent_);
+      const uint8_t code = (img.Data(f.EamPageNoForPageNo(x * extent_))[entry / 4] >> (2 * (entry % 4))) & 3;
+      if (code != 3) continue;
+      for (int64_t n = x * extent_; n < (x + 1) * extent_; ++n) {
+        ASSERT_TRUE(n < total && used(n)) << "extent " << x << " marked full, page " << n << " free";
+      }
+    }
+  }
+
+  DiskScratch dir_;
+  TORBDiskPageManager pm_;
+  int64_t page_size_ = 0;
+  int64_t extent_ = 0;
+};
+
+TEST_F(FreeSpaceTest, FirstAllocationFormatsTheMaps) {
+  Create(4096, 8);
+  EXPECT_EQ(Read().bytes.size(), static_cast<size_t>(kFrontPartSize));
+  EXPECT_EQ(Fsm().GetPage(), 2);
+  const Image img = Read();
+  EXPECT_EQ(img.bytes.size(), static_cast<size_t>(kFrontPartSize + 6 * 4096));
+  EXPECT_EQ(img.Total(), 6);
+  EXPECT_EQ(img.LastUsed(), 2);
+  EXPECT_EQ(img.Type(0), kPageTypePFS);
+  EXPECT_EQ(img.Type(1), kPageTypeEAM);
+  EXPECT_EQ(img.Data(0)[0], 0x07);  // pages 0, 1, 2
+  EXPECT_EQ(img.Data(1)[0], 0x01);  // extent 0: has free pages
+  EXPECT_EQ(std::count(img.Data(0) + 1, img.Data(0) + 4056, 0), 4055);
+  CheckMaps({2});
+}
+
+TEST_F(FreeSpaceTest, GrowthStepsFollowTheFileSize) {
+  Create(4096, 8);
+  std::set<int32_t> allocated;
+  int32_t total = 0;
+  while (total < 1200) {
+    const int32_t page = Fsm().GetPage();
+    const int32_t now = Fsm().GetTotalPageCount();
+    if (now != total) {
+      // All pages were in use: the next page is the old end, and the file
+      // grows by a tenth of itself, at least one extent (6 at first).
+      EXPECT_EQ(page, total == 0 ? 2 : total);
+      EXPECT_EQ(now - total, total == 0 ? 6 : std::max(total / 10, 8));
+      total = now;
+    }
+    ASSERT_TRUE(allocated.insert(page).second);
+  }
+  CheckMaps(allocated);
+}
+
+TEST_F(FreeSpaceTest, ShrinksOnlyByWholeSteps) {
+  Create(4096, 8);
+  Fsm().GetPage();
+  pm_.ExtendFile(994);  // 1000 pages, 2 .. 999 free
+  pm_.SaveDBHeader(true);
+  std::set<int32_t> allocated = {2};
+  while (*allocated.rbegin() < 901) ASSERT_TRUE(allocated.insert(Fsm().GetPage()).second);
+  EXPECT_EQ(Read().Total(), 1000);
+
+  Fsm().FreePage(901);  // 99 free pages at the end: kept
+  allocated.erase(901);
+  EXPECT_EQ(Read().Total(), 1000);
+  Fsm().FreePage(900);  // 100: one step cut
+  allocated.erase(900);
+  EXPECT_EQ(Read().Total(), 900);
+  CheckMaps(allocated);
+
+  // Releasing from the end shrinks in steps of a tenth of the file, so that
+  // less than one step stays free at the end.
+  for (int32_t n = 899; n > 649; --n) {
+    Fsm().FreePage(n);
+    allocated.erase(n);
+    const int32_t total = Fsm().GetTotalPageCount();
+    ASSERT_LT(total - n, std::max(total / 10, 8)) << n;
+  }
+  EXPECT_LT(Read().Total(), 900);
+  CheckMaps(allocated);
+}
+
+TEST_F(FreeSpaceTest, CutsThreeHundredOfThreeHundredFiftyFreePages) {
+  Create(4096, 8);
+  Fsm().GetPage();
+  pm_.ExtendFile(994);
+  pm_.SaveDBHeader(true);
+  std::set<int32_t> allocated = {2};
+  while (*allocated.rbegin() < 650) allocated.insert(Fsm().GetPage());
+  Fsm().FreePage(650);
+  allocated.erase(650);
+  EXPECT_EQ(Read().Total(), 700);
+  CheckMaps(allocated);
+}
+
+TEST_F(FreeSpaceTest, FreedPagesAreReusedLowestFirstAndFreedOnce) {
+  Create(4096, 8);
+  std::set<int32_t> allocated;
+  for (int i = 0; i < 20; ++i) allocated.insert(Fsm().GetPage());
+  Fsm().FreePage(9);
+  Fsm().FreePage(5);
+  const std::vector<uint8_t> before = Read().bytes;
+  EXPECT_EQ(ErrorCodeOf([&] { Fsm().FreePage(5); }), 30427);
+  EXPECT_EQ(Read().bytes, before);
+  EXPECT_EQ(ErrorCodeOf([&] { Fsm().FreePage(0); }), 30434);
+  EXPECT_EQ(ErrorCodeOf([&] { Fsm().FreePage(1); }), 30434);
+  EXPECT_EQ(ErrorCodeOf([&] { Fsm().FreePage(5000); }), 30430);
+  EXPECT_EQ(Fsm().GetPage(), 5);
+  EXPECT_EQ(Fsm().GetPage(), 9);
+  allocated.erase(5000);
+  CheckMaps(allocated);
+}
+
+TEST_F(FreeSpaceTest, MapPagePlacement) {
+  Create(4096, 8);
+  TORBDatabaseFreeSpaceManager& f = Fsm();
+  EXPECT_EQ(f.GetPFSPagesAddressed(), 32448);
+  EXPECT_EQ(f.GetEAMPagesAddressed(), 129792);
+  for (int64_t n : {0, 1, 32448, 64896, 97344, 129792, 129793, 259585}) EXPECT_TRUE(f.IsPagePfsOrEam(n)) << n;
+  for (int64_t n : {2, 32449, 129794, 259584 + 2}) EXPECT_FALSE(f.IsPagePfsOrEam(n)) << n;
+  EXPECT_EQ(f.EamPageNoForPageNo(200000), 129793);
+  EXPECT_EQ(f.PfsPageNoForPageNo(70000), 64896);
+  EXPECT_EQ(ErrorCodeOf([&] { pm_.GetPage(0, 32448, kPageTypeAny); }), 30434);
+  EXPECT_EQ(ErrorCodeOf([&] { pm_.RemovePage(0, 129793); }), 30434);
+}
+
+// A random run of allocations and releases with tiny pages, so that the
+// file grows and shrinks across many PFS and EAM ranges; EAM ranges do not
+// line up with PFS ranges (3 pages per extent).
+TEST_F(FreeSpaceTest, RandomRunAgainstAModel) {
+  Create(56, 3);  // 16 data bytes: 128 pages per PFS page, 192 per EAM page
+  std::mt19937 gen(1234);
+  std::set<int32_t> allocated;
+  auto percent = [&] { return std::uniform_int_distribution<int>(0, 99)(gen); };
+  for (int step = 0; step < 6000; ++step) {
+    const bool shrinking = (step / 300) % 2 == 1;
+    const bool allocate = allocated.empty() || percent() < (shrinking ? 30 : 70);
+    if (allocate) {
+      const int32_t page = Fsm().GetPage();
+      ASSERT_FALSE(Fsm().IsPagePfsOrEam(page)) << page;
+      ASSERT_LT(page, Fsm().GetTotalPageCount());
+      ASSERT_TRUE(allocated.insert(page).second) << "page handed out twice: " << page;
+    } else {
+      // While shrinking, mostly release from the top so that the file's end
+      // becomes free and is cut at varying points.
+      const size_t n = allocated.size();
+      size_t index = std::uniform_int_distribution<size_t>(0, n - 1)(gen);
+      if (shrinking && percent() < 80) index = n - 1 - std::min<size_t>(n - 1, gen() % 3);
+      auto it = allocated.begin();
+      std::advance(it, index);
+      const int32_t page = *it;
+      allocated.erase(it);
+      Fsm().FreePage(page);
+    }
+    if (step % 25 == 0) {
+      CheckMaps(allocated);
+      if (HasFatalFailure()) FAIL() << "at step " << step;
+    }
+  }
+  while (!allocated.empty()) {
+    Fsm().FreePage(*allocated.begin());
+    allocated.erase(allocated.begin());
+  }
+  CheckMaps(allocated);
+  EXPECT_LT(Read().Total(), 10);
+}
+
+// Two managers on one file allocate in turn: each sees the other's maps.
+TEST(FreeSpaceSharedTest, ManagersSharingAFileNeverHandOutAPageTwice) {
+  DiskScratch dir;
+  {
+    TORBDiskPageManager creator;
+    creator.CreateAndOpenDatabase(dir.WFile("s.orb"), TORBPassword{}, 64, 2);
+  }
+  TORBDiskPageManager a, b;
+  bool ro = false, repair = false, multi = true;
+  a.OpenDatabase(dir.WFile("s.orb"), TORBPassword{}, ro, repair, false, multi);
+  ASSERT_TRUE(multi);
+  b.OpenDatabase(dir.WFile("s.orb"), TORBPassword{}, ro, repair, false, multi);
+  std::set<int32_t> seen;
+  std::mt19937 gen(7);
+  std::vector<int32_t> mine[2];
+  for (int i = 0; i < 600; ++i) {
+    const int who = static_cast<int>(gen() % 2);
+    TORBDiskPageManager& m = who ? b : a;
+    if (gen() % 3 == 0 && !mine[who].empty()) {
+      const int32_t page = mine[who].back();
+      mine[who].pop_back();
+      seen.erase(page);
+      m.FreeSpaceManager()->FreePage(page);
+    } else {
+      const int32_t page = m.FreeSpaceManager()->GetPage();
+      ASSERT_TRUE(seen.insert(page).second) << page;
+      mine[who].push_back(page);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orb
