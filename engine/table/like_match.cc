@@ -47,12 +47,23 @@ std::vector<Token<Char>> Tokenize(std::basic_string_view<Char> pattern, bool use
   return tokens;
 }
 
+bool IsPrintableAscii(unsigned c) { return c >= 0x20 && c <= 0x7E; }
+
+unsigned FoldAscii(unsigned c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
+
+// Distinct printable ASCII characters differ in the collation unless they
+// are the two cases of one letter, so those pairs need no collator call.
 bool SameChar(char a, char b, bool ignore_case) {
-  return a == b || CompareTextA(std::string_view(&a, 1), std::string_view(&b, 1), !ignore_case) == 0;
+  if (a == b) return true;
+  const auto ua = static_cast<unsigned char>(a), ub = static_cast<unsigned char>(b);
+  if (IsPrintableAscii(ua) && IsPrintableAscii(ub)) return ignore_case && FoldAscii(ua) == FoldAscii(ub);
+  return CompareTextA(std::string_view(&a, 1), std::string_view(&b, 1), !ignore_case) == 0;
 }
 
 bool SameChar(char16_t a, char16_t b, bool ignore_case) {
-  return a == b || CompareTextW(std::u16string_view(&a, 1), std::u16string_view(&b, 1), !ignore_case) == 0;
+  if (a == b) return true;
+  if (IsPrintableAscii(a) && IsPrintableAscii(b)) return ignore_case && FoldAscii(a) == FoldAscii(b);
+  return CompareTextW(std::u16string_view(&a, 1), std::u16string_view(&b, 1), !ignore_case) == 0;
 }
 
 // Greedy matching that backtracks only to the most recent '%': a later
