@@ -80,8 +80,11 @@ std::string ShortestText(T v) {
 
 std::optional<int64_t> ParseIntegerText(std::string_view s, bool wide) {
   s = Trim(s);
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-  if (s.empty() || s.front() == '+') return std::nullopt;
+  if (!s.empty() && s.front() == '+') {
+    s.remove_prefix(1);
+    if (!s.empty() && (s.front() == '+' || s.front() == '-')) return std::nullopt;
+  }
+  if (s.empty()) return std::nullopt;
   int64_t v = 0;
   const auto r = std::from_chars(s.data(), s.data() + s.size(), v, 10);
   if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nullopt;
@@ -92,8 +95,11 @@ std::optional<int64_t> ParseIntegerText(std::string_view s, bool wide) {
 
 std::optional<double> ParseFloatText(std::string_view s) {
   s = Trim(s);
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-  if (s.empty() || s.front() == '+') return std::nullopt;
+  if (!s.empty() && s.front() == '+') {
+    s.remove_prefix(1);
+    if (!s.empty() && (s.front() == '+' || s.front() == '-')) return std::nullopt;
+  }
+  if (s.empty()) return std::nullopt;
   double v = 0;
   const auto r = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
   if (r.ec != std::errc() || r.ptr != s.data() + s.size() || !std::isfinite(v)) return std::nullopt;

@@ -194,6 +194,7 @@ TEST(VariantCastTest, ConvertsBetweenKinds) {
   const std::vector<CastCase> cases = {
       // Text to other kinds.
       {"int text", Text(bftVarchar, "12"), bftSignedInt32, I32(12)},
+      {"int text with plus", Text(bftVarchar, "+12"), bftSignedInt32, I32(12)},
       {"int text with blanks", Text(bftVarchar, " -12 "), bftSignedInt32, I32(-12)},
       {"int text narrowed", Text(bftVarchar, "300"), bftSignedInt8, Raw(bftSignedInt8, int8_t{44})},
       {"cardinal text", Text(bftChar, "4000000000"), bftUnsignedInt32, Raw(bftUnsignedInt32, 4000000000u)},
@@ -312,6 +313,8 @@ TEST(VariantCastTest, FailuresRaiseParseOrNoConversion) {
       {"fraction to integer", Text(bftVarchar, "1.5"), bftSignedInt32, kErrCastParse},
       {"past 32 bits", Text(bftVarchar, "9999999999"), bftSignedInt32, kErrCastParse},
       {"past 64 bits", Text(bftVarchar, "9223372036854775808"), bftSignedInt64, kErrCastParse},
+      {"two signs", Text(bftVarchar, "+-5"), bftSignedInt32, kErrCastParse},
+      {"two float signs", Text(bftVarchar, "+-5"), bftDouble, kErrCastParse},
       {"comma decimal", Text(bftVarchar, "1,5"), bftDouble, kErrCastParse},
       {"infinity text", Text(bftVarchar, "inf"), bftDouble, kErrCastParse},
       {"no such date", Text(bftVarchar, "2024-02-30"), bftDate, kErrCastParse},
