@@ -1,0 +1,544 @@
+#include "engine/disk/disk_page_manager.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "engine/disk/free_space.h"
+#include "engine/platform/byte_order.h"
+#include "engine/table/crc32.h"
+#include "tests/engine/disk/disk_test_util.h"
+
+namespace orb {
+namespace {
+
+using testing::DiskScratch;
+using testing::ErrorCodeOf;
+using testing::ReadAll;
+using testing::WriteAll;
+
+constexpr int32_t kSession = 0;
+constexpr uint16_t kPageSize = 4096;
+constexpr int kData = kPageSize - 40;
+
+TORBPassword Password(const std::string& text, TORBCryptoAlgorithm alg = craRijndael_128) {
+  TORBPassword p;
+  p.Password = text;
+  p.CryptoAlgorithm = alg;
+  return p;
+}
+
+// Adds one page of `type` filled with `fill` and commits it; returns its
+// number.
+int32_t AddFilledPage(TORBDiskPageManager& pm, uint8_t fill, uint16_t type = kPageTypeTableRecord) {
+  TORBPage* page = pm.AddPage(kSession, type);
+  const int32_t no = page->FPageNo;
+  for (int i = 0; i < kData; ++i) page->GetPageData()[i] = static_cast<uint8_t>(fill + i * 7);
+  pm.PutPage(page);
+  pm.ApplyChanges(kSession);
+  return no;
+}
+
+bool HasFill(const uint8_t* data, uint8_t fill) {
+  for (int i = 0; i < kData; ++i) {
+    if (data[i] != static_cast<uint8_t>(fill + i * 7)) return false;
+  }
+  return true;
+}
+
+struct OpenResult {
+  bool read_only = false;
+  bool repair = false;
+  bool multi_user = false;
+};
+
+OpenResult Open(TORBDiskPageManager& pm, const std::u16string& name, const TORBPassword& pw = {},
+                bool multi_user = false, bool read_only = false) {
+  OpenResult r;
+  r.read_only = read_only;
+  r.multi_user = multi_user;
+  pm.OpenDatabase(name, pw, r.read_only, r.repair, false, r.multi_user);
+  return r;
+}
+
+class DiskPageManagerTest : public ::testing::Test {
+ protected:
+  std::u16string Name() const { return dir_.WFile("d.orb"); }
+  std::string Path() const { return dir_.File("d.orb"); }
+  void Create(const TORBPassword& pw = {}, uint16_t page_size = kPageSize) {
+    TORBDiskPageManager pm;
+    pm.CreateAndOpenDatabase(Name(), pw, page_size, 8);
+  }
+  void Patch(size_t offset, const std::vector<uint8_t>& bytes) {
+    std::vector<uint8_t> file = ReadAll(Path());
+    std::copy(bytes.begin(), bytes.end(), file.begin() + static_cast<std::ptrdiff_t>(offset));
+    WriteAll(Path(), file);
+  }
+
+  DiskScratch dir_;
+};
+
+TEST_F(DiskPageManagerTest, NewFileLayoutAndFirstCommit) {
+  TORBDiskPageManager pm;
+  pm.CreateAndOpenDatabase(Name(), {}, kPageSize, 8);
+  std::vector<uint8_t> f = ReadAll(Path());
+  ASSERT_EQ(f.size(), 380u);
+  EXPECT_EQ(std::string(f.begin(), f.begin() + 16), "0RBELLE-DATABASE");
+  EXPECT_EQ(LoadI16LE(&f[16]), 76);
+  EXPECT_DOUBLE_EQ(LoadF64LE(&f[18]), 7.92);
+  EXPECT_EQ(LoadU16LE(&f[26]), 4096);
+  EXPECT_EQ(LoadU16LE(&f[28]), 8);
+  EXPECT_EQ(LoadI32LE(&f[30]), 0);
+  EXPECT_EQ(LoadI32LE(&f[34]), -1);
+  EXPECT_EQ(LoadI32LE(&f[38]), 0);
+  EXPECT_EQ(f[42], 2);
+  EXPECT_EQ(f[43], 0);
+  EXPECT_EQ(LoadI16LE(&f[76]), 280);
+  EXPECT_EQ(LoadI16LE(&f[356]), 20);
+  EXPECT_EQ(LoadI32LE(&f[376]), 0);
+  for (size_t i : {44, 78, 300, 358, 370}) EXPECT_EQ(f[i], 0) << i;
+
+  EXPECT_EQ(AddFilledPage(pm, 9, kPageTypeFileSystemDirectory), 2);
+  f = ReadAll(Path());
+  ASSERT_EQ(f.size(), 380u + 6 * 4096);
+  EXPECT_EQ(LoadI32LE(&f[30]), 6);
+  EXPECT_EQ(LoadI32LE(&f[34]), 2);
+  EXPECT_EQ(LoadI32LE(&f[38]), 1);  // one commit
+  EXPECT_EQ(f[42], 2);
+  const uint8_t* page2 = &f[380 + 2 * 4096];
+  EXPECT_EQ(std::string(page2, page2 + 4), "ORBP");
+  EXPECT_EQ(LoadU16LE(page2 + 8), kPageTypeFileSystemDirectory);
+  EXPECT_TRUE(HasFill(page2 + 40, 9));
+  EXPECT_EQ(f[380 + 40], 0x07);  // PFS: pages 0, 1, 2
+}
+
+TEST_F(DiskPageManagerTest, ReopenReadsPagesAndCountsObjectIds) {
+  {
+    TORBDiskPageManager pm;
+    pm.CreateAndOpenDatabase(Name(), {}, kPageSize, 8);
+    AddFilledPage(pm, 1);
+    AddFilledPage(pm, 2);
+    EXPECT_EQ(pm.GetNextObjectID(), 1);
+    EXPECT_EQ(pm.GetNextObjectID(), 2);
+  }
+  TORBDiskPageManager pm;
+  OpenResult r = Open(pm, Name());
+  EXPECT_FALSE(r.read_only);
+  EXPECT_FALSE(r.repair);
+  EXPECT_EQ(pm.GetPageCount(), 6);
+  TORBPage* page = pm.GetPage(kSession, 3, kPageTypeTableRecord);
+  EXPECT_TRUE(HasFill(page->GetPageData(), 2));
+  pm.PutPage(page);
+  EXPECT_EQ(ErrorCodeOf([&] { pm.GetPage(kSession, 2, kPageTypeTableIndex); }), 20153);
+  EXPECT_EQ(pm.GetNextObjectID(), 3);
+  EXPECT_EQ(LoadI32LE(&ReadAll(Path())[376]), 3);
+
+  // Removing a page marks its stamp on disk and frees it in the maps.
+  pm.RemovePage(kSession, 3);
+  pm.ApplyChanges(kSession);
+  std::vector<uint8_t> f = ReadAll(Path());
+  EXPECT_EQ(LoadI32LE(&f[380 + 3 * 4096 + 4]), 2147483647);
+  EXPECT_EQ(f[380 + 40], 0x07);
+  EXPECT_EQ(LoadI32LE(&f[34]), 2);
+}
+
+TEST_F(DiskPageManagerTest, OpensAHeaderBehindLeadingBytes) {
+  {
+    TORBDiskPageManager pm;
+    pm.CreateAndOpenDatabase(Name(), {}, kPageSize, 8);
+    AddFilledPage(pm, 5);
+  }
+  std::vector<uint8_t> stub(12345);
+  for (size_t i = 0; i < stub.size(); ++i) stub[i] = static_cast<uint8_t>(i * 31);
+  std::vector<uint8_t> db = ReadAll(Path());
+  stub.insert(stub.end(), db.begin(), db.end());
+  WriteAll(Path(), stub);
+
+  TORBDiskPageManager pm;
+  Open(pm, Name());
+  EXPECT_EQ(pm.GetOffsetToDBHeader(), 12345);
+  EXPECT_EQ(pm.GetOffsetToFirstPage(), 12345 + 380);
+  TORBPage* page = pm.GetPage(kSession, 2, kPageTypeTableRecord);
+  EXPECT_TRUE(HasFill(page->GetPageData(), 5));
+  pm.PutPage(page);
+  EXPECT_EQ(AddFilledPage(pm, 6), 3);
+  EXPECT_EQ(pm.GetNextObjectID(), 1);
+  pm.CloseDatabase();
+
+  const std::vector<uint8_t> f = ReadAll(Path());
+  EXPECT_TRUE(std::equal(f.begin(), f.begin() + 12345, stub.begin()));
+  EXPECT_EQ(f.size(), 12345u + 380 + 6 * 4096);
+  EXPECT_EQ(LoadI32LE(&f[12345 + 38]), 2);
+  EXPECT_TRUE(HasFill(&f[12345 + 380 + 3 * 4096 + 40], 6));
+}
+
+TEST_F(DiskPageManagerTest, RepairNeededIsReportedAndKept) {
+  struct Case {
+    const char* name;
+    uint8_t write_changes_state;
+    double version;
+    bool repair;
+  };
+  const Case cases[] = {
+      {"consistent", 2, 7.92, false},
+      {"interrupted commit", 1, 7.92, true},
+      {"old version", 2, 2.5, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      TORBDiskPageManager pm;
+      pm.CreateAndOpenDatabase(Name(), {}, kPageSize, 8);
+      AddFilledPage(pm, 1);
+    }
+    std::vector<uint8_t> v(8);
+    StoreF64LE(v.data(), c.version);
+    Patch(18, v);
+    Patch(42, {c.write_changes_state});
+    TORBDiskPageManager pm;
+    OpenResult r = Open(pm, Name());
+    EXPECT_EQ(r.repair, c.repair);
+    EXPECT_EQ(pm.GetRepairNeeded(), c.repair);
+    // A later commit goes through but does not clear an interrupted
+    // commit's mark.
+    AddFilledPage(pm, 2);
+    const std::vector<uint8_t> f = ReadAll(Path());
+    EXPECT_EQ(f[42], c.write_changes_state);
+    EXPECT_EQ(LoadI32LE(&f[38]), 2);
+  }
+}
+
+TEST_F(DiskPageManagerTest, RefusedCommitLeavesTheHeaderConsistent) {
+  TORBDiskPageManager pm;
+  pm.CreateAndOpenDatabase(Name(), {}, kPageSize, 8);
+  TORBPage* page = pm.AddPage(kSession, kPageTypeTableRecord);
+  EXPECT_EQ(ErrorCodeOf([&] { pm.ApplyChanges(kSession); }), 20086);
+  EXPECT_EQ(ReadAll(Path())[42], 2);
+  pm.PutPage(page);
+  pm.ApplyChanges(kSession);
+  EXPECT_EQ(ReadAll(Path())[42], 2);
+}
+
+TEST_F(DiskPageManagerTest, InvalidFilesAreRefusedAndLeaveTheManagerClosed) {
+  Create();
+  struct Case {
+    const char* name;
+    size_t offset;
+    std::vector<uint8_t> bytes;
+    int32_t code;
+  };
+  const Case cases[] = {
+      {"signature", 0, {'X'}, 10470},
+      {"crypto header size", 76, {0x10, 0x01}, 20237},
+      {"page size", 26, {40, 0}, 20237},
+      {"extent size", 28, {0, 0}, 20237},
+      {"lock bytes size", 356, {2, 0}, 20237},
+  };
+  const std::vector<uint8_t> good = ReadAll(Path());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteAll(Path(), good);
+    Patch(c.offset, c.bytes);
+    TORBDiskPageManager pm;
+    EXPECT_EQ(ErrorCodeOf([&] { Open(pm, Name()); }), c.code);
+    EXPECT_FALSE(pm.GetIsOpened());
+    EXPECT_FALSE(pm.DatabaseFile().GetIsOpened());
+  }
+  WriteAll(Path(), {1, 2, 3});
+  TORBDiskPageManager pm;
+  EXPECT_EQ(ErrorCodeOf([&] { Open(pm, Name()); }), 10470);
+  EXPECT_EQ(ErrorCodeOf([&] { Open(pm, dir_.WFile("missing.orb")); }), 30364);
+  WriteAll(Path(), good);
+  Open(pm, Name());
+  EXPECT_EQ(ErrorCodeOf([&] { Open(pm, Name()); }), 10462);
+  EXPECT_EQ(ErrorCodeOf([&] { pm.CreateAndOpenDatabase(Name(), {}, kPageSize, 8); }), 10461);
+}
+
+TEST_F(DiskPageManagerTest, ReadOnlyFileGivesIdsWithoutWriting) {
+  {
+    TORBDiskPageManager pm;
+    pm.CreateAndOpenDatabase(Name(), {}, kPageSize, 8);
+    AddFilledPage(pm, 1);
+    pm.GetNextObjectID();
+    pm.GetNextObjectID();
+  }
+  ASSERT_EQ(::chmod(Path().c_str(), 0444), 0);
+  const std::vector<uint8_t> before = ReadAll(Path());
+  TORBDiskPageManager pm;
+  OpenResult r = Open(pm, Name(), {}, /*multi_user=*/true);
+  EXPECT_TRUE(r.read_only);
+  EXPECT_FALSE(r.multi_user);
+  EXPECT_TRUE(pm.GetReadOnly());
+  for (int i = 0; i < 5; ++i) {
+    const int32_t id = pm.GetNextObjectID();
+    EXPECT_GE(id, 3);
+    EXPECT_LE(id, 3 + 9999);
+  }
+  TORBPage* page = pm.GetPage(kSession, 2, kPageTypeTableRecord);
+  EXPECT_TRUE(HasFill(page->GetPageData(), 1));
+  pm.PutPage(page);
+  pm.CloseDatabase();
+  EXPECT_EQ(ReadAll(Path()), before);
+  ::chmod(Path().c_str(), 0644);
+}
+
+TEST_F(DiskPageManagerTest, TruncateDatabaseCutsEveryPageAfterTheLastUsed) {
+  TORBDiskPageManager pm;
+  pm.CreateAndOpenDatabase(Name(), {}, kPageSize, 8);
+  AddFilledPage(pm, 1);
+  pm.ExtendFile(4);
+  pm.SaveDBHeader(true);
+  ASSERT_EQ(ReadAll(Path()).size(), 380u + 10 * 4096);
+  pm.TruncateDatabase();
+  const std::vector<uint8_t> f = ReadAll(Path());
+  EXPECT_EQ(f.size(), 380u + 3 * 4096);
+  EXPECT_EQ(LoadI32LE(&f[30]), 3);
+  EXPECT_EQ(AddFilledPage(pm, 2), 3);
+}
+
+TEST_F(DiskPageManagerTest, AShortPageIsAnErrorNotStaleBytes) {
+  {
+    TORBDiskPageManager pm;
+    pm.CreateAndOpenDatabase(Name(), {}, kPageSize, 8);
+    AddFilledPage(pm, 1);
+    AddFilledPage(pm, 2);
+    AddFilledPage(pm, 3);
+  }
+  std::filesystem::resize_file(Path(), 380 + 4 * 4096 + 100);  // page 4 cut short
+  TORBDiskPageManager pm;
+  Open(pm, Name());
+  EXPECT_EQ(ErrorCodeOf([&] { pm.GetPage(kSession, 4, kPageTypeTableRecord); }), 20299);
+  EXPECT_EQ(pm.InternalReadPageState(5), 2147483647);
+  TORBPage* page = pm.GetPage(kSession, 3, kPageTypeTableRecord);
+  EXPECT_TRUE(HasFill(page->GetPageData(), 2));
+  pm.PutPage(page);
+}
+
+TEST_F(DiskPageManagerTest, PagesPastTwoGigabytes) {
+  TORBDiskPageManager pm;
+  pm.CreateAndOpenDatabase(Name(), {}, 32768, 8);
+  TORBPage* first = pm.AddPage(kSession, kPageTypeTableRecord);
+  pm.PutPage(first);
+  pm.ApplyChanges(kSession);
+  pm.ExtendFile(70001 - 6);
+  pm.SaveDBHeader(true);
+  const int32_t far = 70000;
+  const int64_t offset = pm.GetPageOffset(far);
+  EXPECT_EQ(offset, 380 + int64_t{70000} * 32768);
+  ASSERT_GT(offset, int64_t{1} << 31);
+
+  TORBDiskPageHeader header;
+  header.PageType = kPageTypeTableBlob;
+  std::vector<uint8_t> bytes(32768, 0x5A);
+  header.WriteTo(bytes.data());
+  pm.WritePageRegion(bytes.data(), far, 0, 32768);
+  EXPECT_EQ(static_cast<int64_t>(std::filesystem::file_size(Path())), offset + 32768);
+  TORBPage* page = pm.GetPage(kSession, far, kPageTypeTableBlob);
+  EXPECT_EQ(page->GetPageData()[1000], 0x5A);
+  page->GetPageData()[0] = 0x11;
+  page->FIsDirty = true;
+  pm.PutPage(page);
+  pm.ApplyChanges(kSession);
+  uint8_t b = 0;
+  pm.ReadPageRegion(&b, far, 40, 1);
+  EXPECT_EQ(b, 0x11);
+}
+
+TEST_F(DiskPageManagerTest, AddressingAndRegionChecks) {
+  TORBDiskPageManager pm;
+  pm.CreateAndOpenDatabase(Name(), {}, kPageSize, 8);
+  AddFilledPage(pm, 1);
+  uint8_t buf[16] = {};
+  EXPECT_EQ(ErrorCodeOf([&] { pm.GetPageOffset(-1); }), 10471);
+  EXPECT_EQ(ErrorCodeOf([&] { pm.ReadPageRegion(buf, 2, 4090, 7); }), 10476);
+  EXPECT_EQ(ErrorCodeOf([&] { pm.WritePageRegion(buf, 2, -1, 4); }), 10477);
+  EXPECT_EQ(ErrorCodeOf([&] { pm.ReadPageRegion(buf, 9, 0, 4); }), 10474);  // past the end
+  pm.WritePageRegion("abcd", 2, 4092, 4);
+  pm.ReadPageRegion(buf, 2, 4092, 4);
+  EXPECT_EQ(std::memcmp(buf, "abcd", 4), 0);
+
+  pm.CloseDatabase();
+  EXPECT_EQ(ErrorCodeOf([&] { pm.LoadDBHeader(); }), 10459);
+  EXPECT_EQ(ErrorCodeOf([&] { pm.SaveDBHeader(false); }), 10460);
+  EXPECT_EQ(ErrorCodeOf([&] { pm.GetNextObjectID(); }), 30399);
+}
+
+TEST_F(DiskPageManagerTest, FileLocksAreSeenByAnotherManager) {
+  Create();
+  TORBDiskPageManager a, b;
+  ASSERT_TRUE(Open(a, Name(), {}, true).multi_user);
+  Open(b, Name(), {}, true);
+  b.SetLockRetries(3, 1);
+
+  EXPECT_TRUE(a.LockDBHeader());
+  EXPECT_TRUE(a.LockDBHeader());  // nested
+  EXPECT_FALSE(b.LockDBHeader());
+  EXPECT_EQ(ErrorCodeOf([&] { b.GetPageCount(); }), 20236);
+  EXPECT_EQ(ErrorCodeOf([&] { b.FreeSpaceManager()->GetPage(); }), 20231);
+  EXPECT_EQ(ErrorCodeOf([&] { b.AddPage(kSession, kPageTypeTableRecord); }), 20231);
+  EXPECT_TRUE(a.UnlockDBHeader());
+  EXPECT_FALSE(b.LockDBHeader());  // still held once
+  EXPECT_TRUE(a.UnlockDBHeader());
+  EXPECT_FALSE(a.UnlockDBHeader());
+  EXPECT_TRUE(b.LockDBHeader());
+  EXPECT_TRUE(b.UnlockDBHeader());
+
+  // A commit waits for the header lock a bounded time, then fails without
+  // touching the file.
+  TORBPage* page = b.AddPage(kSession, kPageTypeTableRecord);
+  page->FIsDirty = true;
+  b.PutPage(page);
+  EXPECT_TRUE(a.LockDBHeader());
+  const std::vector<uint8_t> before = ReadAll(Path());
+  EXPECT_EQ(ErrorCodeOf([&] { b.ApplyChanges(kSession); }), 20213);
+  EXPECT_EQ(ReadAll(Path()), before);
+  EXPECT_TRUE(a.UnlockDBHeader());
+  b.ApplyChanges(kSession);
+  EXPECT_EQ(LoadI32LE(&ReadAll(Path())[38]), 1);
+
+  EXPECT_TRUE(a.LockTables());
+  EXPECT_FALSE(b.LockTables());
+  EXPECT_TRUE(a.UnlockTables());
+  EXPECT_TRUE(b.LockTables());
+  EXPECT_TRUE(b.UnlockTables());
+
+  EXPECT_TRUE(a.LockLastObjectID());
+  EXPECT_EQ(ErrorCodeOf([&] { b.GetNextObjectID(); }), 30401);
+  EXPECT_TRUE(a.UnlockLastObjectID());
+  EXPECT_EQ(b.GetNextObjectID(), 1);
+  EXPECT_EQ(a.GetNextObjectID(), 2);
+
+  EXPECT_TRUE(a.LockDBHeader());
+  TORBDiskPageManager c;
+  c.SetLockRetries(2, 1);
+  bool ro = false, repair = false, multi = true;
+  EXPECT_EQ(ErrorCodeOf([&] { c.OpenDatabase(Name(), {}, ro, repair, false, multi); }), 20230);
+  EXPECT_TRUE(a.UnlockDBHeader());
+}
+
+// Page encryption through the page manager, for every cipher.
+TEST_F(DiskPageManagerTest, EncryptedPagesRoundTripAndMapsStayPlain) {
+  const TORBCryptoAlgorithm all[] = {craRijndael_128, craRijndael_256, craDES_Single, craDES_Triple,
+                                     craBlowfish,     craTwofish_128,  craTwofish_256, craSquare};
+  for (TORBCryptoAlgorithm alg : all) {
+    SCOPED_TRACE(static_cast<int>(alg));
+    {
+      TORBDiskPageManager pm;
+      pm.CreateAndOpenDatabase(Name(), Password("s3cret", alg), kPageSize, 8);
+      EXPECT_TRUE(pm.GetEncrypted());
+      AddFilledPage(pm, 3);
+    }
+    const std::vector<uint8_t> f = ReadAll(Path());
+    EXPECT_EQ(f[43], 0xFF);
+    EXPECT_EQ(f[78], alg);
+    const uint8_t* page2 = &f[380 + 2 * 4096];
+    EXPECT_EQ(std::string(page2, page2 + 4), "ORBP");  // header plain
+    EXPECT_EQ(page2[20], alg);
+    EXPECT_FALSE(HasFill(page2 + 40, 3));
+    // Map pages plain: PFS bits of pages 0-2, EAM code of extent 0.
+    EXPECT_EQ(f[380 + 40], 0x07);
+    EXPECT_EQ(std::count(&f[380 + 41], &f[380 + 4096], 0), 4055);
+    EXPECT_EQ(f[380 + 4096 + 40], 0x01);
+
+    // The stored algorithm wins over the one asked for.
+    TORBDiskPageManager pm;
+    Open(pm, Name(), Password("s3cret", alg == craSquare ? craBlowfish : craSquare));
+    EXPECT_EQ(pm.GetPassword().CryptoAlgorithm, alg);
+    TORBPage* page = pm.GetPage(kSession, 2, kPageTypeTableRecord);
+    EXPECT_TRUE(HasFill(page->GetPageData(), 3));
+    EXPECT_EQ(LoadU32LE(page->GetPageHeader() + 14), CRC32(0, page->GetPageData(), kData));
+    // Written again unchanged: the same stored data bytes.
+    page->FIsDirty = true;
+    pm.PutPage(page);
+    pm.ApplyChanges(kSession);
+    const std::vector<uint8_t> again = ReadAll(Path());
+    EXPECT_TRUE(std::equal(&again[380 + 2 * 4096 + 40], &again[380 + 3 * 4096], page2 + 40));
+    EXPECT_NE(LoadI32LE(&again[380 + 2 * 4096 + 4]), LoadI32LE(page2 + 4));
+  }
+}
+
+TEST_F(DiskPageManagerTest, TamperedEncryptedPageFailsItsChecksum) {
+  {
+    TORBDiskPageManager pm;
+    pm.CreateAndOpenDatabase(Name(), Password("pw"), kPageSize, 8);
+    AddFilledPage(pm, 1);
+    AddFilledPage(pm, 2);
+  }
+  std::vector<uint8_t> f = ReadAll(Path());
+  f[380 + 3 * 4096 + 2000] ^= 0x01;
+  WriteAll(Path(), f);
+  TORBDiskPageManager pm;
+  Open(pm, Name(), Password("pw"));
+  EXPECT_EQ(ErrorCodeOf([&] { pm.GetPage(kSession, 3, kPageTypeTableRecord); }), 30446);
+  EXPECT_NE(testing::ErrorMessageOf([&] { pm.GetPage(kSession, 3, kPageTypeTableRecord); })
+                .find("Decrypt page error. Check CRC failed. PageNo: 3"),
+            std::string::npos);
+  TORBPage* page = pm.GetPage(kSession, 2, kPageTypeTableRecord);
+  EXPECT_TRUE(HasFill(page->GetPageData(), 1));
+  pm.PutPage(page);
+}
+
+TEST_F(DiskPageManagerTest, WrongPasswordFailsBeforeAnyPageIsRead) {
+  {
+    TORBDiskPageManager pm;
+    pm.CreateAndOpenDatabase(Name(), Password("right", craTwofish_256), kPageSize, 8);
+    AddFilledPage(pm, 1);
+  }
+  // Without any page in the file, only the control block can be checked.
+  std::filesystem::resize_file(Path(), 380);
+  TORBDiskPageManager pm;
+  EXPECT_EQ(ErrorCodeOf([&] { Open(pm, Name(), Password("wrong", craTwofish_256)); }), 30445);
+  EXPECT_EQ(ErrorCodeOf([&] { Open(pm, Name(), Password("")); }), 30445);
+  EXPECT_FALSE(pm.GetIsOpened());
+  Open(pm, Name(), Password("right"));
+  EXPECT_TRUE(pm.GetIsOpened());
+}
+
+TEST_F(DiskPageManagerTest, UnencryptedDatabaseIgnoresThePassword) {
+  {
+    TORBDiskPageManager pm;
+    pm.CreateAndOpenDatabase(Name(), Password(""), kPageSize, 8);
+    AddFilledPage(pm, 4);
+  }
+  const std::vector<uint8_t> f = ReadAll(Path());
+  EXPECT_EQ(f[43], 0);
+  EXPECT_TRUE(HasFill(&f[380 + 2 * 4096 + 40], 4));
+  TORBDiskPageManager pm;
+  Open(pm, Name(), Password("anything"));
+  EXPECT_FALSE(pm.GetEncrypted());
+  TORBPage* page = pm.GetPage(kSession, 2, kPageTypeTableRecord);
+  EXPECT_TRUE(HasFill(page->GetPageData(), 4));
+  pm.PutPage(page);
+}
+
+TEST_F(DiskPageManagerTest, ExclusiveOpenKeepsOthersOut) {
+  Create();
+  TORBDiskPageManager a, b;
+  bool ro = false, repair = false, multi = true;
+  a.OpenDatabase(Name(), {}, ro, repair, /*exclusive=*/true, multi);
+  EXPECT_FALSE(multi);
+  EXPECT_TRUE(a.GetExclusive());
+  bool ro2 = true, multi2 = false;
+  EXPECT_EQ(ErrorCodeOf([&] { b.OpenDatabase(Name(), {}, ro2, repair, false, multi2); }), 30364);
+  a.CloseDatabase();
+  b.OpenDatabase(Name(), {}, ro2, repair, false, multi2);
+  EXPECT_TRUE(b.GetReadOnly());
+}
+
+TEST(TryUsingTimeOutTest, StopsAtTheFirstSuccessOrAfterTheTries) {
+  int calls = 0;
+  EXPECT_TRUE(TryUsingTimeOut([&] { return ++calls == 3; }, 5, 1));
+  EXPECT_EQ(calls, 3);
+  calls = 0;
+  EXPECT_FALSE(TryUsingTimeOut([&] { return ++calls < 0; }, 4, 1));
+  EXPECT_EQ(calls, 4);
+  EXPECT_EQ(ErrorCodeOf([] { CheckPageType(kPageTypePFS, kPageTypeEAM, 30423); }), 30423);
+  EXPECT_NE(testing::ErrorMessageOf([] { CheckPageType(kPageTypePFS, kPageTypeEAM, 30423); })
+                .find("Wrong page type. Found 'PFS Page', but expecting: 'EAM Page'"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace orb
