@@ -80,19 +80,27 @@ bool TORBPage::Synchronize() {
 }
 
 bool TORBPage::GetTableState(int32_t session, int32_t& state) const {
+  int32_t table_id = -1;
+  return GetTableState(session, table_id, state);
+}
+
+void TORBPage::SetTableState(int32_t session, int32_t state) { SetTableState(session, -1, state); }
+
+bool TORBPage::GetTableState(int32_t session, int32_t& table_id, int32_t& state) const {
   int64_t index = static_cast<int64_t>(session) + 2;
   if (index < 0 || index >= static_cast<int64_t>(FTableStates.size())) return false;
   const TORBPageTableStateInfo& info = FTableStates[index];
   if (!info.IsTableStateValueAssigned) return false;
+  table_id = info.TableID;
   state = info.TableState;
   return true;
 }
 
-void TORBPage::SetTableState(int32_t session, int32_t state) {
+void TORBPage::SetTableState(int32_t session, int32_t table_id, int32_t state) {
   int64_t index = static_cast<int64_t>(session) + 2;
   if (index < 0) return;
   if (index >= static_cast<int64_t>(FTableStates.size())) FTableStates.resize(index + 1);
-  FTableStates[index] = TORBPageTableStateInfo{state, true};
+  FTableStates[index] = TORBPageTableStateInfo{state, true, table_id};
 }
 
 }  // namespace orb

@@ -10,10 +10,13 @@ namespace orb {
 class TORBPageManager;
 class TORBSortedPageList;
 
-// The table state under which a session last validated a page copy.
+// The table state under which a session last validated a page copy, and
+// the table that state belongs to (-1 when not tied to a table): equal
+// states of two different tables say nothing about each other.
 struct TORBPageTableStateInfo {
   int32_t TableState = 0;
   bool IsTableStateValueAssigned = false;
+  int32_t TableID = -1;
 };
 
 // One page in memory: the whole page (header, then data) in a buffer from
@@ -59,6 +62,9 @@ class TORBPage {
   // Table state recorded for `session`; false when none is assigned.
   bool GetTableState(int32_t session, int32_t& state) const;
   void SetTableState(int32_t session, int32_t state);
+  // The same with the table the state belongs to.
+  bool GetTableState(int32_t session, int32_t& table_id, int32_t& state) const;
+  void SetTableState(int32_t session, int32_t table_id, int32_t state);
 
   // Header fields in the buffer (pages with a header only).
   TORBDiskPageHeader ReadHeader() const { return TORBDiskPageHeader::ReadFrom(FPageBuffer); }
