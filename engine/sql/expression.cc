@@ -59,6 +59,57 @@ void TORBExpression::ParseForFilter(TORBFieldResolver* resolver, std::u16string_
   FRootExprNode->PatchWideStrings();
 }
 
+namespace {
+
+std::unique_ptr<TORBExprNode> FieldComparison(std::u16string field_name, TORBDataOperator op,
+                                              const TORBVariant& value, bool partial_key) {
+  auto node = std::make_unique<TORBExprNodeComparison>(op, false);
+  node->FPartialKey = partial_key && value.IsStringDataType();
+  node->AddChild(std::make_unique<TORBExprNodeField>(std::u16string(), std::move(field_name)));
+  node->AddChild(std::make_unique<TORBExprNodeConst>(value));
+  return node;
+}
+
+}  // namespace
+
+void TORBExpression::ParseForLocate(TORBFieldResolver* resolver, std::u16string_view field_names,
+                                    const std::vector<TORBVariant>& key_values, bool case_insensitive,
+                                    bool partial_key) {
+  Clear();
+  FCaseInsensitive = case_insensitive;
+  FPartialKey = partial_key;
+  std::vector<std::u16string> names;
+  size_t begin = 0;
+  while (begin <= field_names.size()) {
+    size_t end = field_names.find(u';', begin);
+    if (end == std::u16string_view::npos) end = field_names.size();
+    names.emplace_back(field_names.substr(begin, end - begin));
+    begin = end + 1;
+  }
+  if (names.size() != key_values.size()) {
+    RaiseORB(30112, "Count of FieldNames (%d) does not equal counts of KeyValues (%d)",
+             FormatArgs{static_cast<int>(names.size()), static_cast<int>(key_values.size())});
+  }
+  if (names.size() == 1) {
+    SetRoot(FieldComparison(names[0], doEQ, key_values[0], partial_key));
+  } else {
+    auto root = std::make_unique<TORBExprNodeBoolean>(doAND);
+    for (size_t i = 0; i < names.size(); ++i) {
+      root->AddChild(FieldComparison(names[i], doEQ, key_values[i], partial_key));
+    }
+    SetRoot(std::move(root));
+  }
+  AssignResolver(resolver);
+}
+
+void TORBExpression::ParseForIsAnyRecordMatchCondition(TORBFieldResolver* resolver,
+                                                       std::u16string_view field_name, TORBDataOperator op,
+                                                       const TORBVariant& value) {
+  Clear();
+  SetRoot(FieldComparison(std::u16string(field_name), op, value, false));
+  AssignResolver(resolver);
+}
+
 void TORBExpression::ParseForBooleanExpression(TORBLexer& lexer) {
   Clear();
   TORBExprParser parser(lexer, {FCaseInsensitive, FPartialKey});

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/sql/expression_nodes.h"
 #include "engine/sql/field_resolver.h"
@@ -33,6 +34,15 @@ class TORBExpression {
   // text after the condition raises 30064.
   void ParseForFilter(TORBFieldResolver* resolver, std::u16string_view filter, bool case_insensitive,
                       bool partial_key);
+  // Locate: `field = key` for each of the ';'-separated field names, joined
+  // by AND when there are several, bound to `resolver`. Nulls compare as
+  // values (a null key matches only null fields). A count mismatch raises
+  // 30112.
+  void ParseForLocate(TORBFieldResolver* resolver, std::u16string_view field_names,
+                      const std::vector<TORBVariant>& key_values, bool case_insensitive, bool partial_key);
+  // `field op value`, nulls comparing as values.
+  void ParseForIsAnyRecordMatchCondition(TORBFieldResolver* resolver, std::u16string_view field_name,
+                                         TORBDataOperator op, const TORBVariant& value);
   // A search condition from the lexer's current token (the lexer stays
   // after it). No token raises 30118, no condition 30066.
   void ParseForBooleanExpression(TORBLexer& lexer);

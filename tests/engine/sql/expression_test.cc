@@ -599,6 +599,43 @@ TEST(ExpressionParseTest, CheckConditions) {
   EXPECT_FALSE(e.ConditionHolds());
 }
 
+TEST(ExpressionEvalTest, LocateConditions) {
+  TestRow row;
+  row.AddInt("n", 5);
+  row.AddString("name", "Smith");
+  row.AddNull("x", aftInteger);
+  TORBVariant five(bftSignedInt32);
+  five.SetAsInteger(5);
+  TORBVariant smi(bftVarchar);
+  smi.SetAsAnsiString("smi");
+  TORBVariant null_int(bftSignedInt32);
+
+  TORBExpression e;
+  e.ParseForLocate(&row, u"n", {five}, false, false);
+  EXPECT_TRUE(e.GetResult());
+  e.ParseForLocate(&row, u"n;name", {five, smi}, true, true);
+  EXPECT_EQ(Dump(e.Root()), "AND(=(n,5),=prefix(name,smi))");
+  EXPECT_TRUE(e.GetResult());
+  e.ParseForLocate(&row, u"n;name", {five, smi}, false, true);
+  EXPECT_FALSE(e.GetResult());
+  e.ParseForLocate(&row, u"x", {null_int}, false, false);
+  EXPECT_TRUE(e.GetResult());
+  e.ParseForLocate(&row, u"n", {null_int}, false, false);
+  EXPECT_FALSE(e.GetResult());
+  try {
+    e.ParseForLocate(&row, u"n;name", {five}, false, false);
+    ADD_FAILURE();
+  } catch (const EORBException& ex) {
+    EXPECT_EQ(ex.NativeError(), 30112);
+    EXPECT_NE(std::string(ex.what()).find("Count of FieldNames (2) does not equal counts of KeyValues (1)"),
+              std::string::npos);
+  }
+  e.ParseForIsAnyRecordMatchCondition(&row, u"n", doGT, five);
+  EXPECT_FALSE(e.GetResult());
+  e.ParseForIsAnyRecordMatchCondition(&row, u"x", doLT, five);
+  EXPECT_TRUE(e.GetResult());
+}
+
 TEST(ExpressionParseTest, TypeNames) {
   EXPECT_EQ(GetFieldType(u"varchar"), aftString);
   EXPECT_EQ(GetFieldType(u"Float"), aftDouble);
