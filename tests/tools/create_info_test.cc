@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "tests/support/cli.h"
+
+namespace orb {
+namespace {
+
+using test::RunOrbdb;
+
+class CreateInfoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ = (std::filesystem::temp_directory_path() / "orb_cli_XXXXXX").string();
+    ASSERT_NE(mkdtemp(templ.data()), nullptr);
+    dir_ = templ;
+    file_ = dir_ + "/db.orb";
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  // The key: value lines of `orbdb info`.
+  static std::map<std::string, std::string> Fields(const std::string& out) {
+    std::map<std::string, std::string> fields;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+      const size_t colon = line.find(": ");
+      if (colon != std::string::npos) fields[line.substr(0, colon)] = line.substr(colon + 2);
+    }
+    return fields;
+  }
+
+  std::string dir_;
+  std::string file_;
+};
+
+TEST_F(CreateInfoTest, PlainDatabase) {
+  const auto created = RunOrbdb({"create", file_});
+  ASSERT_EQ(created.status, 0) << created.err;
+  // Front part, then 6 pages from the first allocation.
+  EXPECT_EQ(std::filesystem::file_size(file_), 380u + 6u * 4096u);
+  const auto info = RunOrbdb({"info", file_});
+  ASSERT_EQ(info.status, 0) << info.err;
+  auto f = Fields(info.out);
+  EXPECT_EQ(f["signature"], "0RBELLE-DATABASE");
+  EXPECT_EQ(f["version"], "7.92");
+  EXPECT_EQ(f["page_size"], "4096");
+  EXPECT_EQ(f["extent_pages"], "8");
+  EXPECT_EQ(f["total_pages"], "6");
+  EXPECT_EQ(f["last_used_page"], "4");
+  EXPECT_EQ(f["state"], "1");
+  EXPECT_EQ(f["write_changes_state"], "2");
+  EXPECT_EQ(f["encrypted"], "0");
+  EXPECT_EQ(f["cipher"], "none");
+  EXPECT_EQ(f["max_connections"], "500");
+  EXPECT_EQ(f["tables"], "0");
+}
+
+TEST_F(CreateInfoTest, OptionsAndEncryption) {
+  const auto created = RunOrbdb({"create", file_, "--page-size", "8192", "--extent-pages", "16",
+                                 "--max-connections", "12", "--password", "s\xC3\xA9same", "--cipher", "twofish_256"});
+  ASSERT_EQ(created.status, 0) << created.err;
+  const auto info = RunOrbdb({"info", file_, "--password", "s\xC3\xA9same"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  auto f = Fields(info.out);
+  EXPECT_EQ(f["page_size"], "8192");
+  EXPECT_EQ(f["extent_pages"], "16");
+  EXPECT_EQ(f["encrypted"], "1");
+  EXPECT_EQ(f["cipher"], "twofish_256");
+  EXPECT_EQ(f["max_connections"], "12");
+  EXPECT_EQ(f["tables"], "0");
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"info", file_, "--password", "wrong"}, std::vector<std::string>{"info", file_}}) {
+    const auto denied = RunOrbdb(args);
+    EXPECT_EQ(denied.status, 1);
+    EXPECT_EQ(denied.err, "Cannot open database - incorrect password - Native error: 30445\n");
+    EXPECT_TRUE(denied.out.empty());
+  }
+}
+
+TEST_F(CreateInfoTest, BadUseAndMissingFiles) {
+  EXPECT_EQ(RunOrbdb({"create"}).status, 2);
+  EXPECT_EQ(RunOrbdb({"create", file_, "--cipher", "rot13"}).status, 2);
+  EXPECT_EQ(RunOrbdb({"create", file_, "--page-size", "12x"}).status, 2);
+  EXPECT_EQ(RunOrbdb({"create", file_, "--max-connections", "0"}).status, 2);
+  EXPECT_FALSE(std::filesystem::exists(file_));
+
+  const auto missing = RunOrbdb({"info", dir_ + "/none.orb"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_FALSE(missing.err.empty());
+  {
+    std::ofstream junk(file_);
+    junk << std::string(1000, 'j');
+  }
+  const auto junk = RunOrbdb({"info", file_});
+  EXPECT_EQ(junk.status, 1);
+  EXPECT_NE(junk.err.find("Invalid file format"), std::string::npos) << junk.err;
+}
+
+}  // namespace
+}  // namespace orb

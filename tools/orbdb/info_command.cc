@@ -1,0 +1,78 @@
+// orbdb info: the header and directory of a database file.
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <iostream>
+#include <string>
+
+#include "engine/disk/disk_page_manager.h"
+#include "engine/disk/internal_file.h"
+#include "engine/disk/page_header.h"
+#include "engine/disk/system_directory.h"
+#include "engine/disk/table_list.h"
+#include "engine/platform/codepage.h"
+#include "tools/orbdb/command.h"
+#include "tools/orbdb/db_options.h"
+
+namespace orbdb {
+namespace {
+
+std::string DoubleText(double v) {
+  char buf[64];
+  const auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  return ec == std::errc() ? std::string(buf, ptr) : std::string("?");
+}
+
+int RunInfo(const Args& args) {
+  std::string path;
+  orb::TORBPassword password;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--password") {
+      password.Password = orb::Utf8ToAnsi(OptionValue(args, i));
+    } else if (a.starts_with("--") || !path.empty()) {
+      throw UsageError{"unexpected argument '" + a + "'"};
+    } else {
+      path = a;
+    }
+  }
+  if (path.empty()) throw UsageError{"missing FILE"};
+
+  orb::TORBDiskPageManager manager;
+  bool read_only = true;
+  bool repair_needed = false;
+  bool multi_user = false;
+  manager.OpenDatabase(orb::Utf8ToWide(path), password, read_only, repair_needed, false, multi_user);
+
+  orb::TORBSystemDirectory directory(&manager);
+  directory.LoadDirectory();
+  orb::TORBTableListFile tables(&manager);
+  tables.OpenFile(directory.GetFileFirstPageNo(orb::dbftTablesList));
+  tables.Load();
+  orb::TORBInternalDBDirectAccessFile sessions(&manager, orb::kPageTypeActiveSessionList);
+  sessions.OpenFile(directory.GetFileFirstPageNo(orb::dbftActiveSessionsList));
+  const int32_t max_connections = std::min(sessions.GetSize(), sessions.GetFileSize());
+
+  const orb::TORBDBHeader& h = manager.GetDbHeader();
+  const bool encrypted = manager.GetEncrypted();
+  std::cout << "signature: " << std::string(h.Signature.begin(), h.Signature.end()) << "\n"
+            << "version: " << DoubleText(h.Version) << "\n"
+            << "page_size: " << h.PageSize << "\n"
+            << "extent_pages: " << h.PageCountInExtent << "\n"
+            << "total_pages: " << h.TotalPageCount << "\n"
+            << "last_used_page: " << h.LastUsedPageNo << "\n"
+            << "state: " << h.State << "\n"
+            << "write_changes_state: " << static_cast<int>(h.WriteChangesState) << "\n"
+            << "repair_needed: " << (repair_needed ? 1 : 0) << "\n"
+            << "encrypted: " << (encrypted ? 1 : 0) << "\n"
+            << "cipher: " << (encrypted ? CipherName(manager.GetPassword().CryptoAlgorithm) : "none") << "\n"
+            << "max_connections: " << max_connections << "\n"
+            << "tables: " << tables.Tables().size() << "\n";
+  return 0;
+}
+
+const Command kInfo{"info", "FILE [--password TEXT]", "print the database header and directory", RunInfo};
+
+}  // namespace
+}  // namespace orbdb
