@@ -30,7 +30,8 @@ void TORBMemoryStream::Reallocate(int32_t new_allocation) {
     return;
   }
   std::unique_ptr<uint8_t[]> fresh(new uint8_t[static_cast<size_t>(new_allocation)]);
-  std::memcpy(fresh.get(), FBuffer.get(), static_cast<size_t>(std::min(FBufferSize, new_allocation)));
+  const int32_t keep = std::min(FBufferSize, new_allocation);
+  if (keep > 0) std::memcpy(fresh.get(), FBuffer.get(), static_cast<size_t>(keep));
   FBuffer = std::move(fresh);
   FAllocatedBufferSize = new_allocation;
 }
