@@ -102,6 +102,19 @@ TEST_F(PageManagerTest, OldCopyInUseStaysValidUntilPutBack) {
   EXPECT_EQ(Read(3, 7), 0x22);
 }
 
+TEST_F(PageManagerTest, WrittenPageWithoutCacheRoomIsReadBackFromStorage) {
+  Reset(1);
+  pm->StorePage(7, kRec, 0x11);
+  pm->StorePage(8, kRec, 0x08);
+  ChangePrivately(1, 7, 0x22);
+  Read(2, 7);
+  Read(2, 8);  // the cache is full with page 8
+  pm->ApplyChanges(1);
+  EXPECT_FALSE(pm->Cached(7));
+  EXPECT_EQ(pm->SharedPageCount(), 1);
+  EXPECT_EQ(Read(2, 7), 0x22);
+}
+
 TEST_F(PageManagerTest, StoredTypeIsCheckedOnRead) {
   pm->StorePage(3, kPageTypeTableIndex, 0x01);
   pm->StorePage(4, kPageTypeTableIndex, 0x01);
