@@ -351,18 +351,29 @@ void PpmCompress(const uint8_t* data, size_t size, int level, std::vector<uint8_
   Model model(params.order, static_cast<size_t>(params.model_mib) << 20);
   for (size_t i = 0; i < size; ++i) model.EncodeSymbol(enc, data[i]);
   enc.Flush();
+  if (out.size() > kPpmHeaderSize + size) {
+    out.resize(kPpmHeaderSize);
+    out[0] = kPpmStoredTag;
+    out.insert(out.end(), data, data + size);
+  }
 }
 
 bool PpmDecompress(const uint8_t* data, size_t size, size_t max_size, std::vector<uint8_t>& out) {
   out.clear();
-  if (data == nullptr || size < kPpmHeaderSize + 5) return false;
-  if (data[0] != kPpmFormatTag) return false;
+  if (data == nullptr || size < kPpmHeaderSize) return false;
+  if (data[0] != kPpmFormatTag && data[0] != kPpmStoredTag) return false;
   const int order = data[1];
   const int model_mib = data[2];
   if (order < 1 || order > kPpmMaxOrder || model_mib < 1 || model_mib > kPpmMaxModelMiB) return false;
   uint64_t length = 0;
   for (int i = 0; i < 8; ++i) length |= static_cast<uint64_t>(data[3 + i]) << (8 * i);
   if (length > max_size) return false;
+  if (data[0] == kPpmStoredTag) {
+    if (length != size - kPpmHeaderSize) return false;
+    out.assign(data + kPpmHeaderSize, data + size);
+    return true;
+  }
+  if (size < kPpmHeaderSize + 5) return false;  // the coder's first bytes
   RangeDecoder dec(data + kPpmHeaderSize, data + size);
   Model model(order, static_cast<size_t>(model_mib) << 20);
   // Reserve by the input's worth only; a lying length cannot force memory.

@@ -4,7 +4,8 @@
 // exclusion) driving a range coder.
 //
 // Encoded form: an 11-byte header followed by the range coder's bytes.
-//   [0]     format tag (kPpmFormatTag)
+//   [0]     format tag: kPpmFormatTag, or kPpmStoredTag when coding would
+//           not make the block smaller and the bytes follow as they are
 //   [1]     model order, 1 to kPpmMaxOrder
 //   [2]     model memory budget in MiB, 1 to kPpmMaxModelMiB
 //   [3..10] decoded length, 64-bit little-endian
@@ -18,6 +19,7 @@
 namespace orb {
 
 inline constexpr uint8_t kPpmFormatTag = 0x91;
+inline constexpr uint8_t kPpmStoredTag = 0x90;
 inline constexpr size_t kPpmHeaderSize = 11;
 inline constexpr int kPpmMaxOrder = 16;
 inline constexpr int kPpmMaxModelMiB = 255;

@@ -99,12 +99,19 @@ TEST(CompressionTest, PpmLevelsGrowInOrderAndMemory) {
   }
 }
 
-// Random data at the lowest level fills the smallest model many times over,
-// so the model restarts mid-stream on both sides.
+// Half random, half text at the lowest level fills the smallest model many
+// times over, so the model restarts mid-stream on both sides.
 TEST(CompressionTest, PpmRestartsItsModelWhenTheBudgetIsReached) {
-  const std::vector<uint8_t> data = RandomBytes(600000, 4);
+  std::vector<uint8_t> data;
+  for (uint32_t i = 0; i < 300; ++i) {
+    const std::vector<uint8_t> noise = RandomBytes(1000, i);
+    const std::vector<uint8_t> text = TextBytes(1000, i);
+    data.insert(data.end(), noise.begin(), noise.end());
+    data.insert(data.end(), text.begin(), text.end());
+  }
   std::vector<uint8_t> packed;
   PpmCompress(data.data(), data.size(), 1, packed);
+  ASSERT_EQ(packed[0], kPpmFormatTag);
   std::vector<uint8_t> back;
   ASSERT_TRUE(PpmDecompress(packed.data(), packed.size(), data.size(), back));
   EXPECT_TRUE(back == data);
@@ -196,6 +203,20 @@ TEST(CompressionTest, PpmSurvivesBitFlipsAnywhere) {
       EXPECT_LE(back.size(), text.size());
     }
   }
+}
+
+// Incompressible input is kept as it is behind the header.
+TEST(CompressionTest, PpmStoresIncompressibleBlocks) {
+  const std::vector<uint8_t> data = RandomBytes(20000, 12);
+  std::vector<uint8_t> packed;
+  PpmCompress(data.data(), data.size(), 6, packed);
+  ASSERT_EQ(packed.size(), kPpmHeaderSize + data.size());
+  EXPECT_EQ(packed[0], kPpmStoredTag);
+  std::vector<uint8_t> back;
+  ASSERT_TRUE(PpmDecompress(packed.data(), packed.size(), data.size(), back));
+  EXPECT_TRUE(back == data);
+  packed.pop_back();
+  EXPECT_FALSE(PpmDecompress(packed.data(), packed.size(), data.size(), back));
 }
 
 TEST(CompressionTest, PpmRejectsInvalidHeaderFields) {
