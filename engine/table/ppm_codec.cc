@@ -334,7 +334,7 @@ class Model {
 
 PpmParameters PpmParametersForLevel(int level) {
   static constexpr PpmParameters kLevels[9] = {
-      {2, 2}, {3, 4}, {4, 8}, {4, 16}, {5, 24}, {6, 32}, {6, 64}, {7, 96}, {8, 128},
+      {3, 2}, {4, 4}, {4, 8}, {5, 16}, {5, 24}, {6, 32}, {6, 64}, {7, 96}, {8, 128},
   };
   return kLevels[std::clamp(level, 1, 9) - 1];
 }
