@@ -10,6 +10,7 @@
 #include "engine/disk/disk_header.h"
 #include "engine/disk/encryption.h"
 #include "engine/disk/page_manager.h"
+#include "engine/disk/table_pages_cache.h"
 
 namespace orb {
 
@@ -111,6 +112,9 @@ class TORBDiskPageManager : public TORBPageManager {
   int32_t InternalReadPageState(int32_t page_no) override;
   void InternalWritePageState(int32_t page_no, int32_t state);
 
+  // Decides when a cached page must be checked against the file.
+  TORBDiskTablePagesCacheManager& TablePagesCacheManager() { return FTablePagesCacheManager; }
+
   // Shortens the lock retries (tests, callers with their own waiting).
   void SetLockRetries(int32_t tries, int32_t delay_ms) {
     FLockTries = tries;
@@ -125,6 +129,12 @@ class TORBDiskPageManager : public TORBPageManager {
   bool InternalReadPage(TORBPage& page) override;
   void InternalWritePage(TORBPage& page) override;
   bool IsDiskMultiUser() const override { return FMultiUser; }
+  bool IsSafeNotToSyncPage(int32_t session, TORBPage& page) override {
+    return FTablePagesCacheManager.IsSafeNotToSyncPage(FMultiUser, session, page);
+  }
+  void UpdatePageTableState(int32_t session, TORBPage& page) override {
+    FTablePagesCacheManager.UpdatePageTableState(FMultiUser, session, page);
+  }
 
  private:
   // Opens and closes the file around an operation in design mode.
@@ -150,6 +160,7 @@ class TORBDiskPageManager : public TORBPageManager {
   static bool IsFileReadOnly(const std::u16string& file_name, bool multi_user, bool& read_only_attribute);
 
   std::unique_ptr<TORBDatabaseFreeSpaceManager> FDatabaseFreeSpaceManager;
+  TORBDiskTablePagesCacheManager FTablePagesCacheManager;
   TORBDatabaseFile FDatabaseFile;
   TORBDBHeader FDBHeader;
   TORBCryptoHeader FCryptoHeader;

@@ -542,3 +542,71 @@ TEST(TryUsingTimeOutTest, StopsAtTheFirstSuccessOrAfterTheTries) {
 
 }  // namespace
 }  // namespace orb
+
+namespace orb {
+namespace {
+
+using namespace orb::testing;
+
+// Reads the first data byte of `page_no` as `session` sees it.
+uint8_t FirstDataByte(TORBDiskPageManager& pm, int32_t page_no) {
+  TORBPage* p = pm.GetPage(kSession, page_no, kPageTypeTableRecord);
+  const uint8_t b = p->GetPageData()[0];
+  pm.PutPage(p);
+  return b;
+}
+
+void Rewrite(TORBDiskPageManager& pm, int32_t page_no, uint8_t value) {
+  TORBPage* p = pm.GetPage(kSession, page_no, kPageTypeTableRecord);
+  p->GetPageData()[0] = value;
+  p->FIsDirty = true;
+  pm.PutPage(p);
+  pm.ApplyChanges(kSession);
+}
+
+TEST_F(DiskPageManagerTest, CachedPagesAreCheckedOncePerTableLockPeriod) {
+  Create();
+  TORBDiskPageManager a, b;
+  ASSERT_TRUE(Open(a, Name(), {}, true).multi_user);
+  Open(b, Name(), {}, true);
+  const int32_t page_no = AddFilledPage(a, 1);
+  constexpr int32_t kTable = 7;
+  TORBDiskTablePagesCacheManager& cache = a.TablePagesCacheManager();
+
+  // First lock period at table state 10: the page is read and stamped.
+  cache.TableIsSLocked(kSession, kTable);
+  cache.SetIsMostUpdatedLoaded(kSession, kTable, 10);
+  cache.BeginWorkWithTable(kSession, kTable);
+  EXPECT_EQ(FirstDataByte(a, page_no), 1);
+  // Within the period the stamped copy is trusted without looking at the
+  // file (another process cannot commit to a table held under ltS).
+  Rewrite(b, page_no, 42);
+  EXPECT_EQ(FirstDataByte(a, page_no), 1);
+  cache.EndWorkWithTable(kSession, kTable);
+  cache.TableIsSUnlocked(kSession, kTable);
+
+  // The next period checks the stored stamp and sees the new contents.
+  cache.TableIsSLocked(kSession, kTable);
+  cache.SetIsMostUpdatedLoaded(kSession, kTable, 11);
+  cache.BeginWorkWithTable(kSession, kTable);
+  EXPECT_EQ(FirstDataByte(a, page_no), 42);
+  cache.EndWorkWithTable(kSession, kTable);
+  cache.TableIsSUnlocked(kSession, kTable);
+
+  // Outside any table period every access is checked.
+  Rewrite(b, page_no, 43);
+  EXPECT_EQ(FirstDataByte(a, page_no), 43);
+
+  // A page stamped under another table with an equal state is not trusted.
+  constexpr int32_t kOther = 8;
+  cache.TableIsSLocked(kSession, kOther);
+  cache.SetIsMostUpdatedLoaded(kSession, kOther, 11);
+  cache.BeginWorkWithTable(kSession, kOther);
+  Rewrite(b, page_no, 44);
+  EXPECT_EQ(FirstDataByte(a, page_no), 44);
+  cache.EndWorkWithTable(kSession, kOther);
+  cache.TableIsSUnlocked(kSession, kOther);
+}
+
+}  // namespace
+}  // namespace orb
