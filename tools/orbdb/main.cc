@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/platform/version.h"
+#include "engine/sql/sql_engine_init.h"
 #include "tools/orbdb/command.h"
 
 namespace orbdb {
@@ -40,6 +41,7 @@ void PrintHelp(std::ostream& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  orb::InitSqlEngine();
   if (argc < 2) {
     PrintHelp(std::cerr);
     return 2;
