@@ -140,9 +140,10 @@ TEST_F(FieldManagerTest, AutoincsAppliedToRecords) {
   EXPECT_EQ(1, ReadStoredInteger(bftSignedInt8, FieldData(r1, 2)));
   EXPECT_EQ(1, manager_.GetLastAutoinc(&session, 0));
 
-  // A user-supplied value moves the sequence forward.
+  // A user-supplied value moves the sequence forward (autoincs travel as
+  // 32-bit host integers).
   auto r2 = NewRecord();
-  const int16_t supplied = 100;
+  const int32_t supplied = 100;
   SetFieldData(0, manager_.FieldDefs(), &supplied, r2.data());
   manager_.ApplyAutoincsToRecordBuffer(&session, r2.data());
   EXPECT_EQ(100, manager_.GetLastAutoinc(&session, 0));
@@ -150,7 +151,7 @@ TEST_F(FieldManagerTest, AutoincsAppliedToRecords) {
 
   // A negative value in a signed field is a negative number, not 255.
   auto r3 = NewRecord();
-  const int16_t minus_one = -1;
+  const int32_t minus_one = -1;
   SetFieldData(2, manager_.FieldDefs(), &minus_one, r3.data());
   manager_.ApplyAutoincsToRecordBuffer(&session, r3.data());
   EXPECT_EQ(2, manager_.LastAutoIncValues()[2]);
