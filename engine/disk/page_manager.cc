@@ -1,21 +1,18 @@
 #include "engine/disk/page_manager.h"
 
 #include <algorithm>
-#include <random>
 #include <stdexcept>
 
 #include "engine/core/orb_exception.h"
 #include "engine/disk/memory_manager.h"
+#include "engine/platform/random.h"
 
 namespace orb {
 
 namespace {
 
 // Initial State stamp of a new page: 0 <= value < 0x3FFFFFFF.
-int32_t NewPageState() {
-  thread_local std::mt19937 generator{std::random_device{}()};
-  return std::uniform_int_distribution<int32_t>(0, 0x3FFFFFFE)(generator);
-}
+int32_t NewPageState() { return RandomInt(0x3FFFFFFF); }
 
 }  // namespace
 
