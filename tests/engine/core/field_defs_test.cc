@@ -301,6 +301,15 @@ TEST(FieldDefsTest, DamagedValuesAreRefusedBeforeUse) {
   auto stream = StreamOf(b.data());
   TORBFieldDefs defs;
   EXPECT_EQ(RaisedCode([&] { defs.LoadFromStream(*stream); }), 30053);
+  // Two fields that each fit but together reach 2 GiB.
+  Bytes huge;
+  huge.I32(2);
+  NewFieldTail(huge.Short("a").I32(1).U8(bftVarchar).U8(aftString).I32(2000000000));
+  NewFieldTail(huge.Short("b").I32(2).U8(bftVarchar).U8(aftString).I32(2000000000));
+  auto huge_stream = StreamOf(huge.data());
+  TORBFieldDefs huge_defs;
+  EXPECT_EQ(RaisedCode([&] { huge_defs.LoadFromStream(*huge_stream); }), 30056);
+  EXPECT_EQ(RaisedCode([&] { huge_defs.GetDiskRecordBufferSize(); }), 30056);
 }
 
 TEST(FieldDefsTest, LookupsIgnoreLetterCase) {
