@@ -114,16 +114,8 @@ int32_t SizedBytes(TORBBaseFieldType bft, int32_t size, int64_t unit) {
 
 }  // namespace
 
-int32_t GetDataSizeInMemory(TORBBaseFieldType bft, int32_t size) {
-  switch (bft) {
-    case bftChar:
-    case bftVarchar:
-    case bftBytes:
-    case bftVarBytes:
-      return SizedBytes(bft, size, 1);
-    case bftWideChar:
-    case bftWideVarchar:
-      return SizedBytes(bft, size, 2);
+int32_t FixedValueSize(TORBBaseFieldType type) {
+  switch (type) {
     case bftSignedInt8:
     case bftUnsignedInt8:
       return 1;
@@ -140,14 +132,30 @@ int32_t GetDataSizeInMemory(TORBBaseFieldType bft, int32_t size) {
     case bftSignedInt64:
     case bftDouble:
     case bftExtended:
-    case bftDateTime:
     case bftCurrency:
+    case bftDateTime:
       return 8;
+    default:
+      return 0;
+  }
+}
+
+int32_t GetDataSizeInMemory(TORBBaseFieldType bft, int32_t size) {
+  switch (bft) {
+    case bftChar:
+    case bftVarchar:
+    case bftBytes:
+    case bftVarBytes:
+      return SizedBytes(bft, size, 1);
+    case bftWideChar:
+    case bftWideVarchar:
+      return SizedBytes(bft, size, 2);
     case bftBlob:
     case bftClob:
     case bftWideClob:
       return kBlobSlotMemorySize;
     default:
+      if (int32_t fixed = FixedValueSize(bft)) return fixed;
       RaiseORB(30050, "Unknown DataType: '%s'", {std::to_string(static_cast<int>(bft))});
   }
 }

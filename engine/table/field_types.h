@@ -188,6 +188,10 @@ bool IsDateTimeFieldType(TORBAdvancedFieldType aft);
 bool IsSizebleFieldType(TORBAdvancedFieldType aft);
 bool IsConvertableFieldType(TORBAdvancedFieldType aft);
 
+// Bytes a fixed-size kind takes in memory, 0 for the variable-size kinds
+// (strings, bytes, blobs) and for kinds without a memory format.
+int32_t FixedValueSize(TORBBaseFieldType type);
+
 // Bytes one value of the type takes in a memory record; `size` is the
 // declared size (characters or bytes). Raises 30050 for a type that cannot
 // be stored.

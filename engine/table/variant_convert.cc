@@ -174,32 +174,6 @@ TORBAdvancedFieldType GetCommonDataType(TORBAdvancedFieldType left, TORBAdvanced
 // ---------------------------------------------------------------------------
 // Conversion
 
-int32_t FixedValueSize(TORBBaseFieldType type) {
-  switch (type) {
-    case bftSignedInt8:
-    case bftUnsignedInt8:
-      return 1;
-    case bftSignedInt16:
-    case bftUnsignedInt16:
-    case bftLogical:
-      return 2;
-    case bftSignedInt32:
-    case bftUnsignedInt32:
-    case bftSingle:
-    case bftDate:
-    case bftTime:
-      return 4;
-    case bftSignedInt64:
-    case bftDouble:
-    case bftExtended:
-    case bftCurrency:
-    case bftDateTime:
-      return 8;
-    default:
-      return 0;
-  }
-}
-
 namespace {
 
 using Buffer = std::unique_ptr<uint8_t[]>;

@@ -44,8 +44,4 @@ TORBAdvancedFieldType GetCommonDataType(TORBAdvancedFieldType left, TORBAdvanced
 std::unique_ptr<uint8_t[]> CastToNewBuffer(const void* data, int32_t size, TORBBaseFieldType from,
                                            TORBBaseFieldType to, int32_t& new_size);
 
-// Bytes a fixed-size kind takes in memory, 0 for the variable-size kinds
-// (strings, bytes, blobs) and for kinds without a memory format.
-int32_t FixedValueSize(TORBBaseFieldType type);
-
 }  // namespace orb
