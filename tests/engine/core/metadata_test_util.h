@@ -6,13 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/core/orb_exception.h"
 #include "engine/table/stream_memory.h"
+#include "tests/support/raised.h"
 
 namespace orb::testing {
 
@@ -53,24 +53,7 @@ inline std::unique_ptr<TORBMemoryStream> StreamOf(const std::vector<uint8_t>& by
   return std::make_unique<TORBMemoryStream>(bytes);
 }
 
-// The engine code raised by `f`, or 0 when it raised nothing.
-inline int32_t RaisedCode(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EORBException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
-
-// The message raised by `f`, or "" when it raised nothing.
-inline std::string RaisedMessage(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EORBException& e) {
-    return e.Message();
-  }
-  return "";
-}
+using test::RaisedCode;
+using test::RaisedMessage;
 
 }  // namespace orb::testing

@@ -14,6 +14,7 @@
 
 #include "engine/core/orb_exception.h"
 #include "engine/platform/codepage.h"
+#include "tests/support/raised.h"
 
 namespace orb::testing {
 
@@ -48,22 +49,12 @@ inline void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes)
 // The native code of the EORBException that `fn` raises, or 0.
 template <typename Fn>
 int32_t ErrorCodeOf(Fn&& fn) {
-  try {
-    fn();
-  } catch (const EORBException& e) {
-    return e.NativeError();
-  }
-  return 0;
+  return test::RaisedCode(std::forward<Fn>(fn));
 }
 
 template <typename Fn>
 std::string ErrorMessageOf(Fn&& fn) {
-  try {
-    fn();
-  } catch (const EORBException& e) {
-    return e.what();
-  }
-  return {};
+  return test::RaisedMessage(std::forward<Fn>(fn));
 }
 
 }  // namespace orb::testing

@@ -8,18 +8,12 @@
 #include <gtest/gtest.h>
 
 #include "engine/core/orb_exception.h"
+#include "tests/support/raised.h"
 
 namespace orb {
 namespace {
 
-int CodeOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const EORBException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
+using test::RaisedCode;
 
 // One-field table of the given type.
 struct OneField {
@@ -190,11 +184,11 @@ TEST(FieldDataTest, NullsBlobsAndBytes) {
 TEST(FieldDataTest, FieldChecks) {
   OneField f(aftInteger);
   int32_t v = 0;
-  EXPECT_EQ(10000, CodeOf([&] { GetFieldData(1, f.layout, &v, f.record.data()); }));
-  EXPECT_EQ(10000, CodeOf([&] { GetFieldData(-1, f.layout, &v, f.record.data()); }));
-  EXPECT_EQ(10004, CodeOf([&] { SetFieldData(1, f.layout, &v, f.record.data()); }));
-  EXPECT_EQ(10003, CodeOf([&] { GetFieldData(0, f.layout, &v, nullptr); }));
-  EXPECT_EQ(10434, CodeOf([&] { SetFieldData(0, f.layout, &v, nullptr); }));
+  EXPECT_EQ(10000, RaisedCode([&] { GetFieldData(1, f.layout, &v, f.record.data()); }));
+  EXPECT_EQ(10000, RaisedCode([&] { GetFieldData(-1, f.layout, &v, f.record.data()); }));
+  EXPECT_EQ(10004, RaisedCode([&] { SetFieldData(1, f.layout, &v, f.record.data()); }));
+  EXPECT_EQ(10003, RaisedCode([&] { GetFieldData(0, f.layout, &v, nullptr); }));
+  EXPECT_EQ(10434, RaisedCode([&] { SetFieldData(0, f.layout, &v, nullptr); }));
   try {
     GetFieldData(3, f.layout, &v, f.record.data());
   } catch (const EORBException& e) {

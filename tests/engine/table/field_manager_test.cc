@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/core/orb_exception.h"
+#include "tests/support/raised.h"
 #include "engine/table/field_data.h"
 #include "engine/table/stream_memory.h"
 #include "engine/table/variant.h"
@@ -15,14 +16,7 @@
 namespace orb {
 namespace {
 
-int CodeOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const EORBException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
+using test::RaisedCode;
 
 class FakeSession : public TORBAutoincSession {
  public:
@@ -95,8 +89,8 @@ TEST_F(FieldManagerTest, AutoincIncrementMaximumAndCycle) {
   EXPECT_EQ(25, manager_.LastAutoIncValues()[1]);
   for (int64_t expected : {15, 20, 1, 6}) EXPECT_EQ(expected, manager_.GetNextAutoincVal(2));
   EXPECT_EQ(1, manager_.GetNextAutoincVal(3));
-  EXPECT_EQ(30402, CodeOf([&] { manager_.GetNextAutoincVal(4); }));
-  EXPECT_EQ(30402, CodeOf([&] { manager_.GetNextAutoincVal(-1); }));
+  EXPECT_EQ(30402, RaisedCode([&] { manager_.GetNextAutoincVal(4); }));
+  EXPECT_EQ(30402, RaisedCode([&] { manager_.GetNextAutoincVal(-1); }));
 }
 
 // A narrow field stops at its own largest value instead of wrapping.
@@ -116,8 +110,8 @@ TEST_F(FieldManagerTest, AutoincStaysInsideTheFieldsRange) {
     m.RecalcFieldOffsets();
     m.InitLastAutoIncValues();
     EXPECT_EQ(r.type_max, m.GetNextAutoincVal(0)) << int(r.aft);
-    EXPECT_EQ(20160, CodeOf([&] { m.GetNextAutoincVal(0); })) << int(r.aft);
-    EXPECT_EQ(20160, CodeOf([&] { m.GetNextAutoincVal(0); })) << int(r.aft);
+    EXPECT_EQ(20160, RaisedCode([&] { m.GetNextAutoincVal(0); })) << int(r.aft);
+    EXPECT_EQ(20160, RaisedCode([&] { m.GetNextAutoincVal(0); })) << int(r.aft);
     // Cycling restarts inside the range.
     def->FAutoincCycled = true;
     def->FAutoincMinValue = 3;
@@ -181,7 +175,7 @@ TEST_F(FieldManagerTest, LastAutoincPerSession) {
   EXPECT_EQ(1, manager_.GetLastAutoinc(&multi, 0));
   EXPECT_EQ(2, manager_.GetLastAutoinc(&other, 0));
   EXPECT_EQ(2, manager_.GetLastAutoinc(&single, 0));
-  EXPECT_EQ(10437, CodeOf([&] { manager_.GetLastAutoinc(&single, 2); }));
+  EXPECT_EQ(10437, RaisedCode([&] { manager_.GetLastAutoinc(&single, 2); }));
 }
 
 TEST_F(FieldManagerTest, MostUpdatedBlock) {
@@ -206,14 +200,14 @@ TEST_F(FieldManagerTest, MostUpdatedBlock) {
   // A count that runs past the buffer is refused.
   buffer[2] = 4;
   offset = 2;
-  EXPECT_EQ(10436, CodeOf([&] { other.LoadMostUpdated(buffer, offset); }));
+  EXPECT_EQ(10436, RaisedCode([&] { other.LoadMostUpdated(buffer, offset); }));
   buffer[2] = 0xFF;
   buffer[5] = 0xFF;  // negative
-  EXPECT_EQ(10436, CodeOf([&] { other.LoadMostUpdated(buffer, offset); }));
+  EXPECT_EQ(10436, RaisedCode([&] { other.LoadMostUpdated(buffer, offset); }));
   EXPECT_EQ(2, offset);
   std::vector<uint8_t> small(10);
   offset = 0;
-  EXPECT_EQ(10436, CodeOf([&] { manager_.SaveMostUpdated(small, offset); }));
+  EXPECT_EQ(10436, RaisedCode([&] { manager_.SaveMostUpdated(small, offset); }));
 }
 
 TEST_F(FieldManagerTest, RecordFormsAndComparison) {
@@ -223,7 +217,7 @@ TEST_F(FieldManagerTest, RecordFormsAndComparison) {
   Ready();
   EXPECT_EQ(1 + 4 + 14 + 21, manager_.GetMemoryRecordBufferSize());
   EXPECT_EQ(1 + 4 + 6 + 21, manager_.GetDiskRecordBufferSize());
-  EXPECT_EQ(10421, CodeOf([&] { manager_.BlobFieldsPresent(); }));
+  EXPECT_EQ(10421, RaisedCode([&] { manager_.BlobFieldsPresent(); }));
   manager_.FieldDefs().GetDef(1)->FBLOBBlockSize = 4096;
   EXPECT_TRUE(manager_.BlobFieldsPresent());
 

@@ -3,18 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "engine/core/orb_exception.h"
+#include "tests/support/raised.h"
 
 namespace orb {
 namespace {
 
-int CodeOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const EORBException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
+using test::RaisedCode;
 
 TEST(FieldTypesTest, FirstMatchLookups) {
   EXPECT_EQ(aftWideChar, FieldTypeToORBAdvFieldType(ftWideString));
@@ -33,7 +27,7 @@ TEST(FieldTypesTest, FirstMatchLookups) {
   EXPECT_EQ(ftUnknown, ORBAdvFieldTypeToFieldType(aftUnknown));
   EXPECT_EQ(bftUnknown, AdvancedFieldTypeToBaseFieldType(aftUnknown));
   for (TFieldType ft : {ftFMTBcd, ftVariant, ftADT, ftUnknown})
-    EXPECT_EQ(30289, CodeOf([&] { FieldTypeToORBAdvFieldType(ft); })) << int(ft);
+    EXPECT_EQ(30289, RaisedCode([&] { FieldTypeToORBAdvFieldType(ft); })) << int(ft);
 }
 
 // Every user type maps to the storage and framework type of its first row.
@@ -135,14 +129,14 @@ TEST(FieldTypesTest, DataSizes) {
     EXPECT_EQ(r.disk, GetDataSizeOnDisk(r.bft, r.size)) << int(r.bft);
   }
   for (auto bft : {bftUnknown, bftBFile, static_cast<TORBBaseFieldType>(200)})
-    EXPECT_EQ(30050, CodeOf([&] { GetDataSizeInMemory(bft, 10); })) << int(bft);
+    EXPECT_EQ(30050, RaisedCode([&] { GetDataSizeInMemory(bft, 10); })) << int(bft);
 }
 
 // A size whose layout cannot be represented is refused instead of wrapping.
 TEST(FieldTypesTest, UnrepresentableSizesAreRefused) {
-  EXPECT_EQ(30053, CodeOf([] { GetDataSizeInMemory(bftChar, -1); }));
-  EXPECT_EQ(30053, CodeOf([] { GetDataSizeInMemory(bftChar, INT32_MAX); }));
-  EXPECT_EQ(30053, CodeOf([] { GetDataSizeInMemory(bftWideChar, INT32_MAX / 2); }));
+  EXPECT_EQ(30053, RaisedCode([] { GetDataSizeInMemory(bftChar, -1); }));
+  EXPECT_EQ(30053, RaisedCode([] { GetDataSizeInMemory(bftChar, INT32_MAX); }));
+  EXPECT_EQ(30053, RaisedCode([] { GetDataSizeInMemory(bftWideChar, INT32_MAX / 2); }));
   EXPECT_EQ(INT32_MAX - 1, GetDataSizeInMemory(bftWideChar, INT32_MAX / 2 - 1));
 }
 

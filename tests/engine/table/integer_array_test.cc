@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/core/orb_exception.h"
+#include "tests/support/raised.h"
 #include "engine/table/page_item_id.h"
 
 namespace orb {
@@ -12,14 +13,7 @@ namespace {
 
 std::vector<int32_t> ItemsOf(const TORBIntegerArray& a) { return {a.Items(), a.Items() + a.ItemCount()}; }
 
-int CodeOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const EORBException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
+using test::RaisedCode;
 
 TEST(IntegerArrayTest, GrowthStepDoublesUpToMaximum) {
   TORBIntegerArray a(0, 10, 50);
@@ -80,12 +74,12 @@ TEST(IntegerArrayTest, EditingOperations) {
 TEST(IntegerArrayTest, IndexesAreChecked) {
   TORBIntegerArray a(2);
   std::vector<int32_t> out(2);
-  EXPECT_EQ(10438, CodeOf([&] { a.At(2); }));
-  EXPECT_EQ(10438, CodeOf([&] { a.Delete(-1); }));
-  EXPECT_EQ(10438, CodeOf([&] { a.Insert(3, 0); }));
-  EXPECT_EQ(10438, CodeOf([&] { a.MoveTo(0, 2); }));
-  EXPECT_EQ(10438, CodeOf([&] { a.CopyTo(out, 1); }));
-  EXPECT_EQ(10438, CodeOf([&] { a.SetSize(-1); }));
+  EXPECT_EQ(10438, RaisedCode([&] { a.At(2); }));
+  EXPECT_EQ(10438, RaisedCode([&] { a.Delete(-1); }));
+  EXPECT_EQ(10438, RaisedCode([&] { a.Insert(3, 0); }));
+  EXPECT_EQ(10438, RaisedCode([&] { a.MoveTo(0, 2); }));
+  EXPECT_EQ(10438, RaisedCode([&] { a.CopyTo(out, 1); }));
+  EXPECT_EQ(10438, RaisedCode([&] { a.SetSize(-1); }));
   EXPECT_EQ(2, a.ItemCount());
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/core/orb_exception.h"
+#include "tests/support/raised.h"
 #include "engine/table/field_data.h"
 
 namespace orb {
@@ -15,14 +16,7 @@ TORBFieldShape Shape(TORBAdvancedFieldType aft, int32_t size = 0) {
   return {aft, AdvancedFieldTypeToBaseFieldType(aft), size};
 }
 
-int CodeOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const EORBException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
+using test::RaisedCode;
 
 TEST(RecordLayoutTest, BitmapSizes) {
   struct Row {
@@ -75,11 +69,11 @@ TEST(RecordLayoutTest, OffsetsAfterSeveralBlobs) {
 }
 
 TEST(RecordLayoutTest, RefusesUnstorableAndOversizedRecords) {
-  EXPECT_EQ(30050, CodeOf([] {
+  EXPECT_EQ(30050, RaisedCode([] {
               const TORBFieldShape s[] = {{aftUnknown, bftBFile, 0}};
               TORBRecordLayout layout(s);
             }));
-  EXPECT_EQ(30056, CodeOf([] {
+  EXPECT_EQ(30056, RaisedCode([] {
               const TORBFieldShape s[] = {Shape(aftString, 2000000000), Shape(aftString, 2000000000)};
               TORBRecordLayout layout(s);
             }));
@@ -139,8 +133,8 @@ TEST(RecordLayoutTest, CompareRecordBuffersNeedsBothBuffers) {
   uint8_t a[4] = {1, 2, 3, 4}, b[4] = {1, 2, 3, 5};
   EXPECT_TRUE(CompareRecordBuffers(a, b, 3));
   EXPECT_FALSE(CompareRecordBuffers(a, b, 4));
-  EXPECT_EQ(10122, CodeOf([&] { CompareRecordBuffers(nullptr, b, 4); }));
-  EXPECT_EQ(10123, CodeOf([&] { CompareRecordBuffers(a, nullptr, 4); }));
+  EXPECT_EQ(10122, RaisedCode([&] { CompareRecordBuffers(nullptr, b, 4); }));
+  EXPECT_EQ(10123, RaisedCode([&] { CompareRecordBuffers(a, nullptr, 4); }));
 }
 
 }  // namespace

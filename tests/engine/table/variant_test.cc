@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <map>
 #include <sstream>
@@ -16,19 +15,13 @@
 #include "engine/table/stream_memory.h"
 #include "engine/table/variant_compare.h"
 #include "engine/table/variant_convert.h"
+#include "tests/support/raised.h"
 
 namespace orb {
 namespace {
 
 // Runs `body` and returns the engine error code it raised (0: none).
-int32_t ErrorCode(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const EORBException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
+using test::RaisedCode;
 
 int32_t Day(int y, int m, int d) {
   int32_t day = 0;
@@ -333,7 +326,7 @@ TEST(VariantCastTest, FailuresRaiseParseOrNoConversion) {
   };
   for (const Failure& c : cases) {
     int32_t size = 0;
-    EXPECT_EQ(ErrorCode([&] { CastToNewBuffer(c.from.Data(), c.from.DataSize(), c.from.DataType(), c.to, size); }),
+    EXPECT_EQ(RaisedCode([&] { CastToNewBuffer(c.from.Data(), c.from.DataSize(), c.from.DataType(), c.to, size); }),
               c.code)
         << c.name;
   }
@@ -384,7 +377,7 @@ TEST(VariantValueTest, WritingConvertsIntoTheValuesKind) {
   EXPECT_TRUE(text.IsNull());
   EXPECT_EQ(text.AsAnsiString(), "");
   EXPECT_EQ(text.AsWideString(), u"");
-  EXPECT_EQ(ErrorCode([&] { text.AsInteger(); }), kErrValueIsNull);
+  EXPECT_EQ(RaisedCode([&] { text.AsInteger(); }), kErrValueIsNull);
 
   text.SetAsInteger(5);
   EXPECT_EQ(text.DataType(), bftVarchar);
@@ -395,7 +388,7 @@ TEST(VariantValueTest, WritingConvertsIntoTheValuesKind) {
   EXPECT_EQ(number.DataType(), bftSignedInt32);
   EXPECT_EQ(number.AsInteger(), 12);
   EXPECT_EQ(number.AsDouble(), 12.0);
-  EXPECT_EQ(ErrorCode([&] { number.SetAsAnsiString("x"); }), kErrCastParse);
+  EXPECT_EQ(RaisedCode([&] { number.SetAsAnsiString("x"); }), kErrCastParse);
   EXPECT_TRUE(number.IsNull());
   EXPECT_EQ(number.DataType(), bftSignedInt32);
 
@@ -437,7 +430,7 @@ TEST(VariantValueTest, SetDataTypeClearsValuesThatDoNotConvert) {
 
   // Cast leaves a value it cannot convert as it was.
   TORBVariant c = Text(bftVarchar, "abc");
-  EXPECT_EQ(ErrorCode([&] { c.Cast(bftDate); }), kErrCastParse);
+  EXPECT_EQ(RaisedCode([&] { c.Cast(bftDate); }), kErrCastParse);
   EXPECT_EQ(c.DataType(), bftVarchar);
   EXPECT_EQ(c.AsAnsiString(), "abc");
 
@@ -482,10 +475,10 @@ TEST(VariantValueTest, CopyDataToAddressAndNullChecks) {
   EXPECT_EQ(static_cast<int8_t>(out[0]), -3);
   EXPECT_TRUE(I32(0x01020304).CopyDataToAddress(out, -1));
   EXPECT_EQ(out[0], 4);
-  EXPECT_EQ(ErrorCode([&] { I32(1).CopyDataToAddress(out, 3); }), kErrBufferSizeExceeded);
+  EXPECT_EQ(RaisedCode([&] { I32(1).CopyDataToAddress(out, 3); }), kErrBufferSizeExceeded);
 
-  EXPECT_EQ(ErrorCode([] { TORBVariant(bftVarchar).CheckDataForNull(); }), kErrValueIsNull);
-  EXPECT_EQ(ErrorCode([] { I32(1).CheckDataForNull(); }), 0);
+  EXPECT_EQ(RaisedCode([] { TORBVariant(bftVarchar).CheckDataForNull(); }), kErrValueIsNull);
+  EXPECT_EQ(RaisedCode([] { I32(1).CheckDataForNull(); }), 0);
 
   TORBVariant v = I32(1);
   v.SetNull();
@@ -625,20 +618,20 @@ TEST(VariantCompareTest, PrefixNeverReadsPastEitherValue) {
 }
 
 TEST(VariantCompareTest, IncompatibleAndMissingData) {
-  EXPECT_EQ(ErrorCode([] { Bytes(bftBlob, "a").Compare(I32(1), true, false, false); }), kErrCompareIncompatible);
-  EXPECT_EQ(ErrorCode([] { Text(bftVarchar, "a").Compare(Bytes(bftBlob, "a"), true, false, false); }),
+  EXPECT_EQ(RaisedCode([] { Bytes(bftBlob, "a").Compare(I32(1), true, false, false); }), kErrCompareIncompatible);
+  EXPECT_EQ(RaisedCode([] { Text(bftVarchar, "a").Compare(Bytes(bftBlob, "a"), true, false, false); }),
             kErrCompareIncompatible);
-  EXPECT_EQ(ErrorCode([] { Bytes(bftBlob, "a").Compare(Bytes(bftBlob, "a"), true, false, false); }),
+  EXPECT_EQ(RaisedCode([] { Bytes(bftBlob, "a").Compare(Bytes(bftBlob, "a"), true, false, false); }),
             kErrCompareUnknownType);
-  EXPECT_EQ(ErrorCode([] { Logical(1).Compare(Raw(bftDate, int32_t{3}), true, false, false); }),
+  EXPECT_EQ(RaisedCode([] { Logical(1).Compare(Raw(bftDate, int32_t{3}), true, false, false); }),
             kErrCompareIncompatible);
   // Text that is no date, compared with a date.
-  EXPECT_EQ(ErrorCode([] { Text(bftVarchar, "soon").Compare(Raw(bftDate, int32_t{3}), true, false, false); }),
+  EXPECT_EQ(RaisedCode([] { Text(bftVarchar, "soon").Compare(Raw(bftDate, int32_t{3}), true, false, false); }),
             kErrCastParse);
   const TORBCompareOperand missing{nullptr, -1, bftSignedInt32, false};
   const TORBVariant one = I32(1);
-  EXPECT_EQ(ErrorCode([&] { CompareValueBuffers(missing, Operand(one), -1, false); }), kErrCompareMissingData);
-  EXPECT_EQ(ErrorCode([&] { CompareValueBuffers(Operand(one), missing, -1, false); }), kErrCompareMissingData);
+  EXPECT_EQ(RaisedCode([&] { CompareValueBuffers(missing, Operand(one), -1, false); }), kErrCompareMissingData);
+  EXPECT_EQ(RaisedCode([&] { CompareValueBuffers(Operand(one), missing, -1, false); }), kErrCompareMissingData);
 }
 
 // ---------------------------------------------------------------------------
@@ -753,7 +746,7 @@ TEST(VariantArithmeticTest, OverflowAndDivisionErrors) {
   };
   for (const ArithCase& c : cases) {
     TORBVariant v = c.left;
-    EXPECT_EQ(ErrorCode([&] { Apply(v, c.op, c.right); }), c.code) << c.name;
+    EXPECT_EQ(RaisedCode([&] { Apply(v, c.op, c.right); }), c.code) << c.name;
     ExpectSameValue(v, c.left, c.name + " leaves the value");
   }
   try {
@@ -836,7 +829,7 @@ TEST(VariantArithmeticTest, InvertValue) {
   };
   for (const Failure& f : failures) {
     TORBVariant v = f.value;
-    EXPECT_EQ(ErrorCode([&] { v.InvertValue(); }), f.code) << f.name;
+    EXPECT_EQ(RaisedCode([&] { v.InvertValue(); }), f.code) << f.name;
     ExpectSameValue(v, f.value, f.name + " leaves the value");
   }
 }
@@ -910,7 +903,7 @@ TEST(VariantStreamTest, DamagedInputRaisesAndLeavesTheValue) {
   for (const Case& c : cases) {
     TORBMemoryStream stream(std::vector<uint8_t>(c.bytes));
     TORBVariant v = I32(5);
-    EXPECT_EQ(ErrorCode([&] { v.LoadFromStream(stream); }), c.code) << c.name;
+    EXPECT_EQ(RaisedCode([&] { v.LoadFromStream(stream); }), c.code) << c.name;
     EXPECT_EQ(v.DataType(), bftSignedInt32) << c.name;
     EXPECT_EQ(v.AsInteger(), 5) << c.name;
   }
