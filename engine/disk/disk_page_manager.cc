@@ -423,13 +423,11 @@ void TORBDiskPageManager::TruncateFile(int32_t page_count) {
 }
 
 void TORBDiskPageManager::TruncateDatabase() {
+  if (!FDatabaseFreeSpaceManager) RaiseORB(10459, kNotOpened);
   DesignTimeScope scope(*this);
-  // Another process may be allocating: decide on the current header.
-  if (!TryLock([this] { return LockDBHeader(); })) RaiseORB(20232, kDatabaseLocked);
-  HeaderLockRelease release(*this);
-  LoadDBHeader();
-  const int64_t tail = static_cast<int64_t>(FDBHeader.TotalPageCount) - 1 - FDBHeader.LastUsedPageNo;
-  if (tail > 0) TruncateFile(static_cast<int32_t>(tail));
+  // Decided on the current header, under its lock, with the maps kept
+  // consistent for later growth.
+  FDatabaseFreeSpaceManager->TruncateToLastUsedPage();
 }
 
 // ---------------------------------------------------------------------------

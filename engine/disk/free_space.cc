@@ -333,6 +333,20 @@ void TORBDatabaseFreeSpaceManager::TruncateFile() {
   // The file never ends with a map page: growth assumes that the map pages
   // of every range it already covers exist.
   while (new_total > 0 && IsPagePfsOrEam(new_total - 1)) --new_total;
+  CutFileTo(new_total);
+}
+
+void TORBDatabaseFreeSpaceManager::TruncateToLastUsedPage() {
+  UnderHeaderLock(20232, [this] {
+    // The last used page is never a map page, so the file keeps ending with
+    // an ordinary page.
+    const int64_t new_total = static_cast<int64_t>(FLastUsedPageNo) + 1;
+    if (new_total < FTotalPageCount) CutFileTo(new_total);
+    return 0;
+  });
+}
+
+void TORBDatabaseFreeSpaceManager::CutFileTo(int64_t new_total) {
   // An EAM page that goes while the PFS page holding its bit stays is
   // marked free there, so that it can be formatted again later.
   for (int64_t pos = new_total / FEAMPage_PagesAddressed; pos <= GetLastEamPagePosition(); ++pos) {

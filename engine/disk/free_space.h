@@ -29,6 +29,9 @@ class TORBDatabaseFreeSpaceManager {
   void FreePage(int32_t page_no);
   // 30434 for a map page.
   void CheckPageNoForSystemPages(int32_t page_no) const;
+  // Cuts every page after the last used one (20232 when the header lock
+  // cannot be taken).
+  void TruncateToLastUsedPage();
 
   int32_t GetAddPagesStep() const;
   int32_t GetDelPagesStep() const { return GetAddPagesStep(); }
@@ -82,6 +85,8 @@ class TORBDatabaseFreeSpaceManager {
   int32_t AddNewPageAndExtentFile();
   void FormatMapPage(int64_t page_no, uint16_t page_type);
   void TruncateFile();
+  // Cuts the file to `new_total` pages, keeping the maps of what stays valid.
+  void CutFileTo(int64_t new_total);
   void ReReadPageCountVariables();
   void ReWritePageCountVariables();
   // Runs `body` under the header lock (`lock_error` when not obtained),

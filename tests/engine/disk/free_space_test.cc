@@ -195,6 +195,25 @@ TEST_F(FreeSpaceTest, MapPagePlacement) {
   EXPECT_EQ(ErrorCodeOf([&] { pm_.RemovePage(0, 129793); }), 30434);
 }
 
+// Cutting the file after its last used page can drop an EAM page whose bit
+// lies in a PFS page that stays; the file must still grow past it later.
+TEST_F(FreeSpaceTest, TruncatedDatabaseGrowsAgainPastACutMapPage) {
+  // 8 data bytes: 64 pages per PFS page and an EAM page every 32 pages, so
+  // the bit of EAM page 32 lies in PFS page 0.
+  Create(48, 1);
+  std::set<int32_t> allocated;
+  int32_t page = 0;
+  while ((page = Fsm().GetPage()) < 33) allocated.insert(page);
+  ASSERT_EQ(page, 33);
+  Fsm().FreePage(page);
+  ASSERT_GT(Read().Total(), 33);  // a tail shorter than a step stays
+  pm_.TruncateDatabase();
+  ASSERT_EQ(Read().Total(), 32);
+  CheckMaps(allocated);
+  for (int i = 0; i < 40; ++i) ASSERT_TRUE(allocated.insert(Fsm().GetPage()).second);
+  CheckMaps(allocated);
+}
+
 // A random run of allocations and releases with tiny pages, so that the
 // file grows and shrinks across many PFS and EAM ranges; EAM ranges do not
 // line up with PFS ranges (3 pages per extent).
