@@ -48,17 +48,20 @@ std::string FormatInteger(int64_t v, int precision, char type) {
   return negative ? "-" + digits : digits;
 }
 
-std::string GroupThousands(const std::string& fixed) {
-  size_t start = fixed[0] == '-' ? 1 : 0;
+std::string GroupThousands(std::string_view fixed) {
+  const size_t start = !fixed.empty() && fixed[0] == '-' ? 1 : 0;
   size_t dot = fixed.find('.');
-  if (dot == std::string::npos) dot = fixed.size();
-  std::string int_part = fixed.substr(start, dot - start);
-  std::string grouped;
-  for (size_t i = 0; i < int_part.size(); ++i) {
-    if (i > 0 && (int_part.size() - i) % 3 == 0) grouped += ',';
-    grouped += int_part[i];
+  if (dot == std::string_view::npos) dot = fixed.size();
+  const size_t digits = dot - start;
+  std::string out;
+  out.reserve(fixed.size() + digits / 3);
+  out.append(fixed.data(), start);
+  for (size_t i = 0; i < digits; ++i) {
+    if (i > 0 && (digits - i) % 3 == 0) out.push_back(',');
+    out.push_back(fixed[start + i]);
   }
-  return fixed.substr(0, start) + grouped + fixed.substr(dot);
+  out.append(fixed.data() + dot, fixed.size() - dot);
+  return out;
 }
 
 // Floating-point text never depends on the C locale: '.' is the decimal
@@ -89,12 +92,15 @@ std::string FormatFloat(double v, int precision, char type) {
       const int digits = precision < 1 ? 15 : std::min(precision, 18);
       std::string s = ToChars(v, std::chars_format::scientific, digits - 1);
       const size_t e = s.find('E');
-      std::string mant = s.substr(0, e);
-      std::string exp = s.substr(e + 1);
-      const char sign = exp[0];
-      std::string num = exp.substr(1);
-      while (num.size() < 3) num.insert(0, "0");
-      return mant + "E" + sign + num;
+      if (e == std::string::npos || e + 2 > s.size()) return s;
+      const char sign = s[e + 1];
+      const std::string_view num(s.data() + e + 2, s.size() - e - 2);
+      std::string out(s, 0, e);
+      out += 'E';
+      out += sign;
+      if (num.size() < 3) out.append(3 - num.size(), '0');
+      out.append(num);
+      return out;
     }
     default: {  // 'g'
       const int digits = precision < 1 ? 15 : std::min(precision, 18);
