@@ -1,6 +1,9 @@
 #include "engine/platform/random.h"
 
+#include <pthread.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include <random>
 
@@ -8,21 +11,28 @@ namespace orb {
 
 namespace {
 
+// Bumped in every forked child, so that it does not repeat its parent's
+// sequence.
+std::atomic<uint64_t> g_fork_generation{1};
+
+void OnFork() { g_fork_generation.fetch_add(1, std::memory_order_relaxed); }
+
 struct ThreadRandom {
-  pid_t pid = -1;
+  uint64_t generation = 0;
   std::mt19937 engine;
 };
 
 std::mt19937& ThreadEngine() {
+  static const bool registered = [] { return pthread_atfork(nullptr, nullptr, OnFork) == 0; }();
   thread_local ThreadRandom state;
-  pid_t pid = getpid();
-  if (state.pid != pid) {
-    // First use in this thread, or a forked child that must not repeat its
-    // parent's sequence.
+  const uint64_t generation = g_fork_generation.load(std::memory_order_relaxed);
+  // Without the fork handler the process id tells a child apart.
+  const uint64_t current = registered ? generation : static_cast<uint64_t>(getpid()) << 32;
+  if (state.generation != current) {
     std::random_device device;
     std::seed_seq seq{device(), device(), device(), device(), device(), device(), device(), device()};
     state.engine.seed(seq);
-    state.pid = pid;
+    state.generation = current;
   }
   return state.engine;
 }
