@@ -104,6 +104,7 @@ void TORBDiskPageManager::ResetState() {
   FCryptoHeader = TORBCryptoHeader();
   FLockedBytes = TORBLockedBytes();
   FLockDBHeaderCount = 0;
+  FHeaderByteLocked = false;
   FExclusive = false;
   FRepairNeeded = false;
   SetDefaultOffsets();
@@ -114,6 +115,10 @@ void TORBDiskPageManager::ResetState() {
 void TORBDiskPageManager::CheckFileOpened(int32_t code) const {
   const bool open = FDatabaseFile.GetIsOpened() || (ORBIsDesignMode() && FIsOpened);
   if (!open) RaiseORB(code, kNotOpened);
+}
+
+void TORBDiskPageManager::FlushFreeSpace() {
+  if (FDatabaseFreeSpaceManager) FDatabaseFreeSpaceManager->FlushChanges(true);
 }
 
 bool TORBDiskPageManager::IsMapPage(int32_t page_no) const {
@@ -279,6 +284,10 @@ void TORBDiskPageManager::OpenDatabase(const std::u16string& file_name, const TO
 void TORBDiskPageManager::CloseDatabase() {
   if (FDatabaseFile.GetIsOpened()) {
     try {
+      FlushFreeSpace();
+    } catch (...) {
+    }
+    try {
       FDatabaseFile.CloseFile();
     } catch (...) {
     }
@@ -286,6 +295,7 @@ void TORBDiskPageManager::CloseDatabase() {
   FDatabaseFreeSpaceManager.reset();
   FIsOpened = false;
   FLockDBHeaderCount = 0;
+  FHeaderByteLocked = false;
   for (auto& c : FCiphers) c.reset();
   FCipherTried.fill(false);
   // Cached pages belong to the file just closed.
@@ -304,6 +314,7 @@ void TORBDiskPageManager::CloseDatabase() {
 void TORBDiskPageManager::LoadDBHeader() {
   CheckFileOpened(10459);
   DesignTimeScope scope(*this);
+  FlushFreeSpace();
   uint8_t buf[kDBHeaderSize];
   FDatabaseFile.ReadBuffer(buf, sizeof buf, FOffsetToDBHeader, int32_t{10464});
   FDBHeader = TORBDBHeader::Load(buf);
@@ -312,6 +323,9 @@ void TORBDiskPageManager::LoadDBHeader() {
 void TORBDiskPageManager::SaveDBHeader(bool check_external_change) {
   CheckFileOpened(10460);
   DesignTimeScope scope(*this);
+  // The maps first: the header must not count pages whose map pages are
+  // not yet written.
+  if (FDatabaseFreeSpaceManager) FDatabaseFreeSpaceManager->FlushChanges(false);
   uint8_t buf[kDBHeaderSize];
   if (ORBIsDesignMode()) {
     FDatabaseFile.ReadBuffer(buf, sizeof buf, FOffsetToDBHeader, int32_t{20195});
@@ -323,6 +337,7 @@ void TORBDiskPageManager::SaveDBHeader(bool check_external_change) {
   }
   FDBHeader.Store(buf);
   FDatabaseFile.WriteBuffer(buf, sizeof buf, FOffsetToDBHeader, 10462);
+  if (FDatabaseFreeSpaceManager) FDatabaseFreeSpaceManager->HeaderSaved();
 }
 
 void TORBDiskPageManager::LoadCryptoHeader() {
@@ -379,6 +394,7 @@ void TORBDiskPageManager::ReadPageRegion(void* buffer, int32_t page_no, int32_t 
     RaiseORB(10476, "Error - invalid page offset = %d, page size = %d", {end, static_cast<int>(FPageSize)});
   }
   DesignTimeScope scope(*this);
+  FlushFreeSpace();
   FDatabaseFile.ReadBuffer(buffer, static_cast<size_t>(count), GetPageOffset(page_no) + offset, int32_t{10474});
 }
 
@@ -388,6 +404,7 @@ void TORBDiskPageManager::WritePageRegion(const void* buffer, int32_t page_no, i
     RaiseORB(10477, "Error - invalid page offset = %d, page size = %d", {end, static_cast<int>(FPageSize)});
   }
   DesignTimeScope scope(*this);
+  FlushFreeSpace();
   FDatabaseFile.WriteBuffer(buffer, static_cast<size_t>(count), GetPageOffset(page_no) + offset, 10475);
 }
 
@@ -485,7 +502,12 @@ bool TORBDiskPageManager::LockTables() { return LockFileByte(FOffsetToLockedByte
 bool TORBDiskPageManager::UnlockTables() { return UnlockFileByte(FOffsetToLockedBytes + kTablesByteOffset); }
 
 bool TORBDiskPageManager::LockDBHeader() {
-  if (FLockDBHeaderCount == 0 && !LockFileByte(FOffsetToLockedBytes + kDBHeaderByteOffset)) return false;
+  if (FLockDBHeaderCount == 0) {
+    // Nobody else can open an exclusively opened file: its byte is not
+    // needed.
+    FHeaderByteLocked = !KeepsMapPagesCached();
+    if (FHeaderByteLocked && !LockFileByte(FOffsetToLockedBytes + kDBHeaderByteOffset)) return false;
+  }
   ++FLockDBHeaderCount;
   return true;
 }
@@ -493,6 +515,8 @@ bool TORBDiskPageManager::LockDBHeader() {
 bool TORBDiskPageManager::UnlockDBHeader() {
   if (FLockDBHeaderCount <= 0) return false;
   if (--FLockDBHeaderCount > 0) return true;
+  if (!FHeaderByteLocked) return true;
+  FHeaderByteLocked = false;
   return UnlockFileByte(FOffsetToLockedBytes + kDBHeaderByteOffset);
 }
 
@@ -519,6 +543,7 @@ bool TORBDiskPageManager::IsPageRegionLocked(int32_t page_no, int32_t offset, in
 
 void TORBDiskPageManager::FlushBuffers() {
   DesignTimeScope scope(*this);
+  FlushFreeSpace();
   FDatabaseFile.FlushFileBuffers();
 }
 
@@ -637,6 +662,8 @@ void TORBDiskPageManager::InternalWritePage(TORBPage& page) {
     out = encrypted.data();
   }
   DesignTimeScope scope(*this);
+  // A page is marked in use on disk before its contents get there.
+  if (!IsMapPage(page.FPageNo)) FlushFreeSpace();
   FDatabaseFile.WriteBuffer(out, FPageSize, GetPageOffset(page.FPageNo), 10469);
 }
 
@@ -655,6 +682,7 @@ int32_t TORBDiskPageManager::InternalReadPageState(int32_t page_no) {
 
 void TORBDiskPageManager::InternalWritePageState(int32_t page_no, int32_t state) {
   DesignTimeScope scope(*this);
+  FlushFreeSpace();
   uint8_t buf[4];
   StoreI32LE(buf, state);
   FDatabaseFile.WriteBuffer(buf, sizeof buf, GetPageOffset(page_no) + TORBDiskPageHeader::kOffState, 20198);

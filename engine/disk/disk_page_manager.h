@@ -66,6 +66,11 @@ class TORBDiskPageManager : public TORBPageManager {
   bool GetRepairNeeded() const { return FRepairNeeded; }
   TORBDatabaseFile& DatabaseFile() { return FDatabaseFile; }
   TORBDatabaseFreeSpaceManager* FreeSpaceManager() { return FDatabaseFreeSpaceManager.get(); }
+  // No other process can open the file: the allocation maps may stay in
+  // memory between calls.
+  bool KeepsMapPagesCached() const {
+    return FDatabaseFile.GetShareMode() == smExclusive && !GetReadOnly() && !ORBIsDesignMode();
+  }
   int64_t GetOffsetToDBHeader() const { return FOffsetToDBHeader; }
   int64_t GetOffsetToFirstPage() const { return FOffsetToFirstPage; }
 
@@ -151,6 +156,9 @@ class TORBDiskPageManager : public TORBPageManager {
   void SetDefaultOffsets();
   void CheckFileOpened(int32_t code) const;
   bool IsMapPage(int32_t page_no) const;
+  // Writes the allocation changes kept in memory, before anything else
+  // reaches the file or the header is read again.
+  void FlushFreeSpace();
   // Cipher of `algorithm` keyed with the database password; null when it
   // cannot be keyed.
   const TORBCipher* CipherFor(uint8_t algorithm);
@@ -167,6 +175,8 @@ class TORBDiskPageManager : public TORBPageManager {
   TORBPassword FPassword;
   TORBLockedBytes FLockedBytes;
   int32_t FLockDBHeaderCount = 0;
+  // The outermost LockDBHeader took the header's lock byte.
+  bool FHeaderByteLocked = false;
   bool FExclusive = false;
   int64_t FOffsetToDBHeader = 0;
   int64_t FOffsetToCryptoHeader = 0;

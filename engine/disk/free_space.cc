@@ -72,63 +72,131 @@ TORBDatabaseFreeSpaceManager::PagePtr TORBDatabaseFreeSpaceManager::NewPage(int6
   return page;
 }
 
-TORBDatabaseFreeSpaceManager::PagePtr TORBDatabaseFreeSpaceManager::ReadPage(int64_t page_no, uint16_t expected_type,
-                                                                             int32_t type_error) {
-  PagePtr page = NewPage(page_no);
-  if (!LPageManager->InternalReadPage(*page)) {
-    RaiseORB(20299, "Error reading database file page. Page No: %d, type %d", {page_no, static_cast<int>(expected_type)});
+TORBPage* TORBDatabaseFreeSpaceManager::ReadPage(int64_t page_no, uint16_t expected_type, int32_t type_error) {
+  auto it = FMapPages.find(page_no);
+  if (it == FMapPages.end()) {
+    PagePtr page = NewPage(page_no);
+    if (!LPageManager->InternalReadPage(*page)) {
+      RaiseORB(20299, "Error reading database file page. Page No: %d, type %d",
+               {page_no, static_cast<int>(expected_type)});
+    }
+    it = FMapPages.emplace(page_no, std::move(page)).first;
   }
-  CheckPageType(page->GetPageType(), expected_type, type_error);
-  return page;
+  CheckPageType(it->second->GetPageType(), expected_type, type_error);
+  return it->second.get();
 }
 
-void TORBDatabaseFreeSpaceManager::WriteAndFreePage(PagePtr page) {
-  if (page->FIsDirty) LPageManager->InternalWritePage(*page);
+void TORBDatabaseFreeSpaceManager::MarkDirty(TORBPage* page) {
+  page->FIsDirty = true;
+  FMapsDirty = true;
 }
 
 void TORBDatabaseFreeSpaceManager::FormatMapPage(int64_t page_no, uint16_t page_type) {
   PagePtr page = NewPage(page_no);
   page->SetPageType(page_type);
   page->GetPageData()[0] = 1;
-  page->FIsDirty = true;
-  WriteAndFreePage(std::move(page));
+  MarkDirty(page.get());
+  FMapPages[page_no] = std::move(page);
+}
+
+bool TORBDatabaseFreeSpaceManager::KeepsMaps() const { return LPageManager->KeepsMapPagesCached(); }
+
+void TORBDatabaseFreeSpaceManager::DropMaps() {
+  FMapPages.clear();
+  FMapsDirty = false;
+}
+
+void TORBDatabaseFreeSpaceManager::ForgetMaps() {
+  // Changes kept while the file was held exclusively are written first.
+  if (FKeptMaps) {
+    FKeptMaps = false;
+    FlushChanges(true);
+  }
+  DropMaps();
+  FHeaderStale = false;
+}
+
+void TORBDatabaseFreeSpaceManager::DropMapsFrom(int64_t first_page_no) {
+  FMapPages.erase(FMapPages.lower_bound(first_page_no), FMapPages.end());
+}
+
+void TORBDatabaseFreeSpaceManager::FlushChanges(bool with_header) {
+  if (FFlushing) return;
+  FFlushing = true;
+  try {
+    // In page order; a page stays dirty until written, so a failed flush
+    // is retried by the next one.
+    if (FMapsDirty) {
+      for (auto& [no, page] : FMapPages) {
+        if (!page->FIsDirty) continue;
+        LPageManager->InternalWritePage(*page);
+        page->FIsDirty = false;
+      }
+      FMapsDirty = false;
+    }
+    if (with_header && FHeaderStale) {
+      LPageManager->SaveDBHeader(true);
+      FHeaderStale = false;
+    }
+  } catch (...) {
+    FFlushing = false;
+    throw;
+  }
+  FFlushing = false;
 }
 
 // ---------------------------------------------------------------------------
 // Counts shared through the database header
 
 void TORBDatabaseFreeSpaceManager::ReReadPageCountVariables() {
-  LPageManager->LoadDBHeader();
+  // An exclusively opened file's header changes only through this process.
+  if (!KeepsMaps()) LPageManager->LoadDBHeader();
   FLastUsedPageNo = LPageManager->GetDbHeader().LastUsedPageNo;
   FTotalPageCount = LPageManager->GetDbHeader().TotalPageCount;
 }
 
 void TORBDatabaseFreeSpaceManager::ReWritePageCountVariables() {
   TORBDBHeader& header = LPageManager->DBHeader();
-  if (header.LastUsedPageNo == FLastUsedPageNo && header.TotalPageCount == FTotalPageCount) {
-    // ExtendFile counts in memory only: the header on disk may still lag.
-    if (!FHeaderStale) return;
+  // ExtendFile counts in memory only, so FHeaderStale may already be set.
+  if (header.LastUsedPageNo != FLastUsedPageNo || header.TotalPageCount != FTotalPageCount) {
+    header.LastUsedPageNo = FLastUsedPageNo;
+    header.TotalPageCount = FTotalPageCount;
+    FHeaderStale = true;
   }
-  header.LastUsedPageNo = FLastUsedPageNo;
-  header.TotalPageCount = FTotalPageCount;
-  LPageManager->SaveDBHeader(true);
-  FHeaderStale = false;
+  if (!KeepsMaps()) FlushChanges(true);
 }
 
 template <typename Body>
 auto TORBDatabaseFreeSpaceManager::UnderHeaderLock(int32_t lock_error, Body&& body) {
   if (!LPageManager->TryLock([this] { return LPageManager->LockDBHeader(); })) RaiseORB(lock_error, "Database is locked");
-  FHeaderStale = false;
+  const bool keep = KeepsMaps();
+  ++FLockDepth;
   try {
+    // Another process may have changed the maps since the lock was last
+    // held.
+    if (!keep) ForgetMaps();
+    FKeptMaps = keep;
     ReReadPageCountVariables();
     auto result = body();
     ReWritePageCountVariables();
+    --FLockDepth;
+    if (!keep) DropMaps();
     LPageManager->UnlockDBHeader();
     return result;
   } catch (...) {
+    --FLockDepth;
+    // What was changed before the failure is kept, as it would be had
+    // every change been written at once.
     try {
       ReWritePageCountVariables();
     } catch (...) {
+    }
+    if (!keep) {
+      try {
+        FlushChanges(true);
+      } catch (...) {
+      }
+      DropMaps();
     }
     try {
       LPageManager->UnlockDBHeader();
@@ -167,7 +235,7 @@ void TORBDatabaseFreeSpaceManager::SetPageUsage(int32_t page_no, bool used) {
 
 void TORBDatabaseFreeSpaceManager::SetPageUsageToPFS(int32_t page_no, bool used) {
   if (page_no < 0 || page_no >= FTotalPageCount) RaiseORB(30430, kNotAddressed, {page_no, FTotalPageCount});
-  PagePtr pfs = ReadPage(PfsPageNoForPageNo(page_no), kPageTypePFS, 30424);
+  TORBPage* pfs = ReadPage(PfsPageNoForPageNo(page_no), kPageTypePFS, 30424);
   const int64_t index = page_no % FPFSPage_PagesAddressed;
   uint8_t& byte = pfs->GetPageData()[index / 8];
   const uint8_t mask = static_cast<uint8_t>(1u << (index % 8));
@@ -175,13 +243,12 @@ void TORBDatabaseFreeSpaceManager::SetPageUsageToPFS(int32_t page_no, bool used)
   if (used && set) RaiseORB(30425, "Page: %d already used", {page_no});
   if (!used && !set) RaiseORB(30427, "Page: %d already free", {page_no});
   byte ^= mask;
-  pfs->FIsDirty = true;
-  WriteAndFreePage(std::move(pfs));
+  MarkDirty(pfs);
 }
 
 void TORBDatabaseFreeSpaceManager::SetPageUsageToEAM(int32_t page_no) {
   if (page_no < 0 || page_no >= FTotalPageCount) RaiseORB(30431, kNotAddressed, {page_no, FTotalPageCount});
-  PagePtr eam = ReadPage(EamPageNoForPageNo(page_no), kPageTypeEAM, 30428);
+  TORBPage* eam = ReadPage(EamPageNoForPageNo(page_no), kPageTypeEAM, 30428);
   const int64_t extent = page_no / FPageCountInExtent;
   const int64_t entry = extent % FEAMPage_ExtentsAddressed;
   uint8_t& byte = eam->GetPageData()[entry / 4];
@@ -191,7 +258,7 @@ void TORBDatabaseFreeSpaceManager::SetPageUsageToEAM(int32_t page_no) {
   int64_t free = 0;
   const int64_t first = extent * FPageCountInExtent;
   for (int64_t n = first; n < first + FPageCountInExtent && (used == 0 || free == 0); ++n) {
-    if (GetPageUsageFromPFS(static_cast<int32_t>(std::min<int64_t>(n, INT32_MAX)))) {
+    if (InternalPageUsage(static_cast<int32_t>(std::min<int64_t>(n, INT32_MAX)))) {
       ++used;
     } else {
       ++free;
@@ -206,14 +273,31 @@ void TORBDatabaseFreeSpaceManager::SetPageUsageToEAM(int32_t page_no) {
   const uint8_t updated = static_cast<uint8_t>((byte & ~(3u << shift)) | (code << shift));
   if (updated == byte) return;
   byte = updated;
-  eam->FIsDirty = true;
-  WriteAndFreePage(std::move(eam));
+  MarkDirty(eam);
 }
 
 bool TORBDatabaseFreeSpaceManager::GetPageUsageFromPFS(int32_t page_no) {
+  if (FLockDepth > 0) return InternalPageUsage(page_no);
+  if (KeepsMaps()) {
+    FKeptMaps = true;
+    return InternalPageUsage(page_no);
+  }
+  // Outside a locked call a shared file's maps are read afresh.
+  ForgetMaps();
+  try {
+    const bool used = InternalPageUsage(page_no);
+    DropMaps();
+    return used;
+  } catch (...) {
+    DropMaps();
+    throw;
+  }
+}
+
+bool TORBDatabaseFreeSpaceManager::InternalPageUsage(int32_t page_no) {
   const int64_t pfs_no = PfsPageNoForPageNo(page_no);
   if (pfs_no > FLastUsedPageNo || pfs_no >= FTotalPageCount) return false;
-  PagePtr pfs = ReadPage(pfs_no, kPageTypePFS, 30430);
+  const TORBPage* pfs = ReadPage(pfs_no, kPageTypePFS, 30430);
   const int64_t index = page_no % FPFSPage_PagesAddressed;
   return (pfs->GetPageData()[index / 8] & (1u << (index % 8))) != 0;
 }
@@ -228,7 +312,7 @@ int32_t TORBDatabaseFreeSpaceManager::FindAndReusePage() {
 }
 
 int32_t TORBDatabaseFreeSpaceManager::SearchEamPage(int64_t position) {
-  PagePtr eam = ReadPage(EamPageNoForEamPagePosition(position), kPageTypeEAM, 30423);
+  const TORBPage* eam = ReadPage(EamPageNoForEamPagePosition(position), kPageTypeEAM, 30423);
   const uint8_t* data = eam->GetPageData();
   const int64_t size = LPageManager->GetPageDataSize();
   int64_t extent = -1;
@@ -254,7 +338,7 @@ int32_t TORBDatabaseFreeSpaceManager::SearchEamPage(int64_t position) {
   int64_t candidate = -1;
   for (int64_t pos = first; pos <= last; ++pos) {
     const int64_t pfs_no = PfsPageNoForPfsPagePosition(pos);
-    PagePtr pfs = ReadPage(pfs_no, kPageTypePFS, 30423);
+    const TORBPage* pfs = ReadPage(pfs_no, kPageTypePFS, 30423);
     const uint8_t* bits = pfs->GetPageData();
     for (int64_t i = 0; i < size; ++i) {
       if (bits[i] == 0xFF) continue;
@@ -272,7 +356,7 @@ int32_t TORBDatabaseFreeSpaceManager::FindLastUsedPageNo() {
   const int64_t size = LPageManager->GetPageDataSize();
   for (int64_t pos = GetLastPfsPagePosition(); pos >= 0; --pos) {
     const int64_t pfs_no = PfsPageNoForPfsPagePosition(pos);
-    PagePtr pfs = ReadPage(pfs_no, kPageTypePFS, 30432);
+    const TORBPage* pfs = ReadPage(pfs_no, kPageTypePFS, 30432);
     const uint8_t* bits = pfs->GetPageData();
     for (int64_t i = size - 1; i >= 0; --i) {
       if (bits[i] == 0) continue;
@@ -355,8 +439,10 @@ void TORBDatabaseFreeSpaceManager::CutFileTo(int64_t new_total) {
       SetPageUsageToPFS(static_cast<int32_t>(eam_no), false);
     }
   }
+  LPageManager->DBHeader().LastUsedPageNo = FLastUsedPageNo;
   LPageManager->TruncateFile(static_cast<int32_t>(FTotalPageCount - new_total));
   FTotalPageCount = LPageManager->GetDbHeader().TotalPageCount;
+  DropMapsFrom(FTotalPageCount);
 }
 
 }  // namespace orb

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 
 #include "engine/disk/page.h"
@@ -16,9 +17,13 @@ class TORBDiskPageManager;
 // The PFS page of range j is page jP; the EAM page of range j is page jE,
 // or jE + 1 when jE is a PFS page.
 //
-// Map pages are read and written directly (never cached, never encrypted),
-// under the database header lock, so that processes sharing the file
-// allocate one at a time; a change is on disk when the call returns.
+// Map pages are never encrypted and are changed under the database header
+// lock, so that processes sharing the file allocate one at a time. A shared
+// file's map pages are kept only for one locked call, whose changes are on
+// disk when it returns. A file opened exclusively keeps them, and the page
+// counts of the header, in memory between calls; FlushChanges writes them,
+// and the page manager calls it before anything else reaches the file (so
+// a page is marked in use on disk before its contents are written).
 class TORBDatabaseFreeSpaceManager {
  public:
   explicit TORBDatabaseFreeSpaceManager(TORBDiskPageManager* page_manager);
@@ -61,6 +66,12 @@ class TORBDatabaseFreeSpaceManager {
   // page is not read: everything it covers is free).
   bool GetPageUsageFromPFS(int32_t page_no);
 
+  // Writes the changed map pages, then the header when its page counts
+  // changed and `with_header`.
+  void FlushChanges(bool with_header);
+  // The header is being saved with the current counts.
+  void HeaderSaved() { FHeaderStale = false; }
+
   int32_t GetLastUsedPageNo() const { return FLastUsedPageNo; }
   int32_t GetTotalPageCount() const { return FTotalPageCount; }
   int64_t GetPFSPagesAddressed() const { return FPFSPage_PagesAddressed; }
@@ -72,9 +83,18 @@ class TORBDatabaseFreeSpaceManager {
   using PagePtr = std::unique_ptr<TORBPage>;
 
   PagePtr NewPage(int64_t page_no);
-  // Reads a map page and checks its type (`type_error` on mismatch).
-  PagePtr ReadPage(int64_t page_no, uint16_t expected_type, int32_t type_error);
-  void WriteAndFreePage(PagePtr page);
+  // A map page, read when not cached, with its type checked (`type_error`
+  // on mismatch).
+  TORBPage* ReadPage(int64_t page_no, uint16_t expected_type, int32_t type_error);
+  void MarkDirty(TORBPage* page);
+  // Whether map pages and counts stay in memory between calls.
+  bool KeepsMaps() const;
+  void DropMaps();
+  // Drops the cache before reading a shared file's maps afresh.
+  void ForgetMaps();
+  // Drops cached map pages from `first_page_no` on (the file was cut).
+  void DropMapsFrom(int64_t first_page_no);
+  bool InternalPageUsage(int32_t page_no);
 
   void SetPageUsage(int32_t page_no, bool used);
   void SetPageUsageToPFS(int32_t page_no, bool used);
@@ -102,8 +122,14 @@ class TORBDatabaseFreeSpaceManager {
   int32_t FLastUsedPageNo;
   int32_t FTotalPageCount;
   bool FSuppressDBHeaderErrors = false;
-  // The file grew: the header's page count on disk lags the one in memory.
+  // The header's page counts on disk lag the ones in memory.
   bool FHeaderStale = false;
+  bool FFlushing = false;
+  int32_t FLockDepth = 0;
+  std::map<int64_t, PagePtr> FMapPages;
+  bool FMapsDirty = false;
+  // The cache was filled while the maps could be kept between calls.
+  bool FKeptMaps = false;
 };
 
 }  // namespace orb

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/disk/disk_page_manager.h"
+#include "engine/disk/page_header.h"
 #include "engine/platform/byte_order.h"
 #include "tests/engine/disk/disk_test_util.h"
 
@@ -34,15 +35,28 @@ struct Image {
   const uint8_t* Data(int64_t n) const { return Page(n) + 40; }
 };
 
-class FreeSpaceTest : public ::testing::Test {
+// Run on a file opened exclusively (maps kept in memory, written on demand)
+// and on a shared one (maps written before each call returns).
+class FreeSpaceTest : public ::testing::TestWithParam<bool> {
  protected:
+  bool Shared() const { return GetParam(); }
   void Create(uint16_t page_size, uint16_t extent) {
     page_size_ = page_size;
     extent_ = extent;
     pm_.CreateAndOpenDatabase(dir_.WFile("f.orb"), TORBPassword{}, page_size, extent);
+    if (!Shared()) return;
+    pm_.CloseDatabase();
+    bool ro = false, repair = false, multi = true;
+    pm_.OpenDatabase(dir_.WFile("f.orb"), TORBPassword{}, ro, repair, false, multi);
+    ASSERT_TRUE(multi);
   }
   TORBDatabaseFreeSpaceManager& Fsm() { return *pm_.FreeSpaceManager(); }
-  Image Read() const { return Image(dir_.File("f.orb"), page_size_); }
+  // The file as another reader sees it, once what is kept in memory is
+  // written.
+  Image Read() {
+    if (!Shared()) Fsm().FlushChanges(true);
+    return Image(dir_.File("f.orb"), page_size_);
+  }
 
   // Every page below the total is marked in use exactly when it is a map
   // page or allocated; full extents really are full; the file ends with an
@@ -87,7 +101,7 @@ class FreeSpaceTest : public ::testing::Test {
   int64_t extent_ = 0;
 };
 
-TEST_F(FreeSpaceTest, FirstAllocationFormatsTheMaps) {
+TEST_P(FreeSpaceTest, FirstAllocationFormatsTheMaps) {
   Create(4096, 8);
   EXPECT_EQ(Read().bytes.size(), static_cast<size_t>(kFrontPartSize));
   EXPECT_EQ(Fsm().GetPage(), 2);
@@ -103,7 +117,7 @@ TEST_F(FreeSpaceTest, FirstAllocationFormatsTheMaps) {
   CheckMaps({2});
 }
 
-TEST_F(FreeSpaceTest, GrowthStepsFollowTheFileSize) {
+TEST_P(FreeSpaceTest, GrowthStepsFollowTheFileSize) {
   Create(4096, 8);
   std::set<int32_t> allocated;
   int32_t total = 0;
@@ -122,7 +136,7 @@ TEST_F(FreeSpaceTest, GrowthStepsFollowTheFileSize) {
   CheckMaps(allocated);
 }
 
-TEST_F(FreeSpaceTest, ShrinksOnlyByWholeSteps) {
+TEST_P(FreeSpaceTest, ShrinksOnlyByWholeSteps) {
   Create(4096, 8);
   Fsm().GetPage();
   pm_.ExtendFile(994);  // 1000 pages, 2 .. 999 free
@@ -151,7 +165,7 @@ TEST_F(FreeSpaceTest, ShrinksOnlyByWholeSteps) {
   CheckMaps(allocated);
 }
 
-TEST_F(FreeSpaceTest, CutsThreeHundredOfThreeHundredFiftyFreePages) {
+TEST_P(FreeSpaceTest, CutsThreeHundredOfThreeHundredFiftyFreePages) {
   Create(4096, 8);
   Fsm().GetPage();
   pm_.ExtendFile(994);
@@ -164,7 +178,7 @@ TEST_F(FreeSpaceTest, CutsThreeHundredOfThreeHundredFiftyFreePages) {
   CheckMaps(allocated);
 }
 
-TEST_F(FreeSpaceTest, FreedPagesAreReusedLowestFirstAndFreedOnce) {
+TEST_P(FreeSpaceTest, FreedPagesAreReusedLowestFirstAndFreedOnce) {
   Create(4096, 8);
   std::set<int32_t> allocated;
   for (int i = 0; i < 20; ++i) allocated.insert(Fsm().GetPage());
@@ -182,7 +196,7 @@ TEST_F(FreeSpaceTest, FreedPagesAreReusedLowestFirstAndFreedOnce) {
   CheckMaps(allocated);
 }
 
-TEST_F(FreeSpaceTest, MapPagePlacement) {
+TEST_P(FreeSpaceTest, MapPagePlacement) {
   Create(4096, 8);
   TORBDatabaseFreeSpaceManager& f = Fsm();
   EXPECT_EQ(f.GetPFSPagesAddressed(), 32448);
@@ -197,7 +211,7 @@ TEST_F(FreeSpaceTest, MapPagePlacement) {
 
 // Cutting the file after its last used page can drop an EAM page whose bit
 // lies in a PFS page that stays; the file must still grow past it later.
-TEST_F(FreeSpaceTest, TruncatedDatabaseGrowsAgainPastACutMapPage) {
+TEST_P(FreeSpaceTest, TruncatedDatabaseGrowsAgainPastACutMapPage) {
   // 8 data bytes: 64 pages per PFS page and an EAM page every 32 pages, so
   // the bit of EAM page 32 lies in PFS page 0.
   Create(48, 1);
@@ -217,7 +231,7 @@ TEST_F(FreeSpaceTest, TruncatedDatabaseGrowsAgainPastACutMapPage) {
 // A random run of allocations and releases with tiny pages, so that the
 // file grows and shrinks across many PFS and EAM ranges; EAM ranges do not
 // line up with PFS ranges (3 pages per extent).
-TEST_F(FreeSpaceTest, RandomRunAgainstAModel) {
+TEST_P(FreeSpaceTest, RandomRunAgainstAModel) {
   Create(56, 3);  // 16 data bytes: 128 pages per PFS page, 192 per EAM page
   std::mt19937 gen(1234);
   std::set<int32_t> allocated;
@@ -253,6 +267,46 @@ TEST_F(FreeSpaceTest, RandomRunAgainstAModel) {
   }
   CheckMaps(allocated);
   EXPECT_LT(Read().Total(), 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, FreeSpaceTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Shared" : "Exclusive"; });
+
+// A file opened exclusively keeps its maps in memory; still, once a commit
+// has written its pages, the file on disk marks every one of them in use
+// (as if the process died right after the commit), and allocations made
+// before closing are never handed out again after reopening.
+TEST(FreeSpaceExclusiveTest, MapsReachTheDiskBeforeThePagesTheyAllocate) {
+  DiskScratch dir;
+  TORBDiskPageManager pm;
+  pm.CreateAndOpenDatabase(dir.WFile("x.orb"), TORBPassword{}, 4096, 8);
+  std::set<int32_t> committed;
+  for (int i = 0; i < 30; ++i) {
+    TORBPage* page = pm.AddPage(0, kPageTypeTableRecord);
+    page->GetPageData()[0] = static_cast<uint8_t>(i + 1);
+    committed.insert(page->FPageNo);
+    pm.PutPage(page);
+  }
+  pm.ApplyChanges(0);
+  const Image img(dir.File("x.orb"), 4096);
+  const TORBDatabaseFreeSpaceManager& f = *pm.FreeSpaceManager();
+  ASSERT_EQ(img.LastUsed(), *committed.rbegin());
+  ASSERT_GT(img.Total(), *committed.rbegin());
+  for (int32_t n : committed) {
+    EXPECT_TRUE((img.Data(0)[n / 8] >> (n % 8)) & 1) << "page " << n << " committed but free on disk";
+    EXPECT_NE(img.Data(n)[0], 0) << n;
+  }
+  EXPECT_FALSE(f.IsPagePfsOrEam(*committed.begin()));
+
+  std::set<int32_t> taken = committed;
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(taken.insert(pm.FreeSpaceManager()->GetPage()).second);
+  pm.CloseDatabase();
+  bool ro = false, repair = false, multi = false;
+  pm.OpenDatabase(dir.WFile("x.orb"), TORBPassword{}, ro, repair, true, multi);
+  for (int i = 0; i < 5; ++i) {
+    const int32_t page = pm.FreeSpaceManager()->GetPage();
+    EXPECT_TRUE(taken.insert(page).second) << "page handed out twice: " << page;
+  }
 }
 
 // Two managers on one file allocate in turn: each sees the other's maps.
