@@ -78,7 +78,7 @@ bool TPlatformFile::HoldsLock(int64_t offset, int64_t length) const {
 }
 
 PlatformStatus TPlatformFile::Lock(int64_t offset, int64_t length) {
-  if (fd_ < 0) return PlatformStatus::FromErrno(EBADF);
+  if (int err = Unusable()) return PlatformStatus::FromErrno(err);
   PlatformStatus s = CheckRange(offset, length);
   if (!s.ok()) return s;
   std::lock_guard<std::mutex> guard(mutex_);
@@ -98,7 +98,7 @@ PlatformStatus TPlatformFile::Lock(int64_t offset, int64_t length) {
 }
 
 PlatformStatus TPlatformFile::Unlock(int64_t offset, int64_t length) {
-  if (fd_ < 0) return PlatformStatus::FromErrno(EBADF);
+  if (int err = Unusable()) return PlatformStatus::FromErrno(err);
   PlatformStatus s = CheckRange(offset, length);
   if (!s.ok()) return s;
   std::lock_guard<std::mutex> guard(mutex_);
@@ -118,7 +118,7 @@ PlatformStatus TPlatformFile::ProbeOther(int64_t offset, int64_t length, bool* l
 
 PlatformStatus TPlatformFile::TestLock(int64_t offset, int64_t length, bool* locked) {
   *locked = false;
-  if (fd_ < 0) return PlatformStatus::FromErrno(EBADF);
+  if (int err = Unusable()) return PlatformStatus::FromErrno(err);
   PlatformStatus s = CheckRange(offset, length);
   if (!s.ok()) return s;
   {
@@ -133,7 +133,7 @@ PlatformStatus TPlatformFile::TestLock(int64_t offset, int64_t length, bool* loc
 
 PlatformStatus TPlatformFile::IsLockedByOther(int64_t offset, int64_t length, bool* locked) {
   *locked = false;
-  if (fd_ < 0) return PlatformStatus::FromErrno(EBADF);
+  if (int err = Unusable()) return PlatformStatus::FromErrno(err);
   PlatformStatus s = CheckRange(offset, length);
   if (!s.ok()) return s;
   return ProbeOther(offset, length, locked);

@@ -165,6 +165,7 @@ PlatformStatus TPlatformFile::Close() {
   if (fd_ < 0) return PlatformStatus();
   int fd = fd_;
   fd_ = -1;
+  fault_.store(0, std::memory_order_relaxed);
   {
     std::lock_guard<std::mutex> guard(mutex_);
     locks_.clear();
@@ -176,7 +177,7 @@ PlatformStatus TPlatformFile::Close() {
 
 PlatformStatus TPlatformFile::ReadSomeAt(int64_t offset, void* buffer, size_t count, size_t* done) {
   *done = 0;
-  if (fd_ < 0) return PlatformStatus::FromErrno(EBADF);
+  if (int err = Unusable()) return PlatformStatus::FromErrno(err);
   if (access_ == FileAccess::kWrite) return PlatformStatus(EBADF, "The file is not open for reading");
   if (offset < 0 || count > static_cast<uint64_t>(INT64_MAX - offset)) return PlatformStatus::FromErrno(EINVAL);
   char* p = static_cast<char*>(buffer);
@@ -201,7 +202,7 @@ PlatformStatus TPlatformFile::ReadAt(int64_t offset, void* buffer, size_t count,
 }
 
 PlatformStatus TPlatformFile::WriteAt(int64_t offset, const void* buffer, size_t count) {
-  if (fd_ < 0) return PlatformStatus::FromErrno(EBADF);
+  if (int err = Unusable()) return PlatformStatus::FromErrno(err);
   if (access_ == FileAccess::kRead) return PlatformStatus(EBADF, "The file is not open for writing");
   if (offset < 0 || count > static_cast<uint64_t>(INT64_MAX - offset)) return PlatformStatus::FromErrno(EINVAL);
   const char* p = static_cast<const char*>(buffer);
@@ -220,7 +221,7 @@ PlatformStatus TPlatformFile::WriteAt(int64_t offset, const void* buffer, size_t
 
 PlatformStatus TPlatformFile::Size(int64_t* size) const {
   *size = 0;
-  if (fd_ < 0) return PlatformStatus::FromErrno(EBADF);
+  if (int err = Unusable()) return PlatformStatus::FromErrno(err);
   struct stat st;
   if (fstat(fd_, &st) != 0) return PlatformStatus::FromErrno(errno);
   *size = st.st_size;
@@ -228,7 +229,7 @@ PlatformStatus TPlatformFile::Size(int64_t* size) const {
 }
 
 PlatformStatus TPlatformFile::SetSize(int64_t size) {
-  if (fd_ < 0) return PlatformStatus::FromErrno(EBADF);
+  if (int err = Unusable()) return PlatformStatus::FromErrno(err);
   if (access_ == FileAccess::kRead) return PlatformStatus(EBADF, "The file is not open for writing");
   if (size < 0) return PlatformStatus::FromErrno(EINVAL);
   for (;;) {
@@ -238,7 +239,7 @@ PlatformStatus TPlatformFile::SetSize(int64_t size) {
 }
 
 PlatformStatus TPlatformFile::Flush() {
-  if (fd_ < 0) return PlatformStatus::FromErrno(EBADF);
+  if (int err = Unusable()) return PlatformStatus::FromErrno(err);
   for (;;) {
     if (fdatasync(fd_) == 0) return PlatformStatus();
     if (errno != EINTR) return PlatformStatus::FromErrno(errno);

@@ -17,6 +17,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <map>
@@ -130,6 +131,12 @@ class TPlatformFile {
   // Whether this file holds a lock overlapping the range.
   bool HoldsLock(int64_t offset, int64_t length) const;
 
+  // Fault injection for tests: while `os_error` is non-zero, every call on
+  // the open file except Close and HoldsLock fails with it, as on a file
+  // whose device or connection is gone. The descriptor and the locks it
+  // holds stay until Close, which clears the fault.
+  void InjectFault(int os_error) { fault_.store(os_error, std::memory_order_relaxed); }
+
   // Deletes `path` after taking its share sentinel exclusively; fails with
   // EBUSY while another open holds the file.
   static PlatformStatus Delete(const std::string& path);
@@ -147,8 +154,12 @@ class TPlatformFile {
   static PlatformStatus CheckRange(int64_t offset, int64_t length);
   bool RegistryOverlaps(int64_t offset, int64_t length) const;  // needs mutex_
   PlatformStatus ProbeOther(int64_t offset, int64_t length, bool* locked) const;
+  // The errno a call on this file fails with before reaching the system:
+  // EBADF when closed, the injected fault, or 0.
+  int Unusable() const { return fd_ < 0 ? EBADF : fault_.load(std::memory_order_relaxed); }
 
   int fd_ = -1;
+  std::atomic<int> fault_{0};
   int open_flags_ = 0;  // O_ACCMODE bits of the description
   std::string path_;
   FileAccess access_ = FileAccess::kRead;
