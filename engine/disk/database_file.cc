@@ -156,9 +156,11 @@ bool TORBDatabaseFile::ReopenCheck() {
   if (!FIsOpened) return false;
   int64_t size = 0;
   if (FHandle.IsOpen() && FHandle.Size(&size).ok()) return true;
-  // Reopening releases every byte lock of the old handle; with locks held
-  // the caller would go on believing it owns them.
-  if (FHandle.HoldsLock(0, kShareSentinelOffset)) return false;
+  // Reopening releases every lock of the old handle: its byte locks, and
+  // the share lock that keeps others out of a file not opened for sharing
+  // (another process could change the file in between). The caller would go
+  // on believing it still owns them.
+  if (FShareMode != smShareDenyNone || FHandle.HoldsLock(0, kShareSentinelOffset)) return false;
   for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
     if (attempt > 0) SleepMs(kReopenPauseMs);
     FHandle.Close();

@@ -27,9 +27,9 @@ bool IsOSCriticalError(int os_error);
 // code and text.
 //
 // A failing call is repeated once after a handle check. A handle that has
-// become unusable is reopened with the stored name and modes, but only
-// while this object holds no byte locks: a reopen would silently drop them,
-// so with locks held the failure is reported instead.
+// become unusable is reopened with the stored name and modes, but only on a
+// shared file while this object holds no byte locks: a reopen would silently
+// drop them, or the exclusive share, so otherwise the failure is reported.
 class TORBDatabaseFile {
  public:
   TORBDatabaseFile() = default;
@@ -91,6 +91,10 @@ class TORBDatabaseFile {
   TORBAccessMode GetAccessMode() const { return FAccessMode; }
   TORBShareMode GetShareMode() const { return FShareMode; }
   bool GetWasCriticalError() const { return FWasCriticalError; }
+
+  // Fault injection for tests: the open handle fails every call with
+  // `os_error` until it is closed (see TPlatformFile::InjectFault).
+  void InjectFault(int os_error) { FHandle.InjectFault(os_error); }
 
  private:
   void CheckOpened(std::string_view operation) const;
