@@ -45,32 +45,17 @@ std::vector<uint8_t> PageBytes(int i) {
   return b;
 }
 
-std::vector<int32_t> OrbWrite(const std::string& path, int n) {
+// Writes n pages in one commit into a new file. A shared file is reopened
+// for sharing with other processes first: each allocation then takes the
+// header lock and reads the maps afresh.
+std::vector<int32_t> OrbWrite(const std::string& path, int n, bool shared = false) {
   orb::TORBDiskPageManager pm;
   pm.CreateAndOpenDatabase(orb::Utf8ToWide(path), {}, kPageSize, 8);
-  std::vector<int32_t> numbers;
-  numbers.reserve(n);
-  for (int i = 0; i < n; ++i) {
-    orb::TORBPage* page = pm.AddPage(0, orb::kPageTypeTableRecord);
-    const std::vector<uint8_t> bytes = PageBytes(i);
-    std::copy(bytes.begin(), bytes.end(), page->GetPageData());
-    numbers.push_back(page->FPageNo);
-    pm.PutPage(page);
+  if (shared) {
+    pm.CloseDatabase();
+    bool read_only = false, repair = false, multi_user = true;
+    pm.OpenDatabase(orb::Utf8ToWide(path), {}, read_only, repair, false, multi_user);
   }
-  pm.ApplyChanges(0);
-  return numbers;
-}
-
-// The same, on a file reopened for sharing with other processes: each
-// allocation takes the header lock and reads the maps afresh.
-std::vector<int32_t> OrbWriteShared(const std::string& path, int n) {
-  {
-    orb::TORBDiskPageManager creator;
-    creator.CreateAndOpenDatabase(orb::Utf8ToWide(path), {}, kPageSize, 8);
-  }
-  orb::TORBDiskPageManager pm;
-  bool read_only = false, repair = false, multi_user = true;
-  pm.OpenDatabase(orb::Utf8ToWide(path), {}, read_only, repair, false, multi_user);
   std::vector<int32_t> numbers;
   numbers.reserve(n);
   for (int i = 0; i < n; ++i) {
@@ -108,37 +93,30 @@ void SqliteWrite(const std::string& path, int n, benchmark::State& state) {
   sqlite3_close(db);
 }
 
-void BM_OrbWritePages(benchmark::State& state) {
+// Times `write(path, n)` into a fresh directory per iteration.
+template <typename Write>
+void TimeWrites(benchmark::State& state, const char* file, Write write) {
   const int n = static_cast<int>(state.range(0));
   for (auto _ : state) {
     state.PauseTiming();
     ScratchDir dir;
     state.ResumeTiming();
-    benchmark::DoNotOptimize(OrbWrite(dir.File("w.orb"), n));
+    write(dir.File(file), n);
   }
   state.SetBytesProcessed(state.iterations() * n * kDataSize);
+}
+
+void BM_OrbWritePages(benchmark::State& state) {
+  TimeWrites(state, "w.orb", [](const std::string& path, int n) { benchmark::DoNotOptimize(OrbWrite(path, n)); });
 }
 
 void BM_OrbWritePagesShared(benchmark::State& state) {
-  const int n = static_cast<int>(state.range(0));
-  for (auto _ : state) {
-    state.PauseTiming();
-    ScratchDir dir;
-    state.ResumeTiming();
-    benchmark::DoNotOptimize(OrbWriteShared(dir.File("w.orb"), n));
-  }
-  state.SetBytesProcessed(state.iterations() * n * kDataSize);
+  TimeWrites(state, "w.orb",
+             [](const std::string& path, int n) { benchmark::DoNotOptimize(OrbWrite(path, n, true)); });
 }
 
 void BM_SqliteWritePages(benchmark::State& state) {
-  const int n = static_cast<int>(state.range(0));
-  for (auto _ : state) {
-    state.PauseTiming();
-    ScratchDir dir;
-    state.ResumeTiming();
-    SqliteWrite(dir.File("w.db"), n, state);
-  }
-  state.SetBytesProcessed(state.iterations() * n * kDataSize);
+  TimeWrites(state, "w.db", [&state](const std::string& path, int n) { SqliteWrite(path, n, state); });
 }
 
 void BM_OrbReadPages(benchmark::State& state) {
