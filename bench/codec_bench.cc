@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/table/compression.h"
+#include "engine/base/compression.h"
 
 namespace {
 

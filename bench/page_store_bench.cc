@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "engine/disk/disk_page_manager.h"
-#include "engine/disk/page_header.h"
+#include "engine/table/page_header.h"
 #include "engine/platform/codepage.h"
 
 namespace {
@@ -27,16 +27,16 @@ class ScratchDir {
  public:
   ScratchDir() {
     std::string t = (std::filesystem::temp_directory_path() / "orb_bench_XXXXXX").string();
-    if (mkdtemp(t.data()) != nullptr) path_ = t;
+    if (mkdtemp(t.data()) != nullptr) FPath = t;
   }
   ~ScratchDir() {
     std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    std::filesystem::remove_all(FPath, ec);
   }
-  std::string File(const char* name) const { return path_ + "/" + name; }
+  std::string File(const char* name) const { return FPath + "/" + name; }
 
  private:
-  std::string path_;
+  std::string FPath;
 };
 
 std::vector<uint8_t> PageBytes(int i) {

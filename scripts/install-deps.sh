@@ -5,7 +5,7 @@ PKGS=(
   build-essential cmake ninja-build pkg-config ccache
   zlib1g-dev libbz2-dev libcrypto++-dev libicu-dev
   qt6-base-dev libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev libcli11-dev
   xvfb xauth locales
 )
 missing=()

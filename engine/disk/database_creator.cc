@@ -2,7 +2,7 @@
 
 #include "engine/disk/disk_page_manager.h"
 #include "engine/disk/internal_file.h"
-#include "engine/disk/page_header.h"
+#include "engine/table/page_header.h"
 #include "engine/disk/system_directory.h"
 #include "engine/disk/table_list.h"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/core/orb_exception.h"
+#include "engine/base/orb_exception.h"
 #include "engine/disk/disk_header.h"
 #include "engine/platform/byte_order.h"
 #include "engine/platform/clock.h"
@@ -92,12 +92,12 @@ void TORBDatabaseFile::CreateAndOpenFile(const std::u16string& name) {
   if (TPlatformFile::Exists(path)) {
     ClearReadOnlyAttribute(path);
     PlatformStatus s = TPlatformFile::Delete(path);
-    if (!s.ok() && s.code() != ENOENT) {
-      RaiseORB(30362, "Cannot delete file: '%s' Error code: %d. ErrorMessage: %s", {name, s.code(), s.text()});
+    if (!s.Ok() && s.Code() != ENOENT) {
+      RaiseORB(30362, "Cannot delete file: '%s' Error code: %d. ErrorMessage: %s", {name, s.Code(), s.Text()});
     }
   }
   PlatformStatus s = FHandle.Open(path, FileAccess::kReadWrite, FileShare::kDenyAll, FileDisposition::kCreateNew);
-  if (!s.ok()) RaiseORB(30361, "Cannot create file: '%s' Error code: %d. ErrorMessage: %s", {name, s.code(), s.text()});
+  if (!s.Ok()) RaiseORB(30361, "Cannot create file: '%s' Error code: %d. ErrorMessage: %s", {name, s.Code(), s.Text()});
   FFileName = name;
   FAccessMode = amReadWrite;
   FShareMode = smExclusive;
@@ -121,7 +121,7 @@ void TORBDatabaseFile::OpenFile(const std::u16string& name, TORBAccessMode acces
   FAccessMode = access;
   FShareMode = share;
   PlatformStatus s = OpenHandle();
-  if (!s.ok()) RaiseORB(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s", {name, s.code(), s.text()});
+  if (!s.Ok()) RaiseORB(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s", {name, s.Code(), s.Text()});
   FIsOpened = true;
   FWasCriticalError = false;
   FPosition = 0;
@@ -132,8 +132,8 @@ void TORBDatabaseFile::CloseFile() {
   FIsOpened = false;
   DesignOpenCount = 0;
   PlatformStatus s = FHandle.Close();
-  if (!s.ok()) {
-    RaiseORB(30365, "Cannot close file:'%s' Error code: %d. ErrorMessage: %s", {FFileName, s.code(), s.text()});
+  if (!s.Ok()) {
+    RaiseORB(30365, "Cannot close file:'%s' Error code: %d. ErrorMessage: %s", {FFileName, s.Code(), s.Text()});
   }
 }
 
@@ -141,21 +141,21 @@ void TORBDatabaseFile::DeleteFile(const std::u16string& name) {
   CheckClosed("DeleteFile");
   const std::u16string& target = name.empty() ? FFileName : name;
   PlatformStatus s = TPlatformFile::Delete(Utf8(target));
-  if (!s.ok()) RaiseORB(30362, "Cannot delete file: '%s' Error code: %d. ErrorMessage: %s", {target, s.code(), s.text()});
+  if (!s.Ok()) RaiseORB(30362, "Cannot delete file: '%s' Error code: %d. ErrorMessage: %s", {target, s.Code(), s.Text()});
 }
 
 void TORBDatabaseFile::RenameFile(const std::u16string& old_name, const std::u16string& new_name) {
   PlatformStatus s = TPlatformFile::Rename(Utf8(old_name), Utf8(new_name), false);
-  if (!s.ok()) {
+  if (!s.Ok()) {
     RaiseORB(30378, "Cannot rename file '%s' to '%s' ErrorCode:%d. ErrorMessage: %s",
-             {old_name, new_name, s.code(), s.text()});
+             {old_name, new_name, s.Code(), s.Text()});
   }
 }
 
 bool TORBDatabaseFile::ReopenCheck() {
   if (!FIsOpened) return false;
   int64_t size = 0;
-  if (FHandle.IsOpen() && FHandle.Size(&size).ok()) return true;
+  if (FHandle.IsOpen() && FHandle.Size(&size).Ok()) return true;
   // Reopening releases every lock of the old handle: its byte locks, and
   // the share lock that keeps others out of a file not opened for sharing
   // (another process could change the file in between). The caller would go
@@ -164,7 +164,7 @@ bool TORBDatabaseFile::ReopenCheck() {
   for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
     if (attempt > 0) SleepMs(kReopenPauseMs);
     FHandle.Close();
-    if (OpenHandle().ok()) {
+    if (OpenHandle().Ok()) {
       FWasCriticalError = false;
       return true;
     }
@@ -174,7 +174,7 @@ bool TORBDatabaseFile::ReopenCheck() {
 
 int64_t TORBDatabaseFile::SizeForMessage() {
   int64_t size = -1;
-  if (FHandle.IsOpen() && !FHandle.Size(&size).ok()) size = -1;
+  if (FHandle.IsOpen() && !FHandle.Size(&size).Ok()) size = -1;
   return size;
 }
 
@@ -197,10 +197,10 @@ int64_t TORBDatabaseFile::GetSize() {
   CheckOpened("GetSize");
   int64_t size = 0;
   PlatformStatus s = FHandle.Size(&size);
-  if (!s.ok() && ReopenCheck()) s = FHandle.Size(&size);
-  if (!s.ok()) {
+  if (!s.Ok() && ReopenCheck()) s = FHandle.Size(&size);
+  if (!s.Ok()) {
     RaiseORB(30371, "Cannot Get File Size for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
-             {FFileName, s.code(), s.text()});
+             {FFileName, s.Code(), s.Text()});
   }
   return size;
 }
@@ -208,10 +208,10 @@ int64_t TORBDatabaseFile::GetSize() {
 void TORBDatabaseFile::SetSize(int64_t size) {
   CheckOpened("SetSize");
   PlatformStatus s = FHandle.SetSize(size);
-  if (!s.ok() && ReopenCheck()) s = FHandle.SetSize(size);
-  if (!s.ok()) {
+  if (!s.Ok() && ReopenCheck()) s = FHandle.SetSize(size);
+  if (!s.Ok()) {
     RaiseORB(30370, "Cannot Truncate File '%s' to %d bytes. ErrorCode:%d. ErrorMessage: %s",
-             {FFileName, size, s.code(), s.text()});
+             {FFileName, size, s.Code(), s.Text()});
   }
   FPosition = size;
 }
@@ -223,8 +223,8 @@ bool TORBDatabaseFile::ReadBuffer(void* buffer, size_t count, int64_t position, 
     return FHandle.ReadAt(position, buffer, count);
   };
   PlatformStatus s = attempt();
-  if (!s.ok() && ReopenCheck()) s = attempt();
-  if (!s.ok()) return false;
+  if (!s.Ok() && ReopenCheck()) s = attempt();
+  if (!s.Ok()) return false;
   FPosition = position + static_cast<int64_t>(done ? *done : count);
   return true;
 }
@@ -235,43 +235,43 @@ void TORBDatabaseFile::RaiseIo(int32_t code, bool write, int64_t position, size_
                              : "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, "
                                "FileSize = %d, ErrorCode:%d. ErrorMessage: %s";
   RaiseORB(code, format,
-           {FFileName, position, static_cast<int64_t>(count), FPosition, SizeForMessage(), s.code(), s.text()});
+           {FFileName, position, static_cast<int64_t>(count), FPosition, SizeForMessage(), s.Code(), s.Text()});
 }
 
 void TORBDatabaseFile::ReadBuffer(void* buffer, size_t count, int64_t position, int32_t error_code) {
   CheckOpened("ReadBuffer");
   PlatformStatus s = FHandle.ReadAt(position, buffer, count);
-  if (!s.ok() && ReopenCheck()) s = FHandle.ReadAt(position, buffer, count);
-  if (!s.ok()) RaiseIo(error_code, false, position, count, s);
+  if (!s.Ok() && ReopenCheck()) s = FHandle.ReadAt(position, buffer, count);
+  if (!s.Ok()) RaiseIo(error_code, false, position, count, s);
   FPosition = position + static_cast<int64_t>(count);
 }
 
 void TORBDatabaseFile::WriteBuffer(const void* buffer, size_t count, int64_t position, int32_t error_code) {
   CheckOpened("WriteBuffer");
   PlatformStatus s = FHandle.WriteAt(position, buffer, count);
-  if (!s.ok() && ReopenCheck()) s = FHandle.WriteAt(position, buffer, count);
-  if (!s.ok()) RaiseIo(error_code, true, position, count, s);
+  if (!s.Ok() && ReopenCheck()) s = FHandle.WriteAt(position, buffer, count);
+  if (!s.Ok()) RaiseIo(error_code, true, position, count, s);
   FPosition = position + static_cast<int64_t>(count);
 }
 
 void TORBDatabaseFile::FlushFileBuffers() {
   CheckOpened("FlushFileBuffers");
   PlatformStatus s = FHandle.Flush();
-  if (!s.ok() && ReopenCheck()) s = FHandle.Flush();
-  if (!s.ok()) {
+  if (!s.Ok() && ReopenCheck()) s = FHandle.Flush();
+  if (!s.Ok()) {
     RaiseORB(30379, "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
-             {FFileName, s.code(), s.text()});
+             {FFileName, s.Code(), s.Text()});
   }
 }
 
 bool TORBDatabaseFile::LockByte(int64_t offset, int64_t count) {
   CheckOpened("LockByte");
   PlatformStatus s = FHandle.Lock(offset, count);
-  if (s.ok()) return true;
+  if (s.Ok()) return true;
   if (s.IsLockConflict()) return false;
-  if (!FWasCriticalError) FWasCriticalError = IsOSCriticalError(s.code());
+  if (!FWasCriticalError) FWasCriticalError = IsOSCriticalError(s.Code());
   if (ReopenCheck()) s = FHandle.Lock(offset, count);
-  return s.ok();
+  return s.Ok();
 }
 
 bool TORBDatabaseFile::UnlockByte(int64_t offset, int64_t count) {
@@ -281,27 +281,27 @@ bool TORBDatabaseFile::UnlockByte(int64_t offset, int64_t count) {
   }
   CheckOpened("UnlockByte");
   PlatformStatus s = FHandle.Unlock(offset, count);
-  if (s.ok()) return true;
-  if (!FWasCriticalError) FWasCriticalError = IsOSCriticalError(s.code());
+  if (s.Ok()) return true;
+  if (!FWasCriticalError) FWasCriticalError = IsOSCriticalError(s.Code());
   // A range this handle does not hold stays unheld whatever a retry does.
-  if (s.code() != ENOLCK && ReopenCheck()) s = FHandle.Unlock(offset, count);
-  return s.ok();
+  if (s.Code() != ENOLCK && ReopenCheck()) s = FHandle.Unlock(offset, count);
+  return s.Ok();
 }
 
 bool TORBDatabaseFile::IsRegionLocked(int64_t offset, int64_t count) {
   CheckOpened("IsRegionLocked");
   bool locked = true;
   PlatformStatus s = FHandle.TestLock(offset, count, &locked);
-  if (!s.ok() && ReopenCheck()) s = FHandle.TestLock(offset, count, &locked);
-  return s.ok() ? locked : true;
+  if (!s.Ok() && ReopenCheck()) s = FHandle.TestLock(offset, count, &locked);
+  return s.Ok() ? locked : true;
 }
 
 void TORBDatabaseFile::OpenFileForDesignTime() {
   if (!ORBIsDesignMode()) return;
   if (DesignOpenCount == 0 && !FIsOpened) {
     PlatformStatus s = OpenHandle();
-    if (!s.ok()) {
-      RaiseORB(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s", {FFileName, s.code(), s.text()});
+    if (!s.Ok()) {
+      RaiseORB(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s", {FFileName, s.Code(), s.Text()});
     }
     FIsOpened = true;
     FWasCriticalError = false;

@@ -1,3 +1,4 @@
+#include "engine/base/error_codes.h"
 #include "engine/disk/disk_page_manager.h"
 
 #include <sys/stat.h>
@@ -6,13 +7,13 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/core/orb_exception.h"
+#include "engine/base/orb_exception.h"
 #include "engine/disk/free_space.h"
 #include "engine/platform/byte_order.h"
 #include "engine/platform/clock.h"
 #include "engine/platform/codepage.h"
 #include "engine/platform/random.h"
-#include "engine/table/crc32.h"
+#include "engine/base/crc32.h"
 
 namespace orb {
 namespace {
@@ -76,13 +77,13 @@ void CheckPageType(uint16_t found, uint16_t expected, int32_t error_code) {
            {PageTypeToStr(found), PageTypeToStr(expected)});
 }
 
-TORBDiskPageManager::DesignTimeScope::DesignTimeScope(TORBDiskPageManager& m) : file_(m.FDatabaseFile) {
-  file_.OpenFileForDesignTime();
+TORBDiskPageManager::DesignTimeScope::DesignTimeScope(TORBDiskPageManager& m) : FFile(m.FDatabaseFile) {
+  FFile.OpenFileForDesignTime();
 }
 
 TORBDiskPageManager::DesignTimeScope::~DesignTimeScope() {
   try {
-    file_.CloseFileForDesignTime();
+    FFile.CloseFileForDesignTime();
   } catch (...) {
   }
 }
@@ -185,12 +186,12 @@ bool TORBDiskPageManager::IsFileReadOnly(const std::u16string& file_name, bool m
   TPlatformFile probe;
   if (!probe.Open(path, FileAccess::kReadWrite, multi_user ? FileShare::kDenyNone : FileShare::kDenyAll,
                   FileDisposition::kOpenExisting)
-           .ok()) {
+           .Ok()) {
     return true;
   }
   uint8_t first = 0;
-  if (!probe.ReadAt(0, &first, 1).ok()) return false;  // empty: writable
-  return !probe.WriteAt(0, &first, 1).ok();
+  if (!probe.ReadAt(0, &first, 1).Ok()) return false;  // empty: writable
+  return !probe.WriteAt(0, &first, 1).Ok();
 }
 
 void TORBDiskPageManager::OpenDatabase(const std::u16string& file_name, const TORBPassword& password,
@@ -472,7 +473,7 @@ void TORBDiskPageManager::InitObjectID() {
   ObjectIDLockRelease release(*this);
   if (GetReadOnly()) return;
   uint8_t buf[kLastObjectIDSize] = {};
-  FDatabaseFile.WriteBuffer(buf, sizeof buf, FOffsetToLastObjectID, 30406);
+  FDatabaseFile.WriteBuffer(buf, sizeof buf, FOffsetToLastObjectID, kErrInitObjectIDWrite);
 }
 
 // ---------------------------------------------------------------------------

@@ -9,7 +9,7 @@
 #include "engine/disk/database_file.h"
 #include "engine/disk/disk_header.h"
 #include "engine/disk/encryption.h"
-#include "engine/disk/page_manager.h"
+#include "engine/table/page_manager.h"
 #include "engine/disk/table_pages_cache.h"
 
 namespace orb {
@@ -149,7 +149,7 @@ class TORBDiskPageManager : public TORBPageManager {
     ~DesignTimeScope();
 
    private:
-    TORBDatabaseFile& file_;
+    TORBDatabaseFile& FFile;
   };
 
   void ResetState();

@@ -22,16 +22,16 @@ class LibraryCipher final : public TORBCipher {
  public:
   LibraryCipher(TORBCryptoAlgorithm algorithm, const std::string& key)
       : TORBCipher(algorithm, Algo::BLOCKSIZE),
-        enc_(reinterpret_cast<const CryptoPP::byte*>(key.data()), key.size()),
-        dec_(reinterpret_cast<const CryptoPP::byte*>(key.data()), key.size()) {}
+        FEnc(reinterpret_cast<const CryptoPP::byte*>(key.data()), key.size()),
+        FDec(reinterpret_cast<const CryptoPP::byte*>(key.data()), key.size()) {}
 
  protected:
-  void EncryptBlock(const uint8_t* in, uint8_t* out) const override { enc_.ProcessBlock(in, out); }
-  void DecryptBlock(const uint8_t* in, uint8_t* out) const override { dec_.ProcessBlock(in, out); }
+  void EncryptBlock(const uint8_t* in, uint8_t* out) const override { FEnc.ProcessBlock(in, out); }
+  void DecryptBlock(const uint8_t* in, uint8_t* out) const override { FDec.ProcessBlock(in, out); }
 
  private:
-  typename Algo::Encryption enc_;
-  typename Algo::Decryption dec_;
+  typename Algo::Encryption FEnc;
+  typename Algo::Decryption FDec;
 };
 
 // Triple DES on 24-byte blocks A|B|C: each stage runs DES over the three
@@ -40,29 +40,29 @@ class TripleDesCipher final : public TORBCipher {
  public:
   explicit TripleDesCipher(const std::string& key)
       : TORBCipher(craDES_Triple, 24),
-        e1_(Key(key, 0), 8), d1_(Key(key, 0), 8),
-        e2_(Key(key, 8), 8), d2_(Key(key, 8), 8),
-        e3_(Key(key, 16), 8), d3_(Key(key, 16), 8) {}
+        FE1(Key(key, 0), 8), FD1(Key(key, 0), 8),
+        FE2(Key(key, 8), 8), FD2(Key(key, 8), 8),
+        FE3(Key(key, 16), 8), FD3(Key(key, 16), 8) {}
 
  protected:
   void EncryptBlock(const uint8_t* in, uint8_t* out) const override {
     uint8_t b[24];
     std::memcpy(b, in, 24);
-    Stage(e1_, b);
+    Stage(FE1, b);
     Swap(b);
-    Stage(d2_, b);
+    Stage(FD2, b);
     Swap(b);
-    Stage(e3_, b);
+    Stage(FE3, b);
     std::memcpy(out, b, 24);
   }
   void DecryptBlock(const uint8_t* in, uint8_t* out) const override {
     uint8_t b[24];
     std::memcpy(b, in, 24);
-    Stage(d3_, b);
+    Stage(FD3, b);
     Swap(b);
-    Stage(e2_, b);
+    Stage(FE2, b);
     Swap(b);
-    Stage(d1_, b);
+    Stage(FD1, b);
     std::memcpy(out, b, 24);
   }
 
@@ -75,12 +75,12 @@ class TripleDesCipher final : public TORBCipher {
   }
   static void Swap(uint8_t* b) { std::swap_ranges(b + 4, b + 8, b + 8); }
 
-  CryptoPP::DES::Encryption e1_;
-  CryptoPP::DES::Decryption d1_;
-  CryptoPP::DES::Encryption e2_;
-  CryptoPP::DES::Decryption d2_;
-  CryptoPP::DES::Encryption e3_;
-  CryptoPP::DES::Decryption d3_;
+  CryptoPP::DES::Encryption FE1;
+  CryptoPP::DES::Decryption FD1;
+  CryptoPP::DES::Encryption FE2;
+  CryptoPP::DES::Decryption FD2;
+  CryptoPP::DES::Encryption FE3;
+  CryptoPP::DES::Decryption FD3;
 };
 
 template <typename Hash>
@@ -140,7 +140,7 @@ std::unique_ptr<TORBCipher> TORBCipher::Create(TORBCryptoAlgorithm algorithm, co
 
 bool TORBCipher::Encrypt(uint8_t* buffer, size_t length) const noexcept {
   try {
-    const size_t n = block_size_;
+    const size_t n = FBlockSize;
     std::array<uint8_t, kMaxBlock> f{};
     std::array<uint8_t, kMaxBlock> t{};
     size_t pos = 0;
@@ -162,7 +162,7 @@ bool TORBCipher::Encrypt(uint8_t* buffer, size_t length) const noexcept {
 
 bool TORBCipher::Decrypt(uint8_t* buffer, size_t length) const noexcept {
   try {
-    const size_t n = block_size_;
+    const size_t n = FBlockSize;
     std::array<uint8_t, kMaxBlock> f{};
     std::array<uint8_t, kMaxBlock> t{};
     size_t pos = 0;

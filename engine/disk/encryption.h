@@ -42,8 +42,8 @@ class TORBCipher {
   // algorithm is unknown or the cipher library refuses the key.
   static std::unique_ptr<TORBCipher> Create(TORBCryptoAlgorithm algorithm, const std::string& password);
 
-  TORBCryptoAlgorithm Algorithm() const { return algorithm_; }
-  size_t BlockSize() const { return block_size_; }
+  TORBCryptoAlgorithm Algorithm() const { return FAlgorithm; }
+  size_t BlockSize() const { return FBlockSize; }
 
   // Transform `length` bytes in place. False when the cipher library fails;
   // the buffer contents are then undefined.
@@ -51,15 +51,15 @@ class TORBCipher {
   bool Decrypt(uint8_t* buffer, size_t length) const noexcept;
 
  protected:
-  TORBCipher(TORBCryptoAlgorithm algorithm, size_t block_size) : algorithm_(algorithm), block_size_(block_size) {}
+  TORBCipher(TORBCryptoAlgorithm algorithm, size_t block_size) : FAlgorithm(algorithm), FBlockSize(block_size) {}
 
   // One block of BlockSize() bytes, in -> out (may alias).
   virtual void EncryptBlock(const uint8_t* in, uint8_t* out) const = 0;
   virtual void DecryptBlock(const uint8_t* in, uint8_t* out) const = 0;
 
  private:
-  TORBCryptoAlgorithm algorithm_;
-  size_t block_size_;
+  TORBCryptoAlgorithm FAlgorithm;
+  size_t FBlockSize;
 };
 
 // The digest of `password` under the algorithm's hash, cut or zero-padded

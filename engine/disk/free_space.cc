@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/core/orb_exception.h"
+#include "engine/base/orb_exception.h"
 #include "engine/disk/disk_page_manager.h"
 
 namespace orb {

@@ -4,7 +4,7 @@
 #include <map>
 #include <memory>
 
-#include "engine/disk/page.h"
+#include "engine/table/page.h"
 
 namespace orb {
 

@@ -1,14 +1,15 @@
+#include "engine/base/error_codes.h"
 #include "engine/disk/internal_file.h"
 
 #include <algorithm>
 #include <cstring>
 #include <unordered_set>
 
-#include "engine/core/orb_exception.h"
+#include "engine/base/orb_exception.h"
 #include "engine/disk/disk_page_manager.h"
-#include "engine/disk/page.h"
-#include "engine/disk/page_header.h"
-#include "engine/disk/page_manager.h"
+#include "engine/table/page.h"
+#include "engine/table/page_header.h"
+#include "engine/table/page_manager.h"
 #include "engine/platform/byte_order.h"
 
 namespace orb {
@@ -21,40 +22,40 @@ constexpr int32_t kPageHeaderSize = static_cast<int32_t>(TORBDiskPageHeader::kSi
 // Puts a page back when it goes out of scope.
 class PageRef {
  public:
-  PageRef(TORBPageManager* manager, TORBPage* page) : manager_(manager), page_(page) {}
+  PageRef(TORBPageManager* manager, TORBPage* page) : FManager(manager), FPage(page) {}
   ~PageRef() {
-    if (page_ == nullptr) return;
+    if (FPage == nullptr) return;
     try {
-      manager_->PutPage(page_);
+      FManager->PutPage(FPage);
     } catch (...) {
     }
   }
   PageRef(const PageRef&) = delete;
   PageRef& operator=(const PageRef&) = delete;
 
-  TORBPage* operator->() const { return page_; }
-  TORBPage& operator*() const { return *page_; }
-  TORBPage* get() const { return page_; }
+  TORBPage* operator->() const { return FPage; }
+  TORBPage& operator*() const { return *FPage; }
+  TORBPage* get() const { return FPage; }
 
  private:
-  TORBPageManager* manager_;
-  TORBPage* page_;
+  TORBPageManager* FManager;
+  TORBPage* FPage;
 };
 
 // Restores the manager's CRC-error flag.
 class IgnoreCRCErrorsScope {
  public:
   explicit IgnoreCRCErrorsScope(TORBPageManager* manager)
-      : manager_(manager), previous_(manager->GetIgnoreCRCErrors()) {
-    manager_->SetIgnoreCRCErrors(true);
+      : FManager(manager), FPrevious(manager->GetIgnoreCRCErrors()) {
+    FManager->SetIgnoreCRCErrors(true);
   }
-  ~IgnoreCRCErrorsScope() { manager_->SetIgnoreCRCErrors(previous_); }
+  ~IgnoreCRCErrorsScope() { FManager->SetIgnoreCRCErrors(FPrevious); }
   IgnoreCRCErrorsScope(const IgnoreCRCErrorsScope&) = delete;
   IgnoreCRCErrorsScope& operator=(const IgnoreCRCErrorsScope&) = delete;
 
  private:
-  TORBPageManager* manager_;
-  bool previous_;
+  TORBPageManager* FManager;
+  bool FPrevious;
 };
 
 // Tracks the pages a chain walk has visited, so that a damaged chain that
@@ -62,14 +63,14 @@ class IgnoreCRCErrorsScope {
 class ChainGuard {
  public:
   // True when `page_no` can be the next page: a page number not seen yet.
-  bool Enter(int32_t page_no) { return page_no >= 0 && seen_.insert(page_no).second; }
+  bool Enter(int32_t page_no) { return page_no >= 0 && FSeen.insert(page_no).second; }
 
  private:
-  std::unordered_set<int32_t> seen_;
+  std::unordered_set<int32_t> FSeen;
 };
 
 [[noreturn]] void RaiseDamagedHeader(int32_t start_page, const TORBInternalFileHeader& h) {
-  RaiseORB(30390,
+  RaiseORB(kErrInternalFileHeader,
            "Invalid internal file header. Probably database is corrupted and needs repair. StartPageNo=%d, "
            "StoredSize=%d, Size=%d, Algorithm=%d",
            {start_page, h.StoredSize, h.UncompressedSize, static_cast<int>(h.Algorithm)});
@@ -489,7 +490,7 @@ void TORBInternalDBDirectAccessFile::ReadPageList() {
     if (next_no == -1 || !guard.Enter(next_no)) {
       const int32_t size = FFileSize;
       CloseFile();
-      RaiseORB(20154,
+      RaiseORB(kErrInternalFileChain,
                "Error getting %d-th internal file page. Probably database is corrupted and needs repair. "
                "FileSize=%d",
                {i, size});
@@ -521,7 +522,7 @@ int32_t TORBInternalDBDirectAccessFile::GetSize() {
   LPageManager->ReadPageRegion(bytes, FStartPageNo, kPageHeaderSize, kHeaderSize);
   const int32_t size = TORBInternalFileHeader::ReadFrom(bytes).StoredSize;
   if (size < 0) {
-    RaiseORB(20154,
+    RaiseORB(kErrInternalFileChain,
              "Error getting %d-th internal file page. Probably database is corrupted and needs repair. "
              "FileSize=%d",
              {0, size});

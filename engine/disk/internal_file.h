@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/table/compression.h"
+#include "engine/base/compression.h"
 
 namespace orb {
 

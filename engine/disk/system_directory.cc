@@ -1,8 +1,8 @@
 #include "engine/disk/system_directory.h"
 
-#include "engine/core/orb_exception.h"
-#include "engine/disk/page_header.h"
-#include "engine/disk/page_manager.h"
+#include "engine/base/orb_exception.h"
+#include "engine/table/page_header.h"
+#include "engine/table/page_manager.h"
 #include "engine/platform/byte_order.h"
 
 namespace orb {

@@ -1,11 +1,12 @@
+#include "engine/base/error_codes.h"
 #include "engine/disk/table_list.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "engine/core/orb_exception.h"
-#include "engine/disk/page_header.h"
-#include "engine/disk/page_manager.h"
+#include "engine/base/orb_exception.h"
+#include "engine/table/page_header.h"
+#include "engine/table/page_manager.h"
 #include "engine/platform/byte_order.h"
 #include "engine/platform/codepage.h"
 
@@ -19,7 +20,7 @@ char16_t UpperAsciiOnly(char16_t c) { return c >= u'a' && c <= u'z' ? static_cas
 
 void CheckNameLength(std::string_view name) {
   if (name.size() > static_cast<size_t>(TORBTableListItem::kMaxNameLength)) {
-    RaiseORB(30394, "Table name '%s' is too long. Maximum length is %d bytes",
+    RaiseORB(kErrTableNameTooLong, "Table name '%s' is too long. Maximum length is %d bytes",
              {Ansi(name), TORBTableListItem::kMaxNameLength});
   }
 }

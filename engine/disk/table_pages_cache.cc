@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "engine/core/orb_exception.h"
-#include "engine/disk/page.h"
+#include "engine/base/orb_exception.h"
+#include "engine/table/page.h"
 
 namespace orb {
 

@@ -65,64 +65,64 @@ PlatformStatus TPlatformFile::CheckRange(int64_t offset, int64_t length) {
 bool TPlatformFile::RegistryOverlaps(int64_t offset, int64_t length) const {
   // The first held range starting at or past the end cannot overlap; the one
   // before it is the only candidate because ranges never overlap each other.
-  auto it = locks_.lower_bound(offset + length);
-  if (it == locks_.begin()) return false;
+  auto it = FLocks.lower_bound(offset + length);
+  if (it == FLocks.begin()) return false;
   --it;
   return it->first + it->second > offset;
 }
 
 bool TPlatformFile::HoldsLock(int64_t offset, int64_t length) const {
-  if (!CheckRange(offset, length).ok()) return false;
-  std::lock_guard<std::mutex> guard(mutex_);
+  if (!CheckRange(offset, length).Ok()) return false;
+  std::lock_guard<std::mutex> guard(FMutex);
   return RegistryOverlaps(offset, length);
 }
 
 PlatformStatus TPlatformFile::Lock(int64_t offset, int64_t length) {
   if (int err = Unusable()) return PlatformStatus::FromErrno(err);
   PlatformStatus s = CheckRange(offset, length);
-  if (!s.ok()) return s;
-  std::lock_guard<std::mutex> guard(mutex_);
+  if (!s.Ok()) return s;
+  std::lock_guard<std::mutex> guard(FMutex);
   // OFD locks never conflict within one description, so a range this file
   // already holds has to be refused here.
   if (RegistryOverlaps(offset, length)) {
     return PlatformStatus(EAGAIN, "Byte range already locked by this file");
   }
-  s = OfdLock(fd_, ByteLockType::kWrite, offset, length);
-  if (s.code() == EBADF && open_flags_ == O_RDONLY) {
+  s = OfdLock(FFd, ByteLockType::kWrite, offset, length);
+  if (s.Code() == EBADF && FOpenFlags == O_RDONLY) {
     // A write lock needs a descriptor open for writing.
     return PlatformStatus(EBADF, "Byte locks need a file opened for writing");
   }
-  if (!s.ok()) return s;
-  locks_.emplace(offset, length);
+  if (!s.Ok()) return s;
+  FLocks.emplace(offset, length);
   return s;
 }
 
 PlatformStatus TPlatformFile::Unlock(int64_t offset, int64_t length) {
   if (int err = Unusable()) return PlatformStatus::FromErrno(err);
   PlatformStatus s = CheckRange(offset, length);
-  if (!s.ok()) return s;
-  std::lock_guard<std::mutex> guard(mutex_);
-  auto it = locks_.find(offset);
-  if (it == locks_.end() || it->second != length) {
+  if (!s.Ok()) return s;
+  std::lock_guard<std::mutex> guard(FMutex);
+  auto it = FLocks.find(offset);
+  if (it == FLocks.end() || it->second != length) {
     return PlatformStatus(ENOLCK, "Byte range not locked by this file");
   }
-  s = OfdUnlock(fd_, offset, length);
-  if (!s.ok()) return s;
-  locks_.erase(it);
+  s = OfdUnlock(FFd, offset, length);
+  if (!s.Ok()) return s;
+  FLocks.erase(it);
   return s;
 }
 
 PlatformStatus TPlatformFile::ProbeOther(int64_t offset, int64_t length, bool* locked) const {
-  return OfdConflicts(fd_, ByteLockType::kWrite, offset, length, locked);
+  return OfdConflicts(FFd, ByteLockType::kWrite, offset, length, locked);
 }
 
 PlatformStatus TPlatformFile::TestLock(int64_t offset, int64_t length, bool* locked) {
   *locked = false;
   if (int err = Unusable()) return PlatformStatus::FromErrno(err);
   PlatformStatus s = CheckRange(offset, length);
-  if (!s.ok()) return s;
+  if (!s.Ok()) return s;
   {
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<std::mutex> guard(FMutex);
     if (RegistryOverlaps(offset, length)) {
       *locked = true;
       return s;
@@ -135,7 +135,7 @@ PlatformStatus TPlatformFile::IsLockedByOther(int64_t offset, int64_t length, bo
   *locked = false;
   if (int err = Unusable()) return PlatformStatus::FromErrno(err);
   PlatformStatus s = CheckRange(offset, length);
-  if (!s.ok()) return s;
+  if (!s.Ok()) return s;
   return ProbeOther(offset, length, locked);
 }
 

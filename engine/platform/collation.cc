@@ -15,25 +15,25 @@ class ThreadCollator {
  public:
   explicit ThreadCollator(UCollationStrength strength) {
     UErrorCode status = U_ZERO_ERROR;
-    collator_ = ucol_open("", &status);  // "" is the root collation
-    if (U_FAILURE(status) || collator_ == nullptr) {
+    FCollator = ucol_open("", &status);  // "" is the root collation
+    if (U_FAILURE(status) || FCollator == nullptr) {
       throw std::runtime_error(std::string("Cannot create the root collator: ") + u_errorName(status));
     }
-    ucol_setStrength(collator_, strength);
+    ucol_setStrength(FCollator, strength);
   }
-  ~ThreadCollator() { ucol_close(collator_); }
+  ~ThreadCollator() { ucol_close(FCollator); }
   ThreadCollator(const ThreadCollator&) = delete;
   ThreadCollator& operator=(const ThreadCollator&) = delete;
 
   int Compare(std::u16string_view a, std::u16string_view b) const {
-    UCollationResult r = ucol_strcoll(collator_, reinterpret_cast<const UChar*>(a.data()),
+    UCollationResult r = ucol_strcoll(FCollator, reinterpret_cast<const UChar*>(a.data()),
                                       static_cast<int32_t>(a.size()), reinterpret_cast<const UChar*>(b.data()),
                                       static_cast<int32_t>(b.size()));
     return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
   }
 
  private:
-  UCollator* collator_ = nullptr;
+  UCollator* FCollator = nullptr;
 };
 
 const ThreadCollator& Collator(bool case_sensitive) {

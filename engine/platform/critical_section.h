@@ -32,36 +32,36 @@ class TCriticalSection {
   void Reacquire(int depth);
 
  private:
-  mutable std::mutex mutex_;
-  std::condition_variable cv_;
-  std::thread::id owner_{};
-  int depth_ = 0;
+  mutable std::mutex FMutex;
+  std::condition_variable FCv;
+  std::thread::id FOwner{};
+  int FDepth = 0;
 };
 
 // Scoped Enter/Leave.
 class TCriticalSectionGuard {
  public:
-  explicit TCriticalSectionGuard(TCriticalSection& cs) : cs_(cs) { cs_.Enter(); }
-  ~TCriticalSectionGuard() { cs_.Leave(); }
+  explicit TCriticalSectionGuard(TCriticalSection& cs) : FCs(cs) { FCs.Enter(); }
+  ~TCriticalSectionGuard() { FCs.Leave(); }
   TCriticalSectionGuard(const TCriticalSectionGuard&) = delete;
   TCriticalSectionGuard& operator=(const TCriticalSectionGuard&) = delete;
 
  private:
-  TCriticalSection& cs_;
+  TCriticalSection& FCs;
 };
 
 // Scoped full release: leaves every level held by this thread and takes them
 // back on destruction, e.g. around the sleep of a lock retry loop.
 class TCriticalSectionRelease {
  public:
-  explicit TCriticalSectionRelease(TCriticalSection& cs) : cs_(cs), depth_(cs.ReleaseAll()) {}
-  ~TCriticalSectionRelease() { cs_.Reacquire(depth_); }
+  explicit TCriticalSectionRelease(TCriticalSection& cs) : FCs(cs), FDepth(cs.ReleaseAll()) {}
+  ~TCriticalSectionRelease() { FCs.Reacquire(FDepth); }
   TCriticalSectionRelease(const TCriticalSectionRelease&) = delete;
   TCriticalSectionRelease& operator=(const TCriticalSectionRelease&) = delete;
 
  private:
-  TCriticalSection& cs_;
-  int depth_;
+  TCriticalSection& FCs;
+  int FDepth;
 };
 
 }  // namespace orb

@@ -12,15 +12,15 @@ namespace orb {
 // message text (UTF-8).
 class Exception : public std::exception {
  public:
-  explicit Exception(std::string message) : message_(std::move(message)) {}
-  const char* what() const noexcept override { return message_.c_str(); }
-  const std::string& Message() const noexcept { return message_; }
+  explicit Exception(std::string message) : FMessage(std::move(message)) {}
+  const char* what() const noexcept override { return FMessage.c_str(); }
+  const std::string& Message() const noexcept { return FMessage; }
 
  protected:
-  void SetMessage(std::string message) { message_ = std::move(message); }
+  void SetMessage(std::string message) { FMessage = std::move(message); }
 
  private:
-  std::string message_;
+  std::string FMessage;
 };
 
 // The framework's database error: raised for misuse of a dataset component

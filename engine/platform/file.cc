@@ -69,11 +69,11 @@ PlatformStatus HoldExclusive(const std::string& path, int* fd) {
       // No write lock on a read-only description: fall back to a probe.
       bool used = false;
       s = OfdConflicts(f, ByteLockType::kWrite, kShareSentinelOffset, 1, &used);
-      if (s.ok() && used) s = InUse();
+      if (s.Ok() && used) s = InUse();
     }
     bool same = false;
-    if (s.ok()) s = SamePathFile(f, path, &same);
-    if (!s.ok()) {
+    if (s.Ok()) s = SamePathFile(f, path, &same);
+    if (!s.Ok()) {
       CloseQuietly(f);
       return s;
     }
@@ -98,7 +98,7 @@ TPlatformFile::~TPlatformFile() { Close(); }
 
 PlatformStatus TPlatformFile::Open(const std::string& path, FileAccess access, FileShare share,
                                    FileDisposition disposition) {
-  if (fd_ >= 0) return PlatformStatus(EISCONN, "The file object is already open");
+  if (FFd >= 0) return PlatformStatus(EISCONN, "The file object is already open");
   int create = 0;
   switch (disposition) {
     case FileDisposition::kOpenExisting:
@@ -135,8 +135,8 @@ PlatformStatus TPlatformFile::Open(const std::string& path, FileAccess access, F
     PlatformStatus s = OfdLock(fd, sentinel, kShareSentinelOffset, 1);
     if (s.IsLockConflict()) s = InUse();
     bool same = false;
-    if (s.ok()) s = SamePathFile(fd, path, &same);
-    if (!s.ok()) {
+    if (s.Ok()) s = SamePathFile(fd, path, &same);
+    if (!s.Ok()) {
       CloseQuietly(fd);
       return s;
     }
@@ -151,24 +151,24 @@ PlatformStatus TPlatformFile::Open(const std::string& path, FileAccess access, F
       CloseQuietly(fd);
       return s;
     }
-    fd_ = fd;
-    open_flags_ = mode;
-    path_ = path;
-    access_ = access;
-    share_ = share;
+    FFd = fd;
+    FOpenFlags = mode;
+    FPath = path;
+    FAccess = access;
+    FShare = share;
     return PlatformStatus();
   }
   return InUse();
 }
 
 PlatformStatus TPlatformFile::Close() {
-  if (fd_ < 0) return PlatformStatus();
-  int fd = fd_;
-  fd_ = -1;
-  fault_.store(0, std::memory_order_relaxed);
+  if (FFd < 0) return PlatformStatus();
+  int fd = FFd;
+  FFd = -1;
+  FFault.store(0, std::memory_order_relaxed);
   {
-    std::lock_guard<std::mutex> guard(mutex_);
-    locks_.clear();
+    std::lock_guard<std::mutex> guard(FMutex);
+    FLocks.clear();
   }
   // The descriptor is released even when close reports an error.
   if (::close(fd) != 0 && errno != EINTR) return PlatformStatus::FromErrno(errno);
@@ -178,11 +178,11 @@ PlatformStatus TPlatformFile::Close() {
 PlatformStatus TPlatformFile::ReadSomeAt(int64_t offset, void* buffer, size_t count, size_t* done) {
   *done = 0;
   if (int err = Unusable()) return PlatformStatus::FromErrno(err);
-  if (access_ == FileAccess::kWrite) return PlatformStatus(EBADF, "The file is not open for reading");
+  if (FAccess == FileAccess::kWrite) return PlatformStatus(EBADF, "The file is not open for reading");
   if (offset < 0 || count > static_cast<uint64_t>(INT64_MAX - offset)) return PlatformStatus::FromErrno(EINVAL);
   char* p = static_cast<char*>(buffer);
   while (*done < count) {
-    ssize_t n = ::pread(fd_, p + *done, count - *done, static_cast<off_t>(offset + *done));
+    ssize_t n = ::pread(FFd, p + *done, count - *done, static_cast<off_t>(offset + *done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return PlatformStatus::FromErrno(errno);
@@ -197,18 +197,18 @@ PlatformStatus TPlatformFile::ReadAt(int64_t offset, void* buffer, size_t count,
   size_t got = 0;
   PlatformStatus s = ReadSomeAt(offset, buffer, count, &got);
   if (done) *done = got;
-  if (s.ok() && got < count) return PlatformStatus(ENODATA, "Read past the end of the file");
+  if (s.Ok() && got < count) return PlatformStatus(ENODATA, "Read past the end of the file");
   return s;
 }
 
 PlatformStatus TPlatformFile::WriteAt(int64_t offset, const void* buffer, size_t count) {
   if (int err = Unusable()) return PlatformStatus::FromErrno(err);
-  if (access_ == FileAccess::kRead) return PlatformStatus(EBADF, "The file is not open for writing");
+  if (FAccess == FileAccess::kRead) return PlatformStatus(EBADF, "The file is not open for writing");
   if (offset < 0 || count > static_cast<uint64_t>(INT64_MAX - offset)) return PlatformStatus::FromErrno(EINVAL);
   const char* p = static_cast<const char*>(buffer);
   size_t done = 0;
   while (done < count) {
-    ssize_t n = ::pwrite(fd_, p + done, count - done, static_cast<off_t>(offset + done));
+    ssize_t n = ::pwrite(FFd, p + done, count - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return PlatformStatus::FromErrno(errno);
@@ -223,17 +223,17 @@ PlatformStatus TPlatformFile::Size(int64_t* size) const {
   *size = 0;
   if (int err = Unusable()) return PlatformStatus::FromErrno(err);
   struct stat st;
-  if (fstat(fd_, &st) != 0) return PlatformStatus::FromErrno(errno);
+  if (fstat(FFd, &st) != 0) return PlatformStatus::FromErrno(errno);
   *size = st.st_size;
   return PlatformStatus();
 }
 
 PlatformStatus TPlatformFile::SetSize(int64_t size) {
   if (int err = Unusable()) return PlatformStatus::FromErrno(err);
-  if (access_ == FileAccess::kRead) return PlatformStatus(EBADF, "The file is not open for writing");
+  if (FAccess == FileAccess::kRead) return PlatformStatus(EBADF, "The file is not open for writing");
   if (size < 0) return PlatformStatus::FromErrno(EINVAL);
   for (;;) {
-    if (ftruncate(fd_, static_cast<off_t>(size)) == 0) return PlatformStatus();
+    if (ftruncate(FFd, static_cast<off_t>(size)) == 0) return PlatformStatus();
     if (errno != EINTR) return PlatformStatus::FromErrno(errno);
   }
 }
@@ -241,7 +241,7 @@ PlatformStatus TPlatformFile::SetSize(int64_t size) {
 PlatformStatus TPlatformFile::Flush() {
   if (int err = Unusable()) return PlatformStatus::FromErrno(err);
   for (;;) {
-    if (fdatasync(fd_) == 0) return PlatformStatus();
+    if (fdatasync(FFd) == 0) return PlatformStatus();
     if (errno != EINTR) return PlatformStatus::FromErrno(errno);
   }
 }
@@ -249,7 +249,7 @@ PlatformStatus TPlatformFile::Flush() {
 PlatformStatus TPlatformFile::Delete(const std::string& path) {
   int fd = -1;
   PlatformStatus s = HoldExclusive(path, &fd);
-  if (!s.ok()) return s;
+  if (!s.Ok()) return s;
   if (::unlink(path.c_str()) != 0) s = PlatformStatus::FromErrno(errno);
   CloseQuietly(fd);
   return s;
@@ -258,16 +258,16 @@ PlatformStatus TPlatformFile::Delete(const std::string& path) {
 PlatformStatus TPlatformFile::Rename(const std::string& from, const std::string& to, bool replace) {
   int from_fd = -1;
   PlatformStatus s = HoldExclusive(from, &from_fd);
-  if (!s.ok()) return s;
+  if (!s.Ok()) return s;
   int to_fd = -1;
   bool same_file = false;
-  if (replace && !SamePathFile(from_fd, to, &same_file).ok()) same_file = false;
+  if (replace && !SamePathFile(from_fd, to, &same_file).Ok()) same_file = false;
   if (replace && same_file) {
     // Both names lead to one file: nothing to replace.
   } else if (replace) {
     s = HoldExclusive(to, &to_fd);
-    if (s.code() == ENOENT) s = PlatformStatus();
-    if (s.ok() && ::rename(from.c_str(), to.c_str()) != 0) s = PlatformStatus::FromErrno(errno);
+    if (s.Code() == ENOENT) s = PlatformStatus();
+    if (s.Ok() && ::rename(from.c_str(), to.c_str()) != 0) s = PlatformStatus::FromErrno(errno);
   } else if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
     if (errno == EINVAL || errno == ENOSYS) {
       // File systems without RENAME_NOREPLACE: link fails atomically on an

@@ -33,22 +33,22 @@ namespace orb {
 class PlatformStatus {
  public:
   PlatformStatus() = default;
-  PlatformStatus(int code, std::string text) : code_(code), text_(std::move(text)) {}
+  PlatformStatus(int code, std::string text) : FCode(code), FText(std::move(text)) {}
 
   // The failure of the last system call that set `err` (its strerror text).
   static PlatformStatus FromErrno(int err);
 
-  bool ok() const { return code_ == 0; }
-  int code() const { return code_; }
-  const std::string& text() const { return text_; }
+  bool Ok() const { return FCode == 0; }
+  int Code() const { return FCode; }
+  const std::string& Text() const { return FText; }
 
   // True for a lock request refused because another open file (or this one)
   // holds an overlapping range.
-  bool IsLockConflict() const { return code_ == EAGAIN; }
+  bool IsLockConflict() const { return FCode == EAGAIN; }
 
  private:
-  int code_ = 0;
-  std::string text_;
+  int FCode = 0;
+  std::string FText;
 };
 
 enum class FileAccess { kRead, kWrite, kReadWrite };
@@ -92,10 +92,10 @@ class TPlatformFile {
   // closed file is a no-op.
   PlatformStatus Close();
 
-  bool IsOpen() const { return fd_ >= 0; }
-  const std::string& Path() const { return path_; }
-  FileAccess Access() const { return access_; }
-  FileShare Share() const { return share_; }
+  bool IsOpen() const { return FFd >= 0; }
+  const std::string& Path() const { return FPath; }
+  FileAccess Access() const { return FAccess; }
+  FileShare Share() const { return FShare; }
 
   // Reads exactly `count` bytes at `offset`. Reaching the end of the file
   // first is a failure (ENODATA); `*done` (if given) receives the bytes that
@@ -135,7 +135,7 @@ class TPlatformFile {
   // the open file except Close and HoldsLock fails with it, as on a file
   // whose device or connection is gone. The descriptor and the locks it
   // holds stay until Close, which clears the fault.
-  void InjectFault(int os_error) { fault_.store(os_error, std::memory_order_relaxed); }
+  void InjectFault(int os_error) { FFault.store(os_error, std::memory_order_relaxed); }
 
   // Deletes `path` after taking its share sentinel exclusively; fails with
   // EBUSY while another open holds the file.
@@ -152,22 +152,22 @@ class TPlatformFile {
   friend PlatformStatus OpenTemporaryFile(TPlatformFile& file, std::string_view prefix);
 
   static PlatformStatus CheckRange(int64_t offset, int64_t length);
-  bool RegistryOverlaps(int64_t offset, int64_t length) const;  // needs mutex_
+  bool RegistryOverlaps(int64_t offset, int64_t length) const;  // needs FMutex
   PlatformStatus ProbeOther(int64_t offset, int64_t length, bool* locked) const;
   // The errno a call on this file fails with before reaching the system:
   // EBADF when closed, the injected fault, or 0.
-  int Unusable() const { return fd_ < 0 ? EBADF : fault_.load(std::memory_order_relaxed); }
+  int Unusable() const { return FFd < 0 ? EBADF : FFault.load(std::memory_order_relaxed); }
 
-  int fd_ = -1;
-  std::atomic<int> fault_{0};
-  int open_flags_ = 0;  // O_ACCMODE bits of the description
-  std::string path_;
-  FileAccess access_ = FileAccess::kRead;
-  FileShare share_ = FileShare::kDenyNone;
+  int FFd = -1;
+  std::atomic<int> FFault{0};
+  int FOpenFlags = 0;  // O_ACCMODE bits of the description
+  std::string FPath;
+  FileAccess FAccess = FileAccess::kRead;
+  FileShare FShare = FileShare::kDenyNone;
 
   // Byte ranges this file holds: start -> length; never overlapping.
-  mutable std::mutex mutex_;
-  std::map<int64_t, int64_t> locks_;
+  mutable std::mutex FMutex;
+  std::map<int64_t, int64_t> FLocks;
 };
 
 }  // namespace orb

@@ -9,7 +9,7 @@
 
 namespace orb {
 
-FormatArg::FormatArg(const std::u16string& v) : kind_(Kind::kString), str_(WideToUtf8(v)) {}
+FormatArg::FormatArg(const std::u16string& v) : FKind(Kind::kString), FStr(WideToUtf8(v)) {}
 
 FormatArg Ansi(std::string_view cp1252) { return FormatArg(AnsiToUtf8(cp1252)); }
 
@@ -118,8 +118,8 @@ std::optional<std::string> TryFormat(std::string_view fmt, std::span<const Forma
   auto read_number = [&](int& value) -> bool {
     if (i < fmt.size() && fmt[i] == '*') {
       ++i;
-      if (next_arg >= args.size() || args[next_arg].kind() != FormatArg::Kind::kInteger) return false;
-      const int64_t v = args[next_arg++].integer();
+      if (next_arg >= args.size() || args[next_arg].GetKind() != FormatArg::Kind::kInteger) return false;
+      const int64_t v = args[next_arg++].Integer();
       value = v < 0 ? 0 : static_cast<int>(std::min<int64_t>(v, 4096));
       return true;
     }
@@ -173,12 +173,12 @@ std::optional<std::string> TryFormat(std::string_view fmt, std::span<const Forma
       case 'd':
       case 'u':
       case 'x':
-        if (arg.kind() != FormatArg::Kind::kInteger) return std::nullopt;
-        body = FormatInteger(arg.integer(), precision, type);
+        if (arg.GetKind() != FormatArg::Kind::kInteger) return std::nullopt;
+        body = FormatInteger(arg.Integer(), precision, type);
         break;
       case 's':
-        if (arg.kind() != FormatArg::Kind::kString) return std::nullopt;
-        body = arg.str();
+        if (arg.GetKind() != FormatArg::Kind::kString) return std::nullopt;
+        body = arg.Str();
         if (precision >= 0 && body.size() > static_cast<size_t>(precision)) body.resize(static_cast<size_t>(precision));
         break;
       case 'f':
@@ -186,8 +186,8 @@ std::optional<std::string> TryFormat(std::string_view fmt, std::span<const Forma
       case 'g':
       case 'n':
       case 'm':
-        if (arg.kind() != FormatArg::Kind::kFloat) return std::nullopt;
-        body = FormatFloat(arg.floating(), precision, type);
+        if (arg.GetKind() != FormatArg::Kind::kFloat) return std::nullopt;
+        body = FormatFloat(arg.Floating(), precision, type);
         break;
       default:
         return std::nullopt;

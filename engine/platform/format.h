@@ -17,30 +17,30 @@ class FormatArg {
  public:
   enum class Kind { kInteger, kFloat, kString };
 
-  FormatArg(int v) : kind_(Kind::kInteger), int_(v) {}
-  FormatArg(long v) : kind_(Kind::kInteger), int_(v) {}
-  FormatArg(long long v) : kind_(Kind::kInteger), int_(v) {}
-  FormatArg(unsigned v) : kind_(Kind::kInteger), int_(v) {}
-  FormatArg(unsigned long v) : kind_(Kind::kInteger), int_(static_cast<int64_t>(v)) {}
-  FormatArg(unsigned long long v) : kind_(Kind::kInteger), int_(static_cast<int64_t>(v)) {}
-  FormatArg(double v) : kind_(Kind::kFloat), float_(v) {}
-  FormatArg(const char* v) : kind_(Kind::kString), str_(v ? v : "") {}
-  FormatArg(std::string v) : kind_(Kind::kString), str_(std::move(v)) {}
-  FormatArg(std::string_view v) : kind_(Kind::kString), str_(v) {}
+  FormatArg(int v) : FKind(Kind::kInteger), FInt(v) {}
+  FormatArg(long v) : FKind(Kind::kInteger), FInt(v) {}
+  FormatArg(long long v) : FKind(Kind::kInteger), FInt(v) {}
+  FormatArg(unsigned v) : FKind(Kind::kInteger), FInt(v) {}
+  FormatArg(unsigned long v) : FKind(Kind::kInteger), FInt(static_cast<int64_t>(v)) {}
+  FormatArg(unsigned long long v) : FKind(Kind::kInteger), FInt(static_cast<int64_t>(v)) {}
+  FormatArg(double v) : FKind(Kind::kFloat), FFloat(v) {}
+  FormatArg(const char* v) : FKind(Kind::kString), FStr(v ? v : "") {}
+  FormatArg(std::string v) : FKind(Kind::kString), FStr(std::move(v)) {}
+  FormatArg(std::string_view v) : FKind(Kind::kString), FStr(v) {}
   // UTF-16 text is inserted as UTF-8.
   FormatArg(const std::u16string& v);
   FormatArg(bool) = delete;
 
-  Kind kind() const { return kind_; }
-  int64_t integer() const { return int_; }
-  double floating() const { return float_; }
-  const std::string& str() const { return str_; }
+  Kind GetKind() const { return FKind; }
+  int64_t Integer() const { return FInt; }
+  double Floating() const { return FFloat; }
+  const std::string& Str() const { return FStr; }
 
  private:
-  Kind kind_;
-  int64_t int_ = 0;
-  double float_ = 0;
-  std::string str_;
+  Kind FKind;
+  int64_t FInt = 0;
+  double FFloat = 0;
+  std::string FStr;
 };
 
 using FormatArgs = std::vector<FormatArg>;

@@ -37,11 +37,11 @@ PlatformStatus OpenTemporaryFile(TPlatformFile& file, std::string_view prefix) {
     close(fd);
     return s;
   }
-  file.fd_ = fd;
-  file.open_flags_ = O_RDWR;
-  file.path_ = name;
-  file.access_ = FileAccess::kReadWrite;
-  file.share_ = FileShare::kDenyAll;
+  file.FFd = fd;
+  file.FOpenFlags = O_RDWR;
+  file.FPath = name;
+  file.FAccess = FileAccess::kReadWrite;
+  file.FShare = FileShare::kDenyAll;
   return PlatformStatus();
 }
 

@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "engine/core/orb_exception.h"
+#include "engine/base/orb_exception.h"
 #include "engine/disk/disk_page_manager.h"
 #include "engine/disk/free_space.h"
 #include "engine/platform/codepage.h"

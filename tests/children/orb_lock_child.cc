@@ -40,18 +40,18 @@ int main(int argc, char** argv) {
   orb::TPlatformFile file;
   orb::PlatformStatus s = file.Open(argv[1], orb::FileAccess::kReadWrite, ParseShare(argv[2]),
                                     orb::FileDisposition::kOpenExisting);
-  Say(s.ok() ? "open ok" : "open " + std::to_string(s.code()));
-  if (s.ok()) {
+  Say(s.Ok() ? "open ok" : "open " + std::to_string(s.Code()));
+  if (s.Ok()) {
     for (int i = 3; i + 2 < argc; i += 3) {
       int64_t offset = std::strtoll(argv[i + 1], nullptr, 10);
       int64_t length = std::strtoll(argv[i + 2], nullptr, 10);
       if (std::strcmp(argv[i], "lock") == 0) {
         s = file.Lock(offset, length);
-        Say(s.ok() ? "lock ok" : (s.IsLockConflict() ? "lock busy" : "lock " + std::to_string(s.code())));
+        Say(s.Ok() ? "lock ok" : (s.IsLockConflict() ? "lock busy" : "lock " + std::to_string(s.Code())));
       } else {
         bool locked = false;
         s = file.TestLock(offset, length, &locked);
-        Say(!s.ok() ? "probe " + std::to_string(s.code()) : (locked ? "probe locked" : "probe free"));
+        Say(!s.Ok() ? "probe " + std::to_string(s.Code()) : (locked ? "probe locked" : "probe free"));
       }
     }
   }

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "engine/core/orb_exception.h"
+#include "engine/base/orb_exception.h"
 
 namespace orb::test {
 

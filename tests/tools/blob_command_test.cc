@@ -19,28 +19,28 @@ class BlobCommandTest : public testing::Test {
   void SetUp() override {
     char tmpl[] = "/tmp/orb_blob_cli_XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    FDir = tmpl;
     // Text followed by random bytes, over several blocks.
     std::mt19937 rng(3);
     std::string text;
     const char* words[] = {"memo ", "page ", "block ", "record\n", "index, ", "stream "};
     while (text.size() < 40000) text += words[rng() % 6];
     for (int i = 0; i < 5000; ++i) text += static_cast<char>(rng());
-    content_ = text;
-    WriteFile(Path("in.bin"), content_);
+    FContent = text;
+    WriteFile(Path("in.bin"), FContent);
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void TearDown() override { std::filesystem::remove_all(FDir); }
 
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string Path(const std::string& name) const { return FDir + "/" + name; }
   static void WriteFile(const std::string& path, const std::string& data) {
     std::ofstream(path, std::ios::binary) << data;
   }
   size_t FileCount() const {
-    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir_), {}));
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(FDir), {}));
   }
 
-  std::string dir_;
-  std::string content_;
+  std::string FDir;
+  std::string FContent;
 };
 
 TEST_F(BlobCommandTest, EveryAlgorithmAndLevelRoundTrips) {
@@ -52,11 +52,11 @@ TEST_F(BlobCommandTest, EveryAlgorithmAndLevelRoundTrips) {
       ASSERT_EQ(pack.status, 0) << pack.err;
       const std::string packed = ReadWholeFile(Path("packed"));
       if (std::string(alg) != "none") {
-        EXPECT_LT(packed.size(), content_.size());
+        EXPECT_LT(packed.size(), FContent.size());
       }
       const auto unpack = RunOrbdb({"blob", "unpack", Path("packed"), Path("out.bin")});
       ASSERT_EQ(unpack.status, 0) << unpack.err;
-      EXPECT_TRUE(ReadWholeFile(Path("out.bin")) == content_);
+      EXPECT_TRUE(ReadWholeFile(Path("out.bin")) == FContent);
       EXPECT_EQ(FileCount(), 3u);  // no temporary files left behind
     }
   }

@@ -19,12 +19,12 @@ class CreateInfoTest : public ::testing::Test {
   void SetUp() override {
     std::string templ = (std::filesystem::temp_directory_path() / "orb_cli_XXXXXX").string();
     ASSERT_NE(mkdtemp(templ.data()), nullptr);
-    dir_ = templ;
-    file_ = dir_ + "/db.orb";
+    FDir = templ;
+    FFile = FDir + "/db.orb";
   }
   void TearDown() override {
     std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+    std::filesystem::remove_all(FDir, ec);
   }
   // The key: value lines of `orbdb info`.
   static std::map<std::string, std::string> Fields(const std::string& out) {
@@ -37,16 +37,16 @@ class CreateInfoTest : public ::testing::Test {
     return fields;
   }
 
-  std::string dir_;
-  std::string file_;
+  std::string FDir;
+  std::string FFile;
 };
 
 TEST_F(CreateInfoTest, PlainDatabase) {
-  const auto created = RunOrbdb({"create", file_});
+  const auto created = RunOrbdb({"create", FFile});
   ASSERT_EQ(created.status, 0) << created.err;
   // Front part, then 6 pages from the first allocation.
-  EXPECT_EQ(std::filesystem::file_size(file_), 380u + 6u * 4096u);
-  const auto info = RunOrbdb({"info", file_});
+  EXPECT_EQ(std::filesystem::file_size(FFile), 380u + 6u * 4096u);
+  const auto info = RunOrbdb({"info", FFile});
   ASSERT_EQ(info.status, 0) << info.err;
   auto f = Fields(info.out);
   EXPECT_EQ(f["signature"], "0RBELLE-DATABASE");
@@ -64,10 +64,10 @@ TEST_F(CreateInfoTest, PlainDatabase) {
 }
 
 TEST_F(CreateInfoTest, OptionsAndEncryption) {
-  const auto created = RunOrbdb({"create", file_, "--page-size", "8192", "--extent-pages", "16",
+  const auto created = RunOrbdb({"create", FFile, "--page-size", "8192", "--extent-pages", "16",
                                  "--max-connections", "12", "--password", "s\xC3\xA9same", "--cipher", "twofish_256"});
   ASSERT_EQ(created.status, 0) << created.err;
-  const auto info = RunOrbdb({"info", file_, "--password", "s\xC3\xA9same"});
+  const auto info = RunOrbdb({"info", FFile, "--password", "s\xC3\xA9same"});
   ASSERT_EQ(info.status, 0) << info.err;
   auto f = Fields(info.out);
   EXPECT_EQ(f["page_size"], "8192");
@@ -78,7 +78,7 @@ TEST_F(CreateInfoTest, OptionsAndEncryption) {
   EXPECT_EQ(f["tables"], "0");
 
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"info", file_, "--password", "wrong"}, std::vector<std::string>{"info", file_}}) {
+       {std::vector<std::string>{"info", FFile, "--password", "wrong"}, std::vector<std::string>{"info", FFile}}) {
     const auto denied = RunOrbdb(args);
     EXPECT_EQ(denied.status, 1);
     EXPECT_EQ(denied.err, "Cannot open database - incorrect password - Native error: 30445\n");
@@ -88,19 +88,19 @@ TEST_F(CreateInfoTest, OptionsAndEncryption) {
 
 TEST_F(CreateInfoTest, BadUseAndMissingFiles) {
   EXPECT_EQ(RunOrbdb({"create"}).status, 2);
-  EXPECT_EQ(RunOrbdb({"create", file_, "--cipher", "rot13"}).status, 2);
-  EXPECT_EQ(RunOrbdb({"create", file_, "--page-size", "12x"}).status, 2);
-  EXPECT_EQ(RunOrbdb({"create", file_, "--max-connections", "0"}).status, 2);
-  EXPECT_FALSE(std::filesystem::exists(file_));
+  EXPECT_EQ(RunOrbdb({"create", FFile, "--cipher", "rot13"}).status, 2);
+  EXPECT_EQ(RunOrbdb({"create", FFile, "--page-size", "12x"}).status, 2);
+  EXPECT_EQ(RunOrbdb({"create", FFile, "--max-connections", "0"}).status, 2);
+  EXPECT_FALSE(std::filesystem::exists(FFile));
 
-  const auto missing = RunOrbdb({"info", dir_ + "/none.orb"});
+  const auto missing = RunOrbdb({"info", FDir + "/none.orb"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_FALSE(missing.err.empty());
   {
-    std::ofstream junk(file_);
+    std::ofstream junk(FFile);
     junk << std::string(1000, 'j');
   }
-  const auto junk = RunOrbdb({"info", file_});
+  const auto junk = RunOrbdb({"info", FFile});
   EXPECT_EQ(junk.status, 1);
   EXPECT_NE(junk.err.find("Invalid file format"), std::string::npos) << junk.err;
 }

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/orb_exception.h"
-#include "engine/table/stream_compressed_blob.h"
-#include "engine/table/stream_file.h"
+#include "engine/base/orb_exception.h"
+#include "engine/base/stream_compressed_blob.h"
+#include "engine/base/stream_file.h"
 #include "tools/orbdb/command.h"
 #include "tools/orbdb/db_options.h"
 
@@ -31,30 +31,30 @@ constexpr int32_t kPackedFileCode = 10081;
 class PendingOutput {
  public:
   explicit PendingOutput(const std::string& target)
-      : target_(target), temp_(target + ".partial-" + std::to_string(getpid())) {
-    stream_ = std::make_unique<orb::TORBFileStream>(temp_, orb::fmCreate, false);
+      : FTarget(target), FTemp(target + ".partial-" + std::to_string(getpid())) {
+    FStream = std::make_unique<orb::TORBFileStream>(FTemp, orb::fmCreate, false);
   }
   ~PendingOutput() {
-    stream_.reset();
-    if (!committed_) orb::TPlatformFile::Delete(temp_);
+    FStream.reset();
+    if (!FCommitted) orb::TPlatformFile::Delete(FTemp);
   }
   PendingOutput(const PendingOutput&) = delete;
   PendingOutput& operator=(const PendingOutput&) = delete;
 
-  orb::TORBFileStream& stream() { return *stream_; }
+  orb::TORBFileStream& stream() { return *FStream; }
 
   void Commit() {
-    stream_.reset();
-    const orb::PlatformStatus st = orb::TPlatformFile::Rename(temp_, target_, true);
-    if (!st.ok()) orb::RaiseORB(10104, "Cannot create file. FileName = %s", {target_});
-    committed_ = true;
+    FStream.reset();
+    const orb::PlatformStatus st = orb::TPlatformFile::Rename(FTemp, FTarget, true);
+    if (!st.Ok()) orb::RaiseORB(10104, "Cannot create file. FileName = %s", {FTarget});
+    FCommitted = true;
   }
 
  private:
-  std::string target_;
-  std::string temp_;
-  std::unique_ptr<orb::TORBFileStream> stream_;
-  bool committed_ = false;
+  std::string FTarget;
+  std::string FTemp;
+  std::unique_ptr<orb::TORBFileStream> FStream;
+  bool FCommitted = false;
 };
 
 std::vector<std::string> Positionals(const Args& args, size_t from, size_t count) {

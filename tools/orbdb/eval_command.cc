@@ -4,7 +4,7 @@
 #include <string>
 
 #include "engine/platform/codepage.h"
-#include "engine/sql/expression.h"
+#include "engine/expr/expression.h"
 #include "tools/orbdb/command.h"
 
 namespace orbdb {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/platform/version.h"
-#include "engine/sql/sql_engine_init.h"
+#include "engine/expr/sql_engine_init.h"
 #include "tools/orbdb/command.h"
 
 namespace orbdb {

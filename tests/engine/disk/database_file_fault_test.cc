@@ -14,7 +14,7 @@
 #include "engine/disk/disk_page_manager.h"
 #include "engine/platform/byte_order.h"
 #include "engine/platform/file.h"
-#include "tests/engine/disk/disk_test_util.h"
+#include "tests/support/disk_scratch.h"
 
 namespace orb {
 namespace {
@@ -28,19 +28,19 @@ using testing::WriteAll;
 // Whether a file other than the one under test holds a lock on `offset`.
 bool LockedForOthers(const std::string& path, int64_t offset) {
   TPlatformFile probe;
-  EXPECT_TRUE(probe.Open(path, FileAccess::kReadWrite, FileShare::kDenyNone, FileDisposition::kOpenExisting).ok());
+  EXPECT_TRUE(probe.Open(path, FileAccess::kReadWrite, FileShare::kDenyNone, FileDisposition::kOpenExisting).Ok());
   bool locked = false;
-  EXPECT_TRUE(probe.IsLockedByOther(offset, 1, &locked).ok());
+  EXPECT_TRUE(probe.IsLockedByOther(offset, 1, &locked).Ok());
   return locked;
 }
 
 class DatabaseFileFaultTest : public ::testing::Test {
  protected:
   void SetUp() override { WriteAll(Path(), std::vector<uint8_t>(100, 0x5A)); }
-  std::string Path() const { return dir_.File("f.db"); }
-  std::u16string Name() const { return dir_.WFile("f.db"); }
+  std::string Path() const { return FDir.File("f.db"); }
+  std::u16string Name() const { return FDir.WFile("f.db"); }
 
-  DiskScratch dir_;
+  DiskScratch FDir;
 };
 
 // With a byte lock held the handle is never reopened: every call fails with

@@ -8,7 +8,7 @@
 
 #include "engine/disk/disk_header.h"
 #include "engine/platform/byte_order.h"
-#include "tests/engine/disk/disk_test_util.h"
+#include "tests/support/disk_scratch.h"
 
 namespace orb {
 namespace {

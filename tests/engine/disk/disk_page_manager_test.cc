@@ -8,8 +8,8 @@
 
 #include "engine/disk/free_space.h"
 #include "engine/platform/byte_order.h"
-#include "engine/table/crc32.h"
-#include "tests/engine/disk/disk_test_util.h"
+#include "engine/base/crc32.h"
+#include "tests/support/disk_scratch.h"
 
 namespace orb {
 namespace {
@@ -65,8 +65,8 @@ OpenResult Open(TORBDiskPageManager& pm, const std::u16string& name, const TORBP
 
 class DiskPageManagerTest : public ::testing::Test {
  protected:
-  std::u16string Name() const { return dir_.WFile("d.orb"); }
-  std::string Path() const { return dir_.File("d.orb"); }
+  std::u16string Name() const { return FDir.WFile("d.orb"); }
+  std::string Path() const { return FDir.File("d.orb"); }
   void Create(const TORBPassword& pw = {}, uint16_t page_size = kPageSize) {
     TORBDiskPageManager pm;
     pm.CreateAndOpenDatabase(Name(), pw, page_size, 8);
@@ -77,7 +77,7 @@ class DiskPageManagerTest : public ::testing::Test {
     WriteAll(Path(), file);
   }
 
-  DiskScratch dir_;
+  DiskScratch FDir;
 };
 
 TEST_F(DiskPageManagerTest, NewFileLayoutAndFirstCommit) {
@@ -249,7 +249,7 @@ TEST_F(DiskPageManagerTest, InvalidFilesAreRefusedAndLeaveTheManagerClosed) {
   WriteAll(Path(), {1, 2, 3});
   TORBDiskPageManager pm;
   EXPECT_EQ(ErrorCodeOf([&] { Open(pm, Name()); }), 10470);
-  EXPECT_EQ(ErrorCodeOf([&] { Open(pm, dir_.WFile("missing.orb")); }), 30364);
+  EXPECT_EQ(ErrorCodeOf([&] { Open(pm, FDir.WFile("missing.orb")); }), 30364);
   WriteAll(Path(), good);
   Open(pm, Name());
   EXPECT_EQ(ErrorCodeOf([&] { Open(pm, Name()); }), 10462);

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "engine/disk/disk_page_manager.h"
-#include "engine/disk/page_header.h"
+#include "engine/table/page_header.h"
 #include "engine/platform/byte_order.h"
-#include "tests/engine/disk/disk_test_util.h"
+#include "tests/support/disk_scratch.h"
 
 namespace orb {
 namespace {
@@ -41,21 +41,21 @@ class FreeSpaceTest : public ::testing::TestWithParam<bool> {
  protected:
   bool Shared() const { return GetParam(); }
   void Create(uint16_t page_size, uint16_t extent) {
-    page_size_ = page_size;
-    extent_ = extent;
-    pm_.CreateAndOpenDatabase(dir_.WFile("f.orb"), TORBPassword{}, page_size, extent);
+    FPageSize = page_size;
+    FExtent = extent;
+    FPm.CreateAndOpenDatabase(FDir.WFile("f.orb"), TORBPassword{}, page_size, extent);
     if (!Shared()) return;
-    pm_.CloseDatabase();
+    FPm.CloseDatabase();
     bool ro = false, repair = false, multi = true;
-    pm_.OpenDatabase(dir_.WFile("f.orb"), TORBPassword{}, ro, repair, false, multi);
+    FPm.OpenDatabase(FDir.WFile("f.orb"), TORBPassword{}, ro, repair, false, multi);
     ASSERT_TRUE(multi);
   }
-  TORBDatabaseFreeSpaceManager& Fsm() { return *pm_.FreeSpaceManager(); }
+  TORBDatabaseFreeSpaceManager& Fsm() { return *FPm.FreeSpaceManager(); }
   // The file as another reader sees it, once what is kept in memory is
   // written.
   Image Read() {
     if (!Shared()) Fsm().FlushChanges(true);
-    return Image(dir_.File("f.orb"), page_size_);
+    return Image(FDir.File("f.orb"), FPageSize);
   }
 
   // Every page below the total is marked in use exactly when it is a map
@@ -65,7 +65,7 @@ class FreeSpaceTest : public ::testing::TestWithParam<bool> {
     const Image img = Read();
     TORBDatabaseFreeSpaceManager& f = Fsm();
     const int64_t total = img.Total();
-    ASSERT_EQ(static_cast<int64_t>(img.bytes.size()), kFrontPartSize + total * page_size_);
+    ASSERT_EQ(static_cast<int64_t>(img.bytes.size()), kFrontPartSize + total * FPageSize);
     const int32_t expected_last = allocated.empty() ? -1 : *allocated.rbegin();
     ASSERT_EQ(img.LastUsed(), expected_last);
     if (total == 0) return;
@@ -85,20 +85,20 @@ class FreeSpaceTest : public ::testing::TestWithParam<bool> {
       const bool expect = f.IsPagePfsOrEam(n) || allocated.count(static_cast<int32_t>(n));
       ASSERT_EQ(used(n) != 0, expect) << "page " << n;
     }
-    for (int64_t x = 0; x * extent_ < total; ++x) {
-      const int64_t entry = x % (e / extent_);
-      const uint8_t code = (img.Data(f.EamPageNoForPageNo(x * extent_))[entry / 4] >> (2 * (entry % 4))) & 3;
+    for (int64_t x = 0; x * FExtent < total; ++x) {
+      const int64_t entry = x % (e / FExtent);
+      const uint8_t code = (img.Data(f.EamPageNoForPageNo(x * FExtent))[entry / 4] >> (2 * (entry % 4))) & 3;
       if (code != 3) continue;
-      for (int64_t n = x * extent_; n < (x + 1) * extent_; ++n) {
+      for (int64_t n = x * FExtent; n < (x + 1) * FExtent; ++n) {
         ASSERT_TRUE(n < total && used(n)) << "extent " << x << " marked full, page " << n << " free";
       }
     }
   }
 
-  DiskScratch dir_;
-  TORBDiskPageManager pm_;
-  int64_t page_size_ = 0;
-  int64_t extent_ = 0;
+  DiskScratch FDir;
+  TORBDiskPageManager FPm;
+  int64_t FPageSize = 0;
+  int64_t FExtent = 0;
 };
 
 TEST_P(FreeSpaceTest, FirstAllocationFormatsTheMaps) {
@@ -139,8 +139,8 @@ TEST_P(FreeSpaceTest, GrowthStepsFollowTheFileSize) {
 TEST_P(FreeSpaceTest, ShrinksOnlyByWholeSteps) {
   Create(4096, 8);
   Fsm().GetPage();
-  pm_.ExtendFile(994);  // 1000 pages, 2 .. 999 free
-  pm_.SaveDBHeader(true);
+  FPm.ExtendFile(994);  // 1000 pages, 2 .. 999 free
+  FPm.SaveDBHeader(true);
   std::set<int32_t> allocated = {2};
   while (*allocated.rbegin() < 901) ASSERT_TRUE(allocated.insert(Fsm().GetPage()).second);
   EXPECT_EQ(Read().Total(), 1000);
@@ -168,8 +168,8 @@ TEST_P(FreeSpaceTest, ShrinksOnlyByWholeSteps) {
 TEST_P(FreeSpaceTest, CutsThreeHundredOfThreeHundredFiftyFreePages) {
   Create(4096, 8);
   Fsm().GetPage();
-  pm_.ExtendFile(994);
-  pm_.SaveDBHeader(true);
+  FPm.ExtendFile(994);
+  FPm.SaveDBHeader(true);
   std::set<int32_t> allocated = {2};
   while (*allocated.rbegin() < 650) allocated.insert(Fsm().GetPage());
   Fsm().FreePage(650);
@@ -205,8 +205,8 @@ TEST_P(FreeSpaceTest, MapPagePlacement) {
   for (int64_t n : {2, 32449, 129794, 259584 + 2}) EXPECT_FALSE(f.IsPagePfsOrEam(n)) << n;
   EXPECT_EQ(f.EamPageNoForPageNo(200000), 129793);
   EXPECT_EQ(f.PfsPageNoForPageNo(70000), 64896);
-  EXPECT_EQ(ErrorCodeOf([&] { pm_.GetPage(0, 32448, kPageTypeAny); }), 30434);
-  EXPECT_EQ(ErrorCodeOf([&] { pm_.RemovePage(0, 129793); }), 30434);
+  EXPECT_EQ(ErrorCodeOf([&] { FPm.GetPage(0, 32448, kPageTypeAny); }), 30434);
+  EXPECT_EQ(ErrorCodeOf([&] { FPm.RemovePage(0, 129793); }), 30434);
 }
 
 // Cutting the file after its last used page can drop an EAM page whose bit
@@ -221,7 +221,7 @@ TEST_P(FreeSpaceTest, TruncatedDatabaseGrowsAgainPastACutMapPage) {
   ASSERT_EQ(page, 33);
   Fsm().FreePage(page);
   ASSERT_GT(Read().Total(), 33);  // a tail shorter than a step stays
-  pm_.TruncateDatabase();
+  FPm.TruncateDatabase();
   ASSERT_EQ(Read().Total(), 32);
   CheckMaps(allocated);
   for (int i = 0; i < 40; ++i) ASSERT_TRUE(allocated.insert(Fsm().GetPage()).second);

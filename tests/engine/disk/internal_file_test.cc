@@ -8,10 +8,10 @@
 
 #include "engine/disk/database_creator.h"
 #include "engine/disk/disk_page_manager.h"
-#include "engine/disk/page_header.h"
+#include "engine/table/page_header.h"
 #include "engine/platform/byte_order.h"
-#include "tests/engine/disk/disk_test_util.h"
-#include "tests/engine/disk/fake_page_manager.h"
+#include "tests/support/disk_scratch.h"
+#include "tests/engine/table/fake_page_manager.h"
 
 namespace orb {
 namespace {
@@ -36,27 +36,27 @@ class TransactedFileTest : public ::testing::Test {
   static constexpr int32_t D = 88;
 
   TORBInternalDBTransactedAccessFile NewFile(int32_t session = kSys) {
-    TORBInternalDBTransactedAccessFile file(&pm_, kType);
+    TORBInternalDBTransactedAccessFile file(&FPm, kType);
     file.CreateFile(session);
     return file;
   }
   // Page numbers of the chain from `first`, following stored links.
   std::vector<int32_t> StoredChain(int32_t first) {
     std::vector<int32_t> chain;
-    for (int32_t no = first; no != -1 && chain.size() < 100; no = ReadPageHeaderNextPageNo(pm_.stored.at(no).data())) {
+    for (int32_t no = first; no != -1 && chain.size() < 100; no = ReadPageHeaderNextPageNo(FPm.stored.at(no).data())) {
       chain.push_back(no);
     }
     return chain;
   }
-  uint8_t* StoredData(int32_t page_no) { return pm_.stored.at(page_no).data() + 40; }
+  uint8_t* StoredData(int32_t page_no) { return FPm.stored.at(page_no).data() + 40; }
   // Evicts every idle cached page, so that the next reads see the store.
   void DropCache() {
-    pm_.SetCacheCapacity(0);
-    pm_.PutPage(pm_.GetPage(kSys, pm_.stored.begin()->first, kPageTypeAny));
-    pm_.SetCacheCapacity(1000);
+    FPm.SetCacheCapacity(0);
+    FPm.PutPage(FPm.GetPage(kSys, FPm.stored.begin()->first, kPageTypeAny));
+    FPm.SetCacheCapacity(1000);
   }
 
-  FakePageManager pm_;
+  FakePageManager FPm;
 };
 
 TEST_F(TransactedFileTest, PageCountAtTheFirstPageBoundary) {
@@ -69,7 +69,7 @@ TEST_F(TransactedFileTest, PageCountAtTheFirstPageBoundary) {
     TORBInternalDBTransactedAccessFile file = NewFile();
     const std::vector<uint8_t> data = Pattern(c.size, 3);
     file.WriteFile(kSys, data.data(), c.size);
-    pm_.ApplyChanges(kSys);
+    FPm.ApplyChanges(kSys);
     EXPECT_EQ(StoredChain(file.GetStartPageNo()).size(), c.pages);
     EXPECT_EQ(file.GetPageCountForDataSize(c.size), static_cast<int32_t>(c.pages));
     EXPECT_EQ(file.GetSize(kSys), c.size);
@@ -77,7 +77,7 @@ TEST_F(TransactedFileTest, PageCountAtTheFirstPageBoundary) {
     file.ReadAll(kSys, back);
     EXPECT_EQ(back, data);
   }
-  TORBInternalDBTransactedAccessFile file(&pm_, kType);
+  TORBInternalDBTransactedAccessFile file(&FPm, kType);
   int32_t index = 0;
   int32_t offset = 0;
   file.GetPageNoAndOffsetForPosition(D - 10, index, offset);
@@ -92,7 +92,7 @@ TEST_F(TransactedFileTest, StoredLayoutAcrossPages) {
   TORBInternalDBTransactedAccessFile file = NewFile();
   const std::vector<uint8_t> data = Pattern(3 * D, 1);
   file.WriteFile(kSys, data.data(), 3 * D);
-  pm_.ApplyChanges(kSys);
+  FPm.ApplyChanges(kSys);
   const std::vector<int32_t> chain = StoredChain(file.GetStartPageNo());
   ASSERT_EQ(chain.size(), 4u);
   const uint8_t* first = StoredData(chain[0]);
@@ -103,7 +103,7 @@ TEST_F(TransactedFileTest, StoredLayoutAcrossPages) {
   EXPECT_EQ(first[10], data[0]);
   EXPECT_EQ(StoredData(chain[1])[0], data[D - 10]);
   EXPECT_EQ(StoredData(chain[3])[9], data[3 * D - 1]);
-  for (int32_t no : chain) EXPECT_EQ(ReadPageHeaderType(pm_.stored.at(no).data()), kType);
+  for (int32_t no : chain) EXPECT_EQ(ReadPageHeaderType(FPm.stored.at(no).data()), kType);
   EXPECT_EQ(file.GoToPage(kSys, 3), chain[3]);
   EXPECT_EQ(ErrorCodeOf([&] { file.GoToPage(kSys, 4); }), 20300);
 
@@ -119,23 +119,23 @@ TEST_F(TransactedFileTest, ShrinkAndGrowKeepExactContents) {
   TORBInternalDBTransactedAccessFile file = NewFile();
   const std::vector<uint8_t> big = Pattern(2 * D + 20, 9);  // three pages
   file.WriteFile(kSys, big.data(), static_cast<int32_t>(big.size()));
-  pm_.ApplyChanges(kSys);
+  FPm.ApplyChanges(kSys);
   const std::vector<int32_t> three = StoredChain(file.GetStartPageNo());
   ASSERT_EQ(three.size(), 3u);
 
   const std::vector<uint8_t> small = Pattern(30, 77);
   file.WriteFile(kSys, small.data(), 30);
-  pm_.ApplyChanges(kSys);
+  FPm.ApplyChanges(kSys);
   std::vector<uint8_t> back;
   file.ReadAll(kSys, back);
   EXPECT_EQ(back, small);
   // The chain is cut after the one page needed; the rest is freed.
   EXPECT_EQ(StoredChain(file.GetStartPageNo()), std::vector<int32_t>{three[0]});
-  EXPECT_EQ(pm_.removes, (std::vector<int32_t>{three[1], three[2]}));
+  EXPECT_EQ(FPm.removes, (std::vector<int32_t>{three[1], three[2]}));
 
   const std::vector<uint8_t> again = Pattern(D * 2, 5);
   file.WriteFile(kSys, again.data(), static_cast<int32_t>(again.size()));
-  pm_.ApplyChanges(kSys);
+  FPm.ApplyChanges(kSys);
   file.ReadAll(kSys, back);
   EXPECT_EQ(back, again);
   EXPECT_EQ(StoredChain(file.GetStartPageNo()).size(), 3u);
@@ -145,7 +145,7 @@ TEST_F(TransactedFileTest, ChangesArePrivateUntilApplied) {
   TORBInternalDBTransactedAccessFile file = NewFile(kSys);
   const std::vector<uint8_t> first = Pattern(100, 1);
   file.WriteFile(kSys, first.data(), 100);
-  pm_.ApplyChanges(kSys);
+  FPm.ApplyChanges(kSys);
 
   const std::vector<uint8_t> second = Pattern(200, 2);
   file.WriteFile(kSys, second.data(), 200);
@@ -155,11 +155,11 @@ TEST_F(TransactedFileTest, ChangesArePrivateUntilApplied) {
   file.ReadAll(kSys, back);
   EXPECT_EQ(back, second);
 
-  pm_.CancelChanges(kSys);
+  FPm.CancelChanges(kSys);
   file.ReadAll(kSys, back);
   EXPECT_EQ(back, first);
   file.WriteFile(kSys, second.data(), 200);
-  pm_.ApplyChanges(kSys);
+  FPm.ApplyChanges(kSys);
   file.ReadAll(0, back);
   EXPECT_EQ(back, second);
 }
@@ -167,14 +167,14 @@ TEST_F(TransactedFileTest, ChangesArePrivateUntilApplied) {
 TEST_F(TransactedFileTest, CompressedContents) {
   std::vector<uint8_t> text;
   for (int i = 0; i < 400; ++i) {
-    const std::string line = "field_" + std::to_string(i % 17) + " INTEGER NOT NULL;\n";
+    const std::string line = "FField" + std::to_string(i % 17) + " INTEGER NOT NULL;\n";
     text.insert(text.end(), line.begin(), line.end());
   }
   for (TORBCompressionAlgorithm algorithm : {acaZLIB, acaBZIP, acaPPM}) {
     SCOPED_TRACE(static_cast<int>(algorithm));
     TORBInternalDBTransactedAccessFile file = NewFile();
     file.WriteFile(kSys, text.data(), static_cast<int32_t>(text.size()), algorithm, 6);
-    pm_.ApplyChanges(kSys);
+    FPm.ApplyChanges(kSys);
     int32_t stored = 0;
     int32_t size = 0;
     TORBCompressionAlgorithm found = acaNone;
@@ -205,7 +205,7 @@ TEST_F(TransactedFileTest, CompressedContents) {
 }
 
 TEST_F(TransactedFileTest, MisuseOfTheObject) {
-  TORBInternalDBTransactedAccessFile closed(&pm_, kType);
+  TORBInternalDBTransactedAccessFile closed(&FPm, kType);
   uint8_t byte = 0;
   EXPECT_EQ(ErrorMessageOf([&] { closed.ReadFile(kSys, &byte, 1); }),
             "Cannot perform this operation (ReadFile) on closed internal file - Native error: 30389");
@@ -230,42 +230,42 @@ TEST_F(TransactedFileTest, DeleteFileRemovesTheWholeChain) {
   TORBInternalDBTransactedAccessFile file = NewFile();
   const std::vector<uint8_t> data = Pattern(3 * D, 4);
   file.WriteFile(kSys, data.data(), 3 * D);
-  pm_.ApplyChanges(kSys);
+  FPm.ApplyChanges(kSys);
   const std::vector<int32_t> chain = StoredChain(file.GetStartPageNo());
   file.DeleteFile(kSys);
   EXPECT_FALSE(file.IsOpen());
-  pm_.ApplyChanges(kSys);
-  EXPECT_EQ(pm_.removes, chain);
+  FPm.ApplyChanges(kSys);
+  EXPECT_EQ(FPm.removes, chain);
 }
 
 TEST_F(TransactedFileTest, DamagedChainsAndHeadersRaise) {
   TORBInternalDBTransactedAccessFile file = NewFile();
   const std::vector<uint8_t> data = Pattern(3 * D, 4);
   file.WriteFile(kSys, data.data(), 3 * D);
-  pm_.ApplyChanges(kSys);
+  FPm.ApplyChanges(kSys);
   const std::vector<int32_t> chain = StoredChain(file.GetStartPageNo());
   ASSERT_EQ(chain.size(), 4u);
-  const std::vector<std::vector<uint8_t>> saved = {pm_.stored[chain[0]], pm_.stored[chain[2]]};
+  const std::vector<std::vector<uint8_t>> saved = {FPm.stored[chain[0]], FPm.stored[chain[2]]};
 
   auto reopen = [&] {
-    pm_.CancelChanges(kSys);
+    FPm.CancelChanges(kSys);
     DropCache();
   };
   std::vector<uint8_t> back;
 
   // A loop: the third page links back to the second.
-  WritePageHeaderNextPageNo(pm_.stored[chain[2]].data(), chain[1]);
+  WritePageHeaderNextPageNo(FPm.stored[chain[2]].data(), chain[1]);
   reopen();
   EXPECT_EQ(ErrorCodeOf([&] { file.ReadAll(kSys, back); }), 30388);
   std::vector<uint8_t> buffer(3 * D);
   EXPECT_EQ(ErrorCodeOf([&] { file.ReadFile(kSys, buffer.data(), 3 * D); }), 30388);
   EXPECT_EQ(ErrorCodeOf([&] { file.GoToPage(kSys, 3); }), 20300);
   EXPECT_EQ(ErrorCodeOf([&] { file.WriteFile(kSys, data.data(), 3 * D); }), 20300);
-  TORBInternalDBTransactedAccessFile doomed(&pm_, kType);
+  TORBInternalDBTransactedAccessFile doomed(&FPm, kType);
   doomed.OpenFile(chain[0]);
   doomed.DeleteFile(kSys);  // ends at the loop
-  pm_.CancelChanges(kSys);
-  pm_.stored[chain[2]] = saved[1];
+  FPm.CancelChanges(kSys);
+  FPm.stored[chain[2]] = saved[1];
 
   // A huge stored size over a short chain.
   uint8_t* header = StoredData(chain[0]);
@@ -283,7 +283,7 @@ TEST_F(TransactedFileTest, DamagedChainsAndHeadersRaise) {
   };
   for (const Case c : {Case{-1, -1, acaNone, 10}, Case{10, 20, acaNone, 10}, Case{10, -5, acaZLIB, 10},
                        Case{10, 10, 4, 10}, Case{10, 10, acaNone, 9}}) {
-    pm_.stored[chain[0]] = saved[0];
+    FPm.stored[chain[0]] = saved[0];
     header = StoredData(chain[0]);
     header[0] = c.length;
     StoreI32LE(header + 1, c.stored);
@@ -295,7 +295,7 @@ TEST_F(TransactedFileTest, DamagedChainsAndHeadersRaise) {
   }
 
   // Compressed bytes that do not decode.
-  pm_.stored[chain[0]] = saved[0];
+  FPm.stored[chain[0]] = saved[0];
   header = StoredData(chain[0]);
   StoreI32LE(header + 1, 40);
   StoreI32LE(header + 5, 1000);
@@ -308,17 +308,17 @@ TEST_F(TransactedFileTest, InitFileHeaderResetsADamagedFirstPage) {
   TORBInternalDBTransactedAccessFile file = NewFile();
   const std::vector<uint8_t> data = Pattern(50, 4);
   file.WriteFile(kSys, data.data(), 50);
-  pm_.ApplyChanges(kSys);
+  FPm.ApplyChanges(kSys);
   const int32_t first = file.GetStartPageNo();
-  pm_.StorePage(first, kPageTypeEmpty, 0xEE);  // wrong type, garbage header
+  FPm.StorePage(first, kPageTypeEmpty, 0xEE);  // wrong type, garbage header
   DropCache();
   EXPECT_EQ(ErrorCodeOf([&] { file.GetSize(kSys); }), 20153);
 
   file.InitFileHeader(kSys);
-  EXPECT_FALSE(pm_.GetIgnoreCRCErrors());
-  pm_.ApplyChanges(kSys);
+  EXPECT_FALSE(FPm.GetIgnoreCRCErrors());
+  FPm.ApplyChanges(kSys);
   EXPECT_EQ(file.GetSize(kSys), 0);
-  EXPECT_EQ(ReadPageHeaderType(pm_.stored.at(first).data()), kType);
+  EXPECT_EQ(ReadPageHeaderType(FPm.stored.at(first).data()), kType);
   file.WriteFile(kSys, data.data(), 50);
   std::vector<uint8_t> back;
   file.ReadAll(kSys, back);
@@ -329,22 +329,22 @@ TEST_F(TransactedFileTest, InitFileHeaderResetsADamagedFirstPage) {
 class DirectFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    pm_.CreateAndOpenDatabase(dir_.WFile("d.orb"), TORBPassword{}, 256, 8);
-    d_ = pm_.GetPageDataSize();
+    FPm.CreateAndOpenDatabase(FDir.WFile("d.orb"), TORBPassword{}, 256, 8);
+    d_ = FPm.GetPageDataSize();
   }
 
-  DiskScratch dir_;
-  TORBDiskPageManager pm_;
+  DiskScratch FDir;
+  TORBDiskPageManager FPm;
   int32_t d_ = 0;
 };
 
 TEST_F(DirectFileTest, PositionsMapAcrossThePageChain) {
-  TORBInternalDBDirectAccessFile created(&pm_, kPageTypeTableLocks);
+  TORBInternalDBDirectAccessFile created(&FPm, kPageTypeTableLocks);
   created.CreateFile(3 * d_);
-  pm_.ApplyChanges(kSys);
+  FPm.ApplyChanges(kSys);
   EXPECT_EQ(created.GetFilePages().size(), 4u);
 
-  TORBInternalDBDirectAccessFile file(&pm_, kPageTypeTableLocks);
+  TORBInternalDBDirectAccessFile file(&FPm, kPageTypeTableLocks);
   file.OpenFile(created.GetStartPageNo());
   EXPECT_EQ(file.GetFileSize(), 3 * d_);
   EXPECT_EQ(file.GetSize(), 3 * d_);
@@ -371,8 +371,8 @@ TEST_F(DirectFileTest, PositionsMapAcrossThePageChain) {
   file.ReadBuffer(&byte, 1, d_ - 10);
   EXPECT_EQ(byte, data[40]);
   // Written straight to the file: page offset 40 of the second page.
-  const std::vector<uint8_t> raw = testing::ReadAll(dir_.File("d.orb"));
-  EXPECT_EQ(raw[pm_.GetPageOffset(file.GetFilePages()[1]) + 40], data[40]);
+  const std::vector<uint8_t> raw = testing::ReadAll(FDir.File("d.orb"));
+  EXPECT_EQ(raw[FPm.GetPageOffset(file.GetFilePages()[1]) + 40], data[40]);
 
   EXPECT_EQ(ErrorMessageOf([&] { file.WriteBuffer(data.data(), 2, 3 * d_ - 1); }),
             "Cannot write after end of file. FileSize=" + std::to_string(3 * d_) +
@@ -380,20 +380,20 @@ TEST_F(DirectFileTest, PositionsMapAcrossThePageChain) {
   EXPECT_EQ(ErrorCodeOf([&] { file.InternalSeek(3 * d_ + 1, page_no, offset); }), 20159);
   EXPECT_EQ(ErrorCodeOf([&] { file.ReadBuffer(back.data(), 2, 3 * d_ - 1); }), 20159);
 
-  TORBInternalDBDirectAccessFile closed(&pm_, kPageTypeTableLocks);
+  TORBInternalDBDirectAccessFile closed(&FPm, kPageTypeTableLocks);
   EXPECT_EQ(ErrorMessageOf([&] { closed.ReadBuffer(&byte, 1, 0); }),
             "Cannot perform this operation (DirectReadBuffer) on closed internal file - Native error: 20156");
   EXPECT_EQ(ErrorCodeOf([&] { file.CreateFile(5); }), 20157);
-  TORBInternalDBDirectAccessFile wrong(&pm_, kPageTypeActiveSessionList);
+  TORBInternalDBDirectAccessFile wrong(&FPm, kPageTypeActiveSessionList);
   EXPECT_EQ(ErrorCodeOf([&] { wrong.OpenFile(created.GetStartPageNo()); }), 20155);
   EXPECT_FALSE(wrong.IsOpen());
 }
 
 TEST_F(DirectFileTest, LoneFirstPageIsUsableWhole) {
-  TORBInternalDBDirectAccessFile created(&pm_, kPageTypeActiveSessionList);
+  TORBInternalDBDirectAccessFile created(&FPm, kPageTypeActiveSessionList);
   created.CreateFile(20);
-  pm_.ApplyChanges(kSys);
-  TORBInternalDBDirectAccessFile file(&pm_, kPageTypeActiveSessionList);
+  FPm.ApplyChanges(kSys);
+  TORBInternalDBDirectAccessFile file(&FPm, kPageTypeActiveSessionList);
   file.OpenFile(created.GetStartPageNo());
   EXPECT_EQ(file.GetSize(), 20);
   EXPECT_EQ(file.GetFileSize(), d_ - 10);
@@ -403,24 +403,24 @@ TEST_F(DirectFileTest, LoneFirstPageIsUsableWhole) {
 }
 
 TEST_F(DirectFileTest, DamagedChainRaisesOnOpen) {
-  TORBInternalDBDirectAccessFile created(&pm_, kPageTypeTableLocks);
+  TORBInternalDBDirectAccessFile created(&FPm, kPageTypeTableLocks);
   created.CreateFile(4 * d_);
-  pm_.ApplyChanges(kSys);
+  FPm.ApplyChanges(kSys);
   const std::vector<int32_t> pages = created.GetFilePages();
   // The fourth page links back to the second.
   uint8_t link[4];
   StoreI32LE(link, pages[1]);
-  pm_.WritePageRegion(link, pages[3], TORBDiskPageHeader::kOffNextPageNo, 4);
-  TORBInternalDBDirectAccessFile file(&pm_, kPageTypeTableLocks);
+  FPm.WritePageRegion(link, pages[3], TORBDiskPageHeader::kOffNextPageNo, 4);
+  TORBInternalDBDirectAccessFile file(&FPm, kPageTypeTableLocks);
   EXPECT_EQ(ErrorCodeOf([&] { file.OpenFile(pages[0]); }), 20154);
   EXPECT_FALSE(file.IsOpen());
   file.DeleteFile(pages[0]);  // stops at the loop
 
   // A negative stored size.
   StoreI32LE(link, -7);
-  pm_.WritePageRegion(link, pages[0], 41, 4);
+  FPm.WritePageRegion(link, pages[0], 41, 4);
   EXPECT_EQ(ErrorCodeOf([&] { file.OpenFile(pages[0]); }), 20154);
-  pm_.CancelChanges(kSys);
+  FPm.CancelChanges(kSys);
 }
 
 TEST(DirectFileLockTest, ByteLocksAreSeenByOtherOpenFiles) {

@@ -5,10 +5,10 @@
 #include "engine/disk/database_creator.h"
 #include "engine/disk/disk_page_manager.h"
 #include "engine/disk/internal_file.h"
-#include "engine/disk/page_header.h"
+#include "engine/table/page_header.h"
 #include "engine/disk/table_list.h"
-#include "tests/engine/disk/disk_test_util.h"
-#include "tests/engine/disk/fake_page_manager.h"
+#include "tests/support/disk_scratch.h"
+#include "tests/engine/table/fake_page_manager.h"
 
 namespace orb {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/disk/page.h"
-#include "tests/engine/disk/disk_test_util.h"
-#include "tests/engine/disk/fake_page_manager.h"
+#include "engine/table/page.h"
+#include "tests/support/disk_scratch.h"
+#include "tests/engine/table/fake_page_manager.h"
 
 namespace orb {
 namespace {

@@ -26,121 +26,121 @@ void WriteAll(const std::string& path, const std::string& data) {
 
 class FileTest : public ::testing::Test {
  protected:
-  ScratchDir dir_;
-  std::string path_ = dir_.File("data.bin");
+  ScratchDir FDir;
+  std::string FPath = FDir.File("data.bin");
 };
 
 TEST_F(FileTest, WriteReadSizeAndFlush) {
   TPlatformFile f;
-  ASSERT_TRUE(f.Open(path_, FileAccess::kReadWrite, FileShare::kDenyAll, FileDisposition::kCreateNew).ok());
-  ASSERT_TRUE(f.WriteAt(0, "hello", 5).ok());
-  ASSERT_TRUE(f.WriteAt(100, "world", 5).ok());
+  ASSERT_TRUE(f.Open(FPath, FileAccess::kReadWrite, FileShare::kDenyAll, FileDisposition::kCreateNew).Ok());
+  ASSERT_TRUE(f.WriteAt(0, "hello", 5).Ok());
+  ASSERT_TRUE(f.WriteAt(100, "world", 5).Ok());
   int64_t size = 0;
-  ASSERT_TRUE(f.Size(&size).ok());
+  ASSERT_TRUE(f.Size(&size).Ok());
   EXPECT_EQ(size, 105);
   char buf[5];
-  ASSERT_TRUE(f.ReadAt(100, buf, 5).ok());
+  ASSERT_TRUE(f.ReadAt(100, buf, 5).Ok());
   EXPECT_EQ(std::string(buf, 5), "world");
   char hole[3] = {1, 1, 1};
-  ASSERT_TRUE(f.ReadAt(50, hole, 3).ok());
+  ASSERT_TRUE(f.ReadAt(50, hole, 3).Ok());
   EXPECT_EQ(std::string(hole, 3), std::string(3, '\0'));
 
-  ASSERT_TRUE(f.SetSize(3).ok());
-  ASSERT_TRUE(f.Size(&size).ok());
+  ASSERT_TRUE(f.SetSize(3).Ok());
+  ASSERT_TRUE(f.Size(&size).Ok());
   EXPECT_EQ(size, 3);
-  ASSERT_TRUE(f.Flush().ok());
-  ASSERT_TRUE(f.Close().ok());
-  EXPECT_EQ(ReadAll(path_), "hel");
-  EXPECT_TRUE(f.Close().ok());  // closing twice is harmless
+  ASSERT_TRUE(f.Flush().Ok());
+  ASSERT_TRUE(f.Close().Ok());
+  EXPECT_EQ(ReadAll(FPath), "hel");
+  EXPECT_TRUE(f.Close().Ok());  // closing twice is harmless
 }
 
 TEST_F(FileTest, ShortReadIsAnErrorButReadSomeStopsAtEnd) {
-  WriteAll(path_, "0123456789");
+  WriteAll(FPath, "0123456789");
   TPlatformFile f;
-  ASSERT_TRUE(f.Open(path_, FileAccess::kRead, FileShare::kDenyNone, FileDisposition::kOpenExisting).ok());
+  ASSERT_TRUE(f.Open(FPath, FileAccess::kRead, FileShare::kDenyNone, FileDisposition::kOpenExisting).Ok());
   char buf[10];
   size_t done = 99;
   PlatformStatus s = f.ReadAt(5, buf, 10, &done);
-  EXPECT_FALSE(s.ok());
-  EXPECT_EQ(s.code(), ENODATA);
-  EXPECT_FALSE(s.text().empty());
+  EXPECT_FALSE(s.Ok());
+  EXPECT_EQ(s.Code(), ENODATA);
+  EXPECT_FALSE(s.Text().empty());
   EXPECT_EQ(done, 5u);
-  EXPECT_FALSE(f.ReadAt(10, buf, 1).ok());
+  EXPECT_FALSE(f.ReadAt(10, buf, 1).Ok());
 
-  ASSERT_TRUE(f.ReadSomeAt(5, buf, 10, &done).ok());
+  ASSERT_TRUE(f.ReadSomeAt(5, buf, 10, &done).Ok());
   EXPECT_EQ(done, 5u);
   EXPECT_EQ(std::string(buf, 5), "56789");
-  ASSERT_TRUE(f.ReadSomeAt(20, buf, 10, &done).ok());
+  ASSERT_TRUE(f.ReadSomeAt(20, buf, 10, &done).Ok());
   EXPECT_EQ(done, 0u);
 }
 
 TEST_F(FileTest, OffsetsPastFourGigabytes) {
   const int64_t far = (int64_t{5} << 30) + 7;
   TPlatformFile f;
-  ASSERT_TRUE(f.Open(path_, FileAccess::kReadWrite, FileShare::kDenyNone, FileDisposition::kCreateNew).ok());
-  ASSERT_TRUE(f.WriteAt(far, "far", 3).ok());
-  ASSERT_TRUE(f.WriteAt(far - (int64_t{4} << 30), "near", 4).ok());
+  ASSERT_TRUE(f.Open(FPath, FileAccess::kReadWrite, FileShare::kDenyNone, FileDisposition::kCreateNew).Ok());
+  ASSERT_TRUE(f.WriteAt(far, "far", 3).Ok());
+  ASSERT_TRUE(f.WriteAt(far - (int64_t{4} << 30), "near", 4).Ok());
   char buf[4];
-  ASSERT_TRUE(f.ReadAt(far, buf, 3).ok());
+  ASSERT_TRUE(f.ReadAt(far, buf, 3).Ok());
   EXPECT_EQ(std::string(buf, 3), "far");
-  ASSERT_TRUE(f.ReadAt(far - (int64_t{4} << 30), buf, 4).ok());
+  ASSERT_TRUE(f.ReadAt(far - (int64_t{4} << 30), buf, 4).Ok());
   EXPECT_EQ(std::string(buf, 4), "near");
   int64_t size = 0;
-  ASSERT_TRUE(f.Size(&size).ok());
+  ASSERT_TRUE(f.Size(&size).Ok());
   EXPECT_EQ(size, far + 3);
-  ASSERT_TRUE(f.SetSize(far + 1).ok());
-  EXPECT_EQ(f.ReadAt(far, buf, 2).code(), ENODATA);
+  ASSERT_TRUE(f.SetSize(far + 1).Ok());
+  EXPECT_EQ(f.ReadAt(far, buf, 2).Code(), ENODATA);
 }
 
 TEST_F(FileTest, BadArgumentsAndWrongAccessFail) {
-  WriteAll(path_, "abc");
+  WriteAll(FPath, "abc");
   TPlatformFile r;
-  ASSERT_TRUE(r.Open(path_, FileAccess::kRead, FileShare::kDenyNone, FileDisposition::kOpenExisting).ok());
-  EXPECT_EQ(r.WriteAt(0, "x", 1).code(), EBADF);
-  EXPECT_EQ(r.SetSize(0).code(), EBADF);
+  ASSERT_TRUE(r.Open(FPath, FileAccess::kRead, FileShare::kDenyNone, FileDisposition::kOpenExisting).Ok());
+  EXPECT_EQ(r.WriteAt(0, "x", 1).Code(), EBADF);
+  EXPECT_EQ(r.SetSize(0).Code(), EBADF);
   char c;
-  EXPECT_EQ(r.ReadAt(-1, &c, 1).code(), EINVAL);
-  EXPECT_EQ(r.Open(path_, FileAccess::kRead, FileShare::kDenyNone, FileDisposition::kOpenExisting).code(), EISCONN);
+  EXPECT_EQ(r.ReadAt(-1, &c, 1).Code(), EINVAL);
+  EXPECT_EQ(r.Open(FPath, FileAccess::kRead, FileShare::kDenyNone, FileDisposition::kOpenExisting).Code(), EISCONN);
 
   TPlatformFile w;
-  ASSERT_TRUE(w.Open(path_, FileAccess::kWrite, FileShare::kDenyNone, FileDisposition::kOpenExisting).ok());
-  EXPECT_EQ(w.ReadAt(0, &c, 1).code(), EBADF);
-  EXPECT_EQ(w.SetSize(-1).code(), EINVAL);
-  ASSERT_TRUE(w.WriteAt(0, "x", 1).ok());
-  ASSERT_TRUE(r.ReadAt(0, &c, 1).ok());
+  ASSERT_TRUE(w.Open(FPath, FileAccess::kWrite, FileShare::kDenyNone, FileDisposition::kOpenExisting).Ok());
+  EXPECT_EQ(w.ReadAt(0, &c, 1).Code(), EBADF);
+  EXPECT_EQ(w.SetSize(-1).Code(), EINVAL);
+  ASSERT_TRUE(w.WriteAt(0, "x", 1).Ok());
+  ASSERT_TRUE(r.ReadAt(0, &c, 1).Ok());
   EXPECT_EQ(c, 'x');
 
   TPlatformFile closed;
-  EXPECT_EQ(closed.ReadAt(0, &c, 1).code(), EBADF);
+  EXPECT_EQ(closed.ReadAt(0, &c, 1).Code(), EBADF);
   int64_t size;
-  EXPECT_EQ(closed.Size(&size).code(), EBADF);
-  EXPECT_EQ(closed.Flush().code(), EBADF);
-  EXPECT_EQ(closed.Open(dir_.path(), FileAccess::kRead, FileShare::kDenyNone, FileDisposition::kOpenExisting).code(),
+  EXPECT_EQ(closed.Size(&size).Code(), EBADF);
+  EXPECT_EQ(closed.Flush().Code(), EBADF);
+  EXPECT_EQ(closed.Open(FDir.path(), FileAccess::kRead, FileShare::kDenyNone, FileDisposition::kOpenExisting).Code(),
             EISDIR);
 }
 
 TEST_F(FileTest, Dispositions) {
   TPlatformFile f;
-  EXPECT_EQ(f.Open(path_, FileAccess::kReadWrite, FileShare::kDenyNone, FileDisposition::kOpenExisting).code(), ENOENT);
-  EXPECT_FALSE(TPlatformFile::Exists(path_));
-  WriteAll(path_, "old contents");
-  EXPECT_TRUE(TPlatformFile::Exists(path_));
-  EXPECT_FALSE(TPlatformFile::Exists(dir_.path()));
-  EXPECT_EQ(f.Open(path_, FileAccess::kReadWrite, FileShare::kDenyNone, FileDisposition::kCreateNew).code(), EEXIST);
-  ASSERT_TRUE(f.Open(path_, FileAccess::kReadWrite, FileShare::kDenyAll, FileDisposition::kCreateAlways).ok());
+  EXPECT_EQ(f.Open(FPath, FileAccess::kReadWrite, FileShare::kDenyNone, FileDisposition::kOpenExisting).Code(), ENOENT);
+  EXPECT_FALSE(TPlatformFile::Exists(FPath));
+  WriteAll(FPath, "old contents");
+  EXPECT_TRUE(TPlatformFile::Exists(FPath));
+  EXPECT_FALSE(TPlatformFile::Exists(FDir.path()));
+  EXPECT_EQ(f.Open(FPath, FileAccess::kReadWrite, FileShare::kDenyNone, FileDisposition::kCreateNew).Code(), EEXIST);
+  ASSERT_TRUE(f.Open(FPath, FileAccess::kReadWrite, FileShare::kDenyAll, FileDisposition::kCreateAlways).Ok());
   int64_t size = -1;
-  ASSERT_TRUE(f.Size(&size).ok());
+  ASSERT_TRUE(f.Size(&size).Ok());
   EXPECT_EQ(size, 0);
 }
 
 TEST_F(FileTest, CreateAlwaysNeverTruncatesAFileInUse) {
-  WriteAll(path_, "keep me");
+  WriteAll(FPath, "keep me");
   TPlatformFile holder;
-  ASSERT_TRUE(holder.Open(path_, FileAccess::kRead, FileShare::kDenyAll, FileDisposition::kOpenExisting).ok());
+  ASSERT_TRUE(holder.Open(FPath, FileAccess::kRead, FileShare::kDenyAll, FileDisposition::kOpenExisting).Ok());
   TPlatformFile f;
-  EXPECT_EQ(f.Open(path_, FileAccess::kReadWrite, FileShare::kDenyAll, FileDisposition::kCreateAlways).code(), EBUSY);
+  EXPECT_EQ(f.Open(FPath, FileAccess::kReadWrite, FileShare::kDenyAll, FileDisposition::kCreateAlways).Code(), EBUSY);
   EXPECT_FALSE(f.IsOpen());
-  EXPECT_EQ(ReadAll(path_), "keep me");
+  EXPECT_EQ(ReadAll(FPath), "keep me");
 }
 
 TEST_F(FileTest, ShareModesOfTwoOpens) {
@@ -153,111 +153,111 @@ TEST_F(FileTest, ShareModesOfTwoOpens) {
       {FileShare::kDenyAll, FileShare::kDenyNone, false},   {FileShare::kDenyAll, FileShare::kDenyAll, false},
       {FileShare::kDenyWrite, FileShare::kDenyNone, false}, {FileShare::kDenyNone, FileShare::kDenyWrite, false},
   };
-  WriteAll(path_, "x");
+  WriteAll(FPath, "x");
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << static_cast<int>(c.first) << " then " << static_cast<int>(c.second));
     TPlatformFile a, b;
-    ASSERT_TRUE(a.Open(path_, FileAccess::kReadWrite, c.first, FileDisposition::kOpenExisting).ok());
-    PlatformStatus s = b.Open(path_, FileAccess::kRead, c.second, FileDisposition::kOpenExisting);
-    EXPECT_EQ(s.ok(), c.second_opens);
+    ASSERT_TRUE(a.Open(FPath, FileAccess::kReadWrite, c.first, FileDisposition::kOpenExisting).Ok());
+    PlatformStatus s = b.Open(FPath, FileAccess::kRead, c.second, FileDisposition::kOpenExisting);
+    EXPECT_EQ(s.Ok(), c.second_opens);
     if (!c.second_opens) {
-      EXPECT_EQ(s.code(), EBUSY);
+      EXPECT_EQ(s.Code(), EBUSY);
       // Refused only while the first is open.
-      ASSERT_TRUE(a.Close().ok());
-      EXPECT_TRUE(b.Open(path_, FileAccess::kRead, c.second, FileDisposition::kOpenExisting).ok());
+      ASSERT_TRUE(a.Close().Ok());
+      EXPECT_TRUE(b.Open(FPath, FileAccess::kRead, c.second, FileDisposition::kOpenExisting).Ok());
     }
   }
 }
 
 TEST_F(FileTest, DeleteAndRenameRefusedWhileOpenElsewhere) {
-  WriteAll(path_, "data");
-  std::string other = dir_.File("other.bin");
+  WriteAll(FPath, "data");
+  std::string other = FDir.File("other.bin");
   TPlatformFile holder;
-  ASSERT_TRUE(holder.Open(path_, FileAccess::kRead, FileShare::kDenyNone, FileDisposition::kOpenExisting).ok());
-  EXPECT_EQ(TPlatformFile::Delete(path_).code(), EBUSY);
-  EXPECT_EQ(TPlatformFile::Rename(path_, other, false).code(), EBUSY);
-  EXPECT_EQ(TPlatformFile::Rename(path_, other, true).code(), EBUSY);
-  EXPECT_TRUE(TPlatformFile::Exists(path_));
+  ASSERT_TRUE(holder.Open(FPath, FileAccess::kRead, FileShare::kDenyNone, FileDisposition::kOpenExisting).Ok());
+  EXPECT_EQ(TPlatformFile::Delete(FPath).Code(), EBUSY);
+  EXPECT_EQ(TPlatformFile::Rename(FPath, other, false).Code(), EBUSY);
+  EXPECT_EQ(TPlatformFile::Rename(FPath, other, true).Code(), EBUSY);
+  EXPECT_TRUE(TPlatformFile::Exists(FPath));
   EXPECT_FALSE(TPlatformFile::Exists(other));
 
-  ASSERT_TRUE(holder.Close().ok());
-  ASSERT_TRUE(TPlatformFile::Rename(path_, other, false).ok());
-  EXPECT_FALSE(TPlatformFile::Exists(path_));
+  ASSERT_TRUE(holder.Close().Ok());
+  ASSERT_TRUE(TPlatformFile::Rename(FPath, other, false).Ok());
+  EXPECT_FALSE(TPlatformFile::Exists(FPath));
   EXPECT_EQ(ReadAll(other), "data");
-  ASSERT_TRUE(TPlatformFile::Delete(other).ok());
+  ASSERT_TRUE(TPlatformFile::Delete(other).Ok());
   EXPECT_FALSE(TPlatformFile::Exists(other));
-  EXPECT_EQ(TPlatformFile::Delete(other).code(), ENOENT);
+  EXPECT_EQ(TPlatformFile::Delete(other).Code(), ENOENT);
 }
 
 TEST_F(FileTest, RenameOntoExistingTarget) {
-  std::string target = dir_.File("target.bin");
-  WriteAll(path_, "new");
+  std::string target = FDir.File("target.bin");
+  WriteAll(FPath, "new");
   WriteAll(target, "old");
-  EXPECT_EQ(TPlatformFile::Rename(path_, target, false).code(), EEXIST);
-  EXPECT_EQ(ReadAll(path_), "new");
+  EXPECT_EQ(TPlatformFile::Rename(FPath, target, false).Code(), EEXIST);
+  EXPECT_EQ(ReadAll(FPath), "new");
   EXPECT_EQ(ReadAll(target), "old");
 
   {
     // A target that is open elsewhere is not replaced under its user.
     TPlatformFile holder;
-    ASSERT_TRUE(holder.Open(target, FileAccess::kRead, FileShare::kDenyNone, FileDisposition::kOpenExisting).ok());
-    EXPECT_EQ(TPlatformFile::Rename(path_, target, true).code(), EBUSY);
+    ASSERT_TRUE(holder.Open(target, FileAccess::kRead, FileShare::kDenyNone, FileDisposition::kOpenExisting).Ok());
+    EXPECT_EQ(TPlatformFile::Rename(FPath, target, true).Code(), EBUSY);
     EXPECT_EQ(ReadAll(target), "old");
-    EXPECT_TRUE(TPlatformFile::Exists(path_));
+    EXPECT_TRUE(TPlatformFile::Exists(FPath));
   }
-  ASSERT_TRUE(TPlatformFile::Rename(path_, target, true).ok());
-  EXPECT_FALSE(TPlatformFile::Exists(path_));
+  ASSERT_TRUE(TPlatformFile::Rename(FPath, target, true).Ok());
+  EXPECT_FALSE(TPlatformFile::Exists(FPath));
   EXPECT_EQ(ReadAll(target), "new");
-  ASSERT_TRUE(TPlatformFile::Rename(target, target, true).ok());
+  ASSERT_TRUE(TPlatformFile::Rename(target, target, true).Ok());
   EXPECT_EQ(ReadAll(target), "new");
 }
 
 TEST_F(FileTest, OtherProcessHoldingTheFileBlocksDeleteRenameAndDenyingOpens) {
-  WriteAll(path_, "shared");
-  LockChild child({path_, "none"});
+  WriteAll(FPath, "shared");
+  LockChild child({FPath, "none"});
   std::vector<std::string> lines = child.ReadUntilReady();
   ASSERT_EQ(lines.front(), "open ok");
 
   TPlatformFile f;
-  EXPECT_EQ(f.Open(path_, FileAccess::kReadWrite, FileShare::kDenyAll, FileDisposition::kOpenExisting).code(), EBUSY);
-  EXPECT_EQ(TPlatformFile::Delete(path_).code(), EBUSY);
-  EXPECT_EQ(TPlatformFile::Rename(path_, dir_.File("moved"), false).code(), EBUSY);
-  ASSERT_TRUE(f.Open(path_, FileAccess::kRead, FileShare::kDenyNone, FileDisposition::kOpenExisting).ok());
-  ASSERT_TRUE(f.Close().ok());
+  EXPECT_EQ(f.Open(FPath, FileAccess::kReadWrite, FileShare::kDenyAll, FileDisposition::kOpenExisting).Code(), EBUSY);
+  EXPECT_EQ(TPlatformFile::Delete(FPath).Code(), EBUSY);
+  EXPECT_EQ(TPlatformFile::Rename(FPath, FDir.File("moved"), false).Code(), EBUSY);
+  ASSERT_TRUE(f.Open(FPath, FileAccess::kRead, FileShare::kDenyNone, FileDisposition::kOpenExisting).Ok());
+  ASSERT_TRUE(f.Close().Ok());
 
   child.Release();
-  EXPECT_TRUE(TPlatformFile::Delete(path_).ok());
+  EXPECT_TRUE(TPlatformFile::Delete(FPath).Ok());
 }
 
 TEST_F(FileTest, DenyingOpenInThisProcessKeepsOtherProcessOut) {
-  WriteAll(path_, "mine");
+  WriteAll(FPath, "mine");
   TPlatformFile f;
-  ASSERT_TRUE(f.Open(path_, FileAccess::kReadWrite, FileShare::kDenyAll, FileDisposition::kOpenExisting).ok());
-  LockChild refused({path_, "none"});
+  ASSERT_TRUE(f.Open(FPath, FileAccess::kReadWrite, FileShare::kDenyAll, FileDisposition::kOpenExisting).Ok());
+  LockChild refused({FPath, "none"});
   EXPECT_EQ(refused.ReadLine(), "open " + std::to_string(EBUSY));
   refused.Release();
 
-  ASSERT_TRUE(f.Close().ok());
-  LockChild admitted({path_, "all"});
+  ASSERT_TRUE(f.Close().Ok());
+  LockChild admitted({FPath, "all"});
   EXPECT_EQ(admitted.ReadLine(), "open ok");
   admitted.Release();
 }
 
 TEST_F(FileTest, DescriptorsAreNotInheritedByChildren) {
-  WriteAll(path_, "x");
+  WriteAll(FPath, "x");
   TPlatformFile f;
-  ASSERT_TRUE(f.Open(path_, FileAccess::kReadWrite, FileShare::kDenyAll, FileDisposition::kOpenExisting).ok());
-  ASSERT_TRUE(f.Lock(0, 1).ok());
+  ASSERT_TRUE(f.Open(FPath, FileAccess::kReadWrite, FileShare::kDenyAll, FileDisposition::kOpenExisting).Ok());
+  ASSERT_TRUE(f.Lock(0, 1).Ok());
   // A child started while the file is open must not keep its description
   // (and so its locks) alive after this process closes it.
-  std::string unrelated = dir_.File("unrelated");
+  std::string unrelated = FDir.File("unrelated");
   WriteAll(unrelated, "y");
   LockChild child({unrelated, "none"});
   child.ReadUntilReady();
-  ASSERT_TRUE(f.Close().ok());
+  ASSERT_TRUE(f.Close().Ok());
   TPlatformFile g;
-  ASSERT_TRUE(g.Open(path_, FileAccess::kReadWrite, FileShare::kDenyAll, FileDisposition::kOpenExisting).ok());
-  EXPECT_TRUE(g.Lock(0, 1).ok());
+  ASSERT_TRUE(g.Open(FPath, FileAccess::kReadWrite, FileShare::kDenyAll, FileDisposition::kOpenExisting).Ok());
+  EXPECT_TRUE(g.Lock(0, 1).Ok());
   child.Release();
 }
 

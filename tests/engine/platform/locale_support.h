@@ -18,7 +18,7 @@ namespace orb::testing {
 // Locales built by this test process, removed when it ends.
 struct BuiltLocales {
   BuiltLocales()
-      : root((std::filesystem::temp_directory_path() / ("orb_locales_" + std::to_string(getpid()))).string()) {}
+      : root((std::filesystem::temp_directory_path() / ("FOrbLocales" + std::to_string(getpid()))).string()) {}
   ~BuiltLocales() {
     std::error_code ec;
     std::filesystem::remove_all(root, ec);
@@ -32,7 +32,7 @@ class ScopedCLocale {
   explicit ScopedCLocale(const std::string& language) {
     const std::string name = language + ".UTF-8";
     if (setlocale(LC_ALL, name.c_str()) != nullptr) {
-      active_ = true;
+      FActive = true;
       return;
     }
     // Each locale gets a directory of its own: the C library remembers a
@@ -46,17 +46,17 @@ class ScopedCLocale {
     }
     if (!built.results[language]) return;
     setenv("LOCPATH", dir.c_str(), 1);
-    active_ = setlocale(LC_ALL, name.c_str()) != nullptr;
+    FActive = setlocale(LC_ALL, name.c_str()) != nullptr;
   }
   ~ScopedCLocale() { setlocale(LC_ALL, "C"); }
   ScopedCLocale(const ScopedCLocale&) = delete;
   ScopedCLocale& operator=(const ScopedCLocale&) = delete;
 
   // False when the locale could neither be found nor built.
-  bool active() const { return active_; }
+  bool active() const { return FActive; }
 
  private:
-  bool active_ = false;
+  bool FActive = false;
 };
 
 }  // namespace orb::testing

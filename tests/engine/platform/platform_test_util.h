@@ -26,17 +26,17 @@ class ScratchDir {
   ScratchDir() {
     std::string templ = (std::filesystem::temp_directory_path() / "orb_platform_XXXXXX").string();
     if (mkdtemp(templ.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = templ;
+    FPath = templ;
   }
   ~ScratchDir() {
     std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    std::filesystem::remove_all(FPath, ec);
   }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return FPath + "/" + name; }
+  const std::string& path() const { return FPath; }
 
  private:
-  std::string path_;
+  std::string FPath;
 };
 
 // Runs orb_lock_child with `args`; its stdout is read line by line and its
@@ -59,20 +59,20 @@ class LockChild {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+    int rc = posix_spawn(&FPid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
     close(out[1]);
-    to_child_ = in[1];
-    from_child_ = out[0];
+    FToChild = in[1];
+    FFromChild = out[0];
     if (rc != 0) {
       ADD_FAILURE() << "cannot start " << program << ": " << rc;
-      pid_ = -1;
+      FPid = -1;
     }
   }
   ~LockChild() {
-    if (pid_ > 0) Kill();
-    if (from_child_ >= 0) close(from_child_);
+    if (FPid > 0) Kill();
+    if (FFromChild >= 0) close(FFromChild);
   }
   LockChild(const LockChild&) = delete;
   LockChild& operator=(const LockChild&) = delete;
@@ -81,10 +81,10 @@ class LockChild {
   std::string ReadLine() {
     std::string line;
     for (;;) {
-      pollfd p{from_child_, POLLIN, 0};
+      pollfd p{FFromChild, POLLIN, 0};
       if (poll(&p, 1, 20000) <= 0) return line;
       char c;
-      if (read(from_child_, &c, 1) != 1) return line;
+      if (read(FFromChild, &c, 1) != 1) return line;
       if (c == '\n') return line;
       line += c;
     }
@@ -106,31 +106,31 @@ class LockChild {
 
   // Lets the child exit normally and waits for it.
   void Release() {
-    if (to_child_ >= 0) close(to_child_);
-    to_child_ = -1;
+    if (FToChild >= 0) close(FToChild);
+    FToChild = -1;
     Wait();
   }
 
   // Kills the child without letting it clean up and waits for it.
   void Kill() {
-    if (pid_ > 0) kill(pid_, SIGKILL);
-    if (to_child_ >= 0) close(to_child_);
-    to_child_ = -1;
+    if (FPid > 0) kill(FPid, SIGKILL);
+    if (FToChild >= 0) close(FToChild);
+    FToChild = -1;
     Wait();
   }
 
  private:
   void Wait() {
-    if (pid_ <= 0) return;
+    if (FPid <= 0) return;
     int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(FPid, &status, 0) < 0 && errno == EINTR) {
     }
-    pid_ = -1;
+    FPid = -1;
   }
 
-  pid_t pid_ = -1;
-  int to_child_ = -1;
-  int from_child_ = -1;
+  pid_t FPid = -1;
+  int FToChild = -1;
+  int FFromChild = -1;
 };
 
 }  // namespace orb::testing

@@ -1,0 +1,95 @@
+#pragma once
+
+// Error codes the engine raises beyond its catalogue.
+//
+// The catalogue numbers every raise site of the engine in three series
+// (10000-10515, 20001-20303, 30001-30506, and 2011, 2156). Checks that this
+// implementation adds, where the catalogue has none, get a code of their own
+// here, with their message: none reuses a catalogue code, and each names one
+// check. A check made at several places with one message (the same test of
+// the same input) keeps one code, as catalogue codes shared by two sites
+// do. Add every new code to kAddedErrorCodes too; a test checks the list.
+
+#include <cstdint>
+#include <span>
+
+namespace orb {
+
+// Values and record layout.
+// A default value that does not convert to its field's type.
+inline constexpr int32_t kErrDefaultValueType = 10433;
+// SetFieldData: no record buffer.
+inline constexpr int32_t kErrSetFieldNoRecord = 10434;
+// SetFieldData: the field does not lie inside the record.
+inline constexpr int32_t kErrSetFieldBounds = 10435;
+// A last-value block of auto-increment values that does not fit its buffer.
+inline constexpr int32_t kErrMostUpdatedBlock = 10436;
+// A field number without a last value in UpdateLastAutoinc/GetLastAutoinc.
+inline constexpr int32_t kErrAutoincFieldNoUpdate = 10437;
+// An integer array index out of bounds.
+inline constexpr int32_t kErrIntegerArrayIndex = 10438;
+// A field size that cannot be laid out for its type.
+inline constexpr int32_t kErrInvalidFieldSize = 30053;
+// A date or time value outside the representable range.
+inline constexpr int32_t kErrDateTimeRange = 30055;
+// A record of 2 GiB or more.
+inline constexpr int32_t kErrRecordTooLarge = 30056;
+// An arithmetic result that does not fit its type.
+inline constexpr int32_t kErrNumericOverflow = 30122;
+
+// Stored names.
+// A constraint name longer than a one-byte length can hold.
+inline constexpr int32_t kErrConstraintNameTooLong = 30600;
+// An index column name longer than a one-byte length can hold.
+inline constexpr int32_t kErrIndexColumnNameTooLong = 30601;
+// SetFieldData by field definitions: no record buffer.
+inline constexpr int32_t kErrSetFieldDefsNoRecord = 30604;
+
+// Expressions.
+// A subquery where no SELECT machinery is available.
+inline constexpr int32_t kErrSubqueryUnavailable = 30602;
+// A function that needs a database table where none is available.
+inline constexpr int32_t kErrTableFunctionUnavailable = 30603;
+
+// The database file.
+// An internal-file page chain that ends early or loops.
+inline constexpr int32_t kErrInternalFileChain = 20154;
+// An internal-file header whose sizes or algorithm are impossible.
+inline constexpr int32_t kErrInternalFileHeader = 30390;
+// A table name longer than a one-byte length can hold.
+inline constexpr int32_t kErrTableNameTooLong = 30394;
+// Writing the last object id when the id bytes are set up.
+inline constexpr int32_t kErrInitObjectIDWrite = 30406;
+
+struct TORBAddedErrorCode {
+  int32_t Code;
+  const char* Message;
+};
+
+// Every code above with its message (the format text of its raise site).
+inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
+    {kErrDefaultValueType, "Default value of field '%s' cannot be converted to %s"},
+    {kErrSetFieldNoRecord, "Nil pointer occured"},
+    {kErrSetFieldBounds, "Error setting field data - FieldNo = %d, MemoryOffset = %d, MemoryDataSize = %d"},
+    {kErrMostUpdatedBlock, "Invalid auto-increment values block. Offset = %d, Count = %d, Buffer size = %d"},
+    {kErrAutoincFieldNoUpdate, "Field #%d not found"},
+    {kErrIntegerArrayIndex, "Index %d out of bounds, ItemCount = %d"},
+    {kErrInvalidFieldSize, "Invalid size %d for field type '%s'"},
+    {kErrDateTimeRange, "Date value out of range: %g"},
+    {kErrRecordTooLarge, "Record size exceeds %d bytes"},
+    {kErrNumericOverflow, "Numeric overflow in operator '%s'"},
+    {kErrConstraintNameTooLong, "Constraint name '%s' is too long: %d bytes, at most %d allowed"},
+    {kErrIndexColumnNameTooLong, "Index column name '%s' is too long: %d bytes, at most %d allowed"},
+    {kErrSubqueryUnavailable, "Subqueries are not available in this context"},
+    {kErrTableFunctionUnavailable, "Function '%s' needs a database table, which is not available here"},
+    {kErrSetFieldDefsNoRecord, "Nil pointer occured"},
+    {kErrInternalFileChain,
+     "Error getting %d-th internal file page. Probably database is corrupted and needs repair. FileSize=%d"},
+    {kErrInternalFileHeader,
+     "Invalid internal file header. Probably database is corrupted and needs repair. StartPageNo=%d, "
+     "StoredSize=%d, Size=%d, Algorithm=%d"},
+    {kErrTableNameTooLong, "Table name '%s' is too long. Maximum length is %d bytes"},
+    {kErrInitObjectIDWrite, "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s"},
+};
+
+}  // namespace orb

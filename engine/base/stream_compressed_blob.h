@@ -1,0 +1,148 @@
+#pragma once
+
+// Compressed BLOB storage: one BLOB's content presented as a plain seekable
+// stream, stored as a chain of independently compressed, checksummed blocks
+// in an underlying stream.
+//
+// Stored form (any algorithm but acaNone), from StartPosition: NumBlocks
+// blocks, each a 20-byte header followed by the codec's output. Block i
+// holds content bytes [i * BlockSize, (i + 1) * BlockSize); every block but
+// the last is full. With acaNone the stored form is the content itself.
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/base/compression.h"
+#include "engine/base/stream.h"
+
+namespace orb {
+
+// Parameters a compressed BLOB stream is opened with (32 bytes packed).
+struct TORBBLOBDescriptor {
+  static constexpr size_t kSize = 32;
+
+  int32_t BlockSize = 0;
+  int64_t NumBlocks = 0;
+  int64_t UncompressedSize = 0;
+  int64_t StartPosition = 0;
+  TORBCompressionAlgorithm CompressionAlgorithm = acaNone;
+  uint8_t CompressionMode = 0;
+  uint16_t Reserved = 0;
+
+  void Encode(uint8_t* out) const;
+  static TORBBLOBDescriptor Decode(const uint8_t* in);
+};
+
+// Stored in front of a BLOB by in-memory and temporary tables (12 bytes).
+struct TORBPartialBLOBDescriptor {
+  static constexpr size_t kSize = 12;
+
+  int32_t NumBlocks = 0;
+  int64_t UncompressedSize = 0;
+
+  void Encode(uint8_t* out) const;
+  static TORBPartialBLOBDescriptor Decode(const uint8_t* in);
+};
+
+// Accompanies direct BLOB data transfers (20 bytes).
+struct TORBPartialTemporaryBLOBDescriptor {
+  static constexpr size_t kSize = 20;
+
+  int32_t NumBlocks = 0;
+  int64_t UncompressedSize = 0;
+  int64_t CompressedSize = 0;
+
+  void Encode(uint8_t* out) const;
+  static TORBPartialTemporaryBLOBDescriptor Decode(const uint8_t* in);
+};
+
+// Header in front of each stored block (20 bytes).
+struct TORBCompressedStreamBlockHeader {
+  static constexpr size_t kSize = 20;
+
+  int32_t CompressedSize = 0;    // codec bytes after the header
+  int32_t UncompressedSize = 0;  // bytes the block decodes to
+  uint32_t Crc32 = 0;            // CRC32 of the decoded bytes, from 0
+  int64_t OffsetToNextHeader = 0;
+
+  void Encode(uint8_t* out) const;
+  static TORBCompressedStreamBlockHeader Decode(const uint8_t* in);
+};
+
+// Block headers with the position of each in the underlying stream.
+class TORBCompressedStreamBlockHeadersArray {
+ public:
+  void AppendItem(const TORBCompressedStreamBlockHeader& header, int64_t position);
+  void SetItemCount(int64_t count);
+  int64_t ItemCount() const { return static_cast<int64_t>(FItems.size()); }
+  TORBCompressedStreamBlockHeader& Items(int64_t index) { return FItems[static_cast<size_t>(index)]; }
+  const TORBCompressedStreamBlockHeader& Items(int64_t index) const { return FItems[static_cast<size_t>(index)]; }
+  int64_t Positions(int64_t index) const { return FPositions[static_cast<size_t>(index)]; }
+
+ private:
+  std::vector<TORBCompressedStreamBlockHeader> FItems;
+  std::vector<int64_t> FPositions;
+};
+
+// Block size for a new compressed stream given none: by codec level.
+int32_t InternalGetBlockSize(uint8_t mode);
+
+class TORBCompressedBLOBStream : public TORBStream {
+ public:
+  // Opens the BLOB described by `descriptor` in `stream` (not owned). A new
+  // BLOB (`to_create`) starts empty. With `to_repair` a stored form shorter
+  // than described, or a damaged header, ends the block list at the last
+  // sound block instead of failing.
+  TORBCompressedBLOBStream(TStream& stream, const TORBBLOBDescriptor& descriptor, bool to_create, bool to_repair);
+
+  // Reads from the current position; fails on a damaged block (10086 to
+  // 10089) without returning any of its bytes.
+  int64_t Read(void* buffer, int64_t count) override;
+  // Appends at the end; at a position before the end nothing is written and
+  // 0 is returned; a position past the end is first filled with zeros.
+  int64_t Write(const void* buffer, int64_t count) override;
+  // Positions may go past the end; negative ones become 0.
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  void SetSize(int64_t new_size) override;
+  int64_t GetSize() override { return FUncompressedSize; }
+
+  // Size of the underlying stream.
+  int64_t GetCompressedSize() { return FCompressedStream.GetSize(); }
+  // Percent saved by compression.
+  double GetCompressionRate();
+
+  // The descriptor, with BlockSize, NumBlocks and UncompressedSize current.
+  const TORBBLOBDescriptor& BLOBDescriptor() const { return FBLOBDescriptor; }
+  const TORBCompressedStreamBlockHeadersArray& Headers() const { return FHeaders; }
+
+ private:
+  bool Compressed() const { return FCompressionAlgorithm != acaNone; }
+  void InternalCreate(bool to_create);
+  void LoadHeaders();
+  void PrepareBufferForWriting(const uint8_t* data, int32_t size, TORBCompressedStreamBlockHeader& header,
+                               std::vector<uint8_t>& out);
+  void LoadBlock(int64_t index, std::vector<uint8_t>& data);
+  void InternalIncreaseSize(int64_t new_size);
+  void InternalDecreaseSize(int64_t new_size);
+  void InternalSetSize(int64_t new_size);
+  void InternalWriteBeyondEOF();
+  void InternalWriteBlock(int64_t index, const uint8_t* data, int32_t size, int64_t header_position);
+  int64_t InternalWritePrepare();
+  void CalculateRate();
+  void SyncDescriptor();
+
+  bool FRepair;
+  TORBCompressedStreamBlockHeadersArray FHeaders;
+  int64_t FUncompressedSize = 0;
+  int64_t FCompressedSize = 0;
+  int64_t FStartPosition = 0;
+  int32_t FCurrentHeader = 0;
+  int64_t FPosition = 0;
+  uint8_t FCompressionMode;
+  TORBCompressionAlgorithm FCompressionAlgorithm;
+  double FCompressionRate = 0;
+  TStream& FCompressedStream;
+  TORBBLOBDescriptor FBLOBDescriptor;
+};
+
+}  // namespace orb

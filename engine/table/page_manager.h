@@ -1,0 +1,160 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/table/page.h"
+#include "engine/table/page_header.h"
+#include "engine/table/sorted_page_list.h"
+#include "engine/platform/critical_section.h"
+
+namespace orb {
+
+// Uncommitted work of one session.
+struct TORBSessionPageInfo {
+  int32_t SessionID = -1;
+  // Pages the session changed; private to it until apply or cancel.
+  TORBSortedPageList DirtyPages;
+  // Pages allocated since the last apply or cancel.
+  std::vector<int32_t> AddedPageNumbers;
+  // Pages to free on apply, in the order asked for.
+  std::vector<int32_t> RemovedPageNumbers;
+};
+
+// Hands pages to sessions over a storage supplied by a descendant.
+//
+// Clean pages live in a cache shared by all sessions of the process (least
+// recently used evicted first). A page that a session changes moves into
+// that session's private dirty list when it is put back; other sessions keep
+// reading the stored version until ApplyChanges writes it, CancelChanges
+// drops it. Every GetPage/AddPage is matched by one PutPage; a page in use
+// belongs to one session.
+//
+// The manager takes no lock of its own: callers serialise all calls on one
+// manager through FCSect (held re-entrantly around every call).
+//
+// A descendant supplies the four storage primitives, sets the page sizes
+// (SetPageSizes) and may hook in:
+//   - IsSafeNotToSyncPage / UpdatePageTableState: per-session validation of
+//     cached pages;
+//   - IsDiskMultiUser / InternalReadPageState: a file shared with other
+//     processes. When IsDiskMultiUser() is true, GetPage with synchronize
+//     allowed asks InternalReadPageState for the stored State stamp of a
+//     cached idle page and re-reads the page when the stamp moved.
+class TORBPageManager {
+ public:
+  static constexpr int32_t kMaxCacheCapacity = 1000;
+  static constexpr int32_t kInvalidSession = -1;
+  static constexpr int32_t kSystemSession = -2;
+
+  TORBPageManager();
+  // Destroys every page it still holds, private ones included, silently. Call
+  // CheckNoPrivatePages first to have uncommitted pages reported.
+  virtual ~TORBPageManager();
+  TORBPageManager(const TORBPageManager&) = delete;
+  TORBPageManager& operator=(const TORBPageManager&) = delete;
+
+  TCriticalSection& CSect() { return FCSect; }
+
+  uint16_t GetPageSize() const { return FPageSize; }
+  uint16_t GetPageHeaderSize() const { return FPageHeaderSize; }
+  uint16_t GetPageDataSize() const { return FPageDataSize; }
+  int32_t GetCacheCapacity() const { return FCacheCapacity; }
+  bool GetMultiUser() const { return FMultiUser; }
+  bool GetIgnoreCRCErrors() const { return FIgnoreCRCErrors; }
+  void SetIgnoreCRCErrors(bool ignore) { FIgnoreCRCErrors = ignore; }
+  // Number of pages in the shared cache.
+  int32_t SharedPageCount() const { return FSharedPages.Count(); }
+  // The session's uncommitted work, or null when the session is unknown.
+  const TORBSessionPageInfo* FindSessionInfo(int32_t session) const;
+  // True when ApplyChanges would write or free anything for the session.
+  bool HasPendingChanges(int32_t session) const;
+
+  virtual int32_t GetPageCount() { return FPageCount; }
+
+  // Schedules `page_no` to be freed when the session applies.
+  virtual void RemovePage(int32_t session, int32_t page_no);
+  // The session's view of page `page_no`: its private copy, else the shared
+  // one, read from storage when not cached. Checks the stored type of a page
+  // read from storage against `page_type` (kPageTypeAny accepts any).
+  // Raises 20186 (session -1), 20299 (read failed), 20153 (type differs),
+  // 20090 (page in use by another session).
+  virtual TORBPage* GetPage(int32_t session, int32_t page_no, uint16_t page_type,
+                            bool synchronize_allowed = true);
+  // Writes the session's private pages, then frees the pages it removed.
+  // Raises 20152 while the session still uses a shared page (nothing
+  // written), 20085/20086 for a clean or used private page (nothing
+  // written). A storage failure leaves written pages written and the rest
+  // pending.
+  virtual void ApplyChanges(int32_t session);
+
+  // A new page of `page_type`, dirty, private to the session and in use
+  // once. Raises 20064 when storage gives no page number.
+  TORBPage* AddPage(int32_t session, uint16_t page_type);
+  // Ends one use of `page`. A page put back changed moves into its
+  // session's private pages; a clean shared page becomes most recently used
+  // and the cache is trimmed to its capacity.
+  void PutPage(TORBPage* page);
+  // Drops the session's private pages and gives back the pages it added.
+  // Raises 20087/20088 for a clean or used private page (nothing dropped).
+  void CancelChanges(int32_t session);
+
+  // Raises 20097 when any session still has private pages.
+  void CheckNoPrivatePages() const;
+
+ protected:
+  friend class TORBPage;
+
+  // Sets the page and header sizes; the data size is their difference.
+  void SetPageSizes(uint16_t page_size, uint16_t header_size);
+  void SetCacheCapacity(int32_t capacity) { FCacheCapacity = capacity < 0 ? 0 : capacity; }
+
+  TORBSessionPageInfo* FindSession(int32_t session);
+  TORBSessionPageInfo& GetOrAddSession(int32_t session);
+
+  // True when the cached `page` is known to be current for the session.
+  virtual bool IsSafeNotToSyncPage(int32_t session, TORBPage& page);
+  // Records that `page` was validated for the session.
+  virtual void UpdatePageTableState(int32_t session, TORBPage& page);
+
+  // Storage primitives.
+  // Gives `page` a fresh FPageNo and a buffer (AllocPageBuffer).
+  virtual void InternalAddPage(TORBPage& page) = 0;
+  // Releases `page_no` in storage.
+  virtual void InternalRemovePage(int32_t page_no) = 0;
+  // Fills the page's buffer (allocating it when missing); false when the
+  // page cannot be read.
+  virtual bool InternalReadPage(TORBPage& page) = 0;
+  // Stores the page's buffer.
+  virtual void InternalWritePage(TORBPage& page) = 0;
+
+  // Multi-user hooks, see the class comment.
+  virtual bool IsDiskMultiUser() const { return false; }
+  // Stored State stamp of `page_no`; kInvalidPageState when unreadable.
+  virtual int32_t InternalReadPageState(int32_t page_no);
+
+  TCriticalSection FCSect;
+  int32_t FCacheCapacity;
+  TORBSortedPageList FSharedPages;
+  std::vector<std::unique_ptr<TORBSessionPageInfo>> FSessions;
+  uint16_t FPageSize = 0;
+  uint16_t FPageHeaderSize = 0;
+  uint16_t FPageDataSize = 0;
+  int32_t FPageCount = 0;
+  bool FMultiUser = false;
+  bool FIgnoreCRCErrors = false;
+
+ private:
+  // Destroys an idle page; a page still in use is detached from every list
+  // and destroyed when its last use is put back.
+  void Discard(TORBPage* page);
+  // Takes page `page_no` out of the shared cache, if there.
+  void DropShared(int32_t page_no);
+  void TrimSharedPages();
+
+  // Pages dropped from the cache while in use.
+  std::vector<TORBPage*> FDetachedPages;
+};
+
+}  // namespace orb

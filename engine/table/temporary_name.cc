@@ -1,9 +1,0 @@
-#include "engine/table/temporary_name.h"
-
-#include "engine/platform/random.h"
-
-namespace orb {
-
-std::string GetTemporaryName(std::string_view prefix) { return std::string(prefix) + NewGuidText(); }
-
-}  // namespace orb

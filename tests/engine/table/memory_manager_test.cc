@@ -1,0 +1,121 @@
+#include "engine/table/memory_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "tests/support/disk_scratch.h"
+#include "engine/platform/byte_order.h"
+#include "engine/platform/memory_info.h"
+
+namespace orb {
+namespace {
+
+using testing::ErrorCodeOf;
+using testing::ErrorMessageOf;
+
+class MemoryManagerTest : public ::testing::Test {
+ protected:
+  ~MemoryManagerTest() override { SetAvailableMemoryProvider({}); }
+  TORBMemoryManager mm;
+};
+
+TEST_F(MemoryManagerTest, BlockIsFramedByGuardsAndCounted) {
+  uint8_t* p = mm.GetMem(10);
+  const uint8_t* block = p - 9;
+  EXPECT_EQ(LoadU32LE(block), 10u);
+  EXPECT_EQ(block[4], 0);
+  EXPECT_EQ(LoadU32LE(block + 5), 0xACCACCACu);
+  EXPECT_EQ(LoadU32LE(p + 10), 0xACCEACCEu);
+  EXPECT_EQ(mm.GetMemoryBufferSize(p), 10u);
+  EXPECT_EQ(mm.TotalMemAllocated(), 10);
+
+  uint8_t* z = mm.AllocMem(300);
+  for (int i = 0; i < 300; ++i) ASSERT_EQ(z[i], 0) << i;
+  EXPECT_EQ(mm.TotalMemAllocated(), 310);
+
+  mm.FreeAndNillMem(p);
+  EXPECT_EQ(p, nullptr);
+  mm.FreeAndNillMem(z);
+  EXPECT_EQ(mm.TotalMemAllocated(), 0);
+  mm.FreeAndNillMem(z);  // null is ignored
+}
+
+TEST_F(MemoryManagerTest, RejectsZeroSizeAndEnforcesLimit) {
+  EXPECT_EQ(ErrorMessageOf([&] { mm.GetMem(0); }), "Cannot allocate 0 bytes - Native error: 30286");
+  mm.SetMaxMemorySize(100);
+  uint8_t* a = mm.GetMem(60);
+  EXPECT_EQ(ErrorMessageOf([&] { mm.AllocMem(41); }), "Memory limit exceeded (Limit = 100 bytes) - Native error: 30004");
+  EXPECT_EQ(mm.TotalMemAllocated(), 60);
+  uint8_t* b = mm.GetMem(40);  // exactly at the limit
+  mm.FreeAndNillMem(a);
+  mm.FreeAndNillMem(b);
+  mm.SetMaxMemorySize(0);
+  uint8_t* c = mm.GetMem(1000);
+  mm.FreeAndNillMem(c);
+  EXPECT_EQ(mm.TotalMemAllocated(), 0);
+}
+
+TEST_F(MemoryManagerTest, OverrunIsReportedAfterTheBlockIsFreed) {
+  uint8_t* p = mm.GetMem(16);
+  p[16] ^= 0xFF;  // one byte past the end
+  EXPECT_EQ(ErrorMessageOf([&] { mm.FreeAndNillMem(p); }), "Memory overrun detected - Native error: 30137");
+  EXPECT_EQ(p, nullptr);
+  EXPECT_EQ(mm.TotalMemAllocated(), 0);
+}
+
+TEST_F(MemoryManagerTest, ForeignOrDamagedPointersAreRejected) {
+  uint8_t* p = mm.GetMem(8);
+  uint8_t saved = p[-1];
+  p[-1] ^= 0x55;  // inside the prefix guard
+  uint8_t* q = p;
+  EXPECT_EQ(ErrorMessageOf([&] { mm.FreeAndNillMem(q); }), "Invalid pointer - Native error: 30001");
+  EXPECT_EQ(q, p);  // left alone
+  EXPECT_EQ(ErrorCodeOf([&] { mm.GetMemoryBufferSize(p); }), 30005);
+  EXPECT_EQ(ErrorCodeOf([&] { mm.GetMemoryBufferSize(nullptr); }), 30005);
+  p[-1] = saved;
+  EXPECT_EQ(mm.TotalMemAllocated(), 8);
+  mm.FreeAndNillMem(p);
+  EXPECT_EQ(mm.TotalMemAllocated(), 0);
+
+  uint8_t plain[32] = {};
+  uint8_t* foreign = plain + 16;
+  EXPECT_EQ(ErrorCodeOf([&] { mm.FreeAndNillMem(foreign); }), 30001);
+}
+
+TEST_F(MemoryManagerTest, ReallocKeepsContentsAndClearsTail) {
+  uint8_t* p = mm.GetMem(4);
+  std::memcpy(p, "abcd", 4);
+  mm.ReallocMem(p, 10, true);
+  EXPECT_EQ(mm.GetMemoryBufferSize(p), 10u);
+  EXPECT_EQ(std::memcmp(p, "abcd\0\0\0\0\0\0", 10), 0);
+  mm.ReallocMem(p, 2, false);
+  EXPECT_EQ(mm.GetMemoryBufferSize(p), 2u);
+  EXPECT_EQ(std::memcmp(p, "ab", 2), 0);
+  EXPECT_EQ(mm.TotalMemAllocated(), 2);
+  mm.FreeAndNillMem(p);
+
+  uint8_t* n = nullptr;
+  mm.ReallocMem(n, 5, true);
+  EXPECT_EQ(std::memcmp(n, "\0\0\0\0\0", 5), 0);
+  mm.FreeAndNillMem(n);
+  EXPECT_EQ(mm.TotalMemAllocated(), 0);
+}
+
+TEST_F(MemoryManagerTest, FreeMemoryIsCappedByTheLimit) {
+  SetAvailableMemoryProvider([] { return int64_t{1} << 30; });
+  EXPECT_EQ(mm.GetFreeMemorySize(), int64_t{1} << 30);
+  mm.SetMaxMemorySize(1 << 20);
+  uint8_t* p = mm.GetMem(1000);
+  EXPECT_EQ(mm.GetFreeMemorySize(), (1 << 20) - 1000);
+  SetAvailableMemoryProvider([] { return int64_t{5000}; });
+  EXPECT_EQ(mm.GetFreeMemorySize(), 5000);
+  mm.FreeAndNillMem(p);
+}
+
+TEST(MemoryManagerInstanceTest, OneProcessWideInstance) {
+  EXPECT_EQ(&MemoryManager(), &MemoryManager());
+}
+
+}  // namespace
+}  // namespace orb

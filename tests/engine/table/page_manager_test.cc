@@ -1,0 +1,519 @@
+#include "engine/table/page_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "tests/support/disk_scratch.h"
+#include "engine/table/memory_manager.h"
+#include "tests/engine/table/fake_page_manager.h"
+
+namespace orb {
+namespace {
+
+using testing::ErrorCodeOf;
+using testing::ErrorMessageOf;
+using testing::FakePageManager;
+
+constexpr uint16_t kRec = kPageTypeTableRecord;
+
+uint8_t Fill(const TORBPage* page) { return page->GetPageData()[0]; }
+
+void Modify(TORBPage* page, uint8_t fill) {
+  std::memset(page->GetPageData(), fill, page->GetPageDataSize());
+  page->FIsDirty = true;
+}
+
+// Every test checks that the pages it leaves behind are all freed with the
+// manager.
+class PageManagerTest : public ::testing::Test {
+ protected:
+  PageManagerTest() : FBaseline(MemoryManager().TotalMemAllocated()) { Reset(); }
+  void TearDown() override {
+    pm.reset();
+    EXPECT_EQ(MemoryManager().TotalMemAllocated(), FBaseline);
+  }
+  void Reset(int32_t capacity = 1000) { pm = std::make_unique<FakePageManager>(capacity); }
+
+  // Session `session` changes page `page_no` privately.
+  void ChangePrivately(int32_t session, int32_t page_no, uint8_t fill) {
+    TORBPage* page = pm->GetPage(session, page_no, kRec);
+    Modify(page, fill);
+    pm->PutPage(page);
+  }
+  uint8_t Read(int32_t session, int32_t page_no) {
+    TORBPage* page = pm->GetPage(session, page_no, kPageTypeAny);
+    uint8_t fill = Fill(page);
+    pm->PutPage(page);
+    return fill;
+  }
+
+  std::unique_ptr<FakePageManager> pm;
+
+ private:
+  int64_t FBaseline;
+};
+
+TEST_F(PageManagerTest, ChangesArePrivateUntilApplied) {
+  pm->StorePage(7, kRec, 0x11);
+  TORBPage* a = pm->GetPage(1, 7, kRec);
+  Modify(a, 0x22);
+  pm->PutPage(a);
+  EXPECT_FALSE(pm->Cached(7));
+  EXPECT_TRUE(pm->HasPendingChanges(1));
+
+  TORBPage* again = pm->GetPage(1, 7, kRec);
+  EXPECT_EQ(again, a);
+  EXPECT_EQ(Fill(again), 0x22);
+  pm->PutPage(again);
+
+  EXPECT_EQ(Read(2, 7), 0x11);
+  EXPECT_EQ(pm->StoredFill(7), 0x11);
+
+  pm->ApplyChanges(1);
+  EXPECT_EQ(pm->writes, (std::vector<int32_t>{7}));
+  EXPECT_EQ(pm->StoredFill(7), 0x22);
+  EXPECT_FALSE(pm->HasPendingChanges(1));
+  // The written page replaced the copy session 2 had read.
+  EXPECT_EQ(pm->CachedPage(7), a);
+  EXPECT_FALSE(a->FIsDirty);
+  EXPECT_EQ(Read(2, 7), 0x22);
+  EXPECT_EQ(pm->reads, (std::vector<int32_t>{7, 7}));
+  EXPECT_EQ(pm->SharedPageCount(), 1);
+}
+
+TEST_F(PageManagerTest, OldCopyInUseStaysValidUntilPutBack) {
+  pm->StorePage(7, kRec, 0x11);
+  ChangePrivately(1, 7, 0x22);
+  TORBPage* old = pm->GetPage(2, 7, kRec);
+  pm->ApplyChanges(1);
+
+  EXPECT_EQ(Fill(old), 0x11);
+  EXPECT_EQ(old->FUseCount, 1);
+  EXPECT_EQ(pm->SharedPageCount(), 1);
+  TORBPage* fresh = pm->GetPage(2, 7, kRec);
+  EXPECT_NE(fresh, old);
+  EXPECT_EQ(Fill(fresh), 0x22);
+  pm->PutPage(fresh);
+  pm->PutPage(old);  // destroyed now
+  EXPECT_EQ(pm->SharedPageCount(), 1);
+  EXPECT_EQ(Read(2, 7), 0x22);
+  EXPECT_EQ(Read(3, 7), 0x22);
+}
+
+TEST_F(PageManagerTest, WrittenPageWithoutCacheRoomIsReadBackFromStorage) {
+  Reset(1);
+  pm->StorePage(7, kRec, 0x11);
+  pm->StorePage(8, kRec, 0x08);
+  ChangePrivately(1, 7, 0x22);
+  Read(2, 7);
+  Read(2, 8);  // the cache is full with page 8
+  pm->ApplyChanges(1);
+  EXPECT_FALSE(pm->Cached(7));
+  EXPECT_EQ(pm->SharedPageCount(), 1);
+  EXPECT_EQ(Read(2, 7), 0x22);
+}
+
+TEST_F(PageManagerTest, StoredTypeIsCheckedOnRead) {
+  pm->StorePage(3, kPageTypeTableIndex, 0x01);
+  pm->StorePage(4, kPageTypeTableIndex, 0x01);
+  EXPECT_EQ(ErrorMessageOf([&] { pm->GetPage(1, 3, kRec); }),
+            "Invalid page type. Possible data corruption. Expecting type 10, but found 12 - Native error: 20153");
+  TORBPage* page = pm->GetPage(1, 3, kPageTypeAny);
+  EXPECT_EQ(page->GetPageType(), kPageTypeTableIndex);
+  EXPECT_EQ(page->FUseCount, 1);
+  pm->PutPage(page);
+
+  pm->SetIgnoreCRCErrors(true);
+  pm->PutPage(pm->GetPage(1, 4, kRec));
+  pm->SetIgnoreCRCErrors(false);
+
+  FakePageManager headerless(1000, 64, 0);
+  headerless.StorePage(0, 0, 0x05);
+  TORBPage* raw = headerless.GetPage(1, 0, kRec);
+  EXPECT_EQ(raw->GetPageData(), raw->FPageBuffer);
+  EXPECT_EQ(Fill(raw), 0x05);
+  headerless.PutPage(raw);
+}
+
+TEST_F(PageManagerTest, UnreadablePageIsNotCached) {
+  pm->StorePage(5, kRec, 0x09);
+  pm->failing_reads.insert(5);
+  EXPECT_EQ(ErrorMessageOf([&] { pm->GetPage(1, 5, kPageTypeAny); }),
+            "Error reading database file page. Page No: 5, type 255 - Native error: 20299");
+  EXPECT_FALSE(pm->Cached(5));
+  pm->failing_reads.clear();
+  EXPECT_EQ(Read(1, 5), 0x09);
+  EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(1, 6, kRec); }), 20299);
+  EXPECT_EQ(ErrorMessageOf([&] { pm->GetPage(-1, 5, kRec); }), "Invalid Session ID - Native error: 20186");
+}
+
+TEST_F(PageManagerTest, CacheEvictsLeastRecentlyUsed) {
+  Reset(3);
+  for (int32_t no = 1; no <= 6; ++no) pm->StorePage(no, kRec, static_cast<uint8_t>(no));
+  for (int32_t no = 1; no <= 5; ++no) Read(1, no);
+  EXPECT_EQ(pm->SharedPageCount(), 3);
+  EXPECT_FALSE(pm->Cached(1));
+  EXPECT_FALSE(pm->Cached(2));
+  EXPECT_TRUE(pm->Cached(3) && pm->Cached(4) && pm->Cached(5));
+
+  Read(2, 3);  // 3 becomes the most recent
+  Read(1, 1);  // evicts 4
+  EXPECT_TRUE(pm->Cached(5) && pm->Cached(3) && pm->Cached(1));
+  EXPECT_FALSE(pm->Cached(4));
+  pm->reads.clear();
+  Read(1, 3);
+  EXPECT_TRUE(pm->reads.empty());
+}
+
+TEST_F(PageManagerTest, PageInUseIsNeverEvicted) {
+  Reset(3);
+  for (int32_t no = 1; no <= 7; ++no) pm->StorePage(no, kRec, static_cast<uint8_t>(no));
+  TORBPage* held = pm->GetPage(1, 1, kRec);
+  for (int32_t no = 2; no <= 6; ++no) Read(2, no);
+  EXPECT_TRUE(pm->Cached(1));
+  EXPECT_EQ(pm->CachedPage(1), held);
+  EXPECT_TRUE(pm->Cached(5) && pm->Cached(6));
+  EXPECT_EQ(pm->SharedPageCount(), 3);
+  EXPECT_EQ(Fill(held), 1);
+  pm->PutPage(held);
+  Read(2, 7);  // evicts 5, the least recently used idle page
+  EXPECT_TRUE(pm->Cached(1) && pm->Cached(6) && pm->Cached(7));
+  EXPECT_FALSE(pm->Cached(5));
+
+  // Over capacity while everything is in use; trimmed when put back.
+  std::vector<TORBPage*> all;
+  for (int32_t no = 1; no <= 5; ++no) all.push_back(pm->GetPage(1, no, kRec));
+  EXPECT_EQ(pm->SharedPageCount(), 7);
+  for (TORBPage* page : all) pm->PutPage(page);
+  EXPECT_EQ(pm->SharedPageCount(), 3);
+  EXPECT_TRUE(pm->Cached(3) && pm->Cached(4) && pm->Cached(5));
+}
+
+TEST_F(PageManagerTest, PageInUseBelongsToOneSession) {
+  pm->StorePage(7, kRec, 0x01);
+  TORBPage* a = pm->GetPage(1, 7, kRec);
+  EXPECT_EQ(ErrorMessageOf([&] { pm->GetPage(2, 7, kRec); }), "Page is used by other session - Native error: 20090");
+  TORBPage* b = pm->GetPage(1, 7, kRec);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(a->FUseCount, 2);
+  pm->PutPage(a);
+  EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(2, 7, kRec); }), 20090);
+  pm->PutPage(b);
+  TORBPage* c = pm->GetPage(2, 7, kRec);
+  EXPECT_EQ(c, a);
+  EXPECT_EQ(c->FSessionID, 2);
+  pm->PutPage(c);
+  pm->PutPage(c);  // unmatched put is ignored
+  EXPECT_EQ(c->FUseCount, 0);
+}
+
+TEST_F(PageManagerTest, AddedPageIsPrivateDirtyAndTyped) {
+  TORBPage* page = pm->AddPage(1, kPageTypeTableBlob);
+  int32_t no = page->FPageNo;
+  EXPECT_EQ(no, 0);
+  EXPECT_TRUE(page->FIsDirty);
+  EXPECT_EQ(page->FUseCount, 1);
+  EXPECT_FALSE(page->FReloaded);
+  TORBDiskPageHeader header = page->ReadHeader();
+  EXPECT_EQ(header.PageType, kPageTypeTableBlob);
+  EXPECT_GE(header.State, 0);
+  EXPECT_LT(header.State, 0x3FFFFFFF);
+  EXPECT_EQ(header.NextPageNo, -1);
+  EXPECT_EQ(header.ObjectID, -1);
+  EXPECT_EQ(Fill(page), 0);
+  Modify(page, 0x42);
+  EXPECT_FALSE(pm->Cached(no));
+  pm->PutPage(page);
+  EXPECT_EQ(pm->FindSessionInfo(1)->AddedPageNumbers, (std::vector<int32_t>{no}));
+
+  EXPECT_EQ(Read(2, no), 0);  // the stored page, not the private one
+  EXPECT_EQ(Read(1, no), 0x42);
+  pm->ApplyChanges(1);
+  TORBPage* stored = pm->GetPage(2, no, kPageTypeTableBlob);
+  EXPECT_EQ(Fill(stored), 0x42);
+  EXPECT_EQ(stored->GetState(), header.State);
+  pm->PutPage(stored);
+
+  pm->give_no_number = true;
+  EXPECT_EQ(ErrorMessageOf([&] { pm->AddPage(1, kRec); }), "Invalid page number - Native error: 20064");
+  EXPECT_FALSE(pm->HasPendingChanges(1));
+}
+
+TEST_F(PageManagerTest, CancelDropsPrivatePagesAndGivesBackAddedOnes) {
+  pm->StorePage(7, kRec, 0x11);
+  ChangePrivately(1, 7, 0x22);
+  TORBPage* added = pm->AddPage(1, kRec);
+  int32_t no = added->FPageNo;
+  Modify(added, 0x33);
+  pm->PutPage(added);
+  Read(2, no);  // another session caches the stored page
+
+  pm->CancelChanges(1);
+  EXPECT_TRUE(pm->writes.empty());
+  EXPECT_EQ(pm->removes, (std::vector<int32_t>{no}));
+  EXPECT_EQ(pm->free_numbers.count(no), 1u);
+  EXPECT_FALSE(pm->Cached(no));
+  EXPECT_FALSE(pm->HasPendingChanges(1));
+  EXPECT_EQ(Read(1, 7), 0x11);
+  pm->CancelChanges(1);  // nothing left
+  pm->CancelChanges(9);  // unknown session
+  EXPECT_EQ(pm->removes.size(), 1u);
+
+  TORBPage* reused = pm->AddPage(1, kRec);
+  EXPECT_EQ(reused->FPageNo, no);
+  EXPECT_EQ(Fill(reused), 0);
+  pm->PutPage(reused);
+  pm->CancelChanges(1);
+}
+
+TEST_F(PageManagerTest, ApplyFreesRemovedPagesAndDropsEveryCopy) {
+  pm->StorePage(4, kRec, 0x04);
+  pm->StorePage(5, kRec, 0x05);
+  ChangePrivately(1, 4, 0x44);
+  Read(2, 4);
+  Read(2, 5);
+  EXPECT_TRUE(pm->Cached(4));
+  pm->RemovePage(1, 4);
+  pm->RemovePage(1, 4);
+  pm->RemovePage(1, 5);
+  EXPECT_EQ(pm->StoredFill(4), 0x04);  // nothing freed before apply
+
+  pm->ApplyChanges(1);
+  EXPECT_TRUE(pm->writes.empty());  // a removed page is not written
+  EXPECT_EQ(pm->removes, (std::vector<int32_t>{4, 5}));
+  EXPECT_FALSE(pm->Cached(4));
+  EXPECT_FALSE(pm->Cached(5));
+  EXPECT_FALSE(pm->HasPendingChanges(1));
+  EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(1, 4, kRec); }), 20299);
+  EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(2, 5, kRec); }), 20299);
+}
+
+TEST_F(PageManagerTest, RemovedPageInUseByOtherSessionStaysValidUntilPutBack) {
+  pm->StorePage(4, kRec, 0x04);
+  TORBPage* held = pm->GetPage(2, 4, kRec);
+  pm->RemovePage(1, 4);
+  pm->ApplyChanges(1);
+  EXPECT_FALSE(pm->Cached(4));
+  EXPECT_EQ(Fill(held), 0x04);
+  pm->PutPage(held);
+}
+
+TEST_F(PageManagerTest, FailedWriteFreesNothing) {
+  pm->StorePage(1, kRec, 0x01);
+  pm->StorePage(2, kRec, 0x02);
+  pm->StorePage(3, kRec, 0x03);
+  ChangePrivately(1, 1, 0x11);
+  ChangePrivately(1, 3, 0x33);
+  pm->RemovePage(1, 2);
+  pm->failing_writes.insert(3);
+  EXPECT_EQ(ErrorCodeOf([&] { pm->ApplyChanges(1); }), FakePageManager::kWriteFailure);
+  EXPECT_EQ(pm->writes, (std::vector<int32_t>{1}));
+  EXPECT_TRUE(pm->removes.empty());
+  EXPECT_EQ(pm->StoredFill(2), 0x02);
+  EXPECT_TRUE(pm->HasPendingChanges(1));
+  EXPECT_EQ(Read(1, 3), 0x33);  // still private
+  EXPECT_EQ(Read(2, 1), 0x11);  // already written
+
+  pm->failing_writes.clear();
+  pm->ApplyChanges(1);
+  EXPECT_EQ(pm->writes, (std::vector<int32_t>{1, 3}));
+  EXPECT_EQ(pm->removes, (std::vector<int32_t>{2}));
+  EXPECT_EQ(pm->StoredFill(3), 0x33);
+}
+
+TEST_F(PageManagerTest, ApplyWhileHoldingSharedPageWritesNothing) {
+  pm->StorePage(1, kRec, 0x01);
+  pm->StorePage(2, kRec, 0x02);
+  ChangePrivately(1, 1, 0x11);
+  pm->RemovePage(1, 2);
+  TORBPage* held = pm->GetPage(1, 2, kRec);
+  EXPECT_EQ(ErrorMessageOf([&] { pm->ApplyChanges(1); }), "Some session pages not released - Native error: 20152");
+  EXPECT_TRUE(pm->writes.empty());
+  EXPECT_TRUE(pm->removes.empty());
+  pm->PutPage(held);
+  pm->ApplyChanges(1);
+  EXPECT_EQ(pm->writes, (std::vector<int32_t>{1}));
+  EXPECT_EQ(pm->removes, (std::vector<int32_t>{2}));
+  pm->ApplyChanges(5);  // unknown session: nothing to do
+}
+
+TEST_F(PageManagerTest, BadPrivatePagesStopApplyAndCancel) {
+  struct Case {
+    bool apply;
+    bool in_use;
+    int32_t code;
+    const char* message;
+  };
+  for (Case c : {Case{true, true, 20086, "Cannot write used page"}, Case{true, false, 20085, "Invalid page"},
+                 Case{false, true, 20088, "Cannot remove used page"},
+                 Case{false, false, 20087, "Invalid index page"}}) {
+    SCOPED_TRACE(c.code);
+    Reset();
+    pm->StorePage(1, kRec, 0x01);
+    pm->StorePage(2, kRec, 0x02);
+    ChangePrivately(1, 1, 0x11);
+    ChangePrivately(1, 2, 0x22);
+    TORBPage* bad = pm->GetPage(1, 2, kRec);
+    if (!c.in_use) {
+      bad->FIsDirty = false;
+      pm->PutPage(bad);
+    }
+    auto op = [&] { c.apply ? pm->ApplyChanges(1) : pm->CancelChanges(1); };
+    EXPECT_EQ(ErrorMessageOf(op), std::string(c.message) + " - Native error: " + std::to_string(c.code));
+    EXPECT_TRUE(pm->writes.empty());
+    EXPECT_TRUE(pm->removes.empty());
+    EXPECT_EQ(Read(1, 1), 0x11);  // nothing dropped either
+    if (c.in_use) {
+      pm->PutPage(bad);
+    } else {
+      bad->FIsDirty = true;
+    }
+    op();
+    EXPECT_FALSE(pm->HasPendingChanges(1));
+  }
+}
+
+TEST_F(PageManagerTest, UncommittedPagesAreReportedOnRequestNotOnDestruction) {
+  pm->StorePage(1, kRec, 0x01);
+  pm->CheckNoPrivatePages();
+  ChangePrivately(1, 1, 0x11);
+  TORBPage* added = pm->AddPage(2, kRec);
+  pm->PutPage(added);
+  EXPECT_EQ(ErrorMessageOf([&] { pm->CheckNoPrivatePages(); }),
+            "Cannot free non-committed pages - Native error: 20097");
+  pm->ApplyChanges(1);
+  EXPECT_EQ(ErrorCodeOf([&] { pm->CheckNoPrivatePages(); }), 20097);
+  // Session 2's page is destroyed silently with the manager (TearDown checks
+  // that its buffer was freed).
+  pm->GetPage(3, 1, kRec);  // even a page still in use
+}
+
+TEST_F(PageManagerTest, MultiUserCacheFollowsStoredStamp) {
+  pm->multi_user = true;
+  pm->StorePage(1, kRec, 0x11, 5);
+  Read(1, 1);
+
+  pm->StorePage(1, kRec, 0x33, 6);  // another process rewrote the page
+  TORBPage* page = pm->GetPage(1, 1, kRec, false);
+  EXPECT_EQ(Fill(page), 0x11);
+  EXPECT_TRUE(pm->state_reads.empty());
+  pm->PutPage(page);
+
+  page = pm->GetPage(1, 1, kRec, true);
+  EXPECT_EQ(Fill(page), 0x33);
+  EXPECT_EQ(page->GetState(), 6);
+  EXPECT_TRUE(page->FReloaded);
+  pm->PutPage(page);
+  EXPECT_FALSE(page->FReloaded);
+
+  pm->reads.clear();
+  page = pm->GetPage(1, 1, kRec);  // stamp unchanged: no read
+  EXPECT_TRUE(pm->reads.empty());
+  EXPECT_FALSE(page->FReloaded);
+  EXPECT_EQ(pm->state_reads.size(), 2u);
+  pm->PutPage(page);
+
+  pm->StorePage(1, kRec, 0x44, kInvalidPageState);  // removed by another process
+  page = pm->GetPage(1, 1, kRec);
+  EXPECT_EQ(Fill(page), 0x33);
+  EXPECT_EQ(page->GetState(), kInvalidPageState);
+
+  // Never re-read under its user.
+  pm->StorePage(1, kRec, 0x55, 9);
+  TORBPage* second = pm->GetPage(1, 1, kRec);
+  EXPECT_EQ(second, page);
+  EXPECT_EQ(Fill(second), 0x33);
+  pm->PutPage(second);
+  pm->PutPage(page);
+
+  pm->safe_not_to_sync = true;
+  EXPECT_EQ(Read(1, 1), 0x33);
+  pm->safe_not_to_sync = false;
+  EXPECT_EQ(Read(1, 1), 0x55);
+
+  pm->StorePage(1, kRec, 0x66, 10);
+  pm->failing_reads.insert(1);
+  EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(1, 1, kRec); }), 20299);
+  EXPECT_FALSE(pm->Cached(1));
+}
+
+TEST_F(PageManagerTest, SingleUserCacheIsNotSynchronised) {
+  pm->StorePage(1, kRec, 0x11, 5);
+  Read(1, 1);
+  pm->StorePage(1, kRec, 0x22, 6);
+  EXPECT_EQ(Read(1, 1), 0x11);
+  EXPECT_TRUE(pm->state_reads.empty());
+}
+
+TEST_F(PageManagerTest, PageBuffer) {
+  TORBPage page(pm.get());
+  EXPECT_EQ(ErrorMessageOf([&] { page.EnlargePageBuffer(256); }),
+            "Invalid page buffer. Buffer is Nil - Native error: 20038");
+  page.AllocPageBuffer();
+  EXPECT_EQ(MemoryManager().GetMemoryBufferSize(page.FPageBuffer), 128u);
+  EXPECT_EQ(page.ReadHeader(), TORBDiskPageHeader{});
+  EXPECT_EQ(page.GetPageData(), page.FPageBuffer + 40);
+  EXPECT_EQ(page.GetPageDataSize(), 88);
+  for (int i = 0; i < 88; ++i) ASSERT_EQ(page.GetPageData()[i], 0);
+
+  Modify(&page, 0x7E);
+  EXPECT_EQ(ErrorMessageOf([&] { page.EnlargePageBuffer(127); }), "Invalid page modification - Native error: 20039");
+  page.EnlargePageBuffer(200);
+  EXPECT_EQ(MemoryManager().GetMemoryBufferSize(page.FPageBuffer), 200u);
+  EXPECT_EQ(page.FPageBuffer[127], 0x7E);
+  for (int i = 128; i < 200; ++i) ASSERT_EQ(page.FPageBuffer[i], 0);
+  page.ClearPageBuffer();
+  for (int i = 0; i < 128; ++i) ASSERT_EQ(page.FPageBuffer[i], 0);
+
+  // A borrowed buffer is copied into an own one and left untouched.
+  uint8_t borrowed[128];
+  std::memset(borrowed, 0x5A, sizeof borrowed);
+  TORBPage view(pm.get());
+  view.FPageBuffer = borrowed;
+  view.FOwnBuffer = false;
+  view.EnlargePageBuffer(256);
+  EXPECT_TRUE(view.FOwnBuffer);
+  EXPECT_NE(view.FPageBuffer, borrowed);
+  EXPECT_EQ(std::memcmp(view.FPageBuffer, borrowed, 128), 0);
+  for (int i = 128; i < 256; ++i) ASSERT_EQ(view.FPageBuffer[i], 0);
+  EXPECT_EQ(borrowed[0], 0x5A);
+
+  TORBPage other(pm.get());
+  other.FPageBuffer = borrowed;
+  other.FOwnBuffer = false;
+  other.FreeAndNilPageBuffer();  // forgets, does not free
+  EXPECT_EQ(other.FPageBuffer, nullptr);
+
+  FakePageManager headerless(1000, 64, 0);
+  TORBPage raw(&headerless);
+  raw.AllocPageBuffer();
+  for (int i = 0; i < 64; ++i) ASSERT_EQ(raw.FPageBuffer[i], 0);
+  EXPECT_EQ(raw.GetPageDataSize(), 64);
+
+  TORBPageController controller(&page);
+  controller.SetIsDirty(false);
+  EXPECT_FALSE(page.FIsDirty);
+  EXPECT_EQ(controller.PageSize(), 128);
+  EXPECT_EQ(controller.PageData(), page.FPageBuffer + 40);
+  EXPECT_EQ(controller.PageManager(), pm.get());
+}
+
+TEST_F(PageManagerTest, TableStatesPerSession) {
+  TORBPage page(pm.get());
+  int32_t state = -1;
+  EXPECT_FALSE(page.GetTableState(-2, state));
+  page.SetTableState(3, 42);
+  EXPECT_TRUE(page.GetTableState(3, state));
+  EXPECT_EQ(state, 42);
+  EXPECT_FALSE(page.GetTableState(0, state));  // grown, not assigned
+  EXPECT_FALSE(page.GetTableState(4, state));  // beyond the array
+  page.SetTableState(-2, 7);
+  EXPECT_TRUE(page.GetTableState(-2, state));
+  EXPECT_EQ(state, 7);
+  EXPECT_EQ(page.FTableStates.size(), 6u);
+}
+
+}  // namespace
+}  // namespace orb
