@@ -24,7 +24,7 @@ constexpr int64_t kHeaderSize = static_cast<int64_t>(TORBCompressedStreamBlockHe
 
 }  // namespace
 
-void TORBBLOBDescriptor::Encode(uint8_t* out) const {
+void TORBBLOBDescriptor::SaveTo(uint8_t* out) const {
   StoreI32LE(out, BlockSize);
   StoreI64LE(out + 4, NumBlocks);
   StoreI64LE(out + 12, UncompressedSize);
@@ -34,7 +34,7 @@ void TORBBLOBDescriptor::Encode(uint8_t* out) const {
   StoreU16LE(out + 30, Reserved);
 }
 
-TORBBLOBDescriptor TORBBLOBDescriptor::Decode(const uint8_t* in) {
+TORBBLOBDescriptor TORBBLOBDescriptor::LoadFrom(const uint8_t* in) {
   TORBBLOBDescriptor d;
   d.BlockSize = LoadI32LE(in);
   d.NumBlocks = LoadI64LE(in + 4);
@@ -46,25 +46,25 @@ TORBBLOBDescriptor TORBBLOBDescriptor::Decode(const uint8_t* in) {
   return d;
 }
 
-void TORBPartialBLOBDescriptor::Encode(uint8_t* out) const {
+void TORBPartialBLOBDescriptor::SaveTo(uint8_t* out) const {
   StoreI32LE(out, NumBlocks);
   StoreI64LE(out + 4, UncompressedSize);
 }
 
-TORBPartialBLOBDescriptor TORBPartialBLOBDescriptor::Decode(const uint8_t* in) {
+TORBPartialBLOBDescriptor TORBPartialBLOBDescriptor::LoadFrom(const uint8_t* in) {
   TORBPartialBLOBDescriptor d;
   d.NumBlocks = LoadI32LE(in);
   d.UncompressedSize = LoadI64LE(in + 4);
   return d;
 }
 
-void TORBPartialTemporaryBLOBDescriptor::Encode(uint8_t* out) const {
+void TORBPartialTemporaryBLOBDescriptor::SaveTo(uint8_t* out) const {
   StoreI32LE(out, NumBlocks);
   StoreI64LE(out + 4, UncompressedSize);
   StoreI64LE(out + 12, CompressedSize);
 }
 
-TORBPartialTemporaryBLOBDescriptor TORBPartialTemporaryBLOBDescriptor::Decode(const uint8_t* in) {
+TORBPartialTemporaryBLOBDescriptor TORBPartialTemporaryBLOBDescriptor::LoadFrom(const uint8_t* in) {
   TORBPartialTemporaryBLOBDescriptor d;
   d.NumBlocks = LoadI32LE(in);
   d.UncompressedSize = LoadI64LE(in + 4);
@@ -72,14 +72,14 @@ TORBPartialTemporaryBLOBDescriptor TORBPartialTemporaryBLOBDescriptor::Decode(co
   return d;
 }
 
-void TORBCompressedStreamBlockHeader::Encode(uint8_t* out) const {
+void TORBCompressedStreamBlockHeader::SaveTo(uint8_t* out) const {
   StoreI32LE(out, CompressedSize);
   StoreI32LE(out + 4, UncompressedSize);
   StoreU32LE(out + 8, Crc32);
   StoreI64LE(out + 12, OffsetToNextHeader);
 }
 
-TORBCompressedStreamBlockHeader TORBCompressedStreamBlockHeader::Decode(const uint8_t* in) {
+TORBCompressedStreamBlockHeader TORBCompressedStreamBlockHeader::LoadFrom(const uint8_t* in) {
   TORBCompressedStreamBlockHeader h;
   h.CompressedSize = LoadI32LE(in);
   h.UncompressedSize = LoadI32LE(in + 4);
@@ -168,7 +168,7 @@ void TORBCompressedBLOBStream::LoadHeaders() {
     }
     uint8_t raw[TORBCompressedStreamBlockHeader::kSize];
     LoadDataFromStream(raw, kHeaderSize, FCompressedStream, 10082);
-    const TORBCompressedStreamBlockHeader h = TORBCompressedStreamBlockHeader::Decode(raw);
+    const TORBCompressedStreamBlockHeader h = TORBCompressedStreamBlockHeader::LoadFrom(raw);
     const int64_t data_end = position + kHeaderSize + h.CompressedSize;
     if (h.CompressedSize <= 0 || data_end > size) {
       if (FRepair) break;
@@ -286,7 +286,7 @@ void TORBCompressedBLOBStream::InternalWriteBlock(int64_t index, const uint8_t* 
   PrepareBufferForWriting(data, size, h, packed);
   SetStreamPosition(FCompressedStream, header_position, 10099);
   uint8_t raw[TORBCompressedStreamBlockHeader::kSize];
-  h.Encode(raw);
+  h.SaveTo(raw);
   SaveDataToStream(raw, kHeaderSize, FCompressedStream, 10100);
   SaveDataToStream(packed.data(), h.CompressedSize, FCompressedStream, 10101);
   if (index == FHeaders.ItemCount()) {
@@ -416,7 +416,7 @@ void TORBCompressedBLOBStream::InternalDecreaseSize(int64_t new_size) {
   SetStreamPosition(FCompressedStream, position, 10094);
   FHeaders.SetItemCount(keep);
   uint8_t raw[TORBCompressedStreamBlockHeader::kSize];
-  h.Encode(raw);
+  h.SaveTo(raw);
   if (FCompressedStream.Write(raw, kHeaderSize) != kHeaderSize) RaiseORB(10095, kMsgErrorWriting);
   if (FCompressedStream.Write(packed.data(), h.CompressedSize) != h.CompressedSize) RaiseORB(10096, kMsgErrorWriting);
   FHeaders.AppendItem(h, position);

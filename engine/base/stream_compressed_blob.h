@@ -29,8 +29,8 @@ struct TORBBLOBDescriptor {
   uint8_t CompressionMode = 0;
   uint16_t Reserved = 0;
 
-  void Encode(uint8_t* out) const;
-  static TORBBLOBDescriptor Decode(const uint8_t* in);
+  void SaveTo(uint8_t* out) const;
+  static TORBBLOBDescriptor LoadFrom(const uint8_t* in);
 };
 
 // Stored in front of a BLOB by in-memory and temporary tables (12 bytes).
@@ -40,8 +40,8 @@ struct TORBPartialBLOBDescriptor {
   int32_t NumBlocks = 0;
   int64_t UncompressedSize = 0;
 
-  void Encode(uint8_t* out) const;
-  static TORBPartialBLOBDescriptor Decode(const uint8_t* in);
+  void SaveTo(uint8_t* out) const;
+  static TORBPartialBLOBDescriptor LoadFrom(const uint8_t* in);
 };
 
 // Accompanies direct BLOB data transfers (20 bytes).
@@ -52,8 +52,8 @@ struct TORBPartialTemporaryBLOBDescriptor {
   int64_t UncompressedSize = 0;
   int64_t CompressedSize = 0;
 
-  void Encode(uint8_t* out) const;
-  static TORBPartialTemporaryBLOBDescriptor Decode(const uint8_t* in);
+  void SaveTo(uint8_t* out) const;
+  static TORBPartialTemporaryBLOBDescriptor LoadFrom(const uint8_t* in);
 };
 
 // Header in front of each stored block (20 bytes).
@@ -65,8 +65,8 @@ struct TORBCompressedStreamBlockHeader {
   uint32_t Crc32 = 0;            // CRC32 of the decoded bytes, from 0
   int64_t OffsetToNextHeader = 0;
 
-  void Encode(uint8_t* out) const;
-  static TORBCompressedStreamBlockHeader Decode(const uint8_t* in);
+  void SaveTo(uint8_t* out) const;
+  static TORBCompressedStreamBlockHeader LoadFrom(const uint8_t* in);
 };
 
 // Block headers with the position of each in the underlying stream.

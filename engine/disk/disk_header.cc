@@ -16,7 +16,7 @@ bool TORBDBHeader::HasSignature() const {
   return std::memcmp(Signature.data(), kDBSignature.data(), kDBSignatureSize) == 0;
 }
 
-void TORBDBHeader::Store(uint8_t* out) const {
+void TORBDBHeader::SaveTo(uint8_t* out) const {
   std::memcpy(out, Signature.data(), kDBSignatureSize);
   StoreI16LE(out + 16, HeaderSize);
   StoreF64LE(out + 18, Version);
@@ -30,7 +30,7 @@ void TORBDBHeader::Store(uint8_t* out) const {
   std::memcpy(out + 44, Reserved.data(), Reserved.size());
 }
 
-TORBDBHeader TORBDBHeader::Load(const uint8_t* in) {
+TORBDBHeader TORBDBHeader::LoadFrom(const uint8_t* in) {
   TORBDBHeader h;
   std::memcpy(h.Signature.data(), in, kDBSignatureSize);
   h.HeaderSize = LoadI16LE(in + 16);
@@ -46,7 +46,7 @@ TORBDBHeader TORBDBHeader::Load(const uint8_t* in) {
   return h;
 }
 
-void TORBCryptoHeader::Store(uint8_t* out) const {
+void TORBCryptoHeader::SaveTo(uint8_t* out) const {
   StoreI16LE(out, CryptoHeaderSize);
   StoreU8(out + 2, CryptoAlgorithm);
   StoreU8(out + 3, CryptoMode);
@@ -55,7 +55,7 @@ void TORBCryptoHeader::Store(uint8_t* out) const {
   std::memcpy(out + 264, Reserverd.data(), Reserverd.size());
 }
 
-TORBCryptoHeader TORBCryptoHeader::Load(const uint8_t* in) {
+TORBCryptoHeader TORBCryptoHeader::LoadFrom(const uint8_t* in) {
   TORBCryptoHeader h;
   h.CryptoHeaderSize = LoadI16LE(in);
   h.CryptoAlgorithm = LoadU8(in + 2);
@@ -66,7 +66,7 @@ TORBCryptoHeader TORBCryptoHeader::Load(const uint8_t* in) {
   return h;
 }
 
-void TORBLockedBytes::Store(uint8_t* out) const {
+void TORBLockedBytes::SaveTo(uint8_t* out) const {
   StoreI16LE(out, LockedByteSize);
   StoreU8(out + 2, FSMByte);
   StoreU8(out + 3, TablesByte);
@@ -74,7 +74,7 @@ void TORBLockedBytes::Store(uint8_t* out) const {
   std::memcpy(out + 5, Reserved.data(), Reserved.size());
 }
 
-TORBLockedBytes TORBLockedBytes::Load(const uint8_t* in) {
+TORBLockedBytes TORBLockedBytes::LoadFrom(const uint8_t* in) {
   TORBLockedBytes b;
   b.LockedByteSize = LoadI16LE(in);
   b.FSMByte = LoadU8(in + 2);

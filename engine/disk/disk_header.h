@@ -44,8 +44,8 @@ struct TORBDBHeader {
   static TORBDBHeader Initial();
   bool HasSignature() const;
 
-  void Store(uint8_t* out) const;  // kDBHeaderSize bytes
-  static TORBDBHeader Load(const uint8_t* in);
+  void SaveTo(uint8_t* out) const;  // kDBHeaderSize bytes
+  static TORBDBHeader LoadFrom(const uint8_t* in);
 };
 
 struct TORBCryptoHeader {
@@ -56,8 +56,8 @@ struct TORBCryptoHeader {
   uint32_t ControlBlockCRC = 0;
   std::array<uint8_t, 16> Reserverd{};
 
-  void Store(uint8_t* out) const;  // kCryptoHeaderSize bytes
-  static TORBCryptoHeader Load(const uint8_t* in);
+  void SaveTo(uint8_t* out) const;  // kCryptoHeaderSize bytes
+  static TORBCryptoHeader LoadFrom(const uint8_t* in);
 };
 
 struct TORBLockedBytes {
@@ -67,8 +67,8 @@ struct TORBLockedBytes {
   uint8_t DBHeaderByte = 0;
   std::array<uint8_t, 15> Reserved{};
 
-  void Store(uint8_t* out) const;  // kLockedBytesSize bytes
-  static TORBLockedBytes Load(const uint8_t* in);
+  void SaveTo(uint8_t* out) const;  // kLockedBytesSize bytes
+  static TORBLockedBytes LoadFrom(const uint8_t* in);
 };
 
 // Offsets of the lock target bytes within the lock bytes.

@@ -318,7 +318,7 @@ void TORBDiskPageManager::LoadDBHeader() {
   FlushFreeSpace();
   uint8_t buf[kDBHeaderSize];
   FDatabaseFile.ReadBuffer(buf, sizeof buf, FOffsetToDBHeader, int32_t{10464});
-  FDBHeader = TORBDBHeader::Load(buf);
+  FDBHeader = TORBDBHeader::LoadFrom(buf);
 }
 
 void TORBDiskPageManager::SaveDBHeader(bool check_external_change) {
@@ -330,13 +330,13 @@ void TORBDiskPageManager::SaveDBHeader(bool check_external_change) {
   uint8_t buf[kDBHeaderSize];
   if (ORBIsDesignMode()) {
     FDatabaseFile.ReadBuffer(buf, sizeof buf, FOffsetToDBHeader, int32_t{20195});
-    const TORBDBHeader stored = TORBDBHeader::Load(buf);
+    const TORBDBHeader stored = TORBDBHeader::LoadFrom(buf);
     if (check_external_change && stored.State != FDBHeader.State &&
         stored.WriteChangesState == kWriteChangesWriting) {
       RaiseORB(20196, "Cannot write changes. Database file was modified by an external application");
     }
   }
-  FDBHeader.Store(buf);
+  FDBHeader.SaveTo(buf);
   FDatabaseFile.WriteBuffer(buf, sizeof buf, FOffsetToDBHeader, 10462);
   if (FDatabaseFreeSpaceManager) FDatabaseFreeSpaceManager->HeaderSaved();
 }
@@ -346,7 +346,7 @@ void TORBDiskPageManager::LoadCryptoHeader() {
   DesignTimeScope scope(*this);
   uint8_t buf[kCryptoHeaderSize];
   FDatabaseFile.ReadBuffer(buf, sizeof buf, FOffsetToCryptoHeader, int32_t{30439});
-  FCryptoHeader = TORBCryptoHeader::Load(buf);
+  FCryptoHeader = TORBCryptoHeader::LoadFrom(buf);
 }
 
 void TORBDiskPageManager::SaveCryptoHeader() {
@@ -361,7 +361,7 @@ void TORBDiskPageManager::SaveCryptoHeader() {
     }
   }
   uint8_t buf[kCryptoHeaderSize];
-  stored.Store(buf);
+  stored.SaveTo(buf);
   FDatabaseFile.WriteBuffer(buf, sizeof buf, FOffsetToCryptoHeader, 30438);
 }
 
@@ -370,14 +370,14 @@ void TORBDiskPageManager::LoadLockedBytes() {
   DesignTimeScope scope(*this);
   uint8_t buf[kLockedBytesSize];
   FDatabaseFile.ReadBuffer(buf, sizeof buf, FOffsetToLockedBytes, int32_t{30442});
-  FLockedBytes = TORBLockedBytes::Load(buf);
+  FLockedBytes = TORBLockedBytes::LoadFrom(buf);
 }
 
 void TORBDiskPageManager::SaveLockedBytes() {
   CheckFileOpened(30443);
   DesignTimeScope scope(*this);
   uint8_t buf[kLockedBytesSize];
-  FLockedBytes.Store(buf);
+  FLockedBytes.SaveTo(buf);
   FDatabaseFile.WriteBuffer(buf, sizeof buf, FOffsetToLockedBytes, 30444);
 }
 

@@ -78,14 +78,14 @@ class ChainGuard {
 
 }  // namespace
 
-void TORBInternalFileHeader::WriteTo(uint8_t* dst) const {
+void TORBInternalFileHeader::SaveTo(uint8_t* dst) const {
   StoreU8(dst, HeaderLength);
   StoreI32LE(dst + 1, StoredSize);
   StoreI32LE(dst + 5, UncompressedSize);
   StoreU8(dst + 9, Algorithm);
 }
 
-TORBInternalFileHeader TORBInternalFileHeader::ReadFrom(const uint8_t* src) {
+TORBInternalFileHeader TORBInternalFileHeader::LoadFrom(const uint8_t* src) {
   TORBInternalFileHeader h;
   h.HeaderLength = LoadU8(src);
   h.StoredSize = LoadI32LE(src + 1);
@@ -118,7 +118,7 @@ void TORBInternalDBTransactedAccessFile::CreateFile(int32_t session) {
     RaiseORB(30383, "Cannot create internal file. File already exists. StartPageNo=%d", {FStartPageNo});
   }
   PageRef page(LPageManager, LPageManager->AddPage(session, FPageTypeID));
-  TORBInternalFileHeader().WriteTo(page->GetPageData());
+  TORBInternalFileHeader().SaveTo(page->GetPageData());
   page->FIsDirty = true;
   FStartPageNo = page->FPageNo;
 }
@@ -147,7 +147,7 @@ TORBInternalFileHeader TORBInternalDBTransactedAccessFile::ReadHeader(int32_t se
                                                                       bool* file_was_changed) {
   PageRef page(LPageManager, LPageManager->GetPage(session, FStartPageNo, FPageTypeID, synchronize_allowed));
   if (file_was_changed != nullptr) *file_was_changed = page->FReloaded;
-  const TORBInternalFileHeader h = TORBInternalFileHeader::ReadFrom(page->GetPageData());
+  const TORBInternalFileHeader h = TORBInternalFileHeader::LoadFrom(page->GetPageData());
   if (h.HeaderLength != kHeaderSize || h.StoredSize < 0 || h.UncompressedSize < 0 || h.Algorithm > acaPPM ||
       (h.Algorithm == acaNone && h.StoredSize != h.UncompressedSize) ||
       (h.Algorithm != acaNone && h.StoredSize == 0 && h.UncompressedSize != 0)) {
@@ -212,7 +212,7 @@ void TORBInternalDBTransactedAccessFile::SetFileSize(int32_t session, int32_t st
   int32_t old_stored;
   {
     PageRef first(LPageManager, LPageManager->GetPage(session, FStartPageNo, FPageTypeID));
-    old_stored = TORBInternalFileHeader::ReadFrom(first->GetPageData()).StoredSize;
+    old_stored = TORBInternalFileHeader::LoadFrom(first->GetPageData()).StoredSize;
   }
   if (old_stored < 0) old_stored = stored_size;
   const int32_t old_count = GetPageCountForDataSize(old_stored);
@@ -254,7 +254,7 @@ void TORBInternalDBTransactedAccessFile::SetFileSize(int32_t session, int32_t st
   h.StoredSize = stored_size;
   h.UncompressedSize = uncompressed_size;
   h.Algorithm = algorithm;
-  h.WriteTo(first->GetPageData());
+  h.SaveTo(first->GetPageData());
   first->FIsDirty = true;
 }
 
@@ -386,7 +386,7 @@ void TORBInternalDBTransactedAccessFile::InitFileHeader(int32_t session) {
   page->InitHeader();
   page->SetState(state);
   page->SetPageType(FPageTypeID);
-  TORBInternalFileHeader().WriteTo(page->GetPageData());
+  TORBInternalFileHeader().SaveTo(page->GetPageData());
   page->FIsDirty = true;
 }
 
@@ -419,7 +419,7 @@ void TORBInternalDBDirectAccessFile::CreateFile(int32_t size) {
       if (previous == nullptr) {
         TORBInternalFileHeader h;
         h.StoredSize = size;
-        h.WriteTo(page->GetPageData());
+        h.SaveTo(page->GetPageData());
       } else {
         previous->SetNextPageNo(page->FPageNo);
         LPageManager->PutPage(previous);
@@ -520,7 +520,7 @@ int32_t TORBInternalDBDirectAccessFile::GetSize() {
   CheckOpened("GetSize");
   uint8_t bytes[kHeaderSize];
   LPageManager->ReadPageRegion(bytes, FStartPageNo, kPageHeaderSize, kHeaderSize);
-  const int32_t size = TORBInternalFileHeader::ReadFrom(bytes).StoredSize;
+  const int32_t size = TORBInternalFileHeader::LoadFrom(bytes).StoredSize;
   if (size < 0) {
     RaiseORB(kErrInternalFileChain,
              "Error getting %d-th internal file page. Probably database is corrupted and needs repair. "

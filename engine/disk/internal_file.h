@@ -30,8 +30,8 @@ struct TORBInternalFileHeader {
   int32_t UncompressedSize = 0;
   uint8_t Algorithm = acaNone;
 
-  void WriteTo(uint8_t* dst) const;
-  static TORBInternalFileHeader ReadFrom(const uint8_t* src);
+  void SaveTo(uint8_t* dst) const;
+  static TORBInternalFileHeader LoadFrom(const uint8_t* src);
 };
 
 // Pages needed for `size` content bytes with `data_size` data bytes a page.

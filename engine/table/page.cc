@@ -27,7 +27,7 @@ uint16_t TORBPage::GetPageSize() const { return LPageManager->GetPageSize(); }
 
 void TORBPage::InitHeader() {
   if (FPageBuffer == nullptr || GetPageHeaderSize() < TORBDiskPageHeader::kSize) return;
-  TORBDiskPageHeader{}.WriteTo(FPageBuffer);
+  TORBDiskPageHeader{}.SaveTo(FPageBuffer);
 }
 
 void TORBPage::AllocPageBuffer() {

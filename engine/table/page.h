@@ -67,8 +67,8 @@ class TORBPage {
   void SetTableState(int32_t session, int32_t table_id, int32_t state);
 
   // Header fields in the buffer (pages with a header only).
-  TORBDiskPageHeader ReadHeader() const { return TORBDiskPageHeader::ReadFrom(FPageBuffer); }
-  void WriteHeader(const TORBDiskPageHeader& header) { header.WriteTo(FPageBuffer); }
+  TORBDiskPageHeader ReadHeader() const { return TORBDiskPageHeader::LoadFrom(FPageBuffer); }
+  void WriteHeader(const TORBDiskPageHeader& header) { header.SaveTo(FPageBuffer); }
   int32_t GetState() const { return ReadPageHeaderState(FPageBuffer); }
   void SetState(int32_t state) { WritePageHeaderState(FPageBuffer, state); }
   uint16_t GetPageType() const { return ReadPageHeaderType(FPageBuffer); }

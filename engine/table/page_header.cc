@@ -34,7 +34,7 @@ std::string_view PageTypeToStr(uint16_t page_type) {
   return kPageTypeNames[page_type];
 }
 
-void TORBDiskPageHeader::WriteTo(uint8_t* dst) const {
+void TORBDiskPageHeader::SaveTo(uint8_t* dst) const {
   std::copy(Signature.begin(), Signature.end(), dst + kOffSignature);
   StoreI32LE(dst + kOffState, State);
   StoreU16LE(dst + kOffPageType, PageType);
@@ -50,7 +50,7 @@ void TORBDiskPageHeader::WriteTo(uint8_t* dst) const {
   std::copy(Reserved.begin(), Reserved.end(), dst + kOffReserved);
 }
 
-TORBDiskPageHeader TORBDiskPageHeader::ReadFrom(const uint8_t* src) {
+TORBDiskPageHeader TORBDiskPageHeader::LoadFrom(const uint8_t* src) {
   TORBDiskPageHeader h;
   std::copy(src + kOffSignature, src + kOffSignature + 4, h.Signature.begin());
   h.State = LoadI32LE(src + kOffState);

@@ -75,9 +75,9 @@ struct TORBDiskPageHeader {
   std::array<uint8_t, 8> Reserved{};
 
   // Writes the 40 header bytes to `dst`.
-  void WriteTo(uint8_t* dst) const;
+  void SaveTo(uint8_t* dst) const;
   // Reads 40 header bytes from `src`.
-  static TORBDiskPageHeader ReadFrom(const uint8_t* src);
+  static TORBDiskPageHeader LoadFrom(const uint8_t* src);
 
   bool operator==(const TORBDiskPageHeader&) const = default;
 };

@@ -110,7 +110,7 @@ int Pack(const Args& args) {
     done += n;
   }
   uint8_t raw[orb::TORBBLOBDescriptor::kSize];
-  blob.BLOBDescriptor().Encode(raw);
+  blob.BLOBDescriptor().SaveTo(raw);
   orb::SetStreamPosition(out.stream(), 0, 10099);
   orb::SaveDataToStream(raw, kDescriptorSize, out.stream(), 10100);
   out.Commit();
@@ -123,7 +123,7 @@ int Unpack(const Args& args) {
   if (in.GetSize() < kDescriptorSize) orb::RaiseORB(kPackedFileCode, orb::kMsgStreamTooSmall, {in.GetSize(), kDescriptorSize});
   uint8_t raw[orb::TORBBLOBDescriptor::kSize];
   orb::LoadDataFromStream(raw, kDescriptorSize, in, kPackedFileCode);
-  const orb::TORBBLOBDescriptor d = orb::TORBBLOBDescriptor::Decode(raw);
+  const orb::TORBBLOBDescriptor d = orb::TORBBLOBDescriptor::LoadFrom(raw);
   if (d.StartPosition != kDescriptorSize || d.CompressionAlgorithm > orb::acaPPM || d.CompressionMode > 9 ||
       d.UncompressedSize < 0) {
     orb::RaiseORB(10103, orb::kMsgCannotSetStreamPosition, {d.StartPosition, kDescriptorSize, in.GetSize()});

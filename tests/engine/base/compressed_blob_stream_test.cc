@@ -84,7 +84,7 @@ TEST(CompressedBLOBStreamTest, BlocksHaveChainedChecksummedHeaders) {
     int64_t at = 0;
     const int32_t expected_sizes[] = {102400, 102400, 45200};
     for (int i = 0; i < 3; ++i) {
-      const auto h = TORBCompressedStreamBlockHeader::Decode(raw.data() + at);
+      const auto h = TORBCompressedStreamBlockHeader::LoadFrom(raw.data() + at);
       EXPECT_EQ(h.UncompressedSize, expected_sizes[i]);
       EXPECT_EQ(h.OffsetToNextHeader, 20 + h.CompressedSize);
       EXPECT_EQ(h.Crc32, CRC32(0, blob.content.data() + i * 102400, static_cast<size_t>(h.UncompressedSize)));
@@ -346,23 +346,23 @@ TEST(CompressedBLOBStreamTest, DescriptorEncodesIn32Bytes) {
   d.NumBlocks = 3;
   d.UncompressedSize = -2;
   uint8_t raw[TORBBLOBDescriptor::kSize];
-  d.Encode(raw);
+  d.SaveTo(raw);
   EXPECT_EQ(LoadI32LE(raw), 4096);
   EXPECT_EQ(raw[28], acaBZIP);
   EXPECT_EQ(raw[29], 7);
-  const TORBBLOBDescriptor back = TORBBLOBDescriptor::Decode(raw);
+  const TORBBLOBDescriptor back = TORBBLOBDescriptor::LoadFrom(raw);
   EXPECT_EQ(back.StartPosition, 0x0102030405060708);
   EXPECT_EQ(back.NumBlocks, 3);
   EXPECT_EQ(back.UncompressedSize, -2);
 
   TORBPartialTemporaryBLOBDescriptor t{2, 300, 120};
   uint8_t traw[TORBPartialTemporaryBLOBDescriptor::kSize];
-  t.Encode(traw);
-  EXPECT_EQ(TORBPartialTemporaryBLOBDescriptor::Decode(traw).CompressedSize, 120);
+  t.SaveTo(traw);
+  EXPECT_EQ(TORBPartialTemporaryBLOBDescriptor::LoadFrom(traw).CompressedSize, 120);
   TORBPartialBLOBDescriptor p{4, 1234567890123};
   uint8_t praw[TORBPartialBLOBDescriptor::kSize];
-  p.Encode(praw);
-  EXPECT_EQ(TORBPartialBLOBDescriptor::Decode(praw).UncompressedSize, 1234567890123);
+  p.SaveTo(praw);
+  EXPECT_EQ(TORBPartialBLOBDescriptor::LoadFrom(praw).UncompressedSize, 1234567890123);
 }
 
 // Random appends, truncations, growths and reads against a plain model,

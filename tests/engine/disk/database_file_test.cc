@@ -23,7 +23,7 @@ std::vector<uint8_t> HeaderBytes(int16_t header_size = kDBHeaderSize) {
   TORBDBHeader h = TORBDBHeader::Initial();
   h.HeaderSize = header_size;
   std::vector<uint8_t> out(kDBHeaderSize);
-  h.Store(out.data());
+  h.SaveTo(out.data());
   return out;
 }
 

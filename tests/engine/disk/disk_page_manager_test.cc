@@ -332,7 +332,7 @@ TEST_F(DiskPageManagerTest, PagesPastTwoGigabytes) {
   TORBDiskPageHeader header;
   header.PageType = kPageTypeTableBlob;
   std::vector<uint8_t> bytes(32768, 0x5A);
-  header.WriteTo(bytes.data());
+  header.SaveTo(bytes.data());
   pm.WritePageRegion(bytes.data(), far, 0, 32768);
   EXPECT_EQ(static_cast<int64_t>(std::filesystem::file_size(Path())), offset + 32768);
   TORBPage* page = pm.GetPage(kSession, far, kPageTypeTableBlob);

@@ -37,7 +37,7 @@ class FakePageManager : public TORBPageManager {
       TORBDiskPageHeader header;
       header.PageType = page_type;
       header.State = state;
-      header.WriteTo(bytes.data());
+      header.SaveTo(bytes.data());
     }
     stored[page_no] = bytes;
     next_page_no = std::max(next_page_no, page_no + 1);

@@ -14,7 +14,7 @@ using testing::ErrorMessageOf;
 
 TEST(PageHeaderTest, FreshHeaderBytes) {
   std::vector<uint8_t> bytes(TORBDiskPageHeader::kSize, 0xEE);
-  TORBDiskPageHeader{}.WriteTo(bytes.data());
+  TORBDiskPageHeader{}.SaveTo(bytes.data());
   const std::vector<uint8_t> expected = {
       'O', 'R', 'B', 'P',                  // signature
       0, 0, 0, 0,                          // State
@@ -44,14 +44,14 @@ TEST(PageHeaderTest, FieldsAtTheirOffsetsLittleEndian) {
   h.RecordIDItemNo = 0x5152;
   h.Reserved = {1, 2, 3, 4, 5, 6, 7, 8};
   std::vector<uint8_t> bytes(TORBDiskPageHeader::kSize);
-  h.WriteTo(bytes.data());
+  h.SaveTo(bytes.data());
   const std::vector<uint8_t> expected = {
       'O',  'R',  'B',  'P',  0x04, 0x03, 0x02, 0x01, 0x0B, 0x0A, 0x14, 0x13, 0x12, 0x11,
       0xA4, 0xA3, 0xA2, 0xA1, 0x21, 0x22, 0x23, 0x24, 0x34, 0x33, 0x32, 0x31, 0x44, 0x43,
       0x42, 0x41, 0x52, 0x51, 1,    2,    3,    4,    5,    6,    7,    8,
   };
   EXPECT_EQ(bytes, expected);
-  EXPECT_EQ(TORBDiskPageHeader::ReadFrom(bytes.data()), h);
+  EXPECT_EQ(TORBDiskPageHeader::LoadFrom(bytes.data()), h);
   EXPECT_EQ(ReadPageHeaderState(bytes.data()), 0x01020304);
   EXPECT_EQ(ReadPageHeaderType(bytes.data()), 0x0A0B);
   EXPECT_EQ(ReadPageHeaderNextPageNo(bytes.data()), 0x11121314);
@@ -59,7 +59,7 @@ TEST(PageHeaderTest, FieldsAtTheirOffsetsLittleEndian) {
   WritePageHeaderState(bytes.data(), kInvalidPageState);
   WritePageHeaderType(bytes.data(), kPageTypeTableIndex);
   WritePageHeaderNextPageNo(bytes.data(), -1);
-  TORBDiskPageHeader back = TORBDiskPageHeader::ReadFrom(bytes.data());
+  TORBDiskPageHeader back = TORBDiskPageHeader::LoadFrom(bytes.data());
   EXPECT_EQ(back.State, 0x7FFFFFFF);
   EXPECT_EQ(back.PageType, 12);
   EXPECT_EQ(back.NextPageNo, -1);
