@@ -5,6 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+# Every include goes to its own layer or one below it.
+python3 scripts/check_layers.py .
 jobs=$(nproc)
 # Let ccache reuse objects compiled in another checkout of the project.
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1

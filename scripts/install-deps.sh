@@ -2,7 +2,7 @@
 # Installs every Debian package the project needs. Safe to run again.
 set -euo pipefail
 PKGS=(
-  build-essential cmake ninja-build pkg-config ccache
+  build-essential cmake ninja-build pkg-config ccache python3
   zlib1g-dev libbz2-dev libcrypto++-dev libicu-dev
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev libcli11-dev
