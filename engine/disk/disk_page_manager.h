@@ -281,7 +281,8 @@ class TORBDiskPageManager : public TORBPageManager {
   TORBPage* GetPage(int32_t session, int32_t page_no, uint16_t page_type, bool synchronize_allowed = true) override;
   void RemovePage(int32_t session, int32_t page_no) override;
   // Commits the session: WriteChangesState 1, the pages, State + 1 and
-  // WriteChangesState 2, all under the header lock (20213).
+  // WriteChangesState 2 (kept at 1 on a file already left at 1), all under
+  // the header lock (20213). See points 9 to 12 above.
   void ApplyChanges(int32_t session) override;
 
   // Stored State stamp of a page; kInvalidPageState when unreadable.
