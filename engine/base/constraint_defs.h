@@ -36,6 +36,29 @@ class TORBConstraintDef : public TORBMetaObjectDef {
 // A column that may not be null. The names are stored behind a one-byte
 // count that includes their own length byte, so each holds at most 254
 // bytes; a longer one raises kErrConstraintNameTooLong.
+//
+// Stored form of a not-null or check definition (little-endian), a = 5 + L
+// after the meta object header; each name is a counted name: a one-byte
+// count n = length + 1, then the length byte and the length bytes of the
+// name (n bytes in all):
+// | offset | size  | type  | meaning (codes: not-null save / load, check     |
+// |        |       |       | save / load)                                    |
+// |      0 |     a | ...   | meta object header (TORBMetaObjectDef)          |
+// |      a |     4 | int32 | FTableSchemaObjectID (10240 / 10249,            |
+// |        |       |       | 10227 / 10230)                                  |
+// |  a + 4 |     4 | int32 | FTableObjectID (10241 / 10250, 10228 / 10231)   |
+// |  a + 8 |     4 | int32 | FColumnObjectID (10242 / 10251, 10229 / 10232)  |
+// | a + 12 | 1 + n | name  | FTableSchemaName: count (10243 / 10252,         |
+// |        |       |       | 10221 / 10233), bytes (10244 / 10253,           |
+// |        |       |       | 10222 / 10234)                                  |
+// |    ... | 1 + n | name  | FTableName: count (10245 / 10254, 10223 /       |
+// |        |       |       | 10235), bytes (10246 / 10255, 10224 / 10236)    |
+// |    ... | 1 + n | name  | FColumnName: count (10247 / 10256, 10225 /      |
+// |        |       |       | 10237), bytes (10248 / 10257, 10226 / 10238)    |
+// |    ... |  2..  | value | check only: FMinValue, then FMaxValue, each a   |
+// |        |       |       | TORBVariant stream (see TORBFieldDef)           |
+// Loading refuses, with the count's code, a count of 0, and with the bytes'
+// code a length byte other than count - 1.
 class TORBConstraintDefNotNull : public TORBConstraintDef {
  public:
   static constexpr size_t kMaxNameLength = 254;
@@ -97,6 +120,28 @@ struct TORBConstraintColumn {
 
 // Unique key over the columns of one index. Names hold at most 255 bytes;
 // a longer one raises kErrConstraintNameTooLong.
+//
+// Stored form of a unique or primary-key definition (little-endian),
+// a = 5 + L after the meta object header; each name is a counted name with
+// a four-byte count: int32 n = length + 1, then the length byte and the
+// length bytes of the name (n bytes in all):
+// | offset | size  | type  | meaning (codes: save / load)                    |
+// |      0 |     a | ...   | meta object header (TORBMetaObjectDef)          |
+// |      a |     4 | int32 | FTableSchemaObjectID (30313 / 30303)            |
+// |  a + 4 |     4 | int32 | FTableObjectID (30314 / 30304)                  |
+// |  a + 8 |     4 | int32 | FIndexObjectID (30318 / 30317)                  |
+// | a + 12 | 4 + n | name  | FTableSchemaName: count (30315 / 30305), bytes  |
+// |        |       |       | (30316 / 30306)                                 |
+// |    ... | 4 + n | name  | FTableName: count (30317 / 30307), bytes        |
+// |        |       |       | (30318 / 30308)                                 |
+// |    ... | 4 + n | name  | FIndexName: count (30323 / 30321), bytes        |
+// |        |       |       | (30324 / 30322)                                 |
+// |    ... |     4 | int32 | column count C, not negative (30319 / 30309)    |
+// |    ... |   ... | ...   | C columns, each: int32 ColumnObjectID (30320 /  |
+// |        |       |       | 30310), then ColumnName as a counted name:      |
+// |        |       |       | count (30321 / 30311), bytes (30322 / 30312)    |
+// Loading refuses, with the count's code, a count below 1 or above 256, and
+// with the bytes' code a length byte other than count - 1.
 class TORBConstraintDefUnique : public TORBConstraintDef {
  public:
   TORBConstraintDefUnique() : TORBConstraintDef(ctUnique) {}
@@ -155,7 +200,10 @@ class TORBConstraintDefs : public TORBMetaObjectDefs {
   // Clears, then appends a copy of each source constraint by its type
   // (30035 for a type without class). Names are not checked.
   void Assign(const TORBMetaObjectDefs& source) override;
-  // Each constraint is preceded by its type byte.
+  // Stored form: int32 count (10158 / 10159), then per constraint a uint8
+  // TORBConstraintType (10219 / 10220) followed by the definition in its
+  // class's stored form. On load the type picks the class: 0 primary key,
+  // 2 unique, 3 not null, 4 check; any other raises 30316.
   void SaveToStream(TStream& stream) const override;
 
  protected:

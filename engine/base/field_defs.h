@@ -36,6 +36,32 @@ using TORBDefaultValueExprParser = std::unique_ptr<TORBDefaultValueExpr> (*)(con
 void SetDefaultValueExprParser(TORBDefaultValueExprParser parser);
 TORBDefaultValueExprParser GetDefaultValueExprParser();
 
+// Stored form of a field definition (little-endian), a = 5 + L after the
+// meta object header, b = a + 12 for the BLOB base types (bftBlob, bftClob,
+// bftWideClob) and a + 6 for the others:
+// | offset | size | type  | meaning (codes: save / load)                    |
+// |      0 |    a | ...   | meta object header (TORBMetaObjectDef)          |
+// |      a |    1 | uint8 | FBaseFieldType (10170 / 10187)                  |
+// |  a + 1 |    1 | uint8 | FAdvancedFieldType (10171 / 10188)              |
+// |  a + 2 |    4 | int32 | FFieldSize (10172 / 10189)                      |
+// |  a + 6 |    1 | uint8 | BLOB types only: FBLOBCompressionAlgorithm      |
+// |        |      |       | (10175 / 10192)                                 |
+// |  a + 7 |    1 | uint8 | BLOB types only: FBLOBCompressionMode           |
+// |        |      |       | (10176 / 10193)                                 |
+// |  a + 8 |    4 | int32 | BLOB types only: FBLOBBlockSize (10177 / 10194) |
+// |      b |    8 | int64 | FAutoincIncrement (30412 / 30407)               |
+// |  b + 8 |    8 | int64 | FAutoincInitialValue (30413 / 30408)            |
+// | b + 16 |    8 | int64 | FAutoincMinValue (30414 / 30409)                |
+// | b + 24 |    8 | int64 | FAutoincMaxValue (30415 / 30410)                |
+// | b + 32 |    1 | bool  | FAutoincCycled (30416 / 30411)                  |
+// | b + 33 | 2..  | value | FDefaultValue as a TORBVariant stream: uint8    |
+// |        |      |       | kind, uint8 null flag (1 = null); when not null |
+// |        |      |       | an int32 size n and n data bytes                |
+// Loading refuses, with the item's load code, a base type, an advanced type
+// or a compression algorithm out of range; it sets the default value to a
+// null of the field's base type before reading it, then parses the default
+// again and recomputes the sizes. The record layout fields (sizes, offsets,
+// FFieldNoReference) are not stored.
 class TORBFieldDef : public TORBMetaObjectDef {
  public:
   TORBFieldDef() = default;

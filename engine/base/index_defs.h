@@ -34,6 +34,28 @@ class TORBIndexColumn {
   std::u16string FFieldName;
 };
 
+// Stored form of an index definition (little-endian), a = 5 + L after the
+// meta object header:
+// | offset | size | type  | meaning (codes: save / load)                    |
+// |      0 |    a | ...   | meta object header (TORBMetaObjectDef)          |
+// |      a |    1 | uint8 | FIndexType: 0 itBTree, 1 itAnotherOne           |
+// |        |      |       | (10344 / 10349)                                 |
+// |  a + 1 |    1 | bool  | FUnique (10345 / 10350)                         |
+// |  a + 2 |    1 | bool  | FPrimary (10346 / 10351)                        |
+// |  a + 3 |    4 | int32 | column count C, not negative (10347 / 10352)    |
+// |  a + 7 |    4 | int32 | FRootPageNo: B-tree root page (10348 / 10353)   |
+// | a + 11 |  ... | ...   | C columns in key order, each below              |
+//
+// Index column, 7 + N bytes:
+// | offset | size | type  | meaning (codes: save / load)                    |
+// |      0 |    1 | uint8 | field name length N (10354 / 10358)             |
+// |      1 |    N | bytes | field name in the code page (10355 / 10359)     |
+// |  1 + N |    1 | bool  | FDescending (10356 / 10360)                     |
+// |  2 + N |    1 | bool  | FCaseInsensitive (10357 / 10361)                |
+// |  3 + N |    4 | int32 | FMaxIndexedSize (20169 / 20168)                 |
+//
+// FTemporary, FSessionID, FTableState and FNeedRebuild are not stored; a
+// loaded definition is never temporary.
 class TORBIndexDef : public TORBMetaObjectDef {
  public:
   // Copies all fields and the columns from an index definition; from any
@@ -85,7 +107,8 @@ class TORBIndexDefs : public TORBMetaObjectDefs {
     return static_cast<TORBIndexDef*>(GetDefByName(name));
   }
 
-  // Stores the count of non-temporary indexes and those indexes only.
+  // Stores the count of non-temporary indexes (10158) and those indexes
+  // only, in list order: temporary indexes are never stored.
   void SaveToStream(TStream& stream) const override;
 
   // Object ID of the first index whose leading columns serve the requested

@@ -4,6 +4,14 @@
 // of their ordered collections. A definition writes itself to and reads
 // itself from a binary stream; the collections write a 32-bit count and then
 // their definitions in order.
+//
+// Collection stream (little-endian):
+// | offset | size | type  | meaning                                        |
+// |      0 |    4 | int32 | count of stored definitions (10158 / 10159); a |
+// |        |      |       | negative count is refused on load (10159)      |
+// |      4 |  ... | ...   | the definitions in list order, each in its     |
+// |        |      |       | class's stored form                            |
+// (Codes: save / load. Loading clears the collection first.)
 
 #include <cstdint>
 #include <memory>
@@ -31,7 +39,14 @@ class TORBMetaObjectDef {
 
   // Copies name, object ID, schema name and schema ID.
   virtual void Assign(const TORBMetaObjectDef& source);
-  // Name length (1 byte), name bytes, object ID (32 bits).
+  // Meta object header, written first by every definition.
+  //
+  // Stored form (little-endian), 5 + L bytes:
+  // | offset | size | type  | meaning                                      |
+  // |      0 |    1 | uint8 | name length L (10164 / 10166)                |
+  // |      1 |    L | bytes | name in the code page (10165 / 10167)        |
+  // |  1 + L |    4 | int32 | FObjectID (10168 / 10169)                    |
+  // Schema name and schema ID are not stored. (Codes: save / load.)
   virtual void LoadFromStream(TStream& stream);
   virtual void SaveToStream(TStream& stream) const;
 

@@ -3,6 +3,14 @@
 // Checked little-endian reads and writes of the items of the metadata
 // streams. Every item carries the error code of its own raise site; a short
 // read or write raises it (see LoadDataFromStream / SaveDataToStream).
+//
+// Item encodings:
+// | item  | size | stored as                                             |
+// | U8    |    1 | the byte                                              |
+// | Bool  |    1 | 1 for true, 0 for false; any non-zero byte loads true |
+// | I32   |    4 | two's complement, little-endian                       |
+// | I64   |    8 | two's complement, little-endian                       |
+// | Bytes |    n | the bytes as given, no length and no terminator       |
 
 #include <cstdint>
 #include <string>

@@ -5,9 +5,21 @@
 // in an underlying stream.
 //
 // Stored form (any algorithm but acaNone), from StartPosition: NumBlocks
-// blocks, each a 20-byte header followed by the codec's output. Block i
-// holds content bytes [i * BlockSize, (i + 1) * BlockSize); every block but
-// the last is full. With acaNone the stored form is the content itself.
+// blocks, each a 20-byte header (TORBCompressedStreamBlockHeader) followed
+// by CompressedSize bytes of the codec's output; the next header lies
+// OffsetToNextHeader bytes after this one (the writer stores
+// 20 + CompressedSize, so blocks are back to back). Block i holds content
+// bytes [i * BlockSize, (i + 1) * BlockSize); every block but the last is
+// full. With acaNone the stored form is the content itself,
+// UncompressedSize bytes from StartPosition, with no headers.
+//
+// A reader accepts a header only when CompressedSize > 0, its codec output
+// lies inside the underlying stream, 0 < UncompressedSize <= BlockSize (and
+// = BlockSize on every block but the last), and 20 + CompressedSize <=
+// OffsetToNextHeader <= the bytes left from the header on; otherwise the
+// open fails (10082, 10083 or 10088). Opened for repair, the block list
+// ends instead just before the first header that fails or has fewer than
+// 20 bytes left, or just after the first block shorter than BlockSize.
 
 #include <cstdint>
 #include <vector>
@@ -17,7 +29,21 @@
 
 namespace orb {
 
-// Parameters a compressed BLOB stream is opened with (32 bytes packed).
+// Parameters a compressed BLOB stream is opened with; callers fill it from
+// the field definition and from what they stored.
+//
+// Stored form (little-endian, packed), 32 bytes:
+// | offset | size | type   | meaning                                       |
+// |      0 |    4 | int32  | BlockSize: content bytes per block; 0 while   |
+// |        |      |        | nothing is stored picks                       |
+// |        |      |        | InternalGetBlockSize(CompressionMode)         |
+// |      4 |    8 | int64  | NumBlocks: blocks stored (0 with acaNone)     |
+// |     12 |    8 | int64  | UncompressedSize: content length              |
+// |     20 |    8 | int64  | StartPosition: where the stored form begins   |
+// |        |      |        | in the underlying stream                      |
+// |     28 |    1 | uint8  | CompressionAlgorithm: TORBCompressionAlgorithm|
+// |     29 |    1 | uint8  | CompressionMode: codec level                  |
+// |     30 |    2 | uint16 | Reserved: zero                                |
 struct TORBBLOBDescriptor {
   static constexpr size_t kSize = 32;
 
@@ -33,7 +59,13 @@ struct TORBBLOBDescriptor {
   static TORBBLOBDescriptor LoadFrom(const uint8_t* in);
 };
 
-// Stored in front of a BLOB by in-memory and temporary tables (12 bytes).
+// Stored in front of a BLOB's stored form by in-memory and temporary
+// tables.
+//
+// Stored form (little-endian, packed), 12 bytes:
+// | offset | size | type  | meaning                                        |
+// |      0 |    4 | int32 | NumBlocks: blocks of the stored form           |
+// |      4 |    8 | int64 | UncompressedSize: content length               |
 struct TORBPartialBLOBDescriptor {
   static constexpr size_t kSize = 12;
 
@@ -44,7 +76,13 @@ struct TORBPartialBLOBDescriptor {
   static TORBPartialBLOBDescriptor LoadFrom(const uint8_t* in);
 };
 
-// Accompanies direct BLOB data transfers (20 bytes).
+// Accompanies direct BLOB data transfers between table data objects.
+//
+// Stored form (little-endian, packed), 20 bytes:
+// | offset | size | type  | meaning                                        |
+// |      0 |    4 | int32 | NumBlocks: blocks of the stored form           |
+// |      4 |    8 | int64 | UncompressedSize: content length               |
+// |     12 |    8 | int64 | CompressedSize: bytes of the stored form       |
 struct TORBPartialTemporaryBLOBDescriptor {
   static constexpr size_t kSize = 20;
 
@@ -56,7 +94,17 @@ struct TORBPartialTemporaryBLOBDescriptor {
   static TORBPartialTemporaryBLOBDescriptor LoadFrom(const uint8_t* in);
 };
 
-// Header in front of each stored block (20 bytes).
+// Header in front of each stored block.
+//
+// Stored form (little-endian, packed), 20 bytes:
+// | offset | size | type   | meaning                                       |
+// |      0 |    4 | int32  | CompressedSize: codec bytes after the header  |
+// |      4 |    4 | int32  | UncompressedSize: bytes the block decodes to  |
+// |      8 |    4 | uint32 | Crc32: CRC32(0, decoded bytes), no final      |
+// |        |      |        | inversion                                     |
+// |     12 |    8 | int64  | OffsetToNextHeader: from this header's first  |
+// |        |      |        | byte to the next header's; written as         |
+// |        |      |        | 20 + CompressedSize                           |
 struct TORBCompressedStreamBlockHeader {
   static constexpr size_t kSize = 20;
 

@@ -1,5 +1,176 @@
 #pragma once
 
+// How a database file stays consistent
+// ====================================
+//
+// Offsets below use the names of disk_header.h: H database header, L lock
+// bytes, O last object id, F first page; page n starts at F + n * PageSize.
+// The byte layouts themselves are documented beside their structures
+// (disk_header.h, page_header.h, free_space.h, internal_file.h).
+//
+// Locks
+//
+// 1. Every lock is a non-blocking byte-range lock owned by one open file
+//    (TORBDatabaseFile) and released when that file closes; all but the
+//    shared open's share lock are exclusive. A
+//    lock call never waits: a caller that must wait retries through
+//    TryUsingTimeOut (4500 tries 20 ms apart for the header and object-id
+//    locks, unless SetLockRetries says otherwise). In design mode the file
+//    is opened around each operation and stays open while a lock is held.
+//
+// 2. Each lock target guards one thing:
+//    | byte                 | guards                  | taken by             |
+//    | 2^62, far past the   | the share mode of the   | the platform file,   |
+//    | data                 | open: write lock when   | from open to close   |
+//    |                      | exclusive, read lock    |                      |
+//    |                      | when shared             |                      |
+//    | L + 4, DBHeaderByte  | the header lock: every  | OpenDatabase around  |
+//    |                      | read-modify-write of    | LoadDBHeader; all of |
+//    |                      | the database header and | ApplyChanges;        |
+//    |                      | of the PFS and EAM      | GetPageCount (one    |
+//    |                      | pages                   | try); the free space |
+//    |                      |                         | manager's GetPage,   |
+//    |                      |                         | FreePage, Truncate-  |
+//    |                      |                         | ToLastUsedPage       |
+//    | L + 3, TablesByte    | changes to the set of   | LockTables, called   |
+//    |                      | tables                  | above this layer     |
+//    | L + 2, FSMByte       | nothing: never locked   |                      |
+//    | O, first byte of the | the object-id counter   | GetNextObjectID,     |
+//    | last object id       |                         | InitObjectID         |
+//    | F + n * PageSize +   | one lock slot of a      | LockPageByte, via    |
+//    | offset               | direct-access internal  | the direct-access    |
+//    |                      | file: byte 0 of its     | files' LockFile and  |
+//    |                      | first page (the file)   | LockByte             |
+//    |                      | or a byte of its        |                      |
+//    |                      | contents                |                      |
+//    A lock means what it means by being held: the contents of its byte
+//    play no part (the object-id byte also belongs to the counter, and
+//    byte 0 of a first page to its page header's signature).
+//
+// 3. The header lock nests within one manager (FLockDBHeaderCount): only
+//    the outermost LockDBHeader takes the byte and only the matching last
+//    UnlockDBHeader releases it. The page releases a commit makes
+//    therefore run under the commit's own lock.
+//
+// 4. A file opened exclusively for writing (outside design mode) takes no
+//    header byte at all: the share lock already keeps every other process
+//    out. Such a file keeps its map pages and the header's page counts in
+//    memory between calls and writes them before anything else reaches the
+//    file: before an ordinary page or a page stamp is written, before a
+//    page region is read or written, before the header is read or saved,
+//    and on close. A shared file's map changes reach the file before its
+//    header lock is released.
+//
+// Page stamps
+//
+// 5. Every page header carries a State stamp (page offset 4). A page added
+//    through the cache starts at a pseudo-random value below 0x3FFFFFFF, a
+//    map page at 0. Every InternalWritePage stores the previous value + 1,
+//    wrapping to 0 before 2147483645. Removing a page (InternalRemovePage,
+//    on commit or on cancel of an added page) first writes 2147483647
+//    (kInvalidPageState) into the stored stamp when the page lies inside
+//    the file, then frees the page in the maps. A page that cannot be read
+//    carries 2147483647 in memory.
+//
+// 6. In single-user mode (exclusive opens included) a cached page is never
+//    checked against the file. In multi-user mode GetPage checks a page
+//    found in the shared cache, not in use and not dirty, when the caller
+//    allows it and the page is not known to be current: it is current when
+//    the session's current work table is locked from modification (ltS or
+//    ltRW) with its most-updated state loaded, and the page records, for
+//    this session, that same table id and table state. The check
+//    (TORBPage::Synchronize) reads the four stored stamp bytes alone: an
+//    equal stamp, or 2147483647, keeps the cached bytes and takes the
+//    stored stamp (so a page another process removed now carries
+//    2147483647 and reads as removed to the layers above); any other
+//    stamp re-reads the whole page. A failed re-read drops the page from
+//    the cache (20299). A checked or freshly read page then records the
+//    session's current table id and state. A session's private pages are
+//    never checked.
+//
+// 7. This holds because a writer in another process needs table locks
+//    that conflict with ltS and ltRW, and the table state moves with every
+//    committed change of the table. A stale copy can pass the stamp check
+//    only if the stored stamp comes back to the cached value: after about
+//    2^31 writes of the page, or when another process removes the page and
+//    adds it again with a random start that happens to meet the cached
+//    stamp.
+//
+// The commit (ApplyChanges)
+//
+// 8. Page numbers are not part of a commit. AddPage takes a number from the
+//    maps at once, under the header lock (the file grows first, its
+//    header's TotalPageCount after); CancelChanges gives it back. A page
+//    number taken by a session that never commits stays marked in use:
+//    leaked, never corrupt.
+//
+// 9. ApplyChanges(session), in order:
+//    a. Nothing to do without private or removed pages.
+//    b. Refusals before the file is touched: 20152 when the session still
+//       uses a shared page, 20085 / 20086 for a private page that is not
+//       dirty or still in use (pages about to be removed aside).
+//    c. Take the header lock (20213 when the retries run out).
+//    d. LoadDBHeader; remember whether WriteChangesState was 2; store
+//       WriteChangesState 1 (SaveDBHeader with the external-change check,
+//       which matters only in design mode).
+//    e. Write every private page in ascending page order (stamp + 1; the
+//       stored copy encrypted when the database is). Then remove the
+//       removed pages in the order they were recorded: stamp 2147483647,
+//       free in the maps, and cut the file's free tail when it is long
+//       enough (the header is saved with the smaller TotalPageCount before
+//       the file is cut).
+//    f. State + 1 (wrapping); WriteChangesState back to 2, or kept at 1
+//       when it was 1 at step d; SaveDBHeader, which writes any map pages
+//       still held in memory first.
+//    g. Release the header lock, on every path, failures included.
+//    Pages are written before removed pages are freed, so a failure never
+//    leaves freed pages that a written page still points to.
+//
+// 10. A file left at WriteChangesState 1 stays at 1: every later commit, of
+//    any process, finds 1 at step d and keeps it at step f, and the manager
+//    reports GetRepairNeeded(). Nothing in this layer returns the file to
+//    2: that is the repair's work.
+//
+// What a crash leaves, and how the next open sees it
+//
+// 11. Every write is a positioned write of whole bytes in program order;
+//    the database header is one 76-byte write. While the operating system
+//    survives (the process is killed or fails), every completed write is in
+//    the file, so:
+//    | the process stops        | the file holds              | next open |
+//    | before d's header write  | the previous commit; pages  | sound     |
+//    |                          | taken by AddPage stay       |           |
+//    |                          | marked in use (leaked)      |           |
+//    | after d, before f's      | header at 1, State not      | repair    |
+//    | header write             | advanced; some private      | needed    |
+//    |                          | pages new, others old; some |           |
+//    |                          | removed pages stamped and   |           |
+//    |                          | freed, others not           |           |
+//    | after f's header write   | the whole commit            | sound     |
+//    Map pages and header counts stay harmless in between: a file longer
+//    than its TotalPageCount, or a LastUsedPageNo that is too high, costs
+//    space only.
+//
+// 12. Durability. Today no commit asks for flushing: ApplyChanges never
+//    calls FlushBuffers (which writes the maps held in memory, then
+//    fdatasync), and nothing in this layer calls it. After a power loss or
+//    an operating system crash the disk may hold any subset of the writes,
+//    in any order: a header at 2 can precede the pages it vouches for, and
+//    pages can precede the header's 1. When the commit asks for flushing,
+//    the pages are flushed before the header returns to 2 and the header
+//    is flushed after it, so a header at 2 on disk implies its pages are
+//    there and ApplyChanges returns only with the commit on disk. Without
+//    a flush after the header's write of 1 as well, a power loss can still
+//    leave some new pages under the previous header, still at 2: a torn
+//    commit that the next open does not see.
+//
+// 13. OpenDatabase reads the header under the header lock and reports
+//    repair needed when WriteChangesState is not 2 or Version is below
+//    2.99; the file opens anyway. It checks nothing else: half-written
+//    commits and leaked pages are for the integrity checker. Encrypted
+//    pages carry a checksum of their data (30446 on a mismatch when read);
+//    plain pages carry none.
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -110,7 +281,8 @@ class TORBDiskPageManager : public TORBPageManager {
   TORBPage* GetPage(int32_t session, int32_t page_no, uint16_t page_type, bool synchronize_allowed = true) override;
   void RemovePage(int32_t session, int32_t page_no) override;
   // Commits the session: WriteChangesState 1, the pages, State + 1 and
-  // WriteChangesState 2, all under the header lock (20213).
+  // WriteChangesState 2 (kept at 1 on a file already left at 1), all under
+  // the header lock (20213). See points 9 to 12 above.
   void ApplyChanges(int32_t session) override;
 
   // Stored State stamp of a page; kInvalidPageState when unreadable.

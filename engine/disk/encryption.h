@@ -9,6 +9,23 @@ namespace orb {
 
 // Cipher of an encrypted database; stored as one byte in the crypto header
 // and in the header of every encrypted page.
+// | value | cipher        | block | key: digest of the password bytes        |
+// |     0 | AES           |    16 | RIPEMD-128, 16 bytes                     |
+// |     1 | AES           |    16 | RIPEMD-256, 32 bytes                     |
+// |     2 | DES           |     8 | RIPEMD-128, first 8 bytes                |
+// |     3 | triple DES    |    24 | RIPEMD-128, 16 bytes + 8 zero bytes      |
+// |     4 | Blowfish      |     8 | RIPEMD-256, 32 bytes                     |
+// |     5 | Twofish       |    16 | RIPEMD-128, 16 bytes                     |
+// |     6 | Twofish       |    16 | RIPEMD-256, 32 bytes                     |
+// |     7 | Square        |    16 | RIPEMD-128, 16 bytes                     |
+//
+// What a database file stores encrypted: the page data (page offsets 40 to
+// page size - 1) of every page written while the database is encrypted,
+// except the PFS and EAM pages and the pages of the direct-access files;
+// and the crypto header's control block. Page headers, the database header,
+// the other crypto header fields, the lock bytes and the last object id are
+// always plain. Each stored unit is encrypted on its own, its chain starting
+// from a zero feedback register, with no padding.
 enum TORBCryptoAlgorithm : uint8_t {
   craRijndael_128 = 0,
   craRijndael_256 = 1,

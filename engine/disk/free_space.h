@@ -15,7 +15,30 @@ class TORBDiskPageManager;
 // 1 = some free, 0 = never written). With D data bytes per page, a PFS page
 // covers P = 8D pages from its own number on, an EAM page E = 4DX pages.
 // The PFS page of range j is page jP; the EAM page of range j is page jE,
-// or jE + 1 when jE is a PFS page.
+// or jE + 1 when jE is a PFS page. With 4096-byte pages and X = 8:
+// P = 32448, E = 129792; PFS pages 0, 32448, ..., EAM pages 1, 129793, ...
+// A file never ends with a map page.
+//
+// PFS page (page type 3), stored form:
+// | offset | size | type  | meaning                                        |
+// |      0 |   40 | bytes | page header (TORBDiskPageHeader), PageType 3   |
+// | 40 + i |    1 | uint8 | usage of pages jP + 8i .. jP + 8i + 7: bit b   |
+// |        |      |       | (value 1 << b, least significant bit first) is |
+// |        |      |       | page jP + 8i + b; 1 = in use, 0 = free         |
+// A new PFS page has data byte 0 = 0x01 (the PFS page itself in use), every
+// other byte 0.
+//
+// EAM page (page type 2), stored form:
+// | offset | size | type  | meaning                                        |
+// |      0 |   40 | bytes | page header (TORBDiskPageHeader), PageType 2   |
+// | 40 + i |    1 | uint8 | codes of extents x = 4Dj + 4i + k, k = 0..3:   |
+// |        |      |       | bits 2k..2k+1 (lowest pair first) hold extent  |
+// |        |      |       | x's code; extent x is pages xX .. xX + X - 1   |
+// Codes: 3 every page of the extent in use; 1 at least one page free; 0
+// never written; 2 is never stored. A new EAM page has data
+// byte 0 = 0x01 (extent 0 of its range marked "some free"), every other
+// byte 0; the search skips bytes of 0xFF and looks only at the first other
+// byte.
 //
 // Map pages are never encrypted and are changed under the database header
 // lock, so that processes sharing the file allocate one at a time. A shared

@@ -13,15 +13,41 @@ class TORBDiskPageManager;
 
 // An internal file is a chain of pages of one page type linked through the
 // page header's NextPageNo (-1 on the last page). The first page's data
-// starts with a 10-byte header, packed little-endian:
-//   0  uint8  header length (10)
-//   1  int32  stored size: content bytes in the chain (compressed size)
-//   5  int32  uncompressed size (0 in direct-access files)
-//   9  uint8  TORBCompressionAlgorithm of the stored bytes
-// The contents follow the header and continue at data offset 0 of every
-// further page: with D data bytes per page, position p lies in chain page
-// (p + 10) / D at data offset (p + 10) % D. n content bytes need
-// ceil((n + 10) / D) pages; an empty file has one page.
+// starts with a 10-byte internal file header; the contents follow it and
+// continue at data offset 0 of every further page. With D data bytes per
+// page (page size - 40), contents position p lies in chain page
+// (p + 10) / D at data offset (p + 10) % D, page offset 40 more. n content
+// bytes need ceil((n + 10) / D) pages; an empty file has one page.
+//
+// First page of the chain, stored form:
+// | offset | size   | type  | meaning                                      |
+// |      0 |     40 | bytes | page header; PageType = the file's type,     |
+// |        |        |       | NextPageNo = second page or -1               |
+// |     40 |     10 | bytes | internal file header (below)                 |
+// |     50 | D - 10 | bytes | contents positions 0 .. D - 11               |
+//
+// Every further page of the chain, stored form:
+// | offset | size   | type  | meaning                                      |
+// |      0 |     40 | bytes | page header; PageType = the file's type,     |
+// |        |        |       | NextPageNo = next page or -1                 |
+// |     40 |      D | bytes | the next D bytes of the stored contents      |
+// Bytes past the stored size in the last page are not significant.
+//
+// Internal file header, stored form (little-endian, packed), 10 bytes:
+// | offset | size | type  | meaning                                        |
+// |      0 |    1 | uint8 | HeaderLength: 10                               |
+// |      1 |    4 | int32 | StoredSize: content bytes stored in the chain  |
+// |        |      |       | (the compressed size when compressed)          |
+// |      5 |    4 | int32 | UncompressedSize: contents size of a           |
+// |        |      |       | transacted file; 0 in direct-access files      |
+// |      9 |    1 | uint8 | Algorithm: TORBCompressionAlgorithm of the     |
+// |        |      |       | stored bytes (0 none, 1 zlib, 2 bzip2, 3 PPM); |
+// |        |      |       | 0 in direct-access files                       |
+// A transacted file refuses (kErrInternalFileHeader) a header whose length
+// is not 10, whose sizes are negative, whose algorithm is above 3, whose two
+// sizes differ without compression, or whose compressed contents are empty
+// while the uncompressed ones are not. Empty
+// contents are always stored uncompressed.
 struct TORBInternalFileHeader {
   static constexpr int32_t kSize = 10;
 
@@ -70,8 +96,9 @@ class TORBInternalDBTransactedAccessFile {
   // The uncompressed size of the contents.
   int32_t GetSize(int32_t session);
   // Sets the sizes and algorithm, appending pages when the stored bytes
-  // need more than the chain's current pages. Surplus pages of a shrinking
-  // file stay in the chain.
+  // need more than the chain's current pages. A file that needs fewer pages
+  // is cut after its new last page, and the pages beyond are scheduled for
+  // removal.
   void SetFileSize(int32_t session, int32_t stored_size, int32_t uncompressed_size,
                    TORBCompressionAlgorithm algorithm);
   // Reads the first `count` bytes of the contents. 30387 when the file is
@@ -112,7 +139,12 @@ class TORBInternalDBTransactedAccessFile {
 // An internal file read and written in place in the database file,
 // bypassing the cache, with byte locks on its positions. Serves the files
 // that processes share while connected (active sessions, table locks). Its
-// pages are never encrypted.
+// pages are never encrypted. Its header holds StoredSize = the size given
+// at creation, UncompressedSize 0 and Algorithm 0. A file whose chain is a
+// single page is usable whole: its size reads as D - 10 whatever StoredSize
+// says. The first byte of the first page (byte 0 of its page header) is the
+// target of LockFile; reads of that page header skip it, since another
+// process may hold it locked.
 class TORBInternalDBDirectAccessFile {
  public:
   TORBInternalDBDirectAccessFile(TORBDiskPageManager* page_manager, uint16_t page_type);

@@ -16,7 +16,12 @@ enum TORBDBFileType : uint8_t {
   dbftActiveSessionsList = 2,
 };
 
-// One directory entry, 5 bytes packed: uint8 file type, int32 first page.
+// One directory entry.
+//
+// Stored form (little-endian, packed), 5 bytes:
+// | offset | size | type  | meaning                                        |
+// |      0 |    1 | uint8 | FileID: TORBDBFileType of the file             |
+// |      1 |    4 | int32 | FirstPageNo: first page of that file's chain   |
 struct TORBSystemDirectoryListItem {
   static constexpr int32_t kSize = 5;
 
@@ -27,8 +32,12 @@ struct TORBSystemDirectoryListItem {
 };
 
 // The directory of database-wide internal files: a transacted internal
-// file whose first page is always page 2, holding an array of entries,
-// uncompressed. Read and written by the system session.
+// file of page type 4 whose first page is always page 2. Its contents are
+// the entries back to back, uncompressed: entry i at contents position 5i,
+// StoredSize = UncompressedSize = 5 * count. A trailing partial entry is
+// ignored on load. A new database holds two entries, in this order:
+// (dbftActiveSessionsList, its first page), (dbftTablesList, its first
+// page). Read and written by the system session.
 class TORBSystemDirectory {
  public:
   static constexpr int32_t kSystemDirectoryPageNo = 2;

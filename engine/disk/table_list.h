@@ -12,13 +12,20 @@ namespace orb {
 
 class TORBPageManager;
 
-// One table of the database, 272 bytes packed:
-//     0  256 bytes  name: length byte (at most 255), then the name in the
-//                   8-bit code page; bytes after the name are not significant
-//   256  int32      table id
-//   260  int32      first page of the metadata file
-//   264  int32      first page of the most-updated file
-//   268  int32      first page of the locks file
+// One table of the database.
+//
+// Stored form (little-endian, packed), 272 bytes:
+// | offset | size | type  | meaning                                        |
+// |      0 |    1 | uint8 | name length L, at most 255                     |
+// |      1 |  255 | bytes | TableName: L bytes in the 8-bit code page,     |
+// |        |      |       | then zero bytes (not significant on load)      |
+// |    256 |    4 | int32 | TableID: the table's object id                 |
+// |    260 |    4 | int32 | MetaDataFilePageNo: first page of the table's  |
+// |        |      |       | metadata file (page type 8)                    |
+// |    264 |    4 | int32 | MostUpdatedFilePageNo: first page of the       |
+// |        |      |       | most-updated file (page type 9)                |
+// |    268 |    4 | int32 | LocksFilePageNo: first page of the table's     |
+// |        |      |       | locks file (page type 7)                       |
 struct TORBTableListItem {
   static constexpr int32_t kSize = 272;
   static constexpr int32_t kMaxNameLength = 255;
@@ -33,9 +40,11 @@ struct TORBTableListItem {
 };
 
 // The tables of a database in the order they were added: a transacted
-// internal file of entries, uncompressed, read and written by the system
-// session. Names match when equal after upper-casing the ASCII letters
-// only; the first match wins.
+// internal file of page type 6 holding the entries back to back,
+// uncompressed (entry i at contents position 272i; a trailing partial
+// entry is ignored on load), read and written by the system session. A
+// removed entry closes the gap. Names match when equal after upper-casing
+// the ASCII letters only; the first match wins.
 class TORBTableListFile {
  public:
   explicit TORBTableListFile(TORBPageManager* page_manager);

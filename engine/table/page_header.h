@@ -29,17 +29,41 @@ std::string_view PageTypeToStr(uint16_t page_type);
 // State stamp of a removed page, or of a page whose stamp cannot be read.
 inline constexpr int32_t kInvalidPageState = 2147483647;
 
-// Header at the start of every database file page: 40 bytes, packed
-// little-endian.
-//   0  Signature   "ORBP"
-//   4  State       int32 change stamp
-//   8  PageType    uint16
-//  10  NextPageNo  int32, -1 when none
-//  14  CRC32       uint32
-//  18  CRCType, HashType, Cipherype, MACType  uint8 each
-//  22  ObjectID    int32
-//  26  RecordID    int32 page number + uint16 item number
-//  32  Reserved    8 bytes
+// Header at the start of every page of a database file. The page data
+// (page size - 40 bytes) follows it. Managers whose pages have no header
+// (in-memory pages) use a header size of 0.
+//
+// Stored form (little-endian, packed), 40 bytes:
+// | offset | size | type   | meaning                                          |
+// |      0 |    4 | char[] | Signature: "ORBP"; written, never checked on read |
+// |      4 |    4 | int32  | State: change stamp, see below                   |
+// |      8 |    2 | uint16 | PageType: kPageType* code; 255 is never stored   |
+// |     10 |    4 | int32  | NextPageNo: next page of an internal file chain; |
+// |        |      |        | -1 when none                                     |
+// |     14 |    4 | uint32 | CRC32: CRC32(0, plain page data) of an encrypted |
+// |        |      |        | page; 0 otherwise                                |
+// |     18 |    1 | uint8  | CRCType: 0                                       |
+// |     19 |    1 | uint8  | HashType: 0                                      |
+// |     20 |    1 | uint8  | Cipherype: TORBCryptoAlgorithm the data was      |
+// |        |      |        | encrypted with; 0 on plain pages                 |
+// |     21 |    1 | uint8  | MACType: 0                                       |
+// |     22 |    4 | int32  | ObjectID: -1; reserved for the table id of       |
+// |        |      |        | record pages                                     |
+// |     26 |    4 | int32  | RecordIDPageNo: -1, not used                     |
+// |     30 |    2 | uint16 | RecordIDItemNo: 0, not used                      |
+// |     32 |    8 | bytes  | Reserved: zero                                   |
+//
+// State: a page created through the cache (AddPage) starts at a
+// pseudo-random value in [0, 0x3FFFFFFF), a map page at 0. Every write of
+// the page by the disk page manager stores the previous value + 1, wrapping
+// to 0 instead of reaching 2147483645, so a write never stores
+// 2147483645..2147483647. Removing a page writes kInvalidPageState
+// (2147483647) into the stored field. The four bytes at page offset 4 are
+// read and written on their own (InternalReadPageState/WritePageState) to
+// tell whether a cached copy is still current.
+//
+// The header is never encrypted; map pages (PFS, EAM) and the pages of the
+// direct-access files keep plain data, so their CRC32 and Cipherype stay 0.
 struct TORBDiskPageHeader {
   static constexpr size_t kSize = 40;
   static constexpr std::array<uint8_t, 4> kSignature = {'O', 'R', 'B', 'P'};
