@@ -213,6 +213,10 @@ TEST(ArithmeticRulesTest, WideResultsConvertIntoNarrowKinds) {
   TORBVariant narrow = test::Eval("b10 - b200", &row);
   narrow.Cast(bftSignedInt32);
   EXPECT_EQ(narrow.AsInteger(), -190);
+  // Past the narrow kind's range the conversion keeps the low-order bits.
+  TORBVariant byte(bftUnsignedInt8);
+  byte.SetDataValue(test::Eval("b200 + b200", &row).Data(), -1, bftSignedInt64);
+  EXPECT_EQ(byte.AsByte(), 144);
 }
 
 // Fractions of a day split with floor, so a negative number of days is
