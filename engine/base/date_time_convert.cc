@@ -9,9 +9,6 @@ namespace orb {
 
 namespace {
 
-// 9999-12-31.
-constexpr int32_t kMaxDayNumber = 3652059;
-
 const int kDaysInMonth[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
 int DaysInMonth(int year, int month) { return month == 2 && IsLeapYear(year) ? 29 : kDaysInMonth[month - 1]; }
@@ -36,7 +33,7 @@ bool TryEncodeORBDate(int year, int month, int day, int32_t& day_number) {
 }
 
 bool TryDecodeORBDate(int32_t day_number, int& year, int& month, int& day) {
-  if (day_number < 1 || day_number > kMaxDayNumber) return false;
+  if (day_number < 1 || day_number > kORBMaxDayNumber) return false;
   int32_t d = day_number - 1;  // days since 0001-01-01
   int32_t n400 = d / 146097;
   d %= 146097;
@@ -69,6 +66,21 @@ void DecodeORBTime(int32_t time, int& hour, int& minute, int& second, int& msec)
   time /= 60;
   minute = time % 60;
   hour = time / 60;
+}
+
+bool SplitDays(double days, int64_t& day, int32_t& ms) {
+  constexpr double kLimit = 4611686018427387904.0;  // 2^62
+  if (!std::isfinite(days) || days >= kLimit || days <= -kLimit) return false;
+  const double whole = std::floor(days);
+  day = static_cast<int64_t>(whole);
+  const double rounded = std::round((days - whole) * kMSecsPerDay);
+  if (rounded >= kMSecsPerDay) {
+    ++day;
+    ms = 0;
+  } else {
+    ms = static_cast<int32_t>(rounded);
+  }
+  return true;
 }
 
 int32_t DateToORBDate(TDateTime value) {

@@ -11,6 +11,9 @@ namespace orb {
 // milliseconds since midnight; calendar arithmetic is integer only. The
 // framework's floating TDateTime appears only in the conversions below.
 
+// Day number of 9999-12-31, the last day a date can hold.
+inline constexpr int32_t kORBMaxDayNumber = 3652059;
+
 // Day number of a proleptic Gregorian date; false for a date outside
 // 0001-01-01 to 9999-12-31 or one that does not exist (2024-02-30).
 bool TryEncodeORBDate(int year, int month, int day, int32_t& day_number);
@@ -23,6 +26,12 @@ bool TryEncodeORBTime(int hour, int minute, int second, int msec, int32_t& time)
 // Splits milliseconds since midnight (0 to 86399999).
 void DecodeORBTime(int32_t time, int& hour, int& minute, int& second, int& msec);
 bool IsLeapYear(int year);
+
+// Splits a number of days into whole days (floored, so -1.25 is day -2 at
+// 18:00) and milliseconds of the day, rounded to the nearest millisecond
+// (a fraction that rounds up to a whole day moves to the next day). False
+// for NaN, infinity and magnitudes of 2^62 days or more.
+bool SplitDays(double days, int64_t& day, int32_t& ms);
 
 // Conversions with the framework's date-time. A value whose day number
 // does not fit 32 bits (and NaN or infinity) raises 30055.

@@ -36,6 +36,8 @@ inline constexpr int32_t kErrDateTimeRange = 30055;
 inline constexpr int32_t kErrRecordTooLarge = 30056;
 // An arithmetic result that does not fit its type.
 inline constexpr int32_t kErrNumericOverflow = 30122;
+// Date arithmetic whose result falls outside 0001-01-01 to 9999-12-31.
+inline constexpr int32_t kErrDateArithmeticRange = 30610;
 
 // Stored names.
 // A constraint name longer than a one-byte length can hold.
@@ -78,6 +80,7 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrDateTimeRange, "Date value out of range: %g"},
     {kErrRecordTooLarge, "Record size exceeds %d bytes"},
     {kErrNumericOverflow, "Numeric overflow in operator '%s'"},
+    {kErrDateArithmeticRange, "Date out of range 0001-01-01 to 9999-12-31 in operator '%s'"},
     {kErrConstraintNameTooLong, "Constraint name '%s' is too long: %d bytes, at most %d allowed"},
     {kErrIndexColumnNameTooLong, "Index column name '%s' is too long: %d bytes, at most %d allowed"},
     {kErrSubqueryUnavailable, "Subqueries are not available in this context"},

@@ -161,13 +161,19 @@ class TORBVariant {
   // Arithmetic in place, in the kind where both values meet. A null
   // operand gives null, except that Add keeps a string and fills a null
   // string. Integer results that do not fit their kind raise 30122.
+  // Numbers met by a date, time or date-time are taken whole in 64 bits
+  // (days, or milliseconds for a time; a fraction of a day is floored).
+  // Times come back into 0 to 86,399,999 ms; a date made outside 0001-01-01
+  // to 9999-12-31 raises 30610, except that the difference of two dates
+  // counts days and may be 0.
   void Add(const TORBVariant& value);
   void Sub(const TORBVariant& value);
   void Mul(const TORBVariant& value);
   // Division by zero and an integer quotient that does not fit raise 30128.
   void Division(const TORBVariant& value);
-  // Negates numbers and dates, inverts a logical value; unsigned kinds keep
-  // their kind and take the negated value modulo their width.
+  // Negates numbers, inverts a logical value; unsigned kinds keep their
+  // kind and take the negated value modulo their width. A negated date is
+  // out of range (30610).
   void InvertValue();
 
  private:

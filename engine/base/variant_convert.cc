@@ -7,6 +7,7 @@
 #include <optional>
 #include <string_view>
 
+#include "engine/base/date_time_convert.h"
 #include "engine/base/orb_exception.h"
 #include "engine/platform/codepage.h"
 #include "engine/platform/text_case.h"
@@ -393,15 +394,24 @@ int64_t ReadInteger(const void* data, int32_t size, TORBBaseFieldType from, TORB
   }
 }
 
+// A day number that a date can hold; a wider one is a failed conversion,
+// never cut to 32 bits.
+int32_t DayNumber(int64_t day, TORBBaseFieldType from, TORBBaseFieldType to) {
+  if (day < INT32_MIN || day > INT32_MAX) RaiseCast(kErrCastParse, from, to);
+  return static_cast<int32_t>(day);
+}
+
 Buffer FromInteger(int64_t v, TORBBaseFieldType from, TORBBaseFieldType to, int32_t& n) {
   if (IsStringKind(to)) return StoreText(std::to_string(v), to, n);
   if (IsNumericFieldType(to)) return StoreInteger(v, to, n);
   switch (to) {
     case bftDate:
+      return MakeFixed(DayNumber(v, from, to), n);
     case bftTime:
-      return MakeFixed(static_cast<int32_t>(v), n);
+      // Milliseconds count around the clock.
+      return MakeFixed(FloorMod(v, kMSecsPerDay), n);
     case bftDateTime:
-      return MakeFixed(TORBDateTime{static_cast<int32_t>(v), 0}, n);
+      return MakeFixed(TORBDateTime{DayNumber(v, from, to), 0}, n);
     case bftLogical:
       return StoreLogical(v != 0, n);
     default:
@@ -421,16 +431,17 @@ Buffer FromFloat(double x, TORBBaseFieldType from, TORBBaseFieldType to, int32_t
   if (from == bftCurrency && to != bftLogical) RaiseCast(kErrCastNoConversion, from, to);
   switch (to) {
     case bftDate:
-      return MakeFixed(static_cast<int32_t>(TruncToInt64(x, from, to)), n);
+    case bftDateTime: {
+      // Days split with floor: -1.25 is day -2 at 18:00, which reads back
+      // as -1.25.
+      int64_t day = 0;
+      int32_t ms = 0;
+      if (!SplitDays(x, day, ms)) RaiseCast(kErrCastParse, from, to);
+      if (to == bftDate) return MakeFixed(DayNumber(day, from, to), n);
+      return MakeFixed(TORBDateTime{DayNumber(day, from, to), ms}, n);
+    }
     case bftTime:
       return MakeFixed(FloorMod(TruncToInt64(x, from, to), kMSecsPerDay), n);
-    case bftDateTime: {
-      const int64_t day = TruncToInt64(x, from, to);
-      const double fraction = std::fabs(x - static_cast<double>(day));
-      int32_t ms = static_cast<int32_t>(fraction * kMSecsPerDay);
-      if (ms >= kMSecsPerDay) ms = kMSecsPerDay - 1;
-      return MakeFixed(TORBDateTime{static_cast<int32_t>(day), ms}, n);
-    }
     case bftLogical:
       return StoreLogical(x != 0, n);
     default:

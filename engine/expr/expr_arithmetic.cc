@@ -10,17 +10,31 @@ namespace orb {
 
 namespace {
 
+// Integer arithmetic is done and typed in 64 bits. Every integer operand
+// of + - * / and unary minus, and the argument of ABS and SQR, is read as a
+// LARGEINT whatever its width or sign, and every whole-number result of
+// the numeric functions (CEIL, FLOOR, ROUND without digits, SIGN, RAND) is
+// a LARGEINT. The result type thus follows from the operand types alone,
+// the reported type is the kind of the value, and only a result beyond 64
+// bits raises 30122. A narrower column takes such a result through the
+// ordinary conversion of values.
+
 bool IsIntegerKind(TORBBaseFieldType t) { return t >= bftSignedInt8 && t <= bftUnsignedInt32; }
 
-// The signed kind that holds every value of an unsigned kind and its
-// negation.
-TORBBaseFieldType WidenedSigned(TORBBaseFieldType t) {
-  switch (t) {
-    case bftUnsignedInt8: return bftSignedInt16;
-    case bftUnsignedInt16: return bftSignedInt32;
-    case bftUnsignedInt32: return bftSignedInt64;
-    default: return t;
-  }
+bool IsIntegerType(TORBAdvancedFieldType t) { return IsIntegerKind(AdvancedFieldTypeToBaseFieldType(t)); }
+
+// An integer value of any width becomes a LARGEINT in place.
+void Widen(TORBVariant& value) {
+  if (IsIntegerKind(value.DataType())) value.Cast(bftSignedInt64);
+}
+
+// `value` as an operand: an integer of any width read as a LARGEINT (in
+// `scratch`, which borrows the data); anything else as it is.
+const TORBVariant& Operand(const TORBVariant& value, TORBVariant& scratch) {
+  if (!IsIntegerKind(value.DataType()) || value.DataType() == bftSignedInt64) return value;
+  scratch.Assign(value, false);
+  scratch.Cast(bftSignedInt64);
+  return scratch;
 }
 
 void SetDouble(TORBVariant& value, double d, TORBDataOperator op) {
@@ -32,58 +46,55 @@ void SetDouble(TORBVariant& value, double d, TORBDataOperator op) {
   value.SetAsDouble(d);
 }
 
-// A whole number from a floating computation: 32-bit when it fits, else
-// 64-bit; beyond that an overflow error.
-void SetWholeNumber(TORBVariant& value, double d, TORBDataOperator op) {
-  if (std::isnan(d)) throw Exception("Invalid floating point operation");
-  if (d >= std::numeric_limits<int32_t>::min() && d <= std::numeric_limits<int32_t>::max()) {
-    value.Clear(bftSignedInt32);
-    value.SetAsInteger(static_cast<int32_t>(d));
-  } else if (d >= -9223372036854775808.0 && d < 9223372036854775808.0) {
-    value.Clear(bftSignedInt64);
-    value.SetAsInt64(static_cast<int64_t>(d));
-  } else {
-    RaiseORB(kErrNumericOverflow, "Numeric overflow in operator '%s'", FormatArgs{GetOperatorName(op)});
-  }
+void SetLargeint(TORBVariant& value, int64_t v) {
+  value.Clear(bftSignedInt64);
+  value.SetAsInt64(v);
 }
 
-bool NarrowIntegerType(TORBAdvancedFieldType t) {
-  const TORBBaseFieldType b = AdvancedFieldTypeToBaseFieldType(t);
-  return IsIntegerKind(b) && b != bftSignedInt64 && b != bftUnsignedInt32;
+// A whole number from a floating computation; beyond 64 bits an overflow
+// error.
+void SetWholeNumber(TORBVariant& value, double d, TORBDataOperator op) {
+  if (std::isnan(d)) throw Exception("Invalid floating point operation");
+  if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0)) {
+    RaiseORB(kErrNumericOverflow, "Numeric overflow in operator '%s'", FormatArgs{GetOperatorName(op)});
+  }
+  SetLargeint(value, static_cast<int64_t>(d));
 }
 
 }  // namespace
 
 TORBVariant& TORBExprNodeArithmetic::GetDataValue() {
+  TORBVariant scratch;
   switch (Operator) {
     case doADD:
       Value.Assign(Child(0)->GetDataValue(), true);
+      Widen(Value);
       for (size_t i = 1; i < Children.size(); ++i) {
         auto* term = dynamic_cast<TORBExprNodeArithmetic*>(Child(i));
-        // a - b subtracts b rather than adding its negation, so that an
-        // unsigned b never wraps on the way.
+        // a - b subtracts b rather than adding its negation, so that a
+        // date minus a date stays a difference of dates.
         if (term != nullptr && term->IsUnaryMinus()) {
-          Value.Sub(term->Child(0)->GetDataValue());
+          Value.Sub(Operand(term->Child(0)->GetDataValue(), scratch));
         } else {
-          Value.Add(Child(i)->GetDataValue());
+          Value.Add(Operand(Child(i)->GetDataValue(), scratch));
         }
       }
       break;
     case doSUB:
       Value.Assign(Child(0)->GetDataValue(), true);
-      for (size_t i = 1; i < Children.size(); ++i) Value.Sub(Child(i)->GetDataValue());
-      if (Children.size() == 1 && !Value.IsNull()) {
-        Value.Cast(WidenedSigned(Value.DataType()));
-        Value.InvertValue();
-      }
+      Widen(Value);
+      for (size_t i = 1; i < Children.size(); ++i) Value.Sub(Operand(Child(i)->GetDataValue(), scratch));
+      if (Children.size() == 1) Value.InvertValue();
       break;
     case doMUL:
       Value.Assign(Child(0)->GetDataValue(), true);
-      for (size_t i = 1; i < Children.size(); ++i) Value.Mul(Child(i)->GetDataValue());
+      Widen(Value);
+      for (size_t i = 1; i < Children.size(); ++i) Value.Mul(Operand(Child(i)->GetDataValue(), scratch));
       break;
     case doDIV:
       Value.Assign(Child(0)->GetDataValue(), true);
-      for (size_t i = 1; i < Children.size(); ++i) Value.Division(Child(i)->GetDataValue());
+      Widen(Value);
+      for (size_t i = 1; i < Children.size(); ++i) Value.Division(Operand(Child(i)->GetDataValue(), scratch));
       break;
     default:
       EvaluateFunction();
@@ -102,7 +113,8 @@ void TORBExprNodeArithmetic::EvaluateFunction() {
     case doABS:
       if (IsIntegerKind(x.DataType())) {
         Value.Assign(x, true);
-        if (x.AsInt64() < 0) Value.InvertValue();
+        Widen(Value);
+        if (Value.AsInt64() < 0) Value.InvertValue();
       } else {
         SetDouble(Value, std::fabs(x.AsDouble()), Operator);
       }
@@ -126,9 +138,9 @@ void TORBExprNodeArithmetic::EvaluateFunction() {
       return;
     }
     case doSQR: {
-      TORBVariant factor;
-      factor.Assign(x, true);
       Value.Assign(x, true);
+      Widen(Value);
+      const TORBVariant factor(Value);
       Value.Mul(factor);
       return;
     }
@@ -136,14 +148,12 @@ void TORBExprNodeArithmetic::EvaluateFunction() {
     case doFLOOR: SetWholeNumber(Value, std::floor(x.AsDouble()), Operator); return;
     case doSIGN: {
       const double d = x.AsDouble();
-      Value.Clear(bftSignedInt32);
-      Value.SetAsInteger(d > 0 ? 1 : (d < 0 ? -1 : 0));
+      SetLargeint(Value, d > 0 ? 1 : (d < 0 ? -1 : 0));
       return;
     }
     case doRAND:
       // RandomInt gives 0 for a range that is not positive.
-      Value.Clear(bftSignedInt32);
-      Value.SetAsInteger(RandomInt(x.AsInteger()));
+      SetLargeint(Value, RandomInt(x.AsInteger()));
       return;
     case doROUND: {
       const double d = x.AsDouble();
@@ -166,21 +176,22 @@ void TORBExprNodeArithmetic::EvaluateFunction() {
 
 TORBAdvancedFieldType TORBExprNodeArithmetic::GetDataType() {
   switch (Operator) {
-    case doADD: case doSUB: case doMUL: case doDIV:
-      return TORBExprNode::GetDataType();
+    case doADD: case doSUB: case doMUL: case doDIV: {
+      const TORBAdvancedFieldType t = TORBExprNode::GetDataType();
+      return IsIntegerType(t) ? aftLargeint : t;
+    }
     case doABS: {
       const TORBAdvancedFieldType t = Child(0)->GetDataType();
-      return IsIntegerKind(AdvancedFieldTypeToBaseFieldType(t)) ? t : aftDouble;
+      return IsIntegerType(t) ? aftLargeint : aftDouble;
     }
-    case doSQR:
-      return Child(0)->GetDataType();
-    case doCEIL: case doFLOOR:
-      return NarrowIntegerType(Child(0)->GetDataType()) ? aftInteger : aftLargeint;
+    case doSQR: {
+      const TORBAdvancedFieldType t = Child(0)->GetDataType();
+      return IsIntegerType(t) ? aftLargeint : t;
+    }
+    case doCEIL: case doFLOOR: case doSIGN: case doRAND:
+      return aftLargeint;
     case doROUND:
-      if (Children.size() > 1) return aftDouble;
-      return NarrowIntegerType(Child(0)->GetDataType()) ? aftInteger : aftLargeint;
-    case doSIGN: case doRAND:
-      return aftInteger;
+      return Children.size() > 1 ? aftDouble : aftLargeint;
     default:
       return aftDouble;
   }

@@ -262,7 +262,11 @@ TORBVariant& TORBExprNodeBoolean::GetDataValue() {
 TORBVariant& TORBExprNodeComparison::GetDataValue() {
   const TORBVariant& left = Child(0)->GetDataValue();
   const TORBVariant& right = Child(1)->GetDataValue();
-  const TORBCompareResult c = left.Compare(right, F3ValueLogic, FCaseInsensitive, FPartialKey);
+  // The empty prefix (a lone '*' in a filter) matches every value, null
+  // included.
+  const bool any_value = FPartialKey && right.StrLen() == 0;
+  const TORBCompareResult c =
+      any_value ? cmprEqual : left.Compare(right, F3ValueLogic, FCaseInsensitive, FPartialKey);
   bool result;
   switch (Operator) {
     case doEQ: result = c == cmprEqual; break;

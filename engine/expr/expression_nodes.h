@@ -23,6 +23,7 @@ namespace orb {
 inline constexpr int32_t kErrCannotDetermineType = 30283;
 inline constexpr int32_t kErrFieldNotFound = 30115;
 inline constexpr int32_t kErrNotBound = 30196;
+inline constexpr int32_t kErrUnsupportedDataType = 30466;
 
 class TORBExprNode {
  public:

@@ -400,6 +400,8 @@ NodePtr TORBExprParser::MakeComparison(TORBDataOperator op, NodePtr left, NodePt
         right->Value.Clear(bftWideVarchar);
         right->Value.SetAsWideString(text);
         right->Value.TryToReduceWideStringToAnsiString();
+        // A lone '*' is the empty prefix, not a null.
+        if (text.empty()) right->Value.SetData("", 1, bftVarchar, true);
         partial = true;
       }
     }
@@ -635,6 +637,11 @@ NodePtr TORBExprParser::UnsignedLiteral() {
     }
     case tktReservedWord:
       if (IsKw(rwDATE) || IsKw(rwTIME) || IsKw(rwTIMESTAMP)) return DateTimeLiteral();
+      if (IsKw(rwNULL)) {
+        // NULL is a literal of every type: arithmetic with it is null.
+        Advance();
+        return MakeConst(TORBVariant(bftUnknown));
+      }
       return nullptr;
     default:
       return nullptr;
@@ -748,6 +755,8 @@ NodePtr TORBExprParser::Cast() {
   auto node = std::make_unique<TORBExprNodeCast>(type);
   node->AddChild(std::move(value));
   if (IsLParen()) {
+    // Only the string types have a size.
+    if (!IsStringFieldType(type)) RaiseORB(kErrUnsupportedDataType, "Unsupported data type '%s'", FormatArgs{type_name});
     Advance();
     NodePtr size = ExpectArgument(30076, "CAST");
     ExpectRParen(30076);

@@ -723,7 +723,7 @@ TEST(VariantArithmeticTest, OverflowAndDivisionErrors) {
       {"cardinal square", Raw(bftUnsignedInt32, 4000000000u), ArithOp::kMul, Raw(bftUnsignedInt32, 4000000000u), {},
        kErrNumericOverflow},
       {"double overflow", Dbl(1e308), ArithOp::kMul, Dbl(10), {}, kErrNumericOverflow},
-      {"date overflow", Raw(bftDate, int32_t{2147483647}), ArithOp::kAdd, I32(1), {}, kErrNumericOverflow},
+      {"date overflow", Raw(bftDate, int32_t{2147483647}), ArithOp::kAdd, I32(1), {}, kErrDateArithmeticRange},
       {"int64 min by minus one", Raw(bftSignedInt64, i64_min), ArithOp::kDiv, Raw(bftSignedInt64, int64_t{-1}), {},
        kErrDivision},
       {"int32 min by minus one", I32(-2147483647 - 1), ArithOp::kDiv, I32(-1), {}, kErrDivision},
@@ -755,6 +755,96 @@ TEST(VariantArithmeticTest, OverflowAndDivisionErrors) {
     FAIL();
   } catch (const EORBException& e) {
     EXPECT_NE(std::string(e.what()).find("Division error: "), std::string::npos) << e.what();
+  }
+}
+
+// Times stay within one day; dates stay within the calendar, and numbers
+// met by them are taken whole in 64 bits.
+TEST(VariantArithmeticTest, DatesAndTimesStayInRange) {
+  const int32_t d = Day(2024, 3, 5);
+  const int32_t hour = 3600000, day_ms = 86400000;
+  const int32_t last = Day(9999, 12, 31);
+  const std::vector<ArithCase> cases = {
+      {"time sum wraps", Raw(bftTime, 23 * hour), ArithOp::kAdd, Raw(bftTime, 2 * hour), Raw(bftTime, hour)},
+      {"time difference wraps", Raw(bftTime, hour), ArithOp::kSub, Raw(bftTime, 2 * hour), Raw(bftTime, 23 * hour)},
+      {"time minus ms", Raw(bftTime, int32_t{0}), ArithOp::kSub, I32(1), Raw(bftTime, day_ms - 1)},
+      {"time times int", Raw(bftTime, 12 * hour), ArithOp::kMul, I32(3), Raw(bftTime, 12 * hour)},
+      {"time plus int64", Raw(bftTime, int32_t{0}), ArithOp::kAdd, Raw(bftSignedInt64, int64_t{day_ms} * 100000 + 5),
+       Raw(bftTime, int32_t{5})},
+      {"date plus int64", Raw(bftDate, d), ArithOp::kAdd, Raw(bftSignedInt64, int64_t{1}), Raw(bftDate, d + 1)},
+      {"last day", Raw(bftDate, last - 1), ArithOp::kAdd, I32(1), Raw(bftDate, last)},
+      {"date difference of 0", Raw(bftDate, d), ArithOp::kSub, Raw(bftDate, d), Raw(bftDate, int32_t{0})},
+      {"date minus double floors", Raw(bftDate, d), ArithOp::kAdd, Dbl(-0.5), Raw(bftDate, d - 1)},
+      {"date-time plus negative fraction", DateTime(d, 12 * hour), ArithOp::kAdd, Dbl(-1.25),
+       DateTime(d - 1, 6 * hour)},
+      {"date-time minus fraction", DateTime(d, 12 * hour), ArithOp::kSub, Dbl(1.25), DateTime(d - 1, 6 * hour)},
+      {"date-time difference under a day", DateTime(d, 12 * hour), ArithOp::kSub, DateTime(d, 10 * hour),
+       DateTime(0, 2 * hour)},
+      {"date-time plus int64", DateTime(d, hour), ArithOp::kAdd, Raw(bftSignedInt64, int64_t{2}),
+       DateTime(d + 2, hour)},
+  };
+  for (const ArithCase& c : cases) {
+    TORBVariant v = c.left;
+    Apply(v, c.op, c.right);
+    ExpectSameValue(v, c.expected, c.name);
+  }
+  const std::vector<ArithCase> failures = {
+      {"past the last day", Raw(bftDate, last), ArithOp::kAdd, I32(1), {}, kErrDateArithmeticRange},
+      {"before the first day", Raw(bftDate, int32_t{1}), ArithOp::kSub, I32(1), {}, kErrDateArithmeticRange},
+      {"negative difference", Raw(bftDate, d), ArithOp::kSub, Raw(bftDate, d + 1), {}, kErrDateArithmeticRange},
+      {"day count beyond 32 bits", Raw(bftDate, d), ArithOp::kAdd, Raw(bftSignedInt64, int64_t{4294967296}), {},
+       kErrDateArithmeticRange},
+      {"day count beyond 64 bits", Raw(bftDate, d), ArithOp::kAdd,
+       Raw(bftSignedInt64, std::numeric_limits<int64_t>::max()), {}, kErrDateArithmeticRange},
+      {"huge double", Raw(bftDate, d), ArithOp::kAdd, Dbl(1e300), {}, kErrDateArithmeticRange},
+      {"date-time past the last day", DateTime(last, 23 * hour), ArithOp::kAdd, DateTime(kORBEmptyDate, 2 * hour),
+       {}, kErrDateArithmeticRange},
+      {"date-time plus int64", DateTime(d, 0), ArithOp::kAdd, Raw(bftSignedInt64, int64_t{4294967296}), {},
+       kErrDateArithmeticRange},
+      {"date-time before the first day", DateTime(1, hour), ArithOp::kSub, DateTime(kORBEmptyDate, 2 * hour), {},
+       kErrDateArithmeticRange},
+  };
+  for (const ArithCase& c : failures) {
+    TORBVariant v = c.left;
+    EXPECT_EQ(RaisedCode([&] { Apply(v, c.op, c.right); }), c.code) << c.name;
+    ExpectSameValue(v, c.left, c.name + " leaves the value");
+  }
+}
+
+// Numbers of days split with floor both ways, and numbers of milliseconds
+// become times of day.
+TEST(VariantCastTest, NumbersAsDatesAndTimes) {
+  const int32_t hour = 3600000;
+  struct Case {
+    std::string name;
+    TORBVariant from;
+    TORBVariant expected;
+  };
+  const std::vector<Case> cases = {
+      {"negative fraction", Dbl(-1.25), DateTime(-2, 18 * hour)},
+      {"positive fraction", Dbl(1.25), DateTime(1, 6 * hour)},
+      {"rounds to the millisecond", Dbl(739000.1), DateTime(739000, 8640000)},
+      {"date floors", Dbl(-0.5), Raw(bftDate, int32_t{-1})},
+      {"int to time wraps", Raw(bftSignedInt64, int64_t{90000000}), Raw(bftTime, hour)},
+      {"negative int to time", I32(-1), Raw(bftTime, int32_t{86399999})},
+      {"cardinal to time", Raw(bftUnsignedInt32, 4000000000u), Raw(bftTime, int32_t{25600000})},
+  };
+  for (const Case& c : cases) {
+    TORBVariant v = c.from;
+    v.Cast(c.expected.DataType());
+    ExpectSameValue(v, c.expected, c.name);
+  }
+  for (double x : {-1.25, -0.75, 0.5, 739000.1, -739000.3}) {
+    TORBVariant v = Dbl(x);
+    v.Cast(bftDateTime);
+    v.Cast(bftDouble);
+    EXPECT_DOUBLE_EQ(v.AsDouble(), x);
+  }
+  for (TORBBaseFieldType to : {bftDate, bftDateTime}) {
+    TORBVariant wide = Raw(bftSignedInt64, int64_t{4294967296});
+    EXPECT_EQ(RaisedCode([&] { wide.Cast(to); }), kErrCastParse) << int(to);
+    TORBVariant huge = Dbl(1e12);
+    EXPECT_EQ(RaisedCode([&] { huge.Cast(to); }), kErrCastParse) << int(to);
   }
 }
 
@@ -801,7 +891,6 @@ TEST(VariantArithmeticTest, InvertValue) {
       {"double", Dbl(1.5), Dbl(-1.5)},
       {"single", Raw(bftSingle, 2.0f), Raw(bftSingle, -2.0f)},
       {"currency", Raw(bftCurrency, 3.0), Raw(bftCurrency, -3.0)},
-      {"date", Raw(bftDate, int32_t{10}), Raw(bftDate, int32_t{-10})},
       {"true", Logical(3), Logical(0)},
       {"false", Logical(0), Logical(1)},
   };
@@ -823,6 +912,7 @@ TEST(VariantArithmeticTest, InvertValue) {
       {"int32 min", I32(-2147483647 - 1), kErrNumericOverflow},
       {"int64 min", Raw(bftSignedInt64, std::numeric_limits<int64_t>::min()), kErrNumericOverflow},
       {"shortint min", Raw(bftSignedInt8, int8_t{-128}), kErrNumericOverflow},
+      {"date", Raw(bftDate, int32_t{10}), kErrDateArithmeticRange},
       {"text", Text(bftVarchar, "1"), kErrInvertNonNumeric},
       {"time", Raw(bftTime, int32_t{1}), kErrInvertNonNumeric},
       {"blob", Bytes(bftBlob, "1"), kErrInvertNonNumeric},

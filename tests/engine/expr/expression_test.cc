@@ -104,7 +104,8 @@ TEST(ExpressionParseTest, LiteralTypingAtThe32BitEdges) {
       {"2147483646", "INTEGER 2147483646"},
       {"2147483647", "LARGEINT 2147483647"},
       {"2147483648", "LARGEINT 2147483648"},
-      {"-2147483646", "INTEGER -2147483646"},
+      // A sign is arithmetic, which is done in 64 bits.
+      {"-2147483646", "LARGEINT -2147483646"},
       {"-2147483647", "LARGEINT -2147483647"},
       {"9223372036854775807", "LARGEINT 9223372036854775807"},
       {"0", "INTEGER 0"},
@@ -119,7 +120,7 @@ TEST(ExpressionParseTest, LiteralTypingAtThe32BitEdges) {
       {"TIME '14:07:09'", "TIME 14:07:09"},
       {"TIMESTAMP '2024-03-05 14:07:09'", "DATETIME 2024-03-05 14:07:09"},
       {"NULL", "Unknown NULL"},
-      {"2147483646 + 1", "INTEGER 2147483647"},
+      {"2147483646 + 1", "LARGEINT 2147483647"},
       {"2147483647 + 1", "LARGEINT 2147483648"},
   };
   for (const Case& c : cases) {
@@ -272,7 +273,7 @@ TEST(ExpressionEvalTest, SubtractionNeverWrapsThroughUnsignedNegation) {
   row.Add("w", aftWord, w);
   EXPECT_EQ(EvalText("300 - b", &row), "100");
   EXPECT_EQ(EvalText("1000 - b - b", &row), "600");
-  EXPECT_EQ(EvalTyped("-b", &row), "SMALLINT -200");
+  EXPECT_EQ(EvalTyped("-b", &row), "LARGEINT -200");
   EXPECT_EQ(EvalText("0 - w", &row), "-60000");
   EXPECT_EQ(EvalText("-w + 1", &row), "-59999");
 }
@@ -423,7 +424,7 @@ TEST(ExpressionEvalTest, ResultTypes) {
     int32_t size;
   };
   const Case cases[] = {
-      {"n + 1", aftInteger, 0},
+      {"n + 1", aftLargeint, 0},
       {"n + 1.5", aftDouble, 0},
       {"name || 'xy'", aftString, 32},
       {"UPPER(name)", aftString, 30},
@@ -436,7 +437,7 @@ TEST(ExpressionEvalTest, ResultTypes) {
       {"COUNT(*)", aftInteger, 0},
       {"CASE WHEN n > 1 THEN 1 ELSE 2.5 END", aftDouble, 0},
       {"CEIL(1.5)", aftLargeint, 0},
-      {"CEIL(n)", aftInteger, 0},
+      {"CEIL(n)", aftLargeint, 0},
       {"n > 1", aftBoolean, 0},
   };
   for (const Case& c : cases) {

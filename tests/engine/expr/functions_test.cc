@@ -39,14 +39,14 @@ void ExpectError(const std::string& text, int32_t code, TORBFieldResolver* row =
 
 TEST(FunctionsTest, Arithmetic) {
   const Case cases[] = {
-      {"1 + 2 * 3", "INTEGER 7"},
-      {"7 / 2", "INTEGER 3"},
-      {"-7 / 2", "INTEGER -3"},
+      {"1 + 2 * 3", "LARGEINT 7"},
+      {"7 / 2", "LARGEINT 3"},
+      {"-7 / 2", "LARGEINT -3"},
       {"7.0 / 2", "FLOAT 3.5"},
       {"2 * 1.5", "FLOAT 3"},
-      {"10 - 2 - 3", "INTEGER 5"},
-      {"-(2 + 3)", "INTEGER -5"},
-      {"2147483646 + 1", "INTEGER 2147483647"},
+      {"10 - 2 - 3", "LARGEINT 5"},
+      {"-(2 + 3)", "LARGEINT -5"},
+      {"2147483646 + 1", "LARGEINT 2147483647"},
       {"'a' + 'b'", "STRING ab"},
   };
   ExpectAll(std::begin(cases), std::end(cases));
@@ -56,9 +56,9 @@ TEST(FunctionsTest, Arithmetic) {
 
 TEST(FunctionsTest, NumericFunctions) {
   const Case cases[] = {
-      {"ROUND(2.5)", "INTEGER 2"},
-      {"ROUND(3.5)", "INTEGER 4"},
-      {"ROUND(-2.5)", "INTEGER -2"},
+      {"ROUND(2.5)", "LARGEINT 2"},
+      {"ROUND(3.5)", "LARGEINT 4"},
+      {"ROUND(-2.5)", "LARGEINT -2"},
       {"ROUND(2.675, 2)", "FLOAT 2.68"},
       {"ROUND(-2.5, 0, HALFUP)", "FLOAT -3"},
       {"ROUND(1234.5, -2)", "FLOAT 1200"},
@@ -71,28 +71,28 @@ TEST(FunctionsTest, NumericFunctions) {
       {"ROUND(-2.41, 1, RNDNEG)", "FLOAT -2.5"},
       {"ROUND(-2.49, 1, RNDPOS)", "FLOAT -2.4"},
       {"ROUND(1.25, 1, SOMETHING)", "FLOAT 1.25"},
-      // Whole-number results do not narrow to 32 bits.
+      // Whole-number results are 64-bit.
       {"ROUND(3000000000.4)", "LARGEINT 3000000000"},
       {"CEIL(3000000000.5)", "LARGEINT 3000000001"},
       {"FLOOR(-3000000000.5)", "LARGEINT -3000000001"},
-      {"CEIL(2.1)", "INTEGER 3"},
-      {"FLOOR(-2.5)", "INTEGER -3"},
-      {"ABS(-5)", "INTEGER 5"},
+      {"CEIL(2.1)", "LARGEINT 3"},
+      {"FLOOR(-2.5)", "LARGEINT -3"},
+      {"ABS(-5)", "LARGEINT 5"},
       {"ABS(-2.5)", "FLOAT 2.5"},
-      {"ABS(CAST(-3 AS SMALLINT))", "SMALLINT 3"},
-      {"SQR(3)", "INTEGER 9"},
+      {"ABS(CAST(-3 AS SMALLINT))", "LARGEINT 3"},
+      {"SQR(3)", "LARGEINT 9"},
       {"SQR(1.5)", "FLOAT 2.25"},
       {"SQRT(16)", "FLOAT 4"},
       {"POWER(2, 10)", "FLOAT 1024"},
       {"EXP(0)", "FLOAT 1"},
       {"LOG(1)", "FLOAT 0"},
-      {"SIGN(-3.5)", "INTEGER -1"},
-      {"SIGN(0)", "INTEGER 0"},
-      {"SIGN(7)", "INTEGER 1"},
+      {"SIGN(-3.5)", "LARGEINT -1"},
+      {"SIGN(0)", "LARGEINT 0"},
+      {"SIGN(7)", "LARGEINT 1"},
       {"SIN(0) + COS(0) + ATAN(0) + ACOS(1) + ASIN(0)", "FLOAT 1"},
-      {"RAND(1)", "INTEGER 0"},
-      {"RAND(0)", "INTEGER 0"},
-      {"RAND(-5)", "INTEGER 0"},
+      {"RAND(1)", "LARGEINT 0"},
+      {"RAND(0)", "LARGEINT 0"},
+      {"RAND(-5)", "LARGEINT 0"},
   };
   ExpectAll(std::begin(cases), std::end(cases));
   EXPECT_THROW(EvalText("SQRT(-1)"), Exception);
@@ -132,7 +132,7 @@ TEST(FunctionsTest, StringFunctions) {
       {"'a' || 1 || 2.5", "STRING a12.5"},
       {"1 || 2", "STRING 12"},
       {"'x' || '\xc5\x81'", "WIDESTRING x\xc5\x81"},
-      {"CAST('12' AS INTEGER) + 1", "INTEGER 13"},
+      {"CAST('12' AS INTEGER) + 1", "LARGEINT 13"},
       {"CAST(1.9 AS INTEGER)", "INTEGER 1"},
       {"CAST(5 AS VARCHAR)", "STRING 5"},
       {"CAST('abcdef' AS VARCHAR(3))", "STRING abc"},
