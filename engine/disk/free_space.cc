@@ -67,7 +67,6 @@ int32_t TORBDatabaseFreeSpaceManager::GetAddPagesStep() const {
 TORBDatabaseFreeSpaceManager::PagePtr TORBDatabaseFreeSpaceManager::NewPage(int64_t page_no) {
   auto page = std::make_unique<TORBPage>(LPageManager);
   page->FPageNo = static_cast<int32_t>(page_no);
-  page->FSessionID = TORBPageManager::kSystemSession;
   page->AllocPageBuffer();
   return page;
 }
