@@ -88,9 +88,9 @@ class TORBPageManager {
   // calling thread (asserted in debug builds).
 
   // GetPage and AddPage, with the page held by a guard that puts it back.
-  TORBPageGuard GetPageGuard(int32_t session, int32_t page_no, uint16_t page_type,
-                             bool synchronize_allowed = true);
-  TORBPageGuard AddPageGuard(int32_t session, uint16_t page_type);
+  [[nodiscard]] TORBPageGuard GetPageGuard(int32_t session, int32_t page_no, uint16_t page_type,
+                                           bool synchronize_allowed = true);
+  [[nodiscard]] TORBPageGuard AddPageGuard(int32_t session, uint16_t page_type);
 
   // Schedules `page_no` to be freed when the session applies.
   virtual void RemovePage(int32_t session, int32_t page_no);
