@@ -88,25 +88,14 @@ class TORBPageManager {
   // calling thread (asserted in debug builds).
 
   // GetPage and AddPage, with the page held by a guard that puts it back.
+  // Code outside the manager holds pages only this way; the raw GetPage,
+  // AddPage and PutPage stay visible for tests that count uses.
   [[nodiscard]] TORBPageGuard GetPageGuard(int32_t session, int32_t page_no, uint16_t page_type,
                                            bool synchronize_allowed = true);
   [[nodiscard]] TORBPageGuard AddPageGuard(int32_t session, uint16_t page_type);
 
   // Schedules `page_no` to be freed when the session applies.
   virtual void RemovePage(int32_t session, int32_t page_no);
-  // Writes the session's private pages, then frees the pages it removed.
-  // Raises 20152 while the session still uses a shared page (nothing
-  // written), 20085/20086 for a clean or used private page (nothing
-  // written). A storage failure leaves written pages written and the rest
-  // pending.
-  virtual void ApplyChanges(int32_t session);
-  // Drops the session's private pages and gives back the pages it added.
-  // Raises 20087/20088 for a clean or used private page (nothing dropped).
-  void CancelChanges(int32_t session);
-
-  // The raw use count behind the guards; code outside the manager uses the
-  // guards, these stay visible for tests that count uses.
-  //
   // The session's view of page `page_no`: its private copy, else the shared
   // one, read from storage when not cached. Checks the stored type of a page
   // read from storage against `page_type` (kPageTypeAny accepts any).
@@ -114,6 +103,13 @@ class TORBPageManager {
   // 20090 (page in use by another session).
   virtual TORBPage* GetPage(int32_t session, int32_t page_no, uint16_t page_type,
                             bool synchronize_allowed = true);
+  // Writes the session's private pages, then frees the pages it removed.
+  // Raises 20152 while the session still uses a shared page (nothing
+  // written), 20085/20086 for a clean or used private page (nothing
+  // written). A storage failure leaves written pages written and the rest
+  // pending.
+  virtual void ApplyChanges(int32_t session);
+
   // A new page of `page_type`, dirty, private to the session and in use
   // once. Raises 20064 when storage gives no page number.
   TORBPage* AddPage(int32_t session, uint16_t page_type);
@@ -125,6 +121,9 @@ class TORBPageManager {
   // process when memory is exhausted rather than leave a changed page where
   // other sessions would read it.
   void PutPage(TORBPage* page) noexcept;
+  // Drops the session's private pages and gives back the pages it added.
+  // Raises 20087/20088 for a clean or used private page (nothing dropped).
+  void CancelChanges(int32_t session);
 
   // Raises 20097 when any session still has private pages.
   void CheckNoPrivatePages() const;
