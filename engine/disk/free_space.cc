@@ -1,6 +1,7 @@
 #include "engine/disk/free_space.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #include "engine/base/orb_exception.h"
@@ -67,7 +68,6 @@ int32_t TORBDatabaseFreeSpaceManager::GetAddPagesStep() const {
 TORBDatabaseFreeSpaceManager::PagePtr TORBDatabaseFreeSpaceManager::NewPage(int64_t page_no) {
   auto page = std::make_unique<TORBPage>(LPageManager);
   page->FPageNo = static_cast<int32_t>(page_no);
-  page->FSessionID = TORBPageManager::kSystemSession;
   page->AllocPageBuffer();
   return page;
 }
@@ -92,12 +92,15 @@ void TORBDatabaseFreeSpaceManager::MarkDirty(TORBPage* page) {
 }
 
 void TORBDatabaseFreeSpaceManager::FormatMapPage(int64_t page_no, uint16_t page_type) {
+  assert(HoldsHeaderLock());
   PagePtr page = NewPage(page_no);
   page->SetPageType(page_type);
   page->GetPageData()[0] = 1;
   MarkDirty(page.get());
   FMapPages[page_no] = std::move(page);
 }
+
+bool TORBDatabaseFreeSpaceManager::HoldsHeaderLock() const { return LPageManager->FLockDBHeaderCount > 0; }
 
 bool TORBDatabaseFreeSpaceManager::KeepsMaps() const { return LPageManager->KeepsMapPagesCached(); }
 
@@ -149,6 +152,7 @@ void TORBDatabaseFreeSpaceManager::FlushChanges(bool with_header) {
 // Counts shared through the database header
 
 void TORBDatabaseFreeSpaceManager::ReReadPageCountVariables() {
+  assert(HoldsHeaderLock());
   // An exclusively opened file's header changes only through this process.
   if (!KeepsMaps()) LPageManager->LoadDBHeader();
   FLastUsedPageNo = LPageManager->GetDbHeader().LastUsedPageNo;
@@ -156,6 +160,7 @@ void TORBDatabaseFreeSpaceManager::ReReadPageCountVariables() {
 }
 
 void TORBDatabaseFreeSpaceManager::ReWritePageCountVariables() {
+  assert(HoldsHeaderLock());
   TORBDBHeader& header = LPageManager->DBHeader();
   // ExtendFile counts in memory only, so FHeaderStale may already be set.
   if (header.LastUsedPageNo != FLastUsedPageNo || header.TotalPageCount != FTotalPageCount) {
@@ -229,11 +234,13 @@ void TORBDatabaseFreeSpaceManager::FreePage(int32_t page_no) {
 }
 
 void TORBDatabaseFreeSpaceManager::SetPageUsage(int32_t page_no, bool used) {
+  assert(HoldsHeaderLock());
   SetPageUsageToPFS(page_no, used);
   SetPageUsageToEAM(page_no);
 }
 
 void TORBDatabaseFreeSpaceManager::SetPageUsageToPFS(int32_t page_no, bool used) {
+  assert(HoldsHeaderLock());
   if (page_no < 0 || page_no >= FTotalPageCount) RaiseORB(30430, kNotAddressed, {page_no, FTotalPageCount});
   TORBPage* pfs = ReadPage(PfsPageNoForPageNo(page_no), kPageTypePFS, 30424);
   const int64_t index = page_no % FPFSPage_PagesAddressed;
@@ -247,6 +254,7 @@ void TORBDatabaseFreeSpaceManager::SetPageUsageToPFS(int32_t page_no, bool used)
 }
 
 void TORBDatabaseFreeSpaceManager::SetPageUsageToEAM(int32_t page_no) {
+  assert(HoldsHeaderLock());
   if (page_no < 0 || page_no >= FTotalPageCount) RaiseORB(30431, kNotAddressed, {page_no, FTotalPageCount});
   TORBPage* eam = ReadPage(EamPageNoForPageNo(page_no), kPageTypeEAM, 30428);
   const int64_t extent = page_no / FPageCountInExtent;
@@ -303,6 +311,7 @@ bool TORBDatabaseFreeSpaceManager::InternalPageUsage(int32_t page_no) {
 }
 
 int32_t TORBDatabaseFreeSpaceManager::FindAndReusePage() {
+  assert(HoldsHeaderLock());
   if (FLastUsedPageNo == -1) return -1;
   const int64_t last = GetLastEamPagePosition();
   int32_t result = SearchEamPage(last);
@@ -312,6 +321,7 @@ int32_t TORBDatabaseFreeSpaceManager::FindAndReusePage() {
 }
 
 int32_t TORBDatabaseFreeSpaceManager::SearchEamPage(int64_t position) {
+  assert(HoldsHeaderLock());
   const TORBPage* eam = ReadPage(EamPageNoForEamPagePosition(position), kPageTypeEAM, 30423);
   const uint8_t* data = eam->GetPageData();
   const int64_t size = LPageManager->GetPageDataSize();
@@ -352,6 +362,7 @@ int32_t TORBDatabaseFreeSpaceManager::SearchEamPage(int64_t position) {
 }
 
 int32_t TORBDatabaseFreeSpaceManager::FindLastUsedPageNo() {
+  assert(HoldsHeaderLock());
   if (FLastUsedPageNo == -1) return -1;
   const int64_t size = LPageManager->GetPageDataSize();
   for (int64_t pos = GetLastPfsPagePosition(); pos >= 0; --pos) {
@@ -371,6 +382,7 @@ int32_t TORBDatabaseFreeSpaceManager::FindLastUsedPageNo() {
 }
 
 int32_t TORBDatabaseFreeSpaceManager::AddNewPageAndExtentFile() {
+  assert(HoldsHeaderLock());
   const bool empty = FLastUsedPageNo == -1;
   const int64_t old_last_pfs = empty ? -1 : GetLastPfsPagePosition();
   const int64_t old_last_eam = empty ? -1 : GetLastEamPagePosition();
@@ -410,6 +422,7 @@ int32_t TORBDatabaseFreeSpaceManager::AddNewPageAndExtentFile() {
 }
 
 void TORBDatabaseFreeSpaceManager::TruncateFile() {
+  assert(HoldsHeaderLock());
   const int64_t step = GetDelPagesStep();
   const int64_t tail = static_cast<int64_t>(FTotalPageCount) - FLastUsedPageNo - 1;
   if (tail < step) return;
@@ -431,6 +444,7 @@ void TORBDatabaseFreeSpaceManager::TruncateToLastUsedPage() {
 }
 
 void TORBDatabaseFreeSpaceManager::CutFileTo(int64_t new_total) {
+  assert(HoldsHeaderLock());
   // An EAM page that goes while the PFS page holding its bit stays is
   // marked free there, so that it can be formatted again later.
   for (int64_t pos = new_total / FEAMPage_PagesAddressed; pos <= GetLastEamPagePosition(); ++pos) {

@@ -112,6 +112,8 @@ class TORBDatabaseFreeSpaceManager {
   void MarkDirty(TORBPage* page);
   // Whether map pages and counts stay in memory between calls.
   bool KeepsMaps() const;
+  // This manager's database header lock is taken (UnderHeaderLock).
+  bool HoldsHeaderLock() const;
   void DropMaps();
   // Drops the cache before reading a shared file's maps afresh.
   void ForgetMaps();
@@ -119,6 +121,7 @@ class TORBDatabaseFreeSpaceManager {
   void DropMapsFrom(int64_t first_page_no);
   bool InternalPageUsage(int32_t page_no);
 
+  // The map and count work below REQUIRES: HoldsHeaderLock() (asserted).
   void SetPageUsage(int32_t page_no, bool used);
   void SetPageUsageToPFS(int32_t page_no, bool used);
   void SetPageUsageToEAM(int32_t page_no);

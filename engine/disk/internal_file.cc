@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cstring>
 #include <unordered_set>
+#include <utility>
 
 #include "engine/base/orb_exception.h"
 #include "engine/disk/disk_page_manager.h"
 #include "engine/table/page.h"
+#include "engine/table/page_guard.h"
 #include "engine/table/page_header.h"
 #include "engine/table/page_manager.h"
 #include "engine/platform/byte_order.h"
@@ -18,29 +20,6 @@ namespace {
 
 constexpr int32_t kHeaderSize = TORBInternalFileHeader::kSize;
 constexpr int32_t kPageHeaderSize = static_cast<int32_t>(TORBDiskPageHeader::kSize);
-
-// Puts a page back when it goes out of scope.
-class PageRef {
- public:
-  PageRef(TORBPageManager* manager, TORBPage* page) : FManager(manager), FPage(page) {}
-  ~PageRef() {
-    if (FPage == nullptr) return;
-    try {
-      FManager->PutPage(FPage);
-    } catch (...) {
-    }
-  }
-  PageRef(const PageRef&) = delete;
-  PageRef& operator=(const PageRef&) = delete;
-
-  TORBPage* operator->() const { return FPage; }
-  TORBPage& operator*() const { return *FPage; }
-  TORBPage* get() const { return FPage; }
-
- private:
-  TORBPageManager* FManager;
-  TORBPage* FPage;
-};
 
 // Restores the manager's CRC-error flag.
 class IgnoreCRCErrorsScope {
@@ -117,10 +96,10 @@ void TORBInternalDBTransactedAccessFile::CreateFile(int32_t session) {
   if (FStartPageNo != -1) {
     RaiseORB(30383, "Cannot create internal file. File already exists. StartPageNo=%d", {FStartPageNo});
   }
-  PageRef page(LPageManager, LPageManager->AddPage(session, FPageTypeID));
+  TORBPageGuard page = LPageManager->AddPageGuard(session, FPageTypeID);
   TORBInternalFileHeader().SaveTo(page->GetPageData());
-  page->FIsDirty = true;
-  FStartPageNo = page->FPageNo;
+  page.MarkDirty();
+  FStartPageNo = page.PageNo();
 }
 
 void TORBInternalDBTransactedAccessFile::OpenFile(int32_t first_page) {
@@ -136,7 +115,7 @@ void TORBInternalDBTransactedAccessFile::DeleteFile(int32_t session, int32_t fir
   ChainGuard guard;
   for (int32_t page_no = first_page; page_no != -1 && guard.Enter(page_no);) {
     pages.push_back(page_no);
-    PageRef page(LPageManager, LPageManager->GetPage(session, page_no, FPageTypeID));
+    TORBPageGuard page = LPageManager->GetPageGuard(session, page_no, FPageTypeID);
     page_no = page->GetNextPageNo();
   }
   for (int32_t page_no : pages) LPageManager->RemovePage(session, page_no);
@@ -145,8 +124,8 @@ void TORBInternalDBTransactedAccessFile::DeleteFile(int32_t session, int32_t fir
 
 TORBInternalFileHeader TORBInternalDBTransactedAccessFile::ReadHeader(int32_t session, bool synchronize_allowed,
                                                                       bool* file_was_changed) {
-  PageRef page(LPageManager, LPageManager->GetPage(session, FStartPageNo, FPageTypeID, synchronize_allowed));
-  if (file_was_changed != nullptr) *file_was_changed = page->FReloaded;
+  TORBPageGuard page = LPageManager->GetPageGuard(session, FStartPageNo, FPageTypeID, synchronize_allowed);
+  if (file_was_changed != nullptr) *file_was_changed = page->Reloaded();
   const TORBInternalFileHeader h = TORBInternalFileHeader::LoadFrom(page->GetPageData());
   if (h.HeaderLength != kHeaderSize || h.StoredSize < 0 || h.UncompressedSize < 0 || h.Algorithm > acaPPM ||
       (h.Algorithm == acaNone && h.StoredSize != h.UncompressedSize) ||
@@ -189,7 +168,7 @@ int32_t TORBInternalDBTransactedAccessFile::GoToPage(int32_t session, int32_t in
   int32_t page_no = FStartPageNo;
   guard.Enter(page_no);
   for (int32_t i = 0; i < index; ++i) {
-    PageRef page(LPageManager, LPageManager->GetPage(session, page_no, FPageTypeID));
+    TORBPageGuard page = LPageManager->GetPageGuard(session, page_no, FPageTypeID);
     page_no = page->GetNextPageNo();
     if (page_no == -1 || !guard.Enter(page_no)) {
       RaiseORB(20300, "Error getting %d-th table file page. Probably database is corrupted and needs repair.",
@@ -211,7 +190,7 @@ void TORBInternalDBTransactedAccessFile::SetFileSize(int32_t session, int32_t st
   }
   int32_t old_stored;
   {
-    PageRef first(LPageManager, LPageManager->GetPage(session, FStartPageNo, FPageTypeID));
+    TORBPageGuard first = LPageManager->GetPageGuard(session, FStartPageNo, FPageTypeID);
     old_stored = TORBInternalFileHeader::LoadFrom(first->GetPageData()).StoredSize;
   }
   if (old_stored < 0) old_stored = stored_size;
@@ -222,40 +201,40 @@ void TORBInternalDBTransactedAccessFile::SetFileSize(int32_t session, int32_t st
     // Append after the current last page.
     int32_t last_no = GoToPage(session, old_count - 1);
     for (int32_t i = old_count; i < new_count; ++i) {
-      PageRef last(LPageManager, LPageManager->GetPage(session, last_no, FPageTypeID));
-      PageRef added(LPageManager, LPageManager->AddPage(session, FPageTypeID));
-      last->SetNextPageNo(added->FPageNo);
-      last->FIsDirty = true;
-      last_no = added->FPageNo;
+      TORBPageGuard last = LPageManager->GetPageGuard(session, last_no, FPageTypeID);
+      TORBPageGuard added = LPageManager->AddPageGuard(session, FPageTypeID);
+      last->SetNextPageNo(added.PageNo());
+      last.MarkDirty();
+      last_no = added.PageNo();
     }
   } else if (new_count < old_count) {
     // Cut the chain after the new last page and free the pages beyond it.
     const int32_t last_no = GoToPage(session, new_count - 1);
     int32_t next_no;
     {
-      PageRef last(LPageManager, LPageManager->GetPage(session, last_no, FPageTypeID));
+      TORBPageGuard last = LPageManager->GetPageGuard(session, last_no, FPageTypeID);
       next_no = last->GetNextPageNo();
       last->SetNextPageNo(-1);
-      last->FIsDirty = true;
+      last.MarkDirty();
     }
     std::vector<int32_t> surplus;
     ChainGuard guard;
     guard.Enter(last_no);
     for (int32_t i = new_count; i < old_count && next_no != -1 && guard.Enter(next_no); ++i) {
       surplus.push_back(next_no);
-      PageRef page(LPageManager, LPageManager->GetPage(session, next_no, FPageTypeID));
+      TORBPageGuard page = LPageManager->GetPageGuard(session, next_no, FPageTypeID);
       next_no = page->GetNextPageNo();
     }
     for (int32_t page_no : surplus) LPageManager->RemovePage(session, page_no);
   }
 
-  PageRef first(LPageManager, LPageManager->GetPage(session, FStartPageNo, FPageTypeID));
+  TORBPageGuard first = LPageManager->GetPageGuard(session, FStartPageNo, FPageTypeID);
   TORBInternalFileHeader h;
   h.StoredSize = stored_size;
   h.UncompressedSize = uncompressed_size;
   h.Algorithm = algorithm;
   h.SaveTo(first->GetPageData());
-  first->FIsDirty = true;
+  first.MarkDirty();
 }
 
 int64_t TORBInternalDBTransactedAccessFile::CopyChain(int32_t session, uint8_t* bytes, int64_t count, bool read,
@@ -272,13 +251,13 @@ int64_t TORBInternalDBTransactedAccessFile::CopyChain(int32_t session, uint8_t* 
       RaiseORB(20300, "Error getting %d-th table file page. Probably database is corrupted and needs repair.",
                {index});
     }
-    PageRef page(LPageManager, LPageManager->GetPage(session, page_no, FPageTypeID, synchronize_allowed));
+    TORBPageGuard page = LPageManager->GetPageGuard(session, page_no, FPageTypeID, synchronize_allowed);
     const int64_t piece = std::min<int64_t>(data_size - offset, count - done);
     if (read) {
       std::memcpy(bytes + done, page->GetPageData() + offset, static_cast<size_t>(piece));
     } else {
       std::memcpy(page->GetPageData() + offset, bytes + done, static_cast<size_t>(piece));
-      page->FIsDirty = true;
+      page.MarkDirty();
     }
     done += piece;
     offset = 0;
@@ -321,7 +300,7 @@ void TORBInternalDBTransactedAccessFile::ReadAll(int32_t session, std::vector<ui
   ChainGuard guard;
   int32_t page_no = FStartPageNo;
   while (static_cast<int64_t>(stored.size()) < h.StoredSize && page_no != -1 && guard.Enter(page_no)) {
-    PageRef page(LPageManager, LPageManager->GetPage(session, page_no, FPageTypeID, synchronize_allowed));
+    TORBPageGuard page = LPageManager->GetPageGuard(session, page_no, FPageTypeID, synchronize_allowed);
     const int64_t piece = std::min<int64_t>(data_size - offset, h.StoredSize - static_cast<int64_t>(stored.size()));
     const uint8_t* data = page->GetPageData() + offset;
     stored.insert(stored.end(), data, data + piece);
@@ -380,14 +359,14 @@ void TORBInternalDBTransactedAccessFile::WriteFile(int32_t session, const void* 
 void TORBInternalDBTransactedAccessFile::InitFileHeader(int32_t session) {
   if (FStartPageNo == -1) RaiseORB(20301, "Invalid page number");
   IgnoreCRCErrorsScope ignore(LPageManager);
-  PageRef page(LPageManager, LPageManager->GetPage(session, FStartPageNo, FPageTypeID));
+  TORBPageGuard page = LPageManager->GetPageGuard(session, FStartPageNo, FPageTypeID);
   // The stamp is kept, so that the rewrite moves it on like any write.
   const int32_t state = page->GetState();
   page->InitHeader();
   page->SetState(state);
   page->SetPageType(FPageTypeID);
   TORBInternalFileHeader().SaveTo(page->GetPageData());
-  page->FIsDirty = true;
+  page.MarkDirty();
 }
 
 // ---------------------------------------------------------------------------
@@ -410,28 +389,23 @@ void TORBInternalDBDirectAccessFile::CreateFile(int32_t size) {
   if (size < 0) size = 0;
   const int32_t count = InternalFilePageCount(size, LPageManager->GetPageDataSize());
   std::vector<int32_t> pages;
-  TORBPage* previous = nullptr;
-  try {
-    for (int32_t i = 0; i < count; ++i) {
-      TORBPage* page = LPageManager->AddPage(TORBPageManager::kSystemSession, FPageTypeID);
-      page->FEncryptionEnabled = false;
-      page->FIsDirty = true;
-      if (previous == nullptr) {
-        TORBInternalFileHeader h;
-        h.StoredSize = size;
-        h.SaveTo(page->GetPageData());
-      } else {
-        previous->SetNextPageNo(page->FPageNo);
-        LPageManager->PutPage(previous);
-      }
-      pages.push_back(page->FPageNo);
-      previous = page;
+  TORBPageGuard previous;
+  for (int32_t i = 0; i < count; ++i) {
+    TORBPageGuard page = LPageManager->AddPageGuard(TORBPageManager::kSystemSession, FPageTypeID);
+    page->FEncryptionEnabled = false;
+    page.MarkDirty();
+    if (!previous) {
+      TORBInternalFileHeader h;
+      h.StoredSize = size;
+      h.SaveTo(page->GetPageData());
+    } else {
+      previous->SetNextPageNo(page.PageNo());
     }
-  } catch (...) {
-    if (previous != nullptr) LPageManager->PutPage(previous);
-    throw;
+    pages.push_back(page.PageNo());
+    // Puts the previous page back.
+    previous = std::move(page);
   }
-  LPageManager->PutPage(previous);
+  previous.Release();
   FStartPageNo = pages.front();
   FFilePages = std::move(pages);
   FFileSize = size;

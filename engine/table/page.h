@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -20,9 +21,11 @@ struct TORBPageTableStateInfo {
 };
 
 // One page in memory: the whole page (header, then data) in a buffer from
-// the memory manager. The page manager creates, tracks and destroys pages;
-// FUseCount, FParentList and FSessionID belong to it. Storage primitives of
-// a manager set FPageNo and fill FPageBuffer.
+// the memory manager. The page manager creates, tracks and destroys pages:
+// code outside it holds a page through a TORBPageGuard and never deletes
+// one. The use count, parent list, session and reload flag belong to the
+// manager and are read-only here. Storage primitives of a manager set
+// FPageNo and fill FPageBuffer.
 class TORBPage {
  public:
   explicit TORBPage(TORBPageManager* manager);
@@ -76,20 +79,35 @@ class TORBPage {
   int32_t GetNextPageNo() const { return ReadPageHeaderNextPageNo(FPageBuffer); }
   void SetNextPageNo(int32_t next_page_no) { WritePageHeaderNextPageNo(FPageBuffer, next_page_no); }
 
+  // Outstanding GetPage/AddPage calls not yet matched by PutPage.
+  int32_t UseCount() const { return FUseCount; }
+  // Session that last obtained the page.
+  int32_t SessionID() const { return FSessionID; }
+  // The buffer was (re)read from storage during the current use.
+  bool Reloaded() const { return FReloaded; }
+  // Table states recorded so far, indexed by session id + 2.
+  size_t TableStateCount() const { return FTableStates.size(); }
+
   TORBPageManager* LPageManager;
   int32_t FPageNo = -1;
   uint8_t* FPageBuffer = nullptr;
   bool FOwnBuffer = true;
-  // The buffer differs from the stored page; set by whoever changes it.
+  // The buffer differs from the stored page; set by whoever changes it
+  // (through TORBPageGuard::MarkDirty outside the manager).
   bool FIsDirty = false;
+  bool FEncryptionEnabled = true;
+
+ private:
+  // The manager and its disk form keep the page's place in the cache.
+  friend class TORBPageManager;
+  friend class TORBDiskPageManager;
+
   int32_t FUseCount = 0;
   // List the page sits in: the shared cache, a session's dirty pages, or
   // null once the page has been dropped while still in use.
   TORBSortedPageList* FParentList = nullptr;
   int32_t FSessionID = -1;
-  // The buffer was (re)read from storage during the current use.
   bool FReloaded = false;
-  bool FEncryptionEnabled = true;
   // Indexed by session id + 2.
   std::vector<TORBPageTableStateInfo> FTableStates;
 };
@@ -110,7 +128,7 @@ class TORBPageController {
   void SetOwnBuffer(bool own) { LPage->FOwnBuffer = own; }
   bool IsDirty() const { return LPage->FIsDirty; }
   void SetIsDirty(bool dirty) { LPage->FIsDirty = dirty; }
-  int32_t UseCount() const { return LPage->FUseCount; }
+  int32_t UseCount() const { return LPage->UseCount(); }
   TORBPageManager* PageManager() const { return LPage->LPageManager; }
   uint8_t* PageData() const { return LPage->GetPageData(); }
   uint16_t PageDataSize() const { return LPage->GetPageDataSize(); }

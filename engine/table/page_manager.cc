@@ -1,6 +1,7 @@
 #include "engine/table/page_manager.h"
 
 #include <algorithm>
+#include <cassert>
 #include <stdexcept>
 
 #include "engine/base/orb_exception.h"
@@ -21,6 +22,8 @@ TORBPageManager::TORBPageManager()
           std::clamp<int64_t>(MemoryManager().GetFreeMemorySize() / 65536, 0, kMaxCacheCapacity))) {}
 
 TORBPageManager::~TORBPageManager() {
+  // A guard left holding a page would put it back into freed memory.
+  assert(FGuardCount == 0);
   for (auto& info : FSessions) {
     for (int32_t i = 0; i < info->DirtyPages.Count(); ++i) delete info->DirtyPages.PageAt(i);
   }
@@ -85,6 +88,7 @@ void TORBPageManager::DropShared(int32_t page_no) {
 }
 
 void TORBPageManager::RemovePage(int32_t session, int32_t page_no) {
+  assert(CallerLockHeld());
   TORBSessionPageInfo& info = GetOrAddSession(session);
   auto& removed = info.RemovedPageNumbers;
   // Freeing a page twice would corrupt the free space.
@@ -93,6 +97,7 @@ void TORBPageManager::RemovePage(int32_t session, int32_t page_no) {
 
 TORBPage* TORBPageManager::GetPage(int32_t session, int32_t page_no, uint16_t page_type,
                                    bool synchronize_allowed) {
+  assert(CallerLockHeld());
   if (session == kInvalidSession) RaiseORB(20186, "Invalid Session ID");
   TORBSessionPageInfo& info = GetOrAddSession(session);
   TORBPage* page = info.DirtyPages.Find(page_no);
@@ -136,6 +141,7 @@ TORBPage* TORBPageManager::GetPage(int32_t session, int32_t page_no, uint16_t pa
 }
 
 TORBPage* TORBPageManager::AddPage(int32_t session, uint16_t page_type) {
+  assert(CallerLockHeld());
   TORBSessionPageInfo& info = GetOrAddSession(session);
   auto fresh = std::make_unique<TORBPage>(this);
   InternalAddPage(*fresh);
@@ -158,13 +164,35 @@ TORBPage* TORBPageManager::AddPage(int32_t session, uint16_t page_type) {
   return page;
 }
 
-void TORBPageManager::PutPage(TORBPage* page) {
+TORBPageGuard TORBPageManager::GetPageGuard(int32_t session, int32_t page_no, uint16_t page_type,
+                                            bool synchronize_allowed) {
+  TORBPageGuard guard(this, GetPage(session, page_no, page_type, synchronize_allowed));
+  ++FGuardCount;
+  return guard;
+}
+
+TORBPageGuard TORBPageManager::AddPageGuard(int32_t session, uint16_t page_type) {
+  TORBPageGuard guard(this, AddPage(session, page_type));
+  ++FGuardCount;
+  return guard;
+}
+
+void TORBPageManager::ReleaseGuarded(TORBPage* page) noexcept {
+  --FGuardCount;
+  PutPage(page);
+}
+
+void TORBPageManager::PutPage(TORBPage* page) noexcept {
+  assert(CallerLockHeld());
   if (page == nullptr || page->FUseCount <= 0) return;
+  assert(page->LPageManager == this);
   if (--page->FUseCount == 0) page->FReloaded = false;
   if (page->FParentList == nullptr) {
     // Dropped while in use: its contents are stale or freed.
     if (page->FUseCount == 0) {
-      FDetachedPages.erase(std::find(FDetachedPages.begin(), FDetachedPages.end(), page));
+      auto it = std::find(FDetachedPages.begin(), FDetachedPages.end(), page);
+      assert(it != FDetachedPages.end());
+      if (it != FDetachedPages.end()) FDetachedPages.erase(it);
       delete page;
     }
     return;
@@ -194,6 +222,7 @@ void TORBPageManager::TrimSharedPages() {
 }
 
 void TORBPageManager::ApplyChanges(int32_t session) {
+  assert(CallerLockHeld());
   for (int32_t i = 0; i < FSharedPages.Count(); ++i) {
     const TORBPage* page = FSharedPages.PageAt(i);
     if (page->FSessionID == session && page->FUseCount > 0) RaiseORB(20152, "Some session pages not released");
@@ -253,6 +282,7 @@ void TORBPageManager::ApplyChanges(int32_t session) {
 }
 
 void TORBPageManager::CancelChanges(int32_t session) {
+  assert(CallerLockHeld());
   TORBSessionPageInfo* info = FindSession(session);
   if (info == nullptr) return;
   for (int32_t i = 0; i < info->DirtyPages.Count(); ++i) {

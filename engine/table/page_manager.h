@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/table/page.h"
+#include "engine/table/page_guard.h"
 #include "engine/table/page_header.h"
 #include "engine/table/sorted_page_list.h"
 #include "engine/platform/critical_section.h"
@@ -29,10 +30,14 @@ struct TORBSessionPageInfo {
 // that session's private dirty list when it is put back; other sessions keep
 // reading the stored version until ApplyChanges writes it, CancelChanges
 // drops it. Every GetPage/AddPage is matched by one PutPage; a page in use
-// belongs to one session.
+// belongs to one session. The manager owns every page object: code outside
+// it holds a page through a TORBPageGuard (GetPageGuard, AddPageGuard),
+// which puts the page back when it goes out of scope.
 //
-// The manager takes no lock of its own: callers serialise all calls on one
-// manager through FCSect (held re-entrantly around every call).
+// The manager takes no lock of its own, FCSect included: its callers
+// serialise all calls on one manager with a lock of theirs (the database's
+// critical section). A caller that names that lock with SetCallerLock has
+// every call check, in debug builds, that the calling thread holds it.
 //
 // A descendant supplies the four storage primitives, sets the page sizes
 // (SetPageSizes) and may hook in:
@@ -51,11 +56,17 @@ class TORBPageManager {
   TORBPageManager();
   // Destroys every page it still holds, private ones included, silently. Call
   // CheckNoPrivatePages first to have uncommitted pages reported.
+  // REQUIRES: no TORBPageGuard of this manager still holds a page.
   virtual ~TORBPageManager();
   TORBPageManager(const TORBPageManager&) = delete;
   TORBPageManager& operator=(const TORBPageManager&) = delete;
 
   TCriticalSection& CSect() { return FCSect; }
+  // The lock that serialises the calls on this manager; null (the default)
+  // checks nothing. The lock must outlive the manager or be unset first.
+  void SetCallerLock(const TCriticalSection* lock) { FCallerLock = lock; }
+  // True when no caller lock is set or the calling thread holds it.
+  bool CallerLockHeld() const { return FCallerLock == nullptr || FCallerLock->HeldByCurrentThread(); }
 
   uint16_t GetPageSize() const { return FPageSize; }
   uint16_t GetPageHeaderSize() const { return FPageHeaderSize; }
@@ -72,6 +83,16 @@ class TORBPageManager {
   bool HasPendingChanges(int32_t session) const;
 
   virtual int32_t GetPageCount() { return FPageCount; }
+
+  // Every call below REQUIRES: the caller lock, when set, is held by the
+  // calling thread (asserted in debug builds).
+
+  // GetPage and AddPage, with the page held by a guard that puts it back.
+  // Code outside the manager holds pages only this way; the raw GetPage,
+  // AddPage and PutPage stay visible for tests that count uses.
+  [[nodiscard]] TORBPageGuard GetPageGuard(int32_t session, int32_t page_no, uint16_t page_type,
+                                           bool synchronize_allowed = true);
+  [[nodiscard]] TORBPageGuard AddPageGuard(int32_t session, uint16_t page_type);
 
   // Schedules `page_no` to be freed when the session applies.
   virtual void RemovePage(int32_t session, int32_t page_no);
@@ -92,10 +113,14 @@ class TORBPageManager {
   // A new page of `page_type`, dirty, private to the session and in use
   // once. Raises 20064 when storage gives no page number.
   TORBPage* AddPage(int32_t session, uint16_t page_type);
-  // Ends one use of `page`. A page put back changed moves into its
-  // session's private pages; a clean shared page becomes most recently used
-  // and the cache is trimmed to its capacity.
-  void PutPage(TORBPage* page);
+  // Ends one use of `page` (a page of this manager). A page put back changed
+  // moves into its session's private pages; a clean shared page becomes most
+  // recently used and the cache is trimmed to its capacity. Never throws, so
+  // that guards can put pages back while an exception unwinds; the one
+  // allocation it may need (a session's private list growing) ends the
+  // process when memory is exhausted rather than leave a changed page where
+  // other sessions would read it.
+  void PutPage(TORBPage* page) noexcept;
   // Drops the session's private pages and gives back the pages it added.
   // Raises 20087/20088 for a clean or used private page (nothing dropped).
   void CancelChanges(int32_t session);
@@ -146,6 +171,10 @@ class TORBPageManager {
   bool FIgnoreCRCErrors = false;
 
  private:
+  friend class TORBPageGuard;
+
+  // PutPage for a guard.
+  void ReleaseGuarded(TORBPage* page) noexcept;
   // Destroys an idle page; a page still in use is detached from every list
   // and destroyed when its last use is put back.
   void Discard(TORBPage* page);
@@ -155,6 +184,9 @@ class TORBPageManager {
 
   // Pages dropped from the cache while in use.
   std::vector<TORBPage*> FDetachedPages;
+  const TCriticalSection* FCallerLock = nullptr;
+  // Guards holding a page of this manager.
+  int32_t FGuardCount = 0;
 };
 
 }  // namespace orb

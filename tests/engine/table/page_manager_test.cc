@@ -90,7 +90,7 @@ TEST_F(PageManagerTest, OldCopyInUseStaysValidUntilPutBack) {
   pm->ApplyChanges(1);
 
   EXPECT_EQ(Fill(old), 0x11);
-  EXPECT_EQ(old->FUseCount, 1);
+  EXPECT_EQ(old->UseCount(), 1);
   EXPECT_EQ(pm->SharedPageCount(), 1);
   TORBPage* fresh = pm->GetPage(2, 7, kRec);
   EXPECT_NE(fresh, old);
@@ -122,7 +122,7 @@ TEST_F(PageManagerTest, StoredTypeIsCheckedOnRead) {
             "Invalid page type. Possible data corruption. Expecting type 10, but found 12 - Native error: 20153");
   TORBPage* page = pm->GetPage(1, 3, kPageTypeAny);
   EXPECT_EQ(page->GetPageType(), kPageTypeTableIndex);
-  EXPECT_EQ(page->FUseCount, 1);
+  EXPECT_EQ(page->UseCount(), 1);
   pm->PutPage(page);
 
   pm->SetIgnoreCRCErrors(true);
@@ -197,16 +197,16 @@ TEST_F(PageManagerTest, PageInUseBelongsToOneSession) {
   EXPECT_EQ(ErrorMessageOf([&] { pm->GetPage(2, 7, kRec); }), "Page is used by other session - Native error: 20090");
   TORBPage* b = pm->GetPage(1, 7, kRec);
   EXPECT_EQ(a, b);
-  EXPECT_EQ(a->FUseCount, 2);
+  EXPECT_EQ(a->UseCount(), 2);
   pm->PutPage(a);
   EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(2, 7, kRec); }), 20090);
   pm->PutPage(b);
   TORBPage* c = pm->GetPage(2, 7, kRec);
   EXPECT_EQ(c, a);
-  EXPECT_EQ(c->FSessionID, 2);
+  EXPECT_EQ(c->SessionID(), 2);
   pm->PutPage(c);
   pm->PutPage(c);  // unmatched put is ignored
-  EXPECT_EQ(c->FUseCount, 0);
+  EXPECT_EQ(c->UseCount(), 0);
 }
 
 TEST_F(PageManagerTest, AddedPageIsPrivateDirtyAndTyped) {
@@ -214,8 +214,8 @@ TEST_F(PageManagerTest, AddedPageIsPrivateDirtyAndTyped) {
   int32_t no = page->FPageNo;
   EXPECT_EQ(no, 0);
   EXPECT_TRUE(page->FIsDirty);
-  EXPECT_EQ(page->FUseCount, 1);
-  EXPECT_FALSE(page->FReloaded);
+  EXPECT_EQ(page->UseCount(), 1);
+  EXPECT_FALSE(page->Reloaded());
   TORBDiskPageHeader header = page->ReadHeader();
   EXPECT_EQ(header.PageType, kPageTypeTableBlob);
   EXPECT_GE(header.State, 0);
@@ -404,14 +404,14 @@ TEST_F(PageManagerTest, MultiUserCacheFollowsStoredStamp) {
   page = pm->GetPage(1, 1, kRec, true);
   EXPECT_EQ(Fill(page), 0x33);
   EXPECT_EQ(page->GetState(), 6);
-  EXPECT_TRUE(page->FReloaded);
+  EXPECT_TRUE(page->Reloaded());
   pm->PutPage(page);
-  EXPECT_FALSE(page->FReloaded);
+  EXPECT_FALSE(page->Reloaded());
 
   pm->reads.clear();
   page = pm->GetPage(1, 1, kRec);  // stamp unchanged: no read
   EXPECT_TRUE(pm->reads.empty());
-  EXPECT_FALSE(page->FReloaded);
+  EXPECT_FALSE(page->Reloaded());
   EXPECT_EQ(pm->state_reads.size(), 2u);
   pm->PutPage(page);
 
@@ -512,7 +512,7 @@ TEST_F(PageManagerTest, TableStatesPerSession) {
   page.SetTableState(-2, 7);
   EXPECT_TRUE(page.GetTableState(-2, state));
   EXPECT_EQ(state, 7);
-  EXPECT_EQ(page.FTableStates.size(), 6u);
+  EXPECT_EQ(page.TableStateCount(), 6u);
 }
 
 }  // namespace
