@@ -76,8 +76,9 @@ class TORBPageManager {
   // Schedules `page_no` to be freed when the session applies.
   virtual void RemovePage(int32_t session, int32_t page_no);
   // The session's view of page `page_no`: its private copy, else the shared
-  // one, read from storage when not cached. Checks the stored type of a page
-  // read from storage against `page_type` (kPageTypeAny accepts any).
+  // one, read from storage when not cached. Checks the stored type of a
+  // shared page, cached or read, against `page_type` (kPageTypeAny accepts
+  // any); a private page is the session's own and is not checked.
   // Raises 20186 (session -1), 20299 (read failed), 20153 (type differs),
   // 20090 (page in use by another session).
   virtual TORBPage* GetPage(int32_t session, int32_t page_no, uint16_t page_type,
@@ -152,6 +153,9 @@ class TORBPageManager {
   // Takes page `page_no` out of the shared cache, if there.
   void DropShared(int32_t page_no);
   void TrimSharedPages();
+  // Raises 20153 when the stored type of a shared page differs from the
+  // one asked for (kPageTypeAny accepts any).
+  void CheckStoredType(const TORBPage& page, uint16_t page_type) const;
 
   // Pages dropped from the cache while in use.
   std::vector<TORBPage*> FDetachedPages;

@@ -480,6 +480,31 @@ TEST_F(DiskPageManagerTest, TamperedEncryptedPageFailsItsChecksum) {
   pm.PutPage(page);
 }
 
+TEST_F(DiskPageManagerTest, DamagedPageFoundOnRereadIsNotServedFromTheCache) {
+  {
+    TORBDiskPageManager pm;
+    pm.CreateAndOpenDatabase(Name(), Password("pw"), kPageSize, 8);
+    AddFilledPage(pm, 1);
+  }
+  TORBDiskPageManager pm;
+  ASSERT_TRUE(Open(pm, Name(), Password("pw"), /*multi_user=*/true).multi_user);
+  TORBPage* page = pm.GetPage(kSession, 2, kPageTypeTableRecord);
+  ASSERT_TRUE(HasFill(page->GetPageData(), 1));
+  pm.PutPage(page);
+
+  // Another writer moved the stamp; the stored data no longer matches its
+  // checksum.
+  std::vector<uint8_t> f = ReadAll(Path());
+  const size_t at = 380 + 2 * 4096;
+  StoreI32LE(&f[at + 4], LoadI32LE(&f[at + 4]) + 1);
+  f[at + 1000] ^= 0x40;
+  WriteAll(Path(), f);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    SCOPED_TRACE(attempt);
+    EXPECT_EQ(ErrorCodeOf([&] { pm.GetPage(kSession, 2, kPageTypeTableRecord); }), 30446);
+  }
+}
+
 TEST_F(DiskPageManagerTest, WrongPasswordFailsBeforeAnyPageIsRead) {
   {
     TORBDiskPageManager pm;
