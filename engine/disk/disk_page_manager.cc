@@ -176,7 +176,7 @@ void TORBDiskPageManager::CreateAndOpenDatabase(const std::u16string& file_name,
 }
 
 bool TORBDiskPageManager::IsFileReadOnly(const std::u16string& file_name, bool multi_user,
-                                         bool& read_only_attribute) {
+                                         bool& read_only_attribute, PlatformStatus* in_use) {
   const std::string path = WideToUtf8(file_name);
   struct stat st;
   if (::stat(path.c_str(), &st) == 0 && (st.st_mode & 0222) == 0) {
@@ -184,9 +184,10 @@ bool TORBDiskPageManager::IsFileReadOnly(const std::u16string& file_name, bool m
     return true;
   }
   TPlatformFile probe;
-  if (!probe.Open(path, FileAccess::kReadWrite, multi_user ? FileShare::kDenyNone : FileShare::kDenyAll,
-                  FileDisposition::kOpenExisting)
-           .Ok()) {
+  PlatformStatus s = probe.Open(path, FileAccess::kReadWrite, multi_user ? FileShare::kDenyNone : FileShare::kDenyAll,
+                                FileDisposition::kOpenExisting);
+  if (!s.Ok()) {
+    if (s.Code() == EBUSY) *in_use = s;
     return true;
   }
   uint8_t first = 0;
@@ -204,10 +205,17 @@ void TORBDiskPageManager::OpenDatabase(const std::u16string& file_name, const TO
   try {
     if (!read_only && TPlatformFile::Exists(WideToUtf8(file_name))) {
       bool attribute = false;
-      read_only = IsFileReadOnly(file_name, multi_user, attribute);
+      PlatformStatus in_use;
+      read_only = IsFileReadOnly(file_name, multi_user && !exclusive, attribute, &in_use);
+      // A file that another open holds is not taken as read-only when it was
+      // asked for exclusively: the caller relies on that hold (compact,
+      // repair), so the open fails instead.
+      if (exclusive && !in_use.Ok()) {
+        RaiseORB(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s",
+                 {file_name, in_use.Code(), in_use.Text()});
+      }
       if (attribute) multi_user = false;
     }
-    FExclusive = exclusive;
     TORBAccessMode access = amReadWrite;
     TORBShareMode share = smShareDenyNone;
     if (read_only) {
@@ -218,6 +226,8 @@ void TORBDiskPageManager::OpenDatabase(const std::u16string& file_name, const TO
     }
     FMultiUser = multi_user;
     FDatabaseFile.OpenFile(file_name, access, share);
+    // A read-only file is opened shared, whatever was asked.
+    FExclusive = share == smExclusive;
     if (ORBIsDesignMode()) FDatabaseFile.CloseFileForDesignTime();
 
     DesignTimeScope scope(*this);

@@ -43,6 +43,10 @@ class TORBDiskPageManager : public TORBPageManager {
   // Opens an existing database. `read_only` in: asked for; out: effective.
   // `multi_user` in: asked for; out: effective. `repair_needed` out: the
   // file was left in the middle of a commit or is of an old version.
+  // `exclusive`: no other open of the file, in any process, until close; a
+  // file that another open holds then fails with 30364 rather than being
+  // taken as read-only. A read-only file is always opened shared, so
+  // GetExclusive() is false for it.
   void OpenDatabase(const std::u16string& file_name, const TORBPassword& password, bool& read_only,
                     bool& repair_needed, bool exclusive, bool& multi_user);
   void CloseDatabase();
@@ -59,6 +63,7 @@ class TORBDiskPageManager : public TORBPageManager {
   const TORBPassword& GetPassword() const { return FPassword; }
   bool GetEncrypted() const { return FDBHeader.Encrypted != 0; }
   bool GetIsOpened() const { return FIsOpened; }
+  // The file is held exclusively: no other open of it exists.
   bool GetExclusive() const { return FExclusive; }
   // The file is open for reading only.
   bool GetReadOnly() const { return FDatabaseFile.GetAccessMode() == amReadOnly; }
@@ -165,7 +170,10 @@ class TORBDiskPageManager : public TORBPageManager {
   bool TryLock(const std::function<bool()>& lock) const;
   bool LockFileByte(int64_t offset);
   bool UnlockFileByte(int64_t offset);
-  static bool IsFileReadOnly(const std::u16string& file_name, bool multi_user, bool& read_only_attribute);
+  // True when the file cannot be written; `*in_use` receives the failure
+  // when that is because another open holds the file against the probe.
+  static bool IsFileReadOnly(const std::u16string& file_name, bool multi_user, bool& read_only_attribute,
+                             PlatformStatus* in_use);
 
   std::unique_ptr<TORBDatabaseFreeSpaceManager> FDatabaseFreeSpaceManager;
   TORBDiskTablePagesCacheManager FTablePagesCacheManager;

@@ -89,6 +89,8 @@ class TORBDatabaseFreeSpaceManager {
   void MarkDirty(TORBPage* page);
   // Whether map pages and counts stay in memory between calls.
   bool KeepsMaps() const;
+  // Raises kErrReadOnlyAllocation on a file opened for reading only.
+  void CheckWritable(int32_t page_no) const;
   void DropMaps();
   // Drops the cache before reading a shared file's maps afresh.
   void ForgetMaps();

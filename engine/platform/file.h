@@ -85,7 +85,7 @@ class TPlatformFile {
   // for kRead and kWrite access (checked by the calls themselves), so that
   // byte locks and share locks work whatever the access. A file that can
   // only be opened read-only holds a read lock on the sentinel even when it
-  // denies others, and cannot take byte locks (EBADF).
+  // denies others, and its byte locks are read locks (see Lock).
   PlatformStatus Open(const std::string& path, FileAccess access, FileShare share,
                       FileDisposition disposition);
   // Closes the file; its byte locks and share lock go with it. Closing a
@@ -118,7 +118,9 @@ class TPlatformFile {
   // below kShareSentinelOffset (EINVAL otherwise).
   //
   // Lock fails with a lock conflict (IsLockConflict) when another open file
-  // holds an overlapping range, or when this file already holds one.
+  // holds an overlapping range, or when this file already holds one. On a
+  // file that could only be opened for reading the lock is shared with
+  // other such files: it excludes only locks of files open for writing.
   PlatformStatus Lock(int64_t offset, int64_t length);
   // Unlocks a range exactly as it was locked; a range this file does not
   // hold fails with ENOLCK.
