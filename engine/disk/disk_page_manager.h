@@ -49,6 +49,13 @@ class TORBDiskPageManager : public TORBPageManager {
   // GetExclusive() is false for it.
   void OpenDatabase(const std::u16string& file_name, const TORBPassword& password, bool& read_only,
                     bool& repair_needed, bool exclusive, bool& multi_user);
+  // Flushes the file (allocation maps, then fdatasync) and closes it; every
+  // cached page is forgotten, and pages still in use become detached copies.
+  // Raises 20097, leaving the database open, while any session has
+  // uncommitted pages (apply or cancel them first), and raises the file
+  // layer's error when the flush or the close fails (the manager is closed
+  // then all the same). Destroying the manager closes silently and drops
+  // uncommitted pages.
   void CloseDatabase();
 
   void LoadDBHeader();
@@ -115,8 +122,13 @@ class TORBDiskPageManager : public TORBPageManager {
   TORBPage* GetPage(int32_t session, int32_t page_no, uint16_t page_type, bool synchronize_allowed = true) override;
   void RemovePage(int32_t session, int32_t page_no) override;
   // Commits the session: WriteChangesState 1, the pages, State + 1 and
-  // WriteChangesState 2, all under the header lock (20213).
+  // WriteChangesState 2, all under the header lock (20213). Nothing is
+  // flushed: a power loss may leave the header consistent before the pages.
   void ApplyChanges(int32_t session) override;
+  // The same; with `flush` the file is flushed after the mark, after the
+  // pages and after the final header, so that a header found consistent
+  // after a power loss has all the commit's pages behind it.
+  void ApplyChanges(int32_t session, bool flush);
 
   // Stored State stamp of a page; kInvalidPageState when unreadable.
   int32_t InternalReadPageState(int32_t page_no) override;
@@ -158,6 +170,10 @@ class TORBDiskPageManager : public TORBPageManager {
   };
 
   void ResetState();
+  // Closes the file and forgets the pages and state of the open database,
+  // uncommitted pages included. With `report` a failing flush or close is
+  // raised once everything is closed.
+  void CloseAndForget(bool report);
   void SetDefaultOffsets();
   void CheckFileOpened(int32_t code) const;
   bool IsMapPage(int32_t page_no) const;

@@ -292,6 +292,25 @@ void TORBPageManager::CancelChanges(int32_t session) {
   added.clear();
 }
 
+bool TORBPageManager::HasAnyPendingChanges() const {
+  for (const auto& info : FSessions) {
+    if (info->DirtyPages.Count() > 0 || !info->AddedPageNumbers.empty() || !info->RemovedPageNumbers.empty()) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void TORBPageManager::DiscardAllPages() {
+  for (auto& info : FSessions) {
+    for (int32_t i = 0; i < info->DirtyPages.Count(); ++i) Discard(info->DirtyPages.PageAt(i));
+    info->DirtyPages.Clear();
+  }
+  FSessions.clear();
+  for (int32_t i = 0; i < FSharedPages.Count(); ++i) Discard(FSharedPages.PageAt(i));
+  FSharedPages.Clear();
+}
+
 void TORBPageManager::CheckNoPrivatePages() const {
   for (const auto& info : FSessions) {
     if (info->DirtyPages.Count() > 0) RaiseORB(20097, "Cannot free non-committed pages");

@@ -103,9 +103,18 @@ class TORBPageManager {
 
   // Raises 20097 when any session still has private pages.
   void CheckNoPrivatePages() const;
+  // True when any session has private pages or page numbers it added or
+  // removed that are not yet applied or cancelled.
+  bool HasAnyPendingChanges() const;
 
  protected:
   friend class TORBPage;
+
+  // Forgets every page of the storage just closed: private pages and the
+  // sessions' added and removed numbers are dropped without touching
+  // storage, idle cached pages are destroyed, and pages still in use are
+  // detached (destroyed when put back) so that no later GetPage finds them.
+  void DiscardAllPages();
 
   // Sets the page and header sizes; the data size is their difference.
   void SetPageSizes(uint16_t page_size, uint16_t header_size);
