@@ -3,8 +3,10 @@
 //
 // Write: N pages of 4056 data bytes (a 4096-byte page less its header) in
 // one commit into a new file. Read: the same N pages from a freshly opened
-// file. Neither side syncs to disk (the engine's commit does not flush;
-// SQLite runs with synchronous=OFF), so both measure their own work.
+// file. The plain writes sync nothing (the engine's commit without flush,
+// SQLite with synchronous=OFF), so both measure their own work; the Durable
+// writes wait for the disk (the engine's commit with flush, SQLite with
+// synchronous=FULL).
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -48,7 +50,7 @@ std::vector<uint8_t> PageBytes(int i) {
 // Writes n pages in one commit into a new file. A shared file is reopened
 // for sharing with other processes first: each allocation then takes the
 // header lock and reads the maps afresh.
-std::vector<int32_t> OrbWrite(const std::string& path, int n, bool shared = false) {
+std::vector<int32_t> OrbWrite(const std::string& path, int n, bool shared = false, bool flush = false) {
   orb::TORBDiskPageManager pm;
   pm.CreateAndOpenDatabase(orb::Utf8ToWide(path), {}, kPageSize, 8);
   if (shared) {
@@ -65,7 +67,7 @@ std::vector<int32_t> OrbWrite(const std::string& path, int n, bool shared = fals
     numbers.push_back(page->FPageNo);
     pm.PutPage(page);
   }
-  pm.ApplyChanges(0);
+  pm.ApplyChanges(0, flush);
   return numbers;
 }
 
@@ -73,12 +75,12 @@ void Check(int rc, sqlite3* db, benchmark::State& state) {
   if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) state.SkipWithError(sqlite3_errmsg(db));
 }
 
-void SqliteWrite(const std::string& path, int n, benchmark::State& state) {
+void SqliteWrite(const std::string& path, int n, benchmark::State& state, bool durable = false) {
   sqlite3* db = nullptr;
   sqlite3_open(path.c_str(), &db);
-  Check(sqlite3_exec(db, "PRAGMA synchronous=OFF; CREATE TABLE p(id INTEGER PRIMARY KEY, data BLOB); BEGIN;",
-                     nullptr, nullptr, nullptr),
-        db, state);
+  const std::string setup = std::string("PRAGMA synchronous=") + (durable ? "FULL" : "OFF") +
+                            "; CREATE TABLE p(id INTEGER PRIMARY KEY, data BLOB); BEGIN;";
+  Check(sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr), db, state);
   sqlite3_stmt* st = nullptr;
   sqlite3_prepare_v2(db, "INSERT INTO p(id, data) VALUES(?, ?)", -1, &st, nullptr);
   for (int i = 0; i < n; ++i) {
@@ -117,6 +119,15 @@ void BM_OrbWritePagesShared(benchmark::State& state) {
 
 void BM_SqliteWritePages(benchmark::State& state) {
   TimeWrites(state, "w.db", [&state](const std::string& path, int n) { SqliteWrite(path, n, state); });
+}
+
+void BM_OrbWritePagesDurable(benchmark::State& state) {
+  TimeWrites(state, "w.orb",
+             [](const std::string& path, int n) { benchmark::DoNotOptimize(OrbWrite(path, n, false, true)); });
+}
+
+void BM_SqliteWritePagesDurable(benchmark::State& state) {
+  TimeWrites(state, "w.db", [&state](const std::string& path, int n) { SqliteWrite(path, n, state, true); });
 }
 
 void BM_OrbReadPages(benchmark::State& state) {
@@ -168,6 +179,8 @@ void BM_SqliteReadPages(benchmark::State& state) {
 BENCHMARK(BM_OrbWritePages)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OrbWritePagesShared)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SqliteWritePages)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OrbWritePagesDurable)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SqliteWritePagesDurable)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OrbReadPages)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SqliteReadPages)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
 

@@ -62,6 +62,10 @@ inline constexpr int32_t kErrInternalFileHeader = 30390;
 inline constexpr int32_t kErrTableNameTooLong = 30394;
 // Writing the last object id when the id bytes are set up.
 inline constexpr int32_t kErrInitObjectIDWrite = 30406;
+// Growing the database file on a drive without room for the new pages.
+inline constexpr int32_t kErrDiskFull = 30640;
+// Allocating or freeing a page of a database file opened for reading only.
+inline constexpr int32_t kErrReadOnlyAllocation = 30641;
 
 struct TORBAddedErrorCode {
   int32_t Code;
@@ -93,6 +97,10 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
      "StoredSize=%d, Size=%d, Algorithm=%d"},
     {kErrTableNameTooLong, "Table name '%s' is too long. Maximum length is %d bytes"},
     {kErrInitObjectIDWrite, "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s"},
+    {kErrDiskFull,
+     "There is not enough free space on drive to extend the database file '%s' to %d bytes. ErrorCode:%d. "
+     "ErrorMessage: %s"},
+    {kErrReadOnlyAllocation, "Database file '%s' is opened read-only: page %d cannot be allocated or freed"},
 };
 
 }  // namespace orb

@@ -27,11 +27,7 @@ void CreateDiskDatabase(const std::u16string& file_name, const TORBDiskDatabaseO
     directory.SaveDirectory();
     manager.ApplyChanges(TORBPageManager::kSystemSession);
   } catch (...) {
-    try {
-      manager.CancelChanges(TORBPageManager::kSystemSession);
-    } catch (...) {
-    }
-    manager.CloseDatabase();
+    // The manager's destructor closes the file without hiding this error.
     throw;
   }
   manager.CloseDatabase();

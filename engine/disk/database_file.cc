@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/base/error_codes.h"
 #include "engine/base/orb_exception.h"
 #include "engine/disk/disk_header.h"
 #include "engine/platform/byte_order.h"
@@ -209,6 +210,24 @@ void TORBDatabaseFile::SetSize(int64_t size) {
   CheckOpened("SetSize");
   PlatformStatus s = FHandle.SetSize(size);
   if (!s.Ok() && ReopenCheck()) s = FHandle.SetSize(size);
+  if (!s.Ok()) {
+    RaiseORB(30370, "Cannot Truncate File '%s' to %d bytes. ErrorCode:%d. ErrorMessage: %s",
+             {FFileName, size, s.Code(), s.Text()});
+  }
+  FPosition = size;
+}
+
+void TORBDatabaseFile::ReserveSize(int64_t size) {
+  CheckOpened("SetSize");
+  PlatformStatus s = FHandle.Allocate(size);
+  const auto no_room = [](const PlatformStatus& st) { return st.Code() == ENOSPC || st.Code() == EDQUOT; };
+  if (!s.Ok() && !no_room(s) && ReopenCheck()) s = FHandle.Allocate(size);
+  if (no_room(s)) {
+    RaiseORB(kErrDiskFull,
+             "There is not enough free space on drive to extend the database file '%s' to %d bytes. ErrorCode:%d. "
+             "ErrorMessage: %s",
+             {FFileName, size, s.Code(), s.Text()});
+  }
   if (!s.Ok()) {
     RaiseORB(30370, "Cannot Truncate File '%s' to %d bytes. ErrorCode:%d. ErrorMessage: %s",
              {FFileName, size, s.Code(), s.Text()});

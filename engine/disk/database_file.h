@@ -57,6 +57,11 @@ class TORBDatabaseFile {
   int64_t GetPosition();
   int64_t GetSize();
   void SetSize(int64_t size);
+  // Grows the file to `size` with the space reserved on the drive, so that
+  // writes into it cannot run out of room later. A drive without room
+  // raises kErrDiskFull and leaves the file as it was; other failures raise
+  // SetSize's code.
+  void ReserveSize(int64_t size);
 
   // Reads `count` bytes at `position`. False on failure. A read that reaches
   // the end of the file is a failure unless `done` is given; then it counts
@@ -94,7 +99,9 @@ class TORBDatabaseFile {
 
   // Fault injection for tests: the open handle fails every call with
   // `os_error` until it is closed (see TPlatformFile::InjectFault).
-  void InjectFault(int os_error) { FHandle.InjectFault(os_error); }
+  void InjectFault(int os_error, unsigned calls = TPlatformFile::kFaultEveryCall) {
+    FHandle.InjectFault(os_error, calls);
+  }
 
  private:
   void CheckOpened(std::string_view operation) const;

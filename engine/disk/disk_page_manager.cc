@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <vector>
 
 #include "engine/base/orb_exception.h"
@@ -90,7 +91,7 @@ TORBDiskPageManager::DesignTimeScope::~DesignTimeScope() {
 
 TORBDiskPageManager::TORBDiskPageManager() { ResetState(); }
 
-TORBDiskPageManager::~TORBDiskPageManager() { CloseDatabase(); }
+TORBDiskPageManager::~TORBDiskPageManager() { CloseAndForget(false); }
 
 void TORBDiskPageManager::SetDefaultOffsets() {
   FOffsetToDBHeader = 0;
@@ -170,13 +171,13 @@ void TORBDiskPageManager::CreateAndOpenDatabase(const std::u16string& file_name,
     FMultiUser = false;
     FIsOpened = true;
   } catch (...) {
-    CloseDatabase();
+    CloseAndForget(false);
     throw;
   }
 }
 
 bool TORBDiskPageManager::IsFileReadOnly(const std::u16string& file_name, bool multi_user,
-                                         bool& read_only_attribute) {
+                                         bool& read_only_attribute, PlatformStatus* in_use) {
   const std::string path = WideToUtf8(file_name);
   struct stat st;
   if (::stat(path.c_str(), &st) == 0 && (st.st_mode & 0222) == 0) {
@@ -184,9 +185,10 @@ bool TORBDiskPageManager::IsFileReadOnly(const std::u16string& file_name, bool m
     return true;
   }
   TPlatformFile probe;
-  if (!probe.Open(path, FileAccess::kReadWrite, multi_user ? FileShare::kDenyNone : FileShare::kDenyAll,
-                  FileDisposition::kOpenExisting)
-           .Ok()) {
+  PlatformStatus s = probe.Open(path, FileAccess::kReadWrite, multi_user ? FileShare::kDenyNone : FileShare::kDenyAll,
+                                FileDisposition::kOpenExisting);
+  if (!s.Ok()) {
+    if (s.Code() == EBUSY) *in_use = s;
     return true;
   }
   uint8_t first = 0;
@@ -204,10 +206,17 @@ void TORBDiskPageManager::OpenDatabase(const std::u16string& file_name, const TO
   try {
     if (!read_only && TPlatformFile::Exists(WideToUtf8(file_name))) {
       bool attribute = false;
-      read_only = IsFileReadOnly(file_name, multi_user, attribute);
+      PlatformStatus in_use;
+      read_only = IsFileReadOnly(file_name, multi_user && !exclusive, attribute, &in_use);
+      // A file that another open holds is not taken as read-only when it was
+      // asked for exclusively: the caller relies on that hold (compact,
+      // repair), so the open fails instead.
+      if (exclusive && !in_use.Ok()) {
+        RaiseORB(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s",
+                 {file_name, in_use.Code(), in_use.Text()});
+      }
       if (attribute) multi_user = false;
     }
-    FExclusive = exclusive;
     TORBAccessMode access = amReadWrite;
     TORBShareMode share = smShareDenyNone;
     if (read_only) {
@@ -218,6 +227,8 @@ void TORBDiskPageManager::OpenDatabase(const std::u16string& file_name, const TO
     }
     FMultiUser = multi_user;
     FDatabaseFile.OpenFile(file_name, access, share);
+    // A read-only file is opened shared, whatever was asked.
+    FExclusive = share == smExclusive;
     if (ORBIsDesignMode()) FDatabaseFile.CloseFileForDesignTime();
 
     DesignTimeScope scope(*this);
@@ -276,21 +287,33 @@ void TORBDiskPageManager::OpenDatabase(const std::u16string& file_name, const TO
     FDatabaseFreeSpaceManager = std::make_unique<TORBDatabaseFreeSpaceManager>(this);
     FIsOpened = true;
   } catch (...) {
-    CloseDatabase();
+    CloseAndForget(false);
     throw;
   }
   repair_needed = FRepairNeeded;
 }
 
 void TORBDiskPageManager::CloseDatabase() {
+  // Uncommitted work is neither written nor freed behind its session's back
+  // (a later open of this manager would do so in whatever file it opens),
+  // nor dropped unnoticed: it must be applied or cancelled first.
+  if (HasAnyPendingChanges()) RaiseORB(20097, "Cannot free non-committed pages");
+  CloseAndForget(true);
+}
+
+void TORBDiskPageManager::CloseAndForget(bool report) {
+  std::exception_ptr failure;
   if (FDatabaseFile.GetIsOpened()) {
     try {
       FlushFreeSpace();
+      if (!GetReadOnly()) FDatabaseFile.FlushFileBuffers();
     } catch (...) {
+      failure = std::current_exception();
     }
     try {
       FDatabaseFile.CloseFile();
     } catch (...) {
+      if (!failure) failure = std::current_exception();
     }
   }
   FDatabaseFreeSpaceManager.reset();
@@ -299,14 +322,9 @@ void TORBDiskPageManager::CloseDatabase() {
   FHeaderByteLocked = false;
   for (auto& c : FCiphers) c.reset();
   FCipherTried.fill(false);
-  // Cached pages belong to the file just closed.
-  for (int32_t i = FSharedPages.Count() - 1; i >= 0; --i) {
-    TORBPage* page = FSharedPages.PageAt(i);
-    if (page->FUseCount == 0) {
-      FSharedPages.DeleteByPosition(i);
-      delete page;
-    }
-  }
+  // Every page belongs to the file just closed.
+  DiscardAllPages();
+  if (failure && report) std::rethrow_exception(failure);
 }
 
 // ---------------------------------------------------------------------------
@@ -426,7 +444,9 @@ void TORBDiskPageManager::ExtendFile(int32_t page_count) {
   }
   DesignTimeScope scope(*this);
   // The page area always ends at the last page, whatever lies behind it.
-  FDatabaseFile.SetSize(FOffsetToFirstPage + total * FPageSize);
+  // The space is reserved now: a full drive fails this allocation cleanly
+  // instead of a later commit half way through its page writes.
+  FDatabaseFile.ReserveSize(FOffsetToFirstPage + total * FPageSize);
   FDBHeader.TotalPageCount = static_cast<int32_t>(total);
 }
 
@@ -563,7 +583,9 @@ void TORBDiskPageManager::RemovePage(int32_t session, int32_t page_no) {
   TORBPageManager::RemovePage(session, page_no);
 }
 
-void TORBDiskPageManager::ApplyChanges(int32_t session) {
+void TORBDiskPageManager::ApplyChanges(int32_t session) { ApplyChanges(session, false); }
+
+void TORBDiskPageManager::ApplyChanges(int32_t session, bool flush) {
   if (!HasPendingChanges(session)) return;
   // A commit the cache would refuse is refused before the header says that
   // pages are being written.
@@ -589,10 +611,16 @@ void TORBDiskPageManager::ApplyChanges(int32_t session) {
   const bool consistent = FDBHeader.WriteChangesState == kWriteChangesConsistent;
   FDBHeader.WriteChangesState = kWriteChangesWriting;
   SaveDBHeader(true);
+  // With flush, each step is on the disk before the next begins: the mark
+  // before any page, every page and map before the header says consistent
+  // again, and that header before the commit returns.
+  if (flush) FlushBuffers();
   TORBPageManager::ApplyChanges(session);
+  if (flush) FlushBuffers();
   FDBHeader.State = static_cast<int32_t>(static_cast<uint32_t>(FDBHeader.State) + 1u);
   FDBHeader.WriteChangesState = consistent ? kWriteChangesConsistent : kWriteChangesWriting;
   SaveDBHeader(false);
+  if (flush) FDatabaseFile.FlushFileBuffers();
   if (!consistent) FRepairNeeded = true;
 }
 

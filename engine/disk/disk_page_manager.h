@@ -151,18 +151,17 @@
 //    than its TotalPageCount, or a LastUsedPageNo that is too high, costs
 //    space only.
 //
-// 12. Durability. Today no commit asks for flushing: ApplyChanges never
-//    calls FlushBuffers (which writes the maps held in memory, then
-//    fdatasync), and nothing in this layer calls it. After a power loss or
-//    an operating system crash the disk may hold any subset of the writes,
-//    in any order: a header at 2 can precede the pages it vouches for, and
-//    pages can precede the header's 1. When the commit asks for flushing,
-//    the pages are flushed before the header returns to 2 and the header
-//    is flushed after it, so a header at 2 on disk implies its pages are
-//    there and ApplyChanges returns only with the commit on disk. Without
-//    a flush after the header's write of 1 as well, a power loss can still
-//    leave some new pages under the previous header, still at 2: a torn
-//    commit that the next open does not see.
+// 12. Durability. ApplyChanges(session, flush) with `flush` flushes the
+//    file (fdatasync) three times: after the header's write of 1, after
+//    the pages and the maps, and after the final header. So a header at 2
+//    on disk implies the commit's pages are there, a page of the commit on
+//    disk implies the header's 1 is there before it, and ApplyChanges
+//    returns only with the commit on disk. A failing flush raises, and the
+//    file stays at 1 (repair needed) unless the final header was written.
+//    Without `flush` (ApplyChanges(session)) nothing is flushed: after a
+//    power loss or an operating system crash the disk may hold any subset
+//    of the writes, in any order, and a header at 2 can precede the pages
+//    it vouches for. Closing a writable file always flushes it.
 //
 // 13. OpenDatabase reads the header under the header lock and reports
 //    repair needed when WriteChangesState is not 2 or Version is below
@@ -214,8 +213,19 @@ class TORBDiskPageManager : public TORBPageManager {
   // Opens an existing database. `read_only` in: asked for; out: effective.
   // `multi_user` in: asked for; out: effective. `repair_needed` out: the
   // file was left in the middle of a commit or is of an old version.
+  // `exclusive`: no other open of the file, in any process, until close; a
+  // file that another open holds then fails with 30364 rather than being
+  // taken as read-only. A read-only file is always opened shared, so
+  // GetExclusive() is false for it.
   void OpenDatabase(const std::u16string& file_name, const TORBPassword& password, bool& read_only,
                     bool& repair_needed, bool exclusive, bool& multi_user);
+  // Flushes the file (allocation maps, then fdatasync) and closes it; every
+  // cached page is forgotten, and pages still in use become detached copies.
+  // Raises 20097, leaving the database open, while any session has
+  // uncommitted pages (apply or cancel them first), and raises the file
+  // layer's error when the flush or the close fails (the manager is closed
+  // then all the same). Destroying the manager closes silently and drops
+  // uncommitted pages.
   void CloseDatabase();
 
   void LoadDBHeader();
@@ -230,6 +240,7 @@ class TORBDiskPageManager : public TORBPageManager {
   const TORBPassword& GetPassword() const { return FPassword; }
   bool GetEncrypted() const { return FDBHeader.Encrypted != 0; }
   bool GetIsOpened() const { return FIsOpened; }
+  // The file is held exclusively: no other open of it exists.
   bool GetExclusive() const { return FExclusive; }
   // The file is open for reading only.
   bool GetReadOnly() const { return FDatabaseFile.GetAccessMode() == amReadOnly; }
@@ -282,8 +293,13 @@ class TORBDiskPageManager : public TORBPageManager {
   void RemovePage(int32_t session, int32_t page_no) override;
   // Commits the session: WriteChangesState 1, the pages, State + 1 and
   // WriteChangesState 2 (kept at 1 on a file already left at 1), all under
-  // the header lock (20213). See points 9 to 12 above.
+  // the header lock (20213). See points 9 to 12 above. Nothing is flushed:
+  // a power loss may leave the header consistent before the pages.
   void ApplyChanges(int32_t session) override;
+  // The same; with `flush` the file is flushed after the mark, after the
+  // pages and after the final header, so that a header found consistent
+  // after a power loss has all the commit's pages behind it.
+  void ApplyChanges(int32_t session, bool flush);
 
   // Stored State stamp of a page; kInvalidPageState when unreadable.
   int32_t InternalReadPageState(int32_t page_no) override;
@@ -325,6 +341,10 @@ class TORBDiskPageManager : public TORBPageManager {
   };
 
   void ResetState();
+  // Closes the file and forgets the pages and state of the open database,
+  // uncommitted pages included. With `report` a failing flush or close is
+  // raised once everything is closed.
+  void CloseAndForget(bool report);
   void SetDefaultOffsets();
   void CheckFileOpened(int32_t code) const;
   bool IsMapPage(int32_t page_no) const;
@@ -337,7 +357,10 @@ class TORBDiskPageManager : public TORBPageManager {
   bool TryLock(const std::function<bool()>& lock) const;
   bool LockFileByte(int64_t offset);
   bool UnlockFileByte(int64_t offset);
-  static bool IsFileReadOnly(const std::u16string& file_name, bool multi_user, bool& read_only_attribute);
+  // True when the file cannot be written; `*in_use` receives the failure
+  // when that is because another open holds the file against the probe.
+  static bool IsFileReadOnly(const std::u16string& file_name, bool multi_user, bool& read_only_attribute,
+                             PlatformStatus* in_use);
 
   std::unique_ptr<TORBDatabaseFreeSpaceManager> FDatabaseFreeSpaceManager;
   TORBDiskTablePagesCacheManager FTablePagesCacheManager;

@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "engine/base/error_codes.h"
 #include "engine/base/orb_exception.h"
 #include "engine/disk/disk_page_manager.h"
 
@@ -214,7 +215,17 @@ auto TORBDatabaseFreeSpaceManager::UnderHeaderLock(int32_t lock_error, Body&& bo
 // ---------------------------------------------------------------------------
 // Allocation and release
 
+void TORBDatabaseFreeSpaceManager::CheckWritable(int32_t page_no) const {
+  // Refused before the maps change in memory: a failed write would leave
+  // them (and the page counts of the header) pending for every later write.
+  if (LPageManager->GetReadOnly()) {
+    RaiseORB(kErrReadOnlyAllocation, "Database file '%s' is opened read-only: page %d cannot be allocated or freed",
+             {LPageManager->DatabaseFile().GetFileName(), page_no});
+  }
+}
+
 int32_t TORBDatabaseFreeSpaceManager::GetPage() {
+  CheckWritable(-1);
   return UnderHeaderLock(20231, [this] {
     int32_t result = FindAndReusePage();
     if (result == -1) result = AddNewPageAndExtentFile();
@@ -225,6 +236,7 @@ int32_t TORBDatabaseFreeSpaceManager::GetPage() {
 
 void TORBDatabaseFreeSpaceManager::FreePage(int32_t page_no) {
   CheckPageNoForSystemPages(page_no);
+  CheckWritable(page_no);
   UnderHeaderLock(20232, [this, page_no] {
     SetPageUsage(page_no, false);
     FLastUsedPageNo = FindLastUsedPageNo();

@@ -114,6 +114,8 @@ class TORBDatabaseFreeSpaceManager {
   bool KeepsMaps() const;
   // This manager's database header lock is taken (UnderHeaderLock).
   bool HoldsHeaderLock() const;
+  // Raises kErrReadOnlyAllocation on a file opened for reading only.
+  void CheckWritable(int32_t page_no) const;
   void DropMaps();
   // Drops the cache before reading a shared file's maps afresh.
   void ForgetMaps();

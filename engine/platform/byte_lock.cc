@@ -87,11 +87,10 @@ PlatformStatus TPlatformFile::Lock(int64_t offset, int64_t length) {
   if (RegistryOverlaps(offset, length)) {
     return PlatformStatus(EAGAIN, "Byte range already locked by this file");
   }
-  s = OfdLock(FFd, ByteLockType::kWrite, offset, length);
-  if (s.Code() == EBADF && FOpenFlags == O_RDONLY) {
-    // A write lock needs a descriptor open for writing.
-    return PlatformStatus(EBADF, "Byte locks need a file opened for writing");
-  }
+  // A write lock needs a descriptor open for writing. A file that could only
+  // be opened for reading takes a read lock instead: it still excludes every
+  // writer's lock on the range, and such a file never writes.
+  s = OfdLock(FFd, FOpenFlags == O_RDONLY ? ByteLockType::kRead : ByteLockType::kWrite, offset, length);
   if (!s.Ok()) return s;
   FLocks.emplace(offset, length);
   return s;

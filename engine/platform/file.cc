@@ -166,6 +166,7 @@ PlatformStatus TPlatformFile::Close() {
   int fd = FFd;
   FFd = -1;
   FFault.store(0, std::memory_order_relaxed);
+  FFaultCalls.store(kFaultEveryCall, std::memory_order_relaxed);
   {
     std::lock_guard<std::mutex> guard(FMutex);
     FLocks.clear();
@@ -238,8 +239,29 @@ PlatformStatus TPlatformFile::SetSize(int64_t size) {
   }
 }
 
+PlatformStatus TPlatformFile::Allocate(int64_t size) {
+  if (int err = Unusable(kFaultAllocate)) return PlatformStatus::FromErrno(err);
+  if (FAccess == FileAccess::kRead) return PlatformStatus(EBADF, "The file is not open for writing");
+  if (size < 0) return PlatformStatus::FromErrno(EINVAL);
+  struct stat st;
+  if (fstat(FFd, &st) != 0) return PlatformStatus::FromErrno(errno);
+  const int64_t old_size = st.st_size;
+  if (size <= old_size) return SetSize(size);
+  int err = 0;
+  do {
+    err = posix_fallocate(FFd, static_cast<off_t>(old_size), static_cast<off_t>(size - old_size));
+  } while (err == EINTR);
+  if (err == 0) return PlatformStatus();
+  // File systems that cannot reserve space only get the size.
+  if (err == EOPNOTSUPP || err == EINVAL) return SetSize(size);
+  // A partial reservation may have moved the end of the file.
+  while (ftruncate(FFd, static_cast<off_t>(old_size)) != 0 && errno == EINTR) {
+  }
+  return PlatformStatus::FromErrno(err);
+}
+
 PlatformStatus TPlatformFile::Flush() {
-  if (int err = Unusable()) return PlatformStatus::FromErrno(err);
+  if (int err = Unusable(kFaultFlush)) return PlatformStatus::FromErrno(err);
   for (;;) {
     if (fdatasync(FFd) == 0) return PlatformStatus();
     if (errno != EINTR) return PlatformStatus::FromErrno(errno);

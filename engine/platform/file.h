@@ -85,7 +85,7 @@ class TPlatformFile {
   // for kRead and kWrite access (checked by the calls themselves), so that
   // byte locks and share locks work whatever the access. A file that can
   // only be opened read-only holds a read lock on the sentinel even when it
-  // denies others, and cannot take byte locks (EBADF).
+  // denies others, and its byte locks are read locks (see Lock).
   PlatformStatus Open(const std::string& path, FileAccess access, FileShare share,
                       FileDisposition disposition);
   // Closes the file; its byte locks and share lock go with it. Closing a
@@ -109,6 +109,12 @@ class TPlatformFile {
 
   PlatformStatus Size(int64_t* size) const;
   PlatformStatus SetSize(int64_t size);
+  // Grows the file to `size` bytes with the new space reserved on the drive
+  // (posix_fallocate), so that later writes into it cannot fail for lack of
+  // space; where the file system cannot reserve space the size is set
+  // alone. A drive without room fails with ENOSPC (or EDQUOT) and leaves the
+  // size as it was. A `size` not above the current one just sets the size.
+  PlatformStatus Allocate(int64_t size);
   // Data (and the size) reach the disk: fdatasync.
   PlatformStatus Flush();
 
@@ -118,7 +124,9 @@ class TPlatformFile {
   // below kShareSentinelOffset (EINVAL otherwise).
   //
   // Lock fails with a lock conflict (IsLockConflict) when another open file
-  // holds an overlapping range, or when this file already holds one.
+  // holds an overlapping range, or when this file already holds one. On a
+  // file that could only be opened for reading the lock is shared with
+  // other such files: it excludes only locks of files open for writing.
   PlatformStatus Lock(int64_t offset, int64_t length);
   // Unlocks a range exactly as it was locked; a range this file does not
   // hold fails with ENOLCK.
@@ -134,8 +142,16 @@ class TPlatformFile {
   // Fault injection for tests: while `os_error` is non-zero, every call on
   // the open file except Close and HoldsLock fails with it, as on a file
   // whose device or connection is gone. The descriptor and the locks it
-  // holds stay until Close, which clears the fault.
-  void InjectFault(int os_error) { FFault.store(os_error, std::memory_order_relaxed); }
+  // holds stay until Close, which clears the fault. With `calls` narrowed to
+  // kFaultFlush and/or kFaultAllocate only those calls fail (a disk that
+  // cannot flush, a drive without room for growth).
+  static constexpr unsigned kFaultEveryCall = ~0u;
+  static constexpr unsigned kFaultFlush = 1u;
+  static constexpr unsigned kFaultAllocate = 2u;
+  void InjectFault(int os_error, unsigned calls = kFaultEveryCall) {
+    FFaultCalls.store(calls, std::memory_order_relaxed);
+    FFault.store(os_error, std::memory_order_relaxed);
+  }
 
   // Deletes `path` after taking its share sentinel exclusively; fails with
   // EBUSY while another open holds the file.
@@ -156,10 +172,17 @@ class TPlatformFile {
   PlatformStatus ProbeOther(int64_t offset, int64_t length, bool* locked) const;
   // The errno a call on this file fails with before reaching the system:
   // EBADF when closed, the injected fault, or 0.
-  int Unusable() const { return FFd < 0 ? EBADF : FFault.load(std::memory_order_relaxed); }
+  int Unusable() const { return Unusable(kFaultEveryCall); }
+  // The same for a call of the kind `call` (kFaultFlush, kFaultAllocate).
+  int Unusable(unsigned call) const {
+    if (FFd < 0) return EBADF;
+    const unsigned calls = FFaultCalls.load(std::memory_order_relaxed);
+    return (calls & call) == call ? FFault.load(std::memory_order_relaxed) : 0;
+  }
 
   int FFd = -1;
   std::atomic<int> FFault{0};
+  std::atomic<unsigned> FFaultCalls{kFaultEveryCall};
   int FOpenFlags = 0;  // O_ACCMODE bits of the description
   std::string FPath;
   FileAccess FAccess = FileAccess::kRead;

@@ -107,13 +107,23 @@ TORBPage* TORBPageManager::GetPage(int32_t session, int32_t page_no, uint16_t pa
       // A page in use or changed is never re-read under its user.
       if (synchronize_allowed && page->FUseCount == 0 && !page->FIsDirty &&
           !IsSafeNotToSyncPage(session, *page)) {
-        if (!page->Synchronize()) {
-          FSharedPages.Delete(page_no);
-          delete page;
+        // A re-read goes straight into the cached buffer: when it fails or
+        // raises (a damaged encrypted page) the buffer may hold half-read
+        // bytes under the new stamp, so the page leaves the cache.
+        bool synchronized = false;
+        try {
+          synchronized = page->Synchronize();
+        } catch (...) {
+          DropShared(page_no);
+          throw;
+        }
+        if (!synchronized) {
+          DropShared(page_no);
           RaiseORB(20299, "Error reading database file page. Page No: %d, type %d", {page_no, page_type});
         }
         UpdatePageTableState(session, *page);
       }
+      CheckStoredType(*page, page_type);
     } else {
       auto fresh = std::make_unique<TORBPage>(this);
       fresh->FPageNo = page_no;
@@ -126,11 +136,7 @@ TORBPage* TORBPageManager::GetPage(int32_t session, int32_t page_no, uint16_t pa
       FSharedPages.Insert(fresh.get());
       page = fresh.release();
       page->FParentList = &FSharedPages;
-      if (!FIgnoreCRCErrors && FPageHeaderSize > 0 && page_type != kPageTypeAny &&
-          page->GetPageType() != page_type) {
-        RaiseORB(20153, "Invalid page type. Possible data corruption. Expecting type %d, but found %d",
-                 {page_type, page->GetPageType()});
-      }
+      CheckStoredType(*page, page_type);
       UpdatePageTableState(session, *page);
     }
   }
@@ -138,6 +144,13 @@ TORBPage* TORBPageManager::GetPage(int32_t session, int32_t page_no, uint16_t pa
   page->FSessionID = session;
   ++page->FUseCount;
   return page;
+}
+
+void TORBPageManager::CheckStoredType(const TORBPage& page, uint16_t page_type) const {
+  if (!FIgnoreCRCErrors && FPageHeaderSize > 0 && page_type != kPageTypeAny && page.GetPageType() != page_type) {
+    RaiseORB(20153, "Invalid page type. Possible data corruption. Expecting type %d, but found %d",
+             {page_type, page.GetPageType()});
+  }
 }
 
 TORBPage* TORBPageManager::AddPage(int32_t session, uint16_t page_type) {
@@ -307,6 +320,25 @@ void TORBPageManager::CancelChanges(int32_t session) {
   }
   info->RemovedPageNumbers.clear();
   added.clear();
+}
+
+bool TORBPageManager::HasAnyPendingChanges() const {
+  for (const auto& info : FSessions) {
+    if (info->DirtyPages.Count() > 0 || !info->AddedPageNumbers.empty() || !info->RemovedPageNumbers.empty()) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void TORBPageManager::DiscardAllPages() {
+  for (auto& info : FSessions) {
+    for (int32_t i = 0; i < info->DirtyPages.Count(); ++i) Discard(info->DirtyPages.PageAt(i));
+    info->DirtyPages.Clear();
+  }
+  FSessions.clear();
+  for (int32_t i = 0; i < FSharedPages.Count(); ++i) Discard(FSharedPages.PageAt(i));
+  FSharedPages.Clear();
 }
 
 void TORBPageManager::CheckNoPrivatePages() const {

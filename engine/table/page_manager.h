@@ -97,8 +97,9 @@ class TORBPageManager {
   // Schedules `page_no` to be freed when the session applies.
   virtual void RemovePage(int32_t session, int32_t page_no);
   // The session's view of page `page_no`: its private copy, else the shared
-  // one, read from storage when not cached. Checks the stored type of a page
-  // read from storage against `page_type` (kPageTypeAny accepts any).
+  // one, read from storage when not cached. Checks the stored type of a
+  // shared page, cached or read, against `page_type` (kPageTypeAny accepts
+  // any); a private page is the session's own and is not checked.
   // Raises 20186 (session -1), 20299 (read failed), 20153 (type differs),
   // 20090 (page in use by another session).
   virtual TORBPage* GetPage(int32_t session, int32_t page_no, uint16_t page_type,
@@ -127,9 +128,18 @@ class TORBPageManager {
 
   // Raises 20097 when any session still has private pages.
   void CheckNoPrivatePages() const;
+  // True when any session has private pages or page numbers it added or
+  // removed that are not yet applied or cancelled.
+  bool HasAnyPendingChanges() const;
 
  protected:
   friend class TORBPage;
+
+  // Forgets every page of the storage just closed: private pages and the
+  // sessions' added and removed numbers are dropped without touching
+  // storage, idle cached pages are destroyed, and pages still in use are
+  // detached (destroyed when put back) so that no later GetPage finds them.
+  void DiscardAllPages();
 
   // Sets the page and header sizes; the data size is their difference.
   void SetPageSizes(uint16_t page_size, uint16_t header_size);
@@ -181,6 +191,9 @@ class TORBPageManager {
   // Takes page `page_no` out of the shared cache, if there.
   void DropShared(int32_t page_no);
   void TrimSharedPages();
+  // Raises 20153 when the stored type of a shared page differs from the
+  // one asked for (kPageTypeAny accepts any).
+  void CheckStoredType(const TORBPage& page, uint16_t page_type) const;
 
   // Pages dropped from the cache while in use.
   std::vector<TORBPage*> FDetachedPages;

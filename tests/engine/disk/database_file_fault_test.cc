@@ -195,7 +195,13 @@ TEST(CommitFaultTest, LostHandleMidCommitFailsAndLeavesTheFileMarked) {
       EXPECT_EQ(ErrorCodeOf([&] { b.OpenDatabase(name, {}, ro, b_repair, false, b_multi); }), 30364);
     }
 
-    a.CloseDatabase();
+    // Uncommitted pages keep the database open until they are dropped; the
+    // close then reports the lost handle and still releases the file.
+    EXPECT_EQ(ErrorCodeOf([&] { a.CloseDatabase(); }), 20097);
+    EXPECT_TRUE(a.GetIsOpened());
+    a.CancelChanges(kSession);
+    EXPECT_EQ(ErrorCodeOf([&] { a.CloseDatabase(); }), 30379);
+    EXPECT_FALSE(a.GetIsOpened());
     EXPECT_FALSE(LockedForOthers(path, kHeaderLockByte));
     b.OpenDatabase(name, {}, ro, b_repair, false, b_multi);
     EXPECT_TRUE(b_repair);

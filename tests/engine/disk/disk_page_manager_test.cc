@@ -6,10 +6,12 @@
 #include <cstring>
 #include <filesystem>
 
+#include "engine/base/error_codes.h"
 #include "engine/disk/free_space.h"
 #include "engine/platform/byte_order.h"
 #include "engine/base/crc32.h"
 #include "tests/support/disk_scratch.h"
+#include "tests/engine/disk/unprivileged.h"
 
 namespace orb {
 namespace {
@@ -256,32 +258,73 @@ TEST_F(DiskPageManagerTest, InvalidFilesAreRefusedAndLeaveTheManagerClosed) {
   EXPECT_EQ(ErrorCodeOf([&] { pm.CreateAndOpenDatabase(Name(), {}, kPageSize, 8); }), 10461);
 }
 
-TEST_F(DiskPageManagerTest, ReadOnlyFileGivesIdsWithoutWriting) {
-  {
-    TORBDiskPageManager pm;
-    pm.CreateAndOpenDatabase(Name(), {}, kPageSize, 8);
-    AddFilledPage(pm, 1);
-    pm.GetNextObjectID();
-    pm.GetNextObjectID();
+// A database that the user may only read opens at once, reads, hands out
+// ids without writing and refuses every write with its code. Run as an
+// unprivileged user: root writes whatever the permissions say.
+TEST_F(DiskPageManagerTest, ReadOnlyDatabaseOpensForAnOrdinaryUser) {
+  struct Case {
+    const char* name;
+    mode_t mode;
+    bool attribute;  // no write permission for anyone: single-user
+    bool needs_root;  // the file belongs to another user
+  };
+  const Case cases[] = {
+      {"read-only attribute", 0444, true, false},
+      {"another user's file", 0644, false, true},
+  };
+  ::chmod(std::filesystem::path(Path()).parent_path().c_str(), 0755);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.needs_root && !testing::RunningAsRoot()) continue;
+    {
+      TORBDiskPageManager pm;
+      pm.CreateAndOpenDatabase(Name(), {}, kPageSize, 8);
+      AddFilledPage(pm, 1);
+      pm.GetNextObjectID();
+      pm.GetNextObjectID();
+    }
+    ASSERT_EQ(::chmod(Path().c_str(), c.mode), 0);
+    const std::vector<uint8_t> before = ReadAll(Path());
+    testing::RunUnprivileged([&] {
+      TORBDiskPageManager pm, other;
+      // A lock that cannot be had fails in milliseconds, not 90 seconds.
+      pm.SetLockRetries(5, 1);
+      other.SetLockRetries(5, 1);
+      OpenResult r = Open(pm, Name(), {}, /*multi_user=*/true);
+      EXPECT_TRUE(r.read_only);
+      EXPECT_EQ(r.multi_user, !c.attribute);
+      EXPECT_TRUE(pm.GetReadOnly());
+      EXPECT_FALSE(pm.GetExclusive());
+      // Two readers share the lock bytes.
+      EXPECT_TRUE(Open(other, Name(), {}, /*multi_user=*/true).read_only);
+      for (TORBDiskPageManager* m : {&pm, &other}) {
+        for (int i = 0; i < 3; ++i) {
+          const int32_t id = m->GetNextObjectID();
+          EXPECT_GE(id, 3);
+          EXPECT_LE(id, 3 + 9999);
+        }
+        EXPECT_EQ(m->GetPageCount(), 6);
+      }
+      TORBPage* page = pm.GetPage(kSession, 2, kPageTypeTableRecord);
+      EXPECT_TRUE(HasFill(page->GetPageData(), 1));
+      page->GetPageData()[0] ^= 1;
+      page->FIsDirty = true;
+      pm.PutPage(page);
+      EXPECT_EQ(ErrorCodeOf([&] { pm.ApplyChanges(kSession); }), 10462);
+      pm.CancelChanges(kSession);
+      EXPECT_EQ(ErrorCodeOf([&] { pm.AddPage(kSession, kPageTypeTableRecord); }), kErrReadOnlyAllocation);
+      pm.RemovePage(kSession, 2);
+      EXPECT_EQ(ErrorCodeOf([&] { pm.ApplyChanges(kSession); }), 10462);
+      pm.CancelChanges(kSession);
+      EXPECT_EQ(ErrorCodeOf([&] { pm.SaveDBHeader(false); }), 10462);
+      EXPECT_EQ(ErrorCodeOf([&] { pm.WritePageRegion("x", 2, 100, 1); }), 10475);
+      EXPECT_EQ(ErrorCodeOf([&] { pm.TruncateFile(1); }), 10462);
+      pm.CloseDatabase();
+      other.CloseDatabase();
+    });
+    EXPECT_EQ(ReadAll(Path()), before);
+    ::chmod(Path().c_str(), 0644);
   }
-  ASSERT_EQ(::chmod(Path().c_str(), 0444), 0);
-  const std::vector<uint8_t> before = ReadAll(Path());
-  TORBDiskPageManager pm;
-  OpenResult r = Open(pm, Name(), {}, /*multi_user=*/true);
-  EXPECT_TRUE(r.read_only);
-  EXPECT_FALSE(r.multi_user);
-  EXPECT_TRUE(pm.GetReadOnly());
-  for (int i = 0; i < 5; ++i) {
-    const int32_t id = pm.GetNextObjectID();
-    EXPECT_GE(id, 3);
-    EXPECT_LE(id, 3 + 9999);
-  }
-  TORBPage* page = pm.GetPage(kSession, 2, kPageTypeTableRecord);
-  EXPECT_TRUE(HasFill(page->GetPageData(), 1));
-  pm.PutPage(page);
-  pm.CloseDatabase();
-  EXPECT_EQ(ReadAll(Path()), before);
-  ::chmod(Path().c_str(), 0644);
 }
 
 TEST_F(DiskPageManagerTest, TruncateDatabaseCutsEveryPageAfterTheLastUsed) {
@@ -480,6 +523,31 @@ TEST_F(DiskPageManagerTest, TamperedEncryptedPageFailsItsChecksum) {
   pm.PutPage(page);
 }
 
+TEST_F(DiskPageManagerTest, DamagedPageFoundOnRereadIsNotServedFromTheCache) {
+  {
+    TORBDiskPageManager pm;
+    pm.CreateAndOpenDatabase(Name(), Password("pw"), kPageSize, 8);
+    AddFilledPage(pm, 1);
+  }
+  TORBDiskPageManager pm;
+  ASSERT_TRUE(Open(pm, Name(), Password("pw"), /*multi_user=*/true).multi_user);
+  TORBPage* page = pm.GetPage(kSession, 2, kPageTypeTableRecord);
+  ASSERT_TRUE(HasFill(page->GetPageData(), 1));
+  pm.PutPage(page);
+
+  // Another writer moved the stamp; the stored data no longer matches its
+  // checksum.
+  std::vector<uint8_t> f = ReadAll(Path());
+  const size_t at = 380 + 2 * 4096;
+  StoreI32LE(&f[at + 4], LoadI32LE(&f[at + 4]) + 1);
+  f[at + 1000] ^= 0x40;
+  WriteAll(Path(), f);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    SCOPED_TRACE(attempt);
+    EXPECT_EQ(ErrorCodeOf([&] { pm.GetPage(kSession, 2, kPageTypeTableRecord); }), 30446);
+  }
+}
+
 TEST_F(DiskPageManagerTest, WrongPasswordFailsBeforeAnyPageIsRead) {
   {
     TORBDiskPageManager pm;
@@ -525,6 +593,44 @@ TEST_F(DiskPageManagerTest, ExclusiveOpenKeepsOthersOut) {
   a.CloseDatabase();
   b.OpenDatabase(Name(), {}, ro2, repair, false, multi2);
   EXPECT_TRUE(b.GetReadOnly());
+}
+
+// An exclusive open is either held or refused: never a shared read-only
+// open that still answers GetExclusive().
+TEST_F(DiskPageManagerTest, ExclusiveOpenOfAFileInUseIsRefused) {
+  Create();
+  struct Case {
+    const char* name;
+    bool holder_multi_user;
+    bool holder_read_only;
+    bool multi_user;
+  };
+  const Case cases[] = {
+      {"shared writer, single-user asked", true, false, false},
+      {"shared writer, multi-user asked", true, false, true},
+      {"reader, single-user asked", false, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TORBDiskPageManager holder, b;
+    Open(holder, Name(), {}, c.holder_multi_user, c.holder_read_only);
+    bool ro = false, repair = false, multi = c.multi_user;
+    EXPECT_EQ(ErrorCodeOf([&] { b.OpenDatabase(Name(), {}, ro, repair, /*exclusive=*/true, multi); }), 30364);
+    EXPECT_FALSE(b.GetIsOpened());
+    EXPECT_FALSE(b.GetExclusive());
+    holder.CloseDatabase();
+    ro = false;
+    multi = c.multi_user;
+    b.OpenDatabase(Name(), {}, ro, repair, /*exclusive=*/true, multi);
+    EXPECT_FALSE(ro);
+    EXPECT_TRUE(b.GetExclusive());
+  }
+  // A read-only open is shared whatever was asked.
+  TORBDiskPageManager r;
+  bool ro = true, repair = false, multi = false;
+  r.OpenDatabase(Name(), {}, ro, repair, /*exclusive=*/true, multi);
+  EXPECT_TRUE(r.GetReadOnly());
+  EXPECT_FALSE(r.GetExclusive());
 }
 
 TEST(TryUsingTimeOutTest, StopsAtTheFirstSuccessOrAfterTheTries) {

@@ -35,6 +35,31 @@ class TableListTest : public ::testing::Test {
   TORBTableListFile FList{&FPm};
 };
 
+// Each entry at its byte offsets: length-prefixed name in 256 bytes, then
+// the id and the three first pages as little-endian int32.
+TEST_F(TableListTest, EntryBytesSitAtTheirOffsets) {
+  FList.AddTable(0x01020304, "Orders", 0x11121314, 0x21222324, -2);
+  FList.Save();
+  FPm.ApplyChanges(kSys);
+  // The first page's data starts with the 10-byte internal file header.
+  const uint8_t* entry = FPm.stored.at(FFirst).data() + FPm.GetPageHeaderSize() + 10;
+  EXPECT_EQ(entry[0], 6);
+  EXPECT_EQ(std::string(entry + 1, entry + 7), "Orders");
+  const struct {
+    int offset;
+    std::vector<uint8_t> bytes;
+  } fields[] = {
+      {256, {0x04, 0x03, 0x02, 0x01}},
+      {260, {0x14, 0x13, 0x12, 0x11}},
+      {264, {0x24, 0x23, 0x22, 0x21}},
+      {268, {0xFE, 0xFF, 0xFF, 0xFF}},
+  };
+  for (const auto& f : fields) {
+    SCOPED_TRACE(f.offset);
+    EXPECT_EQ(std::vector<uint8_t>(entry + f.offset, entry + f.offset + 4), f.bytes);
+  }
+}
+
 TEST_F(TableListTest, EntriesRoundTripInOrder) {
   FList.AddTable(1, "Orders", 10, 11, 12);
   FList.AddTable(2, "Customers", 20, 21, 22);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <set>
 
 #include "tests/support/disk_scratch.h"
 #include "engine/table/memory_manager.h"
@@ -123,7 +124,14 @@ TEST_F(PageManagerTest, StoredTypeIsCheckedOnRead) {
   TORBPage* page = pm->GetPage(1, 3, kPageTypeAny);
   EXPECT_EQ(page->GetPageType(), kPageTypeTableIndex);
   EXPECT_EQ(page->UseCount(), 1);
+  // A cached page is checked as well, in use or idle, and stays usable.
+  EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(1, 3, kRec); }), 20153);
+  EXPECT_EQ(page->UseCount(), 1);
   pm->PutPage(page);
+  ASSERT_TRUE(pm->Cached(3));
+  EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(2, 3, kRec); }), 20153);
+  EXPECT_EQ(page->UseCount(), 0);
+  pm->PutPage(pm->GetPage(2, 3, kPageTypeTableIndex));
 
   pm->SetIgnoreCRCErrors(true);
   pm->PutPage(pm->GetPage(1, 4, kRec));
@@ -437,6 +445,44 @@ TEST_F(PageManagerTest, MultiUserCacheFollowsStoredStamp) {
   pm->failing_reads.insert(1);
   EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(1, 1, kRec); }), 20299);
   EXPECT_FALSE(pm->Cached(1));
+}
+
+// A storage read that raises part way through, as a damaged encrypted page
+// does after its bytes were read into the buffer.
+class RaisingReadPageManager : public FakePageManager {
+ public:
+  static constexpr int32_t kDamaged = 99002;
+  std::set<int32_t> damaged;
+
+ protected:
+  bool InternalReadPage(TORBPage& page) override {
+    const bool ok = FakePageManager::InternalReadPage(page);
+    if (ok && damaged.count(page.FPageNo)) {
+      std::memset(page.GetPageData(), 0xEE, 8);  // half-processed bytes
+      RaiseORB(kDamaged, "damaged page");
+    }
+    return ok;
+  }
+};
+
+TEST_F(PageManagerTest, FailedRereadLeavesNoPageInTheCache) {
+  RaisingReadPageManager m;
+  m.multi_user = true;
+  m.StorePage(1, kRec, 0x11, 5);
+  m.PutPage(m.GetPage(1, 1, kRec));
+  ASSERT_TRUE(m.Cached(1));
+
+  m.StorePage(1, kRec, 0x22, 6);  // rewritten by another process, damaged
+  m.damaged.insert(1);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    SCOPED_TRACE(attempt);
+    EXPECT_EQ(ErrorCodeOf([&] { m.GetPage(1, 1, kRec); }), RaisingReadPageManager::kDamaged);
+    EXPECT_FALSE(m.Cached(1));
+  }
+  m.damaged.clear();
+  TORBPage* page = m.GetPage(1, 1, kRec);
+  EXPECT_EQ(Fill(page), 0x22);
+  m.PutPage(page);
 }
 
 TEST_F(PageManagerTest, SingleUserCacheIsNotSynchronised) {
