@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "engine/base/error_codes.h"
 #include "engine/base/orb_exception.h"
 #include "engine/expr/expression.h"
+#include "engine/expr/expression_parser.h"
 #include "tests/engine/expr/expression_test_util.h"
 #include "tests/support/raised.h"
 
@@ -69,6 +72,130 @@ TEST(ExpressionHostileTest, DateTextTheFormatDoesNotConsumeRaises) {
       {"TODATE('05.03.2024', 'DD.MM.YYYY')", "DATE 2024-03-05"},
       {"TODATE('14:07', 'HH24:NN')", "TIME 14:07:00"},
   });
+}
+
+std::string Repeat(const std::string& part, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += part;
+  return out;
+}
+
+// Shapes of nesting, each `levels` deep, with the value they give.
+struct Nesting {
+  const char* name;
+  std::function<std::string(int levels)> text;
+  const char* expected;
+};
+
+const Nesting kNestings[] = {
+    {"brackets", [](int n) { return Repeat("(", n) + "1" + Repeat(")", n); }, "INTEGER 1"},
+    {"string in brackets", [](int n) { return Repeat("(", n) + "'a'" + Repeat(")", n); }, "STRING a"},
+    {"condition in brackets", [](int n) { return Repeat("(", n) + "1 = 1" + Repeat(")", n); }, "LOGICAL True"},
+    {"negated conditions", [](int n) { return Repeat("(NOT ", n) + "1 = 2" + Repeat(")", n); },
+     nullptr},
+    {"concatenations", [](int n) { return Repeat("(", n) + "'a'" + Repeat(" || 'b')", n); }, nullptr},
+    {"numbers concatenated", [](int n) { return Repeat("(", n) + "1" + Repeat(") || 'b'", n); }, nullptr},
+    {"strings added", [](int n) { return Repeat("(", n) + "'a'" + Repeat(" + 'a')", n); }, nullptr},
+    {"sums", [](int n) { return Repeat("(1 + ", n) + "1" + Repeat(")", n); }, nullptr},
+    {"unary minus", [](int n) { return Repeat("-(", n) + "1" + Repeat(")", n); }, nullptr},
+    {"functions", [](int n) { return Repeat("ABS(", n) + "-1" + Repeat(")", n); }, "INTEGER 1"},
+    {"string functions", [](int n) { return Repeat("UPPER(", n) + "'a'" + Repeat(")", n); }, "STRING A"},
+    {"CASE", [](int n) { return Repeat("CASE WHEN 1 = 1 THEN ", n) + "7" + Repeat(" END", n); }, "INTEGER 7"},
+    {"casts", [](int n) { return Repeat("CAST(", n) + "2" + Repeat(" AS INTEGER)", n); }, "INTEGER 2"},
+    // TODATE's own bracket is the innermost level.
+    {"dates", [](int n) { return Repeat("(", n - 1) + "TODATE('05.03.2024', 'DD.MM.YYYY')" + Repeat(")", n - 1); },
+     "DATE 2024-03-05"},
+};
+
+// Each nesting shape parses at the deepest allowed level, in time linear in
+// its length: a parser that reads a bracket's content again at every level
+// does not finish these within the test run.
+TEST(ExpressionHostileTest, DeepNestingParsesAtTheLimit) {
+  for (const Nesting& n : kNestings) {
+    for (int levels : {999, kMaxExpressionDepth}) {
+      const std::string text = n.text(levels);
+      try {
+        const std::string value = EvalTyped(text);
+        if (n.expected != nullptr) {
+          EXPECT_EQ(n.expected, value) << n.name;
+        }
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << n.name << " at " << levels << " levels: " << e.what();
+      }
+    }
+  }
+}
+
+TEST(ExpressionHostileTest, NestingPastTheLimitRaises) {
+  for (const Nesting& n : kNestings) {
+    const std::string text = n.text(kMaxExpressionDepth + 1);
+    EXPECT_EQ(kErrExpressionTooDeep, RaisedCode([&] { EvalTyped(text); })) << n.name;
+  }
+  // The position is that of the first token too deep.
+  EXPECT_EQ(0u, RaisedMessage([] { EvalTyped(Repeat("(", 1001) + "1" + Repeat(")", 1001)); })
+                    .rfind("Expression is nested too deeply. Maximum depth is 1000 at line 1, column 1002", 0));
+  // Far past the limit, and in every entry point.
+  const std::u16string deep = Utf8ToWide(Repeat("(", 20000) + "1" + Repeat(")", 20000));
+  EXPECT_EQ(kErrExpressionTooDeep, RaisedCode([&] { TORBExpression().ParseForCondition(deep); }));
+  EXPECT_EQ(kErrExpressionTooDeep,
+            RaisedCode([&] { TORBExpression().ParseForFilter(nullptr, deep, false, false); }));
+  EXPECT_FALSE(TORBExpression().ParseForDefaultValueExpression(deep));
+  TORBLexer lexer(deep, nullptr, true);
+  ASSERT_TRUE(lexer.GetNextCommand());
+  EXPECT_EQ(kErrExpressionTooDeep, RaisedCode([&] { TORBExpression().ParseForValueExpression(lexer); }));
+}
+
+// Brackets that hold conditions inside values, and values inside
+// conditions, each read once: unbalanced alternatives fail fast too.
+TEST(ExpressionHostileTest, MixedNestingFailsFast) {
+  const std::string texts[] = {
+      Repeat("((1) = ", 999) + "1" + Repeat(")", 999),
+      Repeat("(1 IN (", 499) + "1" + Repeat("))", 499),
+      Repeat("-(", 999) + "'a'" + Repeat(")", 999),
+      Repeat("((", 499) + "1 = 1) AND (1" + Repeat(")", 998),
+  };
+  for (const std::string& text : texts) {
+    try {
+      EvalTyped(text);
+    } catch (const EORBException&) {
+    }
+  }
+  EXPECT_EQ("LOGICAL False", EvalTyped(Repeat("(", 500) + "1 = 1) AND (1 = 2" + Repeat(")", 500)));
+}
+
+// Chains of binary operators nest their nodes: up to the tree limit they
+// evaluate and type, past it they raise, and a chain of any length frees.
+TEST(ExpressionHostileTest, LongOperatorChains) {
+  auto chain = [](const std::string& term, const std::string& op, int n) {
+    std::string text = term;
+    for (int i = 1; i < n; ++i) text += op + term;
+    return text;
+  };
+  EXPECT_EQ("INTEGER 1", EvalTyped(chain("1", " * ", kMaxExpressionTreeDepth + 1)));
+  EXPECT_NO_THROW(EvalTyped(chain("1", " / ", kMaxExpressionTreeDepth + 1)));
+  EXPECT_EQ("LOGICAL True", EvalTyped(chain("1 = 1", " OR ", kMaxExpressionTreeDepth)));
+  for (const char* op : {" * ", " / ", " OR "}) {
+    const std::string term = std::string(op) == " OR " ? "1 = 1" : "1";
+    EXPECT_EQ(kErrExpressionTooDeep, RaisedCode([&] { EvalTyped(chain(term, op, 20000)); })) << op;
+  }
+  // Flat chains build one node whatever their length.
+  EXPECT_EQ("INTEGER 20000", EvalTyped(chain("1", " + ", 20000)));
+  EXPECT_EQ("LOGICAL True", EvalTyped(chain("1 = 1", " AND ", 20000)));
+  EXPECT_EQ(20000u, EvalTyped(chain("'a'", " || ", 20000)).size() - std::string("STRING ").size());
+  TORBExpression typed;
+  typed.ParseForCondition(Utf8ToWide(chain("1.5", " * ", kMaxExpressionTreeDepth + 1)));
+  EXPECT_EQ(aftDouble, typed.GetDataType());
+}
+
+TEST(ExpressionHostileTest, DeepTreesFreeWithoutRecursion) {
+  // Far deeper than any stack holds frames for.
+  auto root = std::make_unique<TORBExprNodeArithmetic>(doSUB);
+  TORBExprNode* tip = root.get();
+  for (int i = 0; i < 200000; ++i) {
+    tip = tip->AddChild(std::make_unique<TORBExprNodeArithmetic>(doSUB));
+  }
+  root.reset();
+  SUCCEED();
 }
 
 }  // namespace
