@@ -28,6 +28,7 @@ TORBExprNode::~TORBExprNode() {
   while (!pending.empty()) {
     std::unique_ptr<TORBExprNode> node = std::move(pending.back());
     pending.pop_back();
+    if (!node) continue;  // a child moved out earlier
     for (auto& child : node->Children) pending.push_back(std::move(child));
     node->Children.clear();
   }

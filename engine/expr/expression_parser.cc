@@ -186,6 +186,7 @@ void TORBExprParser::SalvagePrimaries(NodePtr tree, const TPrimaryLog* log) {
   while (!pending.empty()) {
     NodePtr node = std::move(pending.back());
     pending.pop_back();
+    if (!node) continue;
     auto it = log->find(node.get());
     if (it != log->end()) {
       Park(it->second.Rule, it->second.Start, it->second.End, std::move(node));
@@ -218,7 +219,9 @@ void TORBExprParser::CheckTreeDepth(const TORBExprNode& root, int32_t start) {
       const TToken* first = PeekToken(start - Save());
       RaiseTooDeep(kMaxExpressionTreeDepth, first != nullptr ? *first : FTok);
     }
-    for (const NodePtr& child : node->Children) pending.emplace_back(child.get(), depth + 1);
+    for (const NodePtr& child : node->Children) {
+      if (child) pending.emplace_back(child.get(), depth + 1);
+    }
   }
 }
 

@@ -195,7 +195,14 @@ TEST(ExpressionHostileTest, DeepTreesFreeWithoutRecursion) {
     tip = tip->AddChild(std::make_unique<TORBExprNodeArithmetic>(doSUB));
   }
   root.reset();
-  SUCCEED();
+  // A node whose child was moved out frees too.
+  auto concat = std::make_unique<TORBExprNodeStringFunction>(doCONCAT);
+  concat->AddChild(std::make_unique<TORBExprNodeConst>(TORBVariant(bftVarchar)));
+  concat->AddChild(std::make_unique<TORBExprNodeConst>(TORBVariant(bftVarchar)));
+  std::unique_ptr<TORBExprNode> taken = std::move(concat->Children[0]);
+  concat.reset();
+  // The parser leaves such nodes behind in a concatenation it gives up.
+  EXPECT_NE(0, RaisedCode([] { EvalTyped("UPPER('a' || -) || 1"); }));
 }
 
 }  // namespace
