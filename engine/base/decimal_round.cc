@@ -1,5 +1,6 @@
 #include "engine/base/decimal_round.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace orb {
@@ -15,6 +16,10 @@ bool IsOdd(double x) { return std::fmod(x, 2.0) != 0; }
 
 double DecimalRound(double value, int ndfd, double max_rel_err, tDecimalRoundingCtrl ctrl) {
   if (std::isnan(value) || ctrl == drNone || ctrl > drRndUp) return value;
+  // Past 400 digits either way the scale is no longer finite, so clamping
+  // changes no result and keeps the negation below from overflowing.
+  constexpr int kDigitsLimit = 400;
+  ndfd = std::clamp(ndfd, -kDigitsLimit, kDigitsLimit);
   const int digits = ndfd < 0 ? -ndfd : ndfd;
   const double scale = std::pow(10.0, digits);
   if (!std::isfinite(scale)) {

@@ -52,6 +52,10 @@ inline constexpr int32_t kErrSetFieldDefsNoRecord = 30604;
 inline constexpr int32_t kErrSubqueryUnavailable = 30602;
 // A function that needs a database table where none is available.
 inline constexpr int32_t kErrTableFunctionUnavailable = 30603;
+// An expression nested deeper than the parser allows.
+inline constexpr int32_t kErrExpressionTooDeep = 30620;
+// Text read with a date format that has characters the format leaves over.
+inline constexpr int32_t kErrDateTextNotConsumed = 30621;
 
 // The database file.
 // An internal-file page chain that ends early or loops.
@@ -89,6 +93,8 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrIndexColumnNameTooLong, "Index column name '%s' is too long: %d bytes, at most %d allowed"},
     {kErrSubqueryUnavailable, "Subqueries are not available in this context"},
     {kErrTableFunctionUnavailable, "Function '%s' needs a database table, which is not available here"},
+    {kErrExpressionTooDeep, "Expression is nested too deeply. Maximum depth is %d at line %d, column %d"},
+    {kErrDateTextNotConsumed, "Text '%s' does not match the date format: '%s' is left over"},
     {kErrSetFieldDefsNoRecord, "Nil pointer occured"},
     {kErrInternalFileChain,
      "Error getting %d-th internal file page. Probably database is corrupted and needs repair. FileSize=%d"},

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "engine/base/error_codes.h"
 #include "engine/base/orb_exception.h"
 #include "engine/platform/codepage.h"
 #include "engine/platform/dataset_error.h"
@@ -199,6 +200,10 @@ TDateFormatReadResult TDateFormater::ToDate(std::u16string_view text) const {
         pos += t.Text.size();
         break;
     }
+  }
+  if (pos < text.size()) {
+    RaiseORB(kErrDateTextNotConsumed, "Text '%s' does not match the date format: '%s' is left over",
+             FormatArgs{std::u16string(text), std::u16string(text.substr(pos))});
   }
   TDateFormatReadResult result;
   result.HasDate = year != 0 && month != 0 && day != 0;

@@ -37,9 +37,12 @@ Str TrimControl(const Str& s, bool left, bool right) {
 template <class Str>
 Str SubstringInside(const Str& s, int64_t start, int64_t count) {
   const int64_t n = static_cast<int64_t>(s.size());
-  int64_t first = start;
-  int64_t last = count < 0 ? n : start + count - 1;  // inclusive
   if (count == 0) return Str();
+  int64_t first = start;
+  int64_t last = n;  // inclusive
+  int64_t end = 0;
+  // A count reaching past the largest position takes all the rest.
+  if (count > 0 && !__builtin_add_overflow(start, count - 1, &end)) last = std::min(end, n);
   first = std::max<int64_t>(first, 1);
   last = std::min<int64_t>(last, n);
   if (first > last) return Str();

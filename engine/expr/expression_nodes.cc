@@ -20,6 +20,20 @@ std::optional<bool> LogicalOf(const TORBVariant& value) {
 // ---------------------------------------------------------------------------
 // Base
 
+TORBExprNode::~TORBExprNode() {
+  if (Children.empty()) return;
+  // Each node taken from the list gives up its children first, so its own
+  // destructor finds none.
+  std::vector<std::unique_ptr<TORBExprNode>> pending = std::move(Children);
+  while (!pending.empty()) {
+    std::unique_ptr<TORBExprNode> node = std::move(pending.back());
+    pending.pop_back();
+    if (!node) continue;  // a child moved out earlier
+    for (auto& child : node->Children) pending.push_back(std::move(child));
+    node->Children.clear();
+  }
+}
+
 TORBExprNode* TORBExprNode::AddChild(std::unique_ptr<TORBExprNode> child) {
   Children.push_back(std::move(child));
   return Children.back().get();

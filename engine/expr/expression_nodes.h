@@ -28,7 +28,9 @@ inline constexpr int32_t kErrUnsupportedDataType = 30466;
 class TORBExprNode {
  public:
   explicit TORBExprNode(TORBDataOperator op = doUNDEFINED) : Operator(op) {}
-  virtual ~TORBExprNode() = default;
+  // Frees the subtree without recursing, so a tree of any depth is freed
+  // within a fixed stack.
+  virtual ~TORBExprNode();
   TORBExprNode(const TORBExprNode&) = delete;
   TORBExprNode& operator=(const TORBExprNode&) = delete;
 

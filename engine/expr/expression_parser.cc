@@ -1,5 +1,6 @@
 #include "engine/expr/expression_parser.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "engine/base/orb_exception.h"
@@ -59,9 +60,57 @@ NodePtr BooleanNode(TORBDataOperator op, NodePtr a, NodePtr b = nullptr) {
 
 }  // namespace
 
+// Sets the primary log for its lifetime.
+class TORBExprParser::TLogScope {
+ public:
+  TLogScope(TORBExprParser& parser, TPrimaryLog* log) : FParser(parser), FSaved(parser.FPrimaryLog) {
+    parser.FPrimaryLog = log;
+  }
+  ~TLogScope() { FParser.FPrimaryLog = FSaved; }
+  TLogScope(const TLogScope&) = delete;
+  TLogScope& operator=(const TLogScope&) = delete;
+
+ private:
+  TORBExprParser& FParser;
+  TPrimaryLog* FSaved;
+};
+
+// Counts a call of an entry rule for its lifetime.
+class TEnteredScope {
+ public:
+  explicit TEnteredScope(int32_t& entered) : FEntered(entered) { ++FEntered; }
+  ~TEnteredScope() { --FEntered; }
+  TEnteredScope(const TEnteredScope&) = delete;
+  TEnteredScope& operator=(const TEnteredScope&) = delete;
+
+  bool Outermost() const { return FEntered == 1; }
+
+ private:
+  int32_t& FEntered;
+};
+
 TORBExprParser::TORBExprParser(TORBLexer& lexer, TORBExprParseOptions options)
     : FLex(lexer), FOptions(options) {
   FLex.GetCurrentToken(FTok);
+  const int32_t cmd = FLex.CurrentCommandNo();
+  if (cmd < 0 || cmd >= FLex.NumCommands()) return;
+  const TSQLCommand& c = FLex.Command(cmd);
+  FSubqueryAt.assign(static_cast<size_t>(c.NumTokens), false);
+  for (int32_t i = c.NumTokens - 2; i >= 0; --i) {
+    const auto at = static_cast<size_t>(i);
+    if (c.Tokens[at].TokenType != tktLeftParenthesis) continue;
+    FSubqueryAt[at] = IsReservedWord(c.Tokens[at + 1], rwSELECT) || FSubqueryAt[at + 1];
+  }
+  // Every rule that recurses is entered inside a bracket or a CASE, so
+  // their count bounds the parser's recursion.
+  FNestingAt.resize(static_cast<size_t>(c.NumTokens));
+  int32_t nesting = 0;
+  for (size_t i = 0; i < FNestingAt.size(); ++i) {
+    const TToken& t = c.Tokens[i];
+    if (t.TokenType == tktRightParenthesis || IsReservedWord(t, rwEND)) nesting = std::max(nesting - 1, 0);
+    FNestingAt[i] = nesting;
+    if (t.TokenType == tktLeftParenthesis || IsReservedWord(t, rwCASE)) ++nesting;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -110,10 +159,70 @@ const TToken* TORBExprParser::PeekToken(int32_t offset) const {
 }
 
 bool TORBExprParser::SubqueryAhead() const {
-  int32_t offset = 0;
-  const TToken* t = PeekToken(offset);
-  while (t != nullptr && t->TokenType == tktLeftParenthesis) t = PeekToken(++offset);
-  return offset > 0 && t != nullptr && IsReservedWord(*t, rwSELECT);
+  const int32_t at = Save();
+  return at >= 0 && static_cast<size_t>(at) < FSubqueryAt.size() && FSubqueryAt[static_cast<size_t>(at)];
+}
+
+NodePtr TORBExprParser::TakeParked(TMemoRule rule, bool& failed) {
+  const int64_t key = MemoKey(rule, Save());
+  failed = FFailed.count(key) != 0;
+  auto it = FParked.find(key);
+  if (it == FParked.end()) return nullptr;
+  NodePtr node = std::move(it->second.Node);
+  const int32_t end = it->second.End;
+  FParked.erase(it);
+  Restore(end);
+  return node;
+}
+
+void TORBExprParser::Park(TMemoRule rule, int32_t start, int32_t end, NodePtr node) {
+  FParked.insert_or_assign(MemoKey(rule, start), TParked{end, std::move(node)});
+}
+
+void TORBExprParser::SalvagePrimaries(NodePtr tree, const TPrimaryLog* log) {
+  if (!tree || log == nullptr || log->empty()) return;
+  std::vector<NodePtr> pending;
+  pending.push_back(std::move(tree));
+  while (!pending.empty()) {
+    NodePtr node = std::move(pending.back());
+    pending.pop_back();
+    if (!node) continue;
+    auto it = log->find(node.get());
+    if (it != log->end()) {
+      Park(it->second.Rule, it->second.Start, it->second.End, std::move(node));
+      continue;
+    }
+    for (NodePtr& child : node->Children) pending.push_back(std::move(child));
+    node->Children.clear();
+  }
+}
+
+void TORBExprParser::RaiseTooDeep(int32_t max_depth, const TToken& at) {
+  RaiseORB(kErrExpressionTooDeep, "Expression is nested too deeply. Maximum depth is %d at line %d, column %d",
+           FormatArgs{max_depth, at.LineNum, at.ColumnNum});
+}
+
+void TORBExprParser::CheckNesting() {
+  const int32_t at = Save();
+  if (at >= 0 && static_cast<size_t>(at) < FNestingAt.size() &&
+      FNestingAt[static_cast<size_t>(at)] > kMaxExpressionDepth) {
+    RaiseTooDeep(kMaxExpressionDepth, FTok);
+  }
+}
+
+void TORBExprParser::CheckTreeDepth(const TORBExprNode& root, int32_t start) {
+  std::vector<std::pair<const TORBExprNode*, int32_t>> pending{{&root, 0}};
+  while (!pending.empty()) {
+    const auto [node, depth] = pending.back();
+    pending.pop_back();
+    if (depth > kMaxExpressionTreeDepth) {
+      const TToken* first = PeekToken(start - Save());
+      RaiseTooDeep(kMaxExpressionTreeDepth, first != nullptr ? *first : FTok);
+    }
+    for (const NodePtr& child : node->Children) {
+      if (child) pending.emplace_back(child.get(), depth + 1);
+    }
+  }
 }
 
 void TORBExprParser::RaiseEnd(int32_t code) {
@@ -175,6 +284,15 @@ NodePtr TORBExprParser::ExpectArgument(int32_t code, std::string_view function) 
 // Conditions
 
 NodePtr TORBExprParser::SearchCondition() {
+  const int32_t start = Save();
+  CheckNesting();
+  TEnteredScope entered(FEntered);
+  NodePtr condition = ParseSearchCondition();
+  if (condition && entered.Outermost()) CheckTreeDepth(*condition, start);
+  return condition;
+}
+
+NodePtr TORBExprParser::ParseSearchCondition() {
   NodePtr left = BooleanTerm();
   if (!left) return nullptr;
   while (IsKw(rwOR)) {
@@ -240,32 +358,6 @@ NodePtr TORBExprParser::BooleanTest() {
 
 NodePtr TORBExprParser::BooleanPrimary() {
   const int32_t start = Save();
-  if (NodePtr p = Predicate()) return p;
-  Restore(start);
-  // A value used as a condition, or a parenthesised condition: "(a + b) * c"
-  // is both up to its ")", so the longer reading wins.
-  NodePtr value = RowValueConstructor();
-  const int32_t value_end = value ? Save() : start;
-  Restore(start);
-  if (IsLParen() && !SubqueryAhead()) {
-    Advance();
-    NodePtr condition = SearchCondition();
-    if (condition && IsRParen()) {
-      Advance();
-      if (Save() >= value_end) return condition;
-    }
-  }
-  Restore(value ? value_end : start);
-  return value;
-}
-
-NodePtr TORBExprParser::RowValueConstructor() {
-  if (SubqueryAhead()) RaiseSubquery();
-  return ValueExpression();
-}
-
-NodePtr TORBExprParser::Predicate() {
-  const int32_t start = Save();
   if (IsKw(rwEXISTS)) {
     Advance();
     int32_t depth = 0;
@@ -277,15 +369,35 @@ NodePtr TORBExprParser::Predicate() {
     if (depth == 0) RaiseTokenExpected(30492, "(");
     RaiseTokenExpected(30492, "SELECT");
   }
-  // A logical constant on its own.
-  const bool logical_word = IsKw(rwTRUE) || IsKw(rwFALSE) ||
-                            (FTok.TokenType == tktParameter && FTok.ParamValue &&
-                             FTok.ParamValue->DataType() == bftLogical);
-  NodePtr left = RowValueConstructor();
-  if (!left) {
-    Restore(start);
-    return nullptr;
+  // The value is read once: a predicate follows it, or it is the condition
+  // itself. A value that starts with "(" reaches at least its ")", where a
+  // parenthesised condition would end with the same tree, so the
+  // condition reading is needed only when no value can be read.
+  NodePtr value = RowValueConstructor();
+  if (value) {
+    if (NodePtr p = Predicate(value)) return p;
+    return value;
   }
+  Restore(start);
+  if (IsLParen() && !SubqueryAhead()) {
+    Advance();
+    NodePtr condition = SearchCondition();
+    if (condition && IsRParen()) {
+      Advance();
+      return condition;
+    }
+  }
+  Restore(start);
+  return nullptr;
+}
+
+NodePtr TORBExprParser::RowValueConstructor() {
+  if (SubqueryAhead()) RaiseSubquery();
+  return ValueExpression();
+}
+
+NodePtr TORBExprParser::Predicate(NodePtr& left) {
+  const int32_t start = Save();
   TORBDataOperator op;
   if (IsComparisonOperator(op)) {
     Advance();
@@ -301,14 +413,13 @@ NodePtr TORBExprParser::Predicate() {
     return MakeComparison(op, std::move(left), std::move(right));
   }
   bool negated = false;
-  const int32_t before_not = Save();
   if (IsKw(rwNOT)) {
     negated = true;
     Advance();
   }
   if (IsKw(rwLIKE)) {
     Advance();
-    if (NodePtr like = LikePredicate(std::move(left), negated)) return like;
+    if (NodePtr like = LikePredicate(left, negated)) return like;
     Restore(start);
     return nullptr;
   }
@@ -339,15 +450,14 @@ NodePtr TORBExprParser::Predicate() {
       return nullptr;
     }
     Advance();
-    auto node = std::make_unique<TORBExprNodeBoolean>(negated ? doNOTIN : doIN);
-    node->AddChild(std::move(left));
+    std::vector<NodePtr> items;
     while (true) {
       NodePtr item = ValueExpression();
       if (!item) {
         Restore(start);
         return nullptr;
       }
-      node->AddChild(std::move(item));
+      items.push_back(std::move(item));
       if (!IsComma()) break;
       Advance();
     }
@@ -356,6 +466,9 @@ NodePtr TORBExprParser::Predicate() {
       return nullptr;
     }
     Advance();
+    auto node = std::make_unique<TORBExprNodeBoolean>(negated ? doNOTIN : doIN);
+    node->AddChild(std::move(left));
+    for (NodePtr& item : items) node->AddChild(std::move(item));
     return node;
   }
   if (!negated && IsKw(rwIS)) {
@@ -369,11 +482,6 @@ NodePtr TORBExprParser::Predicate() {
       Advance();
       return BooleanNode(is_not ? doISNOTNULL : doISNULL, std::move(left));
     }
-  }
-  Restore(before_not);
-  if (logical_word && left->IsConst()) {
-    Restore(before_not);
-    return left;
   }
   Restore(start);
   return nullptr;
@@ -421,7 +529,7 @@ NodePtr TORBExprParser::MakeComparison(TORBDataOperator op, NodePtr left, NodePt
   return node;
 }
 
-NodePtr TORBExprParser::LikePredicate(NodePtr value, bool negated) {
+NodePtr TORBExprParser::LikePredicate(NodePtr& value, bool negated) {
   NodePtr pattern = ValueExpression();
   if (!pattern) return nullptr;
   std::u16string escape;
@@ -471,13 +579,37 @@ NodePtr TORBExprParser::LikePredicate(NodePtr value, bool negated) {
 
 NodePtr TORBExprParser::ValueExpression() {
   const int32_t start = Save();
-  if (NodePtr n = NumericValueExpression()) {
-    if (!IsSym(u"||")) return n;
+  CheckNesting();
+  TEnteredScope entered(FEntered);
+  TLogScope no_log(*this, nullptr);
+  bool failed = false;
+  NodePtr value = TakeParked(kMemoValue, failed);
+  if (!value && !failed) {
+    value = ParseValueExpression();
+    if (!value) {
+      Restore(start);
+      FFailed.insert(MemoKey(kMemoValue, start));
+    }
+  }
+  if (value && entered.Outermost()) CheckTreeDepth(*value, start);
+  return value;
+}
+
+NodePtr TORBExprParser::ParseValueExpression() {
+  const int32_t start = Save();
+  {
+    TPrimaryLog log;
+    if (NodePtr n = NumericValueExpression(log)) {
+      if (!IsSym(u"||")) return n;
+      // A concatenation: the string rules read the same primaries again.
+      SalvagePrimaries(std::move(n), &log);
+    }
   }
   Restore(start);
-  if (NodePtr n = IntervalExpression()) return n;
-  Restore(start);
-  if (NodePtr n = DateTimeValueExpression()) return n;
+  if (NodePtr n = DateTimeValueExpression()) {
+    if (IsSym(u"+") || IsSym(u"-")) return IntervalTail(std::move(n));
+    return n;
+  }
   Restore(start);
   if (NodePtr n = StringValueExpression()) return n;
   Restore(start);
@@ -500,7 +632,8 @@ NodePtr TORBExprParser::ValueExpression() {
   return nullptr;
 }
 
-NodePtr TORBExprParser::NumericValueExpression() {
+NodePtr TORBExprParser::NumericValueExpression(TPrimaryLog& log) {
+  TLogScope scope(*this, &log);
   const int32_t start = Save();
   NodePtr first = Term();
   if (!first) return nullptr;
@@ -513,6 +646,7 @@ NodePtr TORBExprParser::NumericValueExpression() {
     if (AtEnd()) RaiseEnd(kErrEndOfCommand);
     NodePtr term = Term();
     if (!term) {
+      SalvagePrimaries(std::move(node), &log);
       Restore(start);
       return nullptr;
     }
@@ -531,6 +665,7 @@ NodePtr TORBExprParser::Term() {
     if (AtEnd()) RaiseEnd(kErrEndOfCommand);
     NodePtr right = Factor();
     if (!right) {
+      SalvagePrimaries(std::move(left), FPrimaryLog);
       Restore(start);
       return nullptr;
     }
@@ -559,15 +694,35 @@ NodePtr TORBExprParser::Factor() {
 
 NodePtr TORBExprParser::NumericPrimary() {
   const int32_t start = Save();
-  if (NodePtr p = ValueExpressionPrimary()) {
+  TMemoRule rule = kMemoPrimary;
+  NodePtr p = ValueExpressionPrimary();
+  if (p && !IsNumericConstOrNull(*p)) {
     // Non-numeric constants are left to the string rules.
-    if (IsNumericConstOrNull(*p)) return p;
+    Park(kMemoPrimary, start, Save(), std::move(p));
+    Restore(start);
   }
-  Restore(start);
-  return NumericFunction();
+  if (!p) {
+    rule = kMemoNumericFunction;
+    p = NumericFunction();
+  }
+  if (p && FPrimaryLog != nullptr) FPrimaryLog->insert_or_assign(p.get(), TPrimaryRead{rule, start, Save()});
+  return p;
 }
 
 NodePtr TORBExprParser::ValueExpressionPrimary() {
+  const int32_t start = Save();
+  bool failed = false;
+  if (NodePtr n = TakeParked(kMemoPrimary, failed)) return n;
+  if (failed) return nullptr;
+  NodePtr n = ValueExpressionPrimaryOnce();
+  if (!n) {
+    Restore(start);
+    FFailed.insert(MemoKey(kMemoPrimary, start));
+  }
+  return n;
+}
+
+NodePtr TORBExprParser::ValueExpressionPrimaryOnce() {
   const int32_t start = Save();
   if (NodePtr n = UnsignedLiteral()) return n;
   if (NodePtr n = ColumnReference()) return n;
@@ -577,11 +732,15 @@ NodePtr TORBExprParser::ValueExpressionPrimary() {
   if (IsKw(rwCOALESCE)) return Coalesce();
   if (IsLParen()) {
     Advance();
+    const int32_t inner_start = Save();
     NodePtr inner = ValueExpression();
     if (inner && IsRParen()) {
       Advance();
       return inner;
     }
+    // The bracket holds more than a value (a condition): keep what was read
+    // for the condition rules.
+    if (inner) Park(kMemoValue, inner_start, Save(), std::move(inner));
     Restore(start);
     return nullptr;
   }
@@ -868,14 +1027,7 @@ NodePtr TORBExprParser::DateTimeValueExpression() {
   return nullptr;
 }
 
-NodePtr TORBExprParser::IntervalExpression() {
-  const int32_t start = Save();
-  NodePtr date = DateTimeValueExpression();
-  if (!date) return nullptr;
-  if (!IsSym(u"+") && !IsSym(u"-")) {
-    Restore(start);
-    return nullptr;
-  }
+NodePtr TORBExprParser::IntervalTail(NodePtr date) {
   auto node = std::make_unique<TORBExprNodeArithmetic>(doADD);
   node->AddChild(std::move(date));
   while (IsSym(u"+") || IsSym(u"-")) {
@@ -977,6 +1129,19 @@ NodePtr TORBExprParser::StringFunction() {
 }
 
 NodePtr TORBExprParser::NumericFunction() {
+  const int32_t start = Save();
+  bool failed = false;
+  if (NodePtr n = TakeParked(kMemoNumericFunction, failed)) return n;
+  if (failed) return nullptr;
+  NodePtr n = NumericFunctionOnce();
+  if (!n) {
+    Restore(start);
+    FFailed.insert(MemoKey(kMemoNumericFunction, start));
+  }
+  return n;
+}
+
+NodePtr TORBExprParser::NumericFunctionOnce() {
   if (IsKw(rwPOSITION) || IsKw(rwPOS)) {
     const std::string name = IsKw(rwPOS) ? "POS" : "POSITION";
     Advance();

@@ -4,14 +4,32 @@
 // Each rule returns a node, having consumed its tokens, or null with the
 // token position restored; errors are raised only once a construct has
 // been recognised by its leading keyword.
+//
+// Alternatives that start alike are tried in turn, so one stretch of tokens
+// may be read by several rules. To keep parsing linear in the input, value
+// expressions and primaries remember where they failed, and a primary that
+// a failed alternative gives up is kept for the next rule that reads the
+// same tokens. Nesting and tree depth are limited (30620), so that parsing,
+// evaluating and freeing stay within a fixed stack.
 
+#include <cstdint>
 #include <memory>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "engine/expr/expression_nodes.h"
 #include "engine/expr/lexer.h"
 
 namespace orb {
+
+// Deepest nesting of brackets (function arguments included) and CASE
+// expressions that an expression may have.
+inline constexpr int32_t kMaxExpressionDepth = 1000;
+// Deepest tree below its root that an expression may have: long chains of
+// "*", "/" or OR nest their nodes too.
+inline constexpr int32_t kMaxExpressionTreeDepth = 4 * kMaxExpressionDepth;
 
 struct TORBExprParseOptions {
   bool case_insensitive = false;
@@ -63,18 +81,52 @@ class TORBExprParser {
   void ExpectRParen(int32_t code);
   NodePtr ExpectArgument(int32_t code, std::string_view function);
 
+  // Memo of rule results by the token number they start at.
+  enum TMemoRule : uint8_t { kMemoValue, kMemoPrimary, kMemoNumericFunction };
+  struct TParked {
+    int32_t End;
+    NodePtr Node;
+  };
+  struct TPrimaryRead {
+    TMemoRule Rule;
+    int32_t Start;
+    int32_t End;
+  };
+  // Primaries read by one numeric value expression, by node.
+  using TPrimaryLog = std::unordered_map<const TORBExprNode*, TPrimaryRead>;
+  class TLogScope;
+
+  static int64_t MemoKey(TMemoRule rule, int32_t start) { return (int64_t{start} << 8) | rule; }
+  // A parked result of `rule` at the current token, moving past it; or
+  // null. `failed` tells that the rule is known to fail here.
+  NodePtr TakeParked(TMemoRule rule, bool& failed);
+  void Park(TMemoRule rule, int32_t start, int32_t end, NodePtr node);
+  // Parks every primary of `tree` that the log holds, freeing the rest.
+  void SalvagePrimaries(NodePtr tree, const TPrimaryLog* log);
+  // 30620 when the current token lies deeper than kMaxExpressionDepth.
+  void CheckNesting();
+  // 30620 when the tree is deeper than kMaxExpressionTreeDepth below its
+  // root; `start` is the token number the expression started at.
+  void CheckTreeDepth(const TORBExprNode& root, int32_t start);
+  [[noreturn]] void RaiseTooDeep(int32_t max_depth, const TToken& at);
+
+  NodePtr ParseSearchCondition();
+  NodePtr ParseValueExpression();
+
   // Conditions.
   NodePtr BooleanTerm();
   NodePtr BooleanFactor();
   NodePtr BooleanTest();
   NodePtr BooleanPrimary();
-  NodePtr Predicate();
+  // The predicate that follows `left`, taking it; null leaves `left` and
+  // the position after it.
+  NodePtr Predicate(NodePtr& left);
   NodePtr RowValueConstructor();
   NodePtr MakeComparison(TORBDataOperator op, NodePtr left, NodePtr right);
-  NodePtr LikePredicate(NodePtr value, bool negated);
+  NodePtr LikePredicate(NodePtr& value, bool negated);
 
   // Values.
-  NodePtr NumericValueExpression();
+  NodePtr NumericValueExpression(TPrimaryLog& log);
   NodePtr Term();
   NodePtr Factor();
   NodePtr NumericPrimary();
@@ -86,7 +138,8 @@ class TORBExprParser {
   NodePtr Cast();
   NodePtr Case();
   NodePtr Coalesce();
-  NodePtr IntervalExpression();
+  // `date` "+" or "-" value ...: the interval after a date-time value.
+  NodePtr IntervalTail(NodePtr date);
   NodePtr DateTimeValueExpression();
   NodePtr StringValueExpression();
   NodePtr CharacterFactor();
@@ -94,9 +147,22 @@ class TORBExprParser {
   NodePtr NumericFunction();
   NodePtr MimeToBin();
 
+  NodePtr NumericFunctionOnce();
+  NodePtr ValueExpressionPrimaryOnce();
+
   TORBLexer& FLex;
   TORBExprParseOptions FOptions;
   TToken FTok;
+  // Per token of the command: a run of "(" that ends in SELECT starts here.
+  std::vector<bool> FSubqueryAt;
+  // Per token of the command: the brackets and CASE expressions around it.
+  std::vector<int32_t> FNestingAt;
+  std::unordered_map<int64_t, TParked> FParked;
+  std::unordered_set<int64_t> FFailed;
+  // Where the primaries of the numeric expression being read are logged.
+  TPrimaryLog* FPrimaryLog = nullptr;
+  // Calls of the two entry rules under way: the outermost checks the tree.
+  int32_t FEntered = 0;
 };
 
 }  // namespace orb

@@ -44,6 +44,14 @@ TEST(DecimalRoundTest, NonFiniteAndExtremeDigits) {
   EXPECT_DOUBLE_EQ(1.5, DecimalRoundDbl(1.5, 400, drHalfEven));
   EXPECT_EQ(0.0, DecimalRoundDbl(1.5e300, -400, drHalfEven));
   EXPECT_DOUBLE_EQ(1e300, DecimalRoundDbl(1e300, 100, drHalfEven));
+  // The extreme digit counts of a 32-bit argument.
+  constexpr int kMin = std::numeric_limits<int>::min();
+  constexpr int kMax = std::numeric_limits<int>::max();
+  for (tDecimalRoundingCtrl ctrl : {drHalfEven, drHalfUp, drRndDown, drRndUp}) {
+    EXPECT_EQ(0.0, DecimalRoundDbl(1.5, kMin, ctrl)) << int(ctrl);
+    EXPECT_EQ(0.0, DecimalRoundDbl(-1.5e300, kMin, ctrl)) << int(ctrl);
+    EXPECT_DOUBLE_EQ(1.5, DecimalRoundDbl(1.5, kMax, ctrl)) << int(ctrl);
+  }
 }
 
 }  // namespace
