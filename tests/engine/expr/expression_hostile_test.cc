@@ -98,7 +98,7 @@ const Nesting kNestings[] = {
     {"strings added", [](int n) { return Repeat("(", n) + "'a'" + Repeat(" + 'a')", n); }, nullptr},
     {"sums", [](int n) { return Repeat("(1 + ", n) + "1" + Repeat(")", n); }, nullptr},
     {"unary minus", [](int n) { return Repeat("-(", n) + "1" + Repeat(")", n); }, nullptr},
-    {"functions", [](int n) { return Repeat("ABS(", n) + "-1" + Repeat(")", n); }, "INTEGER 1"},
+    {"functions", [](int n) { return Repeat("ABS(", n) + "-1" + Repeat(")", n); }, "LARGEINT 1"},
     {"string functions", [](int n) { return Repeat("UPPER(", n) + "'a'" + Repeat(")", n); }, "STRING A"},
     {"CASE", [](int n) { return Repeat("CASE WHEN 1 = 1 THEN ", n) + "7" + Repeat(" END", n); }, "INTEGER 7"},
     {"casts", [](int n) { return Repeat("CAST(", n) + "2" + Repeat(" AS INTEGER)", n); }, "INTEGER 2"},
@@ -171,7 +171,7 @@ TEST(ExpressionHostileTest, LongOperatorChains) {
     for (int i = 1; i < n; ++i) text += op + term;
     return text;
   };
-  EXPECT_EQ("INTEGER 1", EvalTyped(chain("1", " * ", kMaxExpressionTreeDepth + 1)));
+  EXPECT_EQ("LARGEINT 1", EvalTyped(chain("1", " * ", kMaxExpressionTreeDepth + 1)));
   EXPECT_NO_THROW(EvalTyped(chain("1", " / ", kMaxExpressionTreeDepth + 1)));
   EXPECT_EQ("LOGICAL True", EvalTyped(chain("1 = 1", " OR ", kMaxExpressionTreeDepth)));
   for (const char* op : {" * ", " / ", " OR "}) {
@@ -180,7 +180,7 @@ TEST(ExpressionHostileTest, LongOperatorChains) {
         << op;
   }
   // Flat chains build one node whatever their length.
-  EXPECT_EQ("INTEGER 20000", EvalTyped(chain("1", " + ", 20000)));
+  EXPECT_EQ("LARGEINT 20000", EvalTyped(chain("1", " + ", 20000)));
   EXPECT_EQ("LOGICAL True", EvalTyped(chain("1 = 1", " AND ", 5000)));
   EXPECT_EQ(5000u, EvalTyped(chain("'a'", " || ", 5000)).size() - std::string("STRING ").size());
   TORBExpression typed;
