@@ -57,7 +57,7 @@ class RangeEncoder {
 // the coded total) sets failed() and is reported by the caller.
 class RangeDecoder {
  public:
-  RangeDecoder(const uint8_t* p, const uint8_t* end) : p_(p), FEnd(end) {
+  RangeDecoder(const uint8_t* p, const uint8_t* end) : FPos(p), FEnd(end) {
     for (int i = 0; i < 5; ++i) FCode = (FCode << 8) | NextByte();
   }
 
@@ -68,8 +68,8 @@ class RangeDecoder {
       FFailed = true;
       return 0;
     }
-    r_ = FRange / total;
-    const uint32_t v = FCode / r_;
+    FStep = FRange / total;
+    const uint32_t v = FCode / FStep;
     if (v >= total) {
       FFailed = true;
       return 0;
@@ -78,8 +78,8 @@ class RangeDecoder {
   }
 
   void Decode(uint32_t start, uint32_t size) {
-    FCode -= r_ * start;
-    FRange = r_ * size;
+    FCode -= FStep * start;
+    FRange = FStep * size;
     while (FRange < kTop) {
       FCode = (FCode << 8) | NextByte();
       FRange <<= 8;
@@ -87,22 +87,22 @@ class RangeDecoder {
   }
 
   bool failed() const { return FFailed; }
-  bool AtEnd() const { return p_ == FEnd; }
+  bool AtEnd() const { return FPos == FEnd; }
 
  private:
   uint32_t NextByte() {
-    if (p_ == FEnd) {
+    if (FPos == FEnd) {
       FFailed = true;
       return 0;
     }
-    return *p_++;
+    return *FPos++;
   }
 
-  const uint8_t* p_;
+  const uint8_t* FPos;
   const uint8_t* FEnd;
   uint32_t FCode = 0;
   uint32_t FRange = 0xFFFFFFFFu;
-  uint32_t r_ = 1;
+  uint32_t FStep = 1;
   bool FFailed = false;
 };
 

@@ -30,30 +30,30 @@ constexpr int64_t kFirstReservedPageState = 2147483645;
 // Releases the header lock when leaving a scope.
 class HeaderLockRelease {
  public:
-  explicit HeaderLockRelease(TORBDiskPageManager& m) : m_(m) {}
+  explicit HeaderLockRelease(TORBDiskPageManager& m) : FManager(m) {}
   ~HeaderLockRelease() {
     try {
-      m_.UnlockDBHeader();
+      FManager.UnlockDBHeader();
     } catch (...) {
     }
   }
 
  private:
-  TORBDiskPageManager& m_;
+  TORBDiskPageManager& FManager;
 };
 
 class ObjectIDLockRelease {
  public:
-  explicit ObjectIDLockRelease(TORBDiskPageManager& m) : m_(m) {}
+  explicit ObjectIDLockRelease(TORBDiskPageManager& m) : FManager(m) {}
   ~ObjectIDLockRelease() {
     try {
-      m_.UnlockLastObjectID();
+      FManager.UnlockLastObjectID();
     } catch (...) {
     }
   }
 
  private:
-  TORBDiskPageManager& m_;
+  TORBDiskPageManager& FManager;
 };
 
 std::string PrintableSignature(const uint8_t* bytes, size_t count) {
