@@ -57,49 +57,37 @@ class PendingOutput {
   bool FCommitted = false;
 };
 
-std::vector<std::string> Positionals(const Args& args, size_t from, size_t count) {
-  std::vector<std::string> out(args.begin() + static_cast<ptrdiff_t>(from), args.end());
-  if (out.size() != count) throw UsageError{"expected " + std::to_string(count) + " file names"};
-  return out;
-}
-
-int Pack(const Args& args) {
+struct PackOptions {
+  std::string in;
+  std::string out;
   orb::TORBCompressionAlgorithm algorithm = orb::acaZLIB;
   int64_t level = 6;
   int64_t block_size = 0;
-  std::vector<std::string> files;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--algorithm") {
-      const std::string& name = OptionValue(args, i);
-      algorithm = orb::GetCompressionAlgorithm(name);
-      std::string upper = name;
-      for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      if (algorithm == orb::acaNone && upper != orb::ORBCompressionAlgorithmNames[orb::acaNone]) {
-        throw UsageError{"unknown algorithm '" + name + "'"};
-      }
-    } else if (a == "--level") {
-      level = ParseNumber("--level", OptionValue(args, i), 1, 9);
-    } else if (a == "--block-size") {
-      block_size = ParseNumber("--block-size", OptionValue(args, i), 0, orb::BlockSizeForMax * 4);
-    } else if (a.starts_with("--")) {
-      throw UsageError{"unexpected argument '" + a + "'"};
-    } else {
-      files.push_back(a);
-    }
-  }
-  if (files.size() != 2) throw UsageError{"expected IN and OUT"};
+};
 
+orb::TORBCompressionAlgorithm AlgorithmFromName(const std::string& name) {
+  const orb::TORBCompressionAlgorithm algorithm = orb::GetCompressionAlgorithm(name);
+  std::string upper = name;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (algorithm == orb::acaNone && upper != orb::ORBCompressionAlgorithmNames[orb::acaNone]) {
+    throw UsageError("unknown algorithm '" + name + "'");
+  }
+  return algorithm;
+}
+
+int Pack(const PackOptions& o) {
+  const orb::TORBCompressionAlgorithm algorithm = o.algorithm;
+  const std::vector<std::string> files = {o.in, o.out};
   orb::TORBFileStream in(files[0], orb::fmOpenRead | orb::fmShareDenyWrite, false);
   PendingOutput out(files[1]);
   const std::vector<uint8_t> zeros(kDescriptorSize, 0);
   orb::SaveDataToStream(zeros.data(), kDescriptorSize, out.stream(), 10100);
 
   orb::TORBBLOBDescriptor d;
-  d.BlockSize = static_cast<int32_t>(block_size);
+  d.BlockSize = static_cast<int32_t>(o.block_size);
   d.StartPosition = kDescriptorSize;
   d.CompressionAlgorithm = algorithm;
-  d.CompressionMode = algorithm == orb::acaNone ? 0 : static_cast<uint8_t>(level);
+  d.CompressionMode = algorithm == orb::acaNone ? 0 : static_cast<uint8_t>(o.level);
   orb::TORBCompressedBLOBStream blob(out.stream(), d, true, false);
   const int64_t size = in.GetSize();
   std::vector<uint8_t> piece(static_cast<size_t>(std::min<int64_t>(kCopyPiece, std::max<int64_t>(size, 1))));
@@ -117,8 +105,13 @@ int Pack(const Args& args) {
   return 0;
 }
 
-int Unpack(const Args& args) {
-  const std::vector<std::string> files = Positionals(args, 1, 2);
+struct UnpackOptions {
+  std::string in;
+  std::string out;
+};
+
+int Unpack(const UnpackOptions& o) {
+  const std::vector<std::string> files = {o.in, o.out};
   orb::TORBFileStream in(files[0], orb::fmOpenRead | orb::fmShareDenyWrite, false);
   if (in.GetSize() < kDescriptorSize) orb::RaiseORB(kPackedFileCode, orb::kMsgStreamTooSmall, {in.GetSize(), kDescriptorSize});
   uint8_t raw[orb::TORBBLOBDescriptor::kSize];
@@ -142,16 +135,31 @@ int Unpack(const Args& args) {
   return 0;
 }
 
-int RunBlob(const Args& args) {
-  if (args.empty()) throw UsageError{"missing pack or unpack"};
-  if (args[0] == "pack") return Pack(args);
-  if (args[0] == "unpack") return Unpack(args);
-  throw UsageError{"unknown blob action '" + args[0] + "'"};
+void AddBlobCommand(CLI::App& app) {
+  CLI::App* blob = app.add_subcommand("blob", "write a file as a compressed BLOB stream, or read one back");
+  blob->require_subcommand(1);
+
+  CLI::App* pack = blob->add_subcommand("pack", "write IN as a compressed BLOB stream to OUT");
+  auto pack_options = std::make_shared<PackOptions>();
+  pack->add_option_function<std::string>(
+          "--algorithm", [o = pack_options.get()](const std::string& name) { o->algorithm = AlgorithmFromName(name); },
+          "none, zlib, bzip or ppm (default zlib)")
+      ->type_name("NAME");
+  AddNumberOption(pack, "--level", &pack_options->level, 1, 9, "compression level (default 6)");
+  AddNumberOption(pack, "--block-size", &pack_options->block_size, 0, orb::BlockSizeForMax * 4,
+                  "bytes per block (default: by level)");
+  pack->add_option("IN", pack_options->in, "the file to pack")->required();
+  pack->add_option("OUT", pack_options->out, "the packed file")->required();
+  OnRun(pack, [pack_options] { return Pack(*pack_options); });
+
+  CLI::App* unpack = blob->add_subcommand("unpack", "write the content of packed file IN to OUT");
+  auto unpack_options = std::make_shared<UnpackOptions>();
+  unpack->add_option("IN", unpack_options->in, "the packed file")->required();
+  unpack->add_option("OUT", unpack_options->out, "the content")->required();
+  OnRun(unpack, [unpack_options] { return Unpack(*unpack_options); });
 }
 
-const Command kBlob{"blob",
-                    "pack [--algorithm none|zlib|bzip|ppm] [--level 1-9] [--block-size BYTES] IN OUT | unpack IN OUT",
-                    "write a file as a compressed BLOB stream, or read one back", RunBlob};
+const CommandRegistration kBlob{"blob", AddBlobCommand};
 
 }  // namespace
 }  // namespace orbdb
