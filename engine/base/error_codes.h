@@ -61,6 +61,10 @@ inline constexpr int32_t kErrTableNameTooLong = 30394;
 // Writing the last object id when the id bytes are set up.
 inline constexpr int32_t kErrInitObjectIDWrite = 30406;
 
+// The orbdb tool and its files.
+// A file that a command would create already exists.
+inline constexpr int32_t kErrFileExists = 30630;
+
 struct TORBAddedErrorCode {
   int32_t Code;
   const char* Message;
@@ -90,6 +94,7 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
      "StoredSize=%d, Size=%d, Algorithm=%d"},
     {kErrTableNameTooLong, "Table name '%s' is too long. Maximum length is %d bytes"},
     {kErrInitObjectIDWrite, "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s"},
+    {kErrFileExists, "File %s already exists"},
 };
 
 }  // namespace orb

@@ -91,6 +91,9 @@ TEST_F(CreateInfoTest, BadUseAndMissingFiles) {
   EXPECT_EQ(RunOrbdb({"create", FFile, "--cipher", "rot13"}).status, 2);
   EXPECT_EQ(RunOrbdb({"create", FFile, "--page-size", "12x"}).status, 2);
   EXPECT_EQ(RunOrbdb({"create", FFile, "--max-connections", "0"}).status, 2);
+  // A cipher without a password would silently make an unencrypted file.
+  EXPECT_EQ(RunOrbdb({"create", FFile, "--cipher", "blowfish"}).status, 2);
+  EXPECT_EQ(RunOrbdb({"create", FFile, "--cipher", "blowfish", "--password", ""}).status, 2);
   EXPECT_FALSE(std::filesystem::exists(FFile));
 
   const auto missing = RunOrbdb({"info", FDir + "/none.orb"});
@@ -103,6 +106,40 @@ TEST_F(CreateInfoTest, BadUseAndMissingFiles) {
   const auto junk = RunOrbdb({"info", FFile});
   EXPECT_EQ(junk.status, 1);
   EXPECT_NE(junk.err.find("Invalid file format"), std::string::npos) << junk.err;
+}
+
+TEST_F(CreateInfoTest, ExistingFilesAreKeptUnlessForced) {
+  ASSERT_EQ(RunOrbdb({"create", FDir + "/old.orb"}).status, 0);
+  const std::string old_db = test::ReadWholeFile(FDir + "/old.orb");
+  {
+    std::ofstream(FDir + "/notes.txt") << "notes";
+    std::ofstream(FDir + "/locked.txt") << "locked";
+  }
+  std::filesystem::permissions(FDir + "/locked.txt", std::filesystem::perms::owner_read |
+                                                         std::filesystem::perms::group_read |
+                                                         std::filesystem::perms::others_read);
+  std::filesystem::create_symlink(FDir + "/notes.txt", FDir + "/link");
+  std::filesystem::create_symlink(FDir + "/nowhere", FDir + "/dangling");
+  struct Case {
+    std::string name;
+    std::string content;  // of the file the name leads to
+  };
+  const Case cases[] = {{"notes.txt", "notes"}, {"locked.txt", "locked"}, {"old.orb", old_db}, {"link", "notes"},
+                        {"dangling", ""}};
+  for (const Case& c : cases) {
+    const auto r = RunOrbdb({"create", FDir + "/" + c.name});
+    EXPECT_EQ(r.status, 1) << c.name;
+    EXPECT_EQ(r.err, "File " + FDir + "/" + c.name + " already exists - Native error: 30630\n");
+    if (c.name != "dangling") {
+      EXPECT_EQ(test::ReadWholeFile(FDir + "/" + c.name), c.content) << c.name;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(FDir + "/nowhere"));
+  EXPECT_TRUE(std::filesystem::is_symlink(FDir + "/link"));
+
+  const auto forced = RunOrbdb({"create", "--force", FDir + "/notes.txt"});
+  ASSERT_EQ(forced.status, 0) << forced.err;
+  EXPECT_EQ(Fields(RunOrbdb({"info", FDir + "/notes.txt"}).out)["signature"], "0RBELLE-DATABASE");
 }
 
 }  // namespace
