@@ -4,8 +4,7 @@
 // stored form (block headers and compressed blocks, or the plain content for
 // "none"), the descriptor's StartPosition being 32.
 
-#include <unistd.h>
-
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <iostream>
@@ -13,11 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "engine/base/error_codes.h"
 #include "engine/base/orb_exception.h"
 #include "engine/base/stream_compressed_blob.h"
 #include "engine/base/stream_file.h"
 #include "tools/orbdb/command.h"
 #include "tools/orbdb/db_options.h"
+#include "tools/orbdb/input_file.h"
+#include "tools/orbdb/output_file.h"
 
 namespace orbdb {
 namespace {
@@ -25,37 +27,6 @@ namespace {
 constexpr int64_t kDescriptorSize = static_cast<int64_t>(orb::TORBBLOBDescriptor::kSize);
 constexpr int64_t kCopyPiece = 1 << 20;
 constexpr int32_t kPackedFileCode = 10081;
-
-// Output is written to a temporary file beside the target and renamed over
-// it only when complete; otherwise the temporary file is removed.
-class PendingOutput {
- public:
-  explicit PendingOutput(const std::string& target)
-      : FTarget(target), FTemp(target + ".partial-" + std::to_string(getpid())) {
-    FStream = std::make_unique<orb::TORBFileStream>(FTemp, orb::fmCreate, false);
-  }
-  ~PendingOutput() {
-    FStream.reset();
-    if (!FCommitted) orb::TPlatformFile::Delete(FTemp);
-  }
-  PendingOutput(const PendingOutput&) = delete;
-  PendingOutput& operator=(const PendingOutput&) = delete;
-
-  orb::TORBFileStream& stream() { return *FStream; }
-
-  void Commit() {
-    FStream.reset();
-    const orb::PlatformStatus st = orb::TPlatformFile::Rename(FTemp, FTarget, true);
-    if (!st.Ok()) orb::RaiseORB(10104, "Cannot create file. FileName = %s", {FTarget});
-    FCommitted = true;
-  }
-
- private:
-  std::string FTarget;
-  std::string FTemp;
-  std::unique_ptr<orb::TORBFileStream> FStream;
-  bool FCommitted = false;
-};
 
 struct PackOptions {
   std::string in;
@@ -76,31 +47,28 @@ orb::TORBCompressionAlgorithm AlgorithmFromName(const std::string& name) {
 }
 
 int Pack(const PackOptions& o) {
-  const orb::TORBCompressionAlgorithm algorithm = o.algorithm;
-  const std::vector<std::string> files = {o.in, o.out};
-  orb::TORBFileStream in(files[0], orb::fmOpenRead | orb::fmShareDenyWrite, false);
-  PendingOutput out(files[1]);
+  TInputFile in(o.in);
+  TOutputFile out(o.out);
   const std::vector<uint8_t> zeros(kDescriptorSize, 0);
-  orb::SaveDataToStream(zeros.data(), kDescriptorSize, out.stream(), 10100);
+  orb::SaveDataToStream(zeros.data(), kDescriptorSize, out.Stream(), 10100);
 
   orb::TORBBLOBDescriptor d;
   d.BlockSize = static_cast<int32_t>(o.block_size);
   d.StartPosition = kDescriptorSize;
-  d.CompressionAlgorithm = algorithm;
-  d.CompressionMode = algorithm == orb::acaNone ? 0 : static_cast<uint8_t>(o.level);
-  orb::TORBCompressedBLOBStream blob(out.stream(), d, true, false);
-  const int64_t size = in.GetSize();
-  std::vector<uint8_t> piece(static_cast<size_t>(std::min<int64_t>(kCopyPiece, std::max<int64_t>(size, 1))));
-  for (int64_t done = 0; done < size;) {
-    const int64_t n = std::min<int64_t>(size - done, static_cast<int64_t>(piece.size()));
-    orb::LoadDataFromStream(piece.data(), n, in, 10148);
+  d.CompressionAlgorithm = o.algorithm;
+  d.CompressionMode = o.algorithm == orb::acaNone ? 0 : static_cast<uint8_t>(o.level);
+  orb::TORBCompressedBLOBStream blob(out.Stream(), d, true, false);
+  // Read to the end: a pipe or a device has no size to go by.
+  std::vector<uint8_t> piece(kCopyPiece);
+  for (;;) {
+    const int64_t n = in.ReadSome(piece.data(), kCopyPiece);
+    if (n == 0) break;
     orb::SaveDataToStream(piece.data(), n, blob, 10149);
-    done += n;
   }
   uint8_t raw[orb::TORBBLOBDescriptor::kSize];
   blob.BLOBDescriptor().SaveTo(raw);
-  orb::SetStreamPosition(out.stream(), 0, 10099);
-  orb::SaveDataToStream(raw, kDescriptorSize, out.stream(), 10100);
+  orb::SetStreamPosition(out.Stream(), 0, 10099);
+  orb::SaveDataToStream(raw, kDescriptorSize, out.Stream(), 10100);
   out.Commit();
   return 0;
 }
@@ -110,25 +78,41 @@ struct UnpackOptions {
   std::string out;
 };
 
+// Where the stored form of `blob` ends in the packed file.
+int64_t StoredEnd(orb::TORBCompressedBLOBStream& blob) {
+  const orb::TORBBLOBDescriptor& d = blob.BLOBDescriptor();
+  if (d.CompressionAlgorithm == orb::acaNone) return kDescriptorSize + d.UncompressedSize;
+  const orb::TORBCompressedStreamBlockHeadersArray& headers = blob.Headers();
+  const int64_t n = headers.ItemCount();
+  return n == 0 ? kDescriptorSize : headers.Positions(n - 1) + headers.Items(n - 1).OffsetToNextHeader;
+}
+
 int Unpack(const UnpackOptions& o) {
-  const std::vector<std::string> files = {o.in, o.out};
-  orb::TORBFileStream in(files[0], orb::fmOpenRead | orb::fmShareDenyWrite, false);
-  if (in.GetSize() < kDescriptorSize) orb::RaiseORB(kPackedFileCode, orb::kMsgStreamTooSmall, {in.GetSize(), kDescriptorSize});
+  orb::TORBFileStream in(o.in, orb::fmOpenRead | orb::fmShareDenyWrite, false);
+  const int64_t file_size = in.GetSize();
+  if (file_size < kDescriptorSize) orb::RaiseORB(kPackedFileCode, orb::kMsgStreamTooSmall, {file_size, kDescriptorSize});
   uint8_t raw[orb::TORBBLOBDescriptor::kSize];
   orb::LoadDataFromStream(raw, kDescriptorSize, in, kPackedFileCode);
   const orb::TORBBLOBDescriptor d = orb::TORBBLOBDescriptor::LoadFrom(raw);
   if (d.StartPosition != kDescriptorSize || d.CompressionAlgorithm > orb::acaPPM || d.CompressionMode > 9 ||
       d.UncompressedSize < 0) {
-    orb::RaiseORB(10103, orb::kMsgCannotSetStreamPosition, {d.StartPosition, kDescriptorSize, in.GetSize()});
+    orb::RaiseORB(10103, orb::kMsgCannotSetStreamPosition, {d.StartPosition, kDescriptorSize, file_size});
   }
+  // The stream checks that the blocks hold the stated size; the packed file
+  // must hold nothing after them either, or the descriptor was altered.
   orb::TORBCompressedBLOBStream blob(in, d, false, false);
-  PendingOutput out(files[1]);
+  const int64_t end = StoredEnd(blob);
+  if (end != file_size) {
+    orb::RaiseORB(orb::kErrPackedFileSize, "Packed file size mismatch. FileSize = %d, BLOB ends at %d",
+                  {file_size, end});
+  }
+  TOutputFile out(o.out);
   const int64_t size = blob.GetSize();
   std::vector<uint8_t> piece(static_cast<size_t>(std::min<int64_t>(kCopyPiece, std::max<int64_t>(size, 1))));
   for (int64_t done = 0; done < size;) {
     const int64_t n = std::min<int64_t>(size - done, static_cast<int64_t>(piece.size()));
     orb::LoadDataFromStream(piece.data(), n, blob, 10146);
-    orb::SaveDataToStream(piece.data(), n, out.stream(), 10147);
+    orb::SaveDataToStream(piece.data(), n, out.Stream(), 10147);
     done += n;
   }
   out.Commit();
