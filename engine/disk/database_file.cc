@@ -22,7 +22,7 @@ constexpr int kReopenAttempts = 3;
 constexpr int64_t kReopenPauseMs = 1000;
 constexpr int64_t kScanBlock = 10000;
 
-std::string Utf8(const std::u16string& name) { return WideToUtf8(name); }
+std::string Utf8(const std::u16string& name) { return WideToPath(name); }
 
 // Clears the read-only attribute (no write permission at all) of `path`.
 void ClearReadOnlyAttribute(const std::string& path) {

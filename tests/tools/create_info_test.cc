@@ -1,9 +1,11 @@
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -140,6 +142,28 @@ TEST_F(CreateInfoTest, ExistingFilesAreKeptUnlessForced) {
   const auto forced = RunOrbdb({"create", "--force", FDir + "/notes.txt"});
   ASSERT_EQ(forced.status, 0) << forced.err;
   EXPECT_EQ(Fields(RunOrbdb({"info", FDir + "/notes.txt"}).out)["signature"], "0RBELLE-DATABASE");
+}
+
+// File names are bytes: names that are not UTF-8 reach the file system
+// unchanged.
+TEST_F(CreateInfoTest, NamesThatAreNotUtf8AreKept) {
+  const std::string names[] = {"db\xff.orb", "caf\xe9.orb", "\xed\xb2\x80.orb", "\xc3\xa9t\xe9.orb"};
+  for (const std::string& name : names) {
+    const std::string path = FDir + "/" + name;
+    const auto created = RunOrbdb({"create", path});
+    ASSERT_EQ(created.status, 0) << created.err;
+    const auto info = RunOrbdb({"info", path});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(Fields(info.out)["total_pages"], "6");
+    EXPECT_EQ(RunOrbdb({"create", path}).status, 1);  // it exists, by that name
+  }
+  std::set<std::string> found;
+  DIR* dir = opendir(FDir.c_str());
+  ASSERT_NE(dir, nullptr);
+  while (const dirent* entry = readdir(dir)) found.insert(entry->d_name);
+  closedir(dir);
+  const std::set<std::string> expected = {".", "..", names[0], names[1], names[2], names[3]};
+  EXPECT_EQ(found, expected);
 }
 
 }  // namespace

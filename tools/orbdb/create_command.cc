@@ -45,7 +45,7 @@ int RunCreate(const CreateOptions& o) {
   if (!o.force && ::lstat(o.path.c_str(), &st) == 0) {
     orb::RaiseORB(orb::kErrFileExists, "File %s already exists", {o.path});
   }
-  orb::CreateDiskDatabase(orb::Utf8ToWide(o.path), options);
+  orb::CreateDiskDatabase(orb::PathToWide(o.path), options);
   return 0;
 }
 

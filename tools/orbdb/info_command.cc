@@ -37,7 +37,7 @@ int RunInfo(const InfoOptions& options) {
   bool read_only = true;
   bool repair_needed = false;
   bool multi_user = false;
-  manager.OpenDatabase(orb::Utf8ToWide(options.path), password, read_only, repair_needed, false, multi_user);
+  manager.OpenDatabase(orb::PathToWide(options.path), password, read_only, repair_needed, false, multi_user);
 
   orb::TORBSystemDirectory directory(&manager);
   directory.LoadDirectory();
