@@ -1,8 +1,13 @@
 // orbdb blob: write a file as a compressed BLOB stream and read it back.
 //
-// A packed file holds the 32-byte BLOB descriptor followed by the BLOB's
-// stored form (block headers and compressed blocks, or the plain content for
-// "none"), the descriptor's StartPosition being 32.
+// A packed file:
+//
+//   offset  size  meaning
+//   0       32    TORBBLOBDescriptor (StartPosition = 32)
+//   32      rest  the BLOB's stored form: block headers and compressed
+//                 blocks, or for "none" the content itself
+//
+// and nothing else: the stored form ends where the file ends.
 
 #include <algorithm>
 #include <cctype>
