@@ -71,6 +71,22 @@ inline constexpr int32_t kErrDiskFull = 30640;
 // Allocating or freeing a page of a database file opened for reading only.
 inline constexpr int32_t kErrReadOnlyAllocation = 30641;
 
+// The orbdb tool and its files.
+// A file that a command would create already exists.
+inline constexpr int32_t kErrFileExists = 30630;
+// A packed BLOB file whose stored form does not end where the file ends.
+inline constexpr int32_t kErrPackedFileSize = 30633;
+// Output that cannot be written through to an existing FIFO or device.
+inline constexpr int32_t kErrOutputWrite = 30634;
+// An input (a pipe, a device) that fails while it is read to its end.
+inline constexpr int32_t kErrInputRead = 30635;
+
+// Compressed BLOB streams.
+// Blocks that add up to another size than the descriptor states.
+inline constexpr int32_t kErrBLOBSizeMismatch = 30631;
+// A descriptor with stored blocks and no positive block size.
+inline constexpr int32_t kErrBLOBBlockSize = 30632;
+
 struct TORBAddedErrorCode {
   int32_t Code;
   const char* Message;
@@ -107,6 +123,12 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
      "There is not enough free space on drive to extend the database file '%s' to %d bytes. ErrorCode:%d. "
      "ErrorMessage: %s"},
     {kErrReadOnlyAllocation, "Database file '%s' is opened read-only: page %d cannot be allocated or freed"},
+    {kErrFileExists, "File %s already exists"},
+    {kErrPackedFileSize, "Packed file size mismatch. FileSize = %d, BLOB ends at %d"},
+    {kErrOutputWrite, "Cannot write to %s: %s"},
+    {kErrInputRead, "Cannot read from %s: %s"},
+    {kErrBLOBSizeMismatch, "BLOB size mismatch. UncompressedSize = %d, Blocks hold %d"},
+    {kErrBLOBBlockSize, "Invalid BLOB block size. BlockSize = %d, NumBlocks = %d"},
 };
 
 }  // namespace orb

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "engine/base/error_codes.h"
 #include "engine/base/orb_exception.h"
 #include "engine/platform/byte_order.h"
 #include "engine/base/crc32.h"
@@ -122,7 +123,11 @@ TORBCompressedBLOBStream::TORBCompressedBLOBStream(TStream& stream, const TORBBL
       const int64_t available = FCompressedStream.GetSize() - FStartPosition;
       int64_t size = descriptor.UncompressedSize;
       if (size < 0 || size > available) {
-        if (!FRepair) RaiseORB(10081, kMsgStreamTooSmall, {FCompressedStream.GetSize(), FStartPosition + size});
+        // The stated size may be anything up to 2^63 - 1: saturate the end.
+        const int64_t end = size > std::numeric_limits<int64_t>::max() - FStartPosition
+                                ? std::numeric_limits<int64_t>::max()
+                                : FStartPosition + size;
+        if (!FRepair) RaiseORB(10081, kMsgStreamTooSmall, {FCompressedStream.GetSize(), end});
         size = std::clamp<int64_t>(size, 0, available);
       }
       FUncompressedSize = size;
@@ -139,11 +144,22 @@ void TORBCompressedBLOBStream::InternalCreate(bool to_create) {
   if (to_create) {
     FBLOBDescriptor.NumBlocks = 0;
     if (FBlockSize <= 0) FBlockSize = InternalGetBlockSize(FCompressionMode);
-  } else if (FBlockSize <= 0 && FBLOBDescriptor.NumBlocks == 0) {
+  } else if (FBlockSize <= 0 && FBLOBDescriptor.NumBlocks <= 0) {
     // Nothing stored yet: the block size is free to choose.
     FBlockSize = InternalGetBlockSize(FCompressionMode);
+  } else if (FBlockSize <= 0) {
+    // Stored blocks were cut at a size this descriptor lost; a repair
+    // cannot guess it, and every later write would divide by it.
+    RaiseORB(kErrBLOBBlockSize, "Invalid BLOB block size. BlockSize = %d, NumBlocks = %d",
+             {FBlockSize, FBLOBDescriptor.NumBlocks});
   }
   LoadHeaders();
+  // The blocks must decode to the size the descriptor states; a repair
+  // keeps what the sound blocks hold.
+  if (!to_create && !FRepair && FUncompressedSize != FBLOBDescriptor.UncompressedSize) {
+    RaiseORB(kErrBLOBSizeMismatch, "BLOB size mismatch. UncompressedSize = %d, Blocks hold %d",
+             {FBLOBDescriptor.UncompressedSize, FUncompressedSize});
+  }
   FPosition = 0;
   FCurrentHeader = 0;
   SyncDescriptor();

@@ -106,7 +106,7 @@ class TORBDatabaseFile {
  private:
   void CheckOpened(std::string_view operation) const;
   void CheckClosed(std::string_view operation) const;
-  std::string Utf8Name() const;
+  std::string PathName() const;
   PlatformStatus OpenHandle();
   // After a failed call: true when the call may be repeated (the handle is
   // usable, or was reopened while no locks were held).

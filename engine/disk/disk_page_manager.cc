@@ -178,7 +178,7 @@ void TORBDiskPageManager::CreateAndOpenDatabase(const std::u16string& file_name,
 
 bool TORBDiskPageManager::IsFileReadOnly(const std::u16string& file_name, bool multi_user,
                                          bool& read_only_attribute, PlatformStatus* in_use) {
-  const std::string path = WideToUtf8(file_name);
+  const std::string path = WideToPath(file_name);
   struct stat st;
   if (::stat(path.c_str(), &st) == 0 && (st.st_mode & 0222) == 0) {
     read_only_attribute = true;
@@ -204,7 +204,7 @@ void TORBDiskPageManager::OpenDatabase(const std::u16string& file_name, const TO
   ResetState();
   FPassword = password;
   try {
-    if (!read_only && TPlatformFile::Exists(WideToUtf8(file_name))) {
+    if (!read_only && TPlatformFile::Exists(WideToPath(file_name))) {
       bool attribute = false;
       PlatformStatus in_use;
       read_only = IsFileReadOnly(file_name, multi_user && !exclusive, attribute, &in_use);

@@ -13,6 +13,9 @@ constexpr std::array<char16_t, 32> kHigh = {
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+// A byte 0x80..0xFF that is not valid UTF-8 in a file name, in wide form.
+constexpr char16_t kEscapedByteBase = 0xDC00;
+
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -142,6 +145,44 @@ std::string WideToUtf8(std::u16string_view utf16) {
   out.reserve(utf16.size());
   size_t i = 0;
   while (i < utf16.size()) AppendUtf8(out, DecodeUtf16(utf16, i));
+  return out;
+}
+
+std::u16string PathToWide(std::string_view path) {
+  std::u16string out;
+  out.reserve(path.size());
+  size_t i = 0;
+  while (i < path.size()) {
+    size_t next = i;
+    const char32_t cp = DecodeUtf8(path, next);
+    // U+FFFD is also a valid character of its own (EF BF BD).
+    const bool bad = cp == 0xFFFD && path.substr(i, next - i) != "\xEF\xBF\xBD";
+    if (bad) {
+      out += static_cast<char16_t>(kEscapedByteBase + static_cast<unsigned char>(path[i]));
+      ++i;
+    } else {
+      AppendUtf16(out, cp);
+      i = next;
+    }
+  }
+  return out;
+}
+
+std::string WideToPath(std::u16string_view wide) {
+  std::string out;
+  out.reserve(wide.size());
+  size_t i = 0;
+  while (i < wide.size()) {
+    const char16_t u = wide[i];
+    if (u >= kEscapedByteBase + 0x80 && u <= kEscapedByteBase + 0xFF) {
+      // Never the second half of a pair: DecodeUtf16 takes those with
+      // their first half.
+      out += static_cast<char>(u - kEscapedByteBase);
+      ++i;
+    } else {
+      AppendUtf8(out, DecodeUtf16(wide, i));
+    }
+  }
   return out;
 }
 

@@ -18,6 +18,16 @@ std::string Utf8ToAnsi(std::string_view utf8);
 std::u16string Utf8ToWide(std::string_view utf8);
 std::string WideToUtf8(std::u16string_view utf16);
 
+// File names are bytes, passed through the engine in wide form. PathToWide
+// decodes valid UTF-8 like Utf8ToWide, but turns each byte that is not part
+// of a valid sequence into a lone low surrogate U+DC80..U+DCFF (the byte
+// plus 0xDC00); WideToPath turns those back into the byte, so that
+// WideToPath(PathToWide(p)) == p for every byte string p. Other unpaired
+// surrogates become U+FFFD as in WideToUtf8. Use these, never
+// Utf8ToWide/WideToUtf8, for names that reach the file system.
+std::u16string PathToWide(std::string_view path);
+std::string WideToPath(std::u16string_view wide);
+
 // One character of the code page as a UTF-16 unit and back ('?' when the
 // code page has no such character).
 char16_t AnsiCharToWide(unsigned char c);

@@ -77,7 +77,8 @@ class TPlatformFile {
   TPlatformFile(const TPlatformFile&) = delete;
   TPlatformFile& operator=(const TPlatformFile&) = delete;
 
-  // Opens `path` (UTF-8). The descriptor is always close-on-exec. Fails with
+  // Opens `path`, bytes passed to the system unchanged (see PathToWide for
+  // names held in wide form). The descriptor is always close-on-exec. Fails with
   // EBUSY when the share mode conflicts with another open of the file, and
   // with EISCONN when this object is already open.
   //

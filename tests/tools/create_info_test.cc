@@ -1,9 +1,11 @@
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -91,6 +93,9 @@ TEST_F(CreateInfoTest, BadUseAndMissingFiles) {
   EXPECT_EQ(RunOrbdb({"create", FFile, "--cipher", "rot13"}).status, 2);
   EXPECT_EQ(RunOrbdb({"create", FFile, "--page-size", "12x"}).status, 2);
   EXPECT_EQ(RunOrbdb({"create", FFile, "--max-connections", "0"}).status, 2);
+  // A cipher without a password would silently make an unencrypted file.
+  EXPECT_EQ(RunOrbdb({"create", FFile, "--cipher", "blowfish"}).status, 2);
+  EXPECT_EQ(RunOrbdb({"create", FFile, "--cipher", "blowfish", "--password", ""}).status, 2);
   EXPECT_FALSE(std::filesystem::exists(FFile));
 
   const auto missing = RunOrbdb({"info", FDir + "/none.orb"});
@@ -103,6 +108,62 @@ TEST_F(CreateInfoTest, BadUseAndMissingFiles) {
   const auto junk = RunOrbdb({"info", FFile});
   EXPECT_EQ(junk.status, 1);
   EXPECT_NE(junk.err.find("Invalid file format"), std::string::npos) << junk.err;
+}
+
+TEST_F(CreateInfoTest, ExistingFilesAreKeptUnlessForced) {
+  ASSERT_EQ(RunOrbdb({"create", FDir + "/old.orb"}).status, 0);
+  const std::string old_db = test::ReadWholeFile(FDir + "/old.orb");
+  {
+    std::ofstream(FDir + "/notes.txt") << "notes";
+    std::ofstream(FDir + "/locked.txt") << "locked";
+  }
+  std::filesystem::permissions(FDir + "/locked.txt", std::filesystem::perms::owner_read |
+                                                         std::filesystem::perms::group_read |
+                                                         std::filesystem::perms::others_read);
+  std::filesystem::create_symlink(FDir + "/notes.txt", FDir + "/link");
+  std::filesystem::create_symlink(FDir + "/nowhere", FDir + "/dangling");
+  struct Case {
+    std::string name;
+    std::string content;  // of the file the name leads to
+  };
+  const Case cases[] = {{"notes.txt", "notes"}, {"locked.txt", "locked"}, {"old.orb", old_db}, {"link", "notes"},
+                        {"dangling", ""}};
+  for (const Case& c : cases) {
+    const auto r = RunOrbdb({"create", FDir + "/" + c.name});
+    EXPECT_EQ(r.status, 1) << c.name;
+    EXPECT_EQ(r.err, "File " + FDir + "/" + c.name + " already exists - Native error: 30630\n");
+    if (c.name != "dangling") {
+      EXPECT_EQ(test::ReadWholeFile(FDir + "/" + c.name), c.content) << c.name;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(FDir + "/nowhere"));
+  EXPECT_TRUE(std::filesystem::is_symlink(FDir + "/link"));
+
+  const auto forced = RunOrbdb({"create", "--force", FDir + "/notes.txt"});
+  ASSERT_EQ(forced.status, 0) << forced.err;
+  EXPECT_EQ(Fields(RunOrbdb({"info", FDir + "/notes.txt"}).out)["signature"], "0RBELLE-DATABASE");
+}
+
+// File names are bytes: names that are not UTF-8 reach the file system
+// unchanged.
+TEST_F(CreateInfoTest, NamesThatAreNotUtf8AreKept) {
+  const std::string names[] = {"db\xff.orb", "caf\xe9.orb", "\xed\xb2\x80.orb", "\xc3\xa9t\xe9.orb"};
+  for (const std::string& name : names) {
+    const std::string path = FDir + "/" + name;
+    const auto created = RunOrbdb({"create", path});
+    ASSERT_EQ(created.status, 0) << created.err;
+    const auto info = RunOrbdb({"info", path});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(Fields(info.out)["total_pages"], "6");
+    EXPECT_EQ(RunOrbdb({"create", path}).status, 1);  // it exists, by that name
+  }
+  std::set<std::string> found;
+  DIR* dir = opendir(FDir.c_str());
+  ASSERT_NE(dir, nullptr);
+  while (const dirent* entry = readdir(dir)) found.insert(entry->d_name);
+  closedir(dir);
+  const std::set<std::string> expected = {".", "..", names[0], names[1], names[2], names[3]};
+  EXPECT_EQ(found, expected);
 }
 
 }  // namespace

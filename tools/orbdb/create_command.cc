@@ -1,8 +1,13 @@
 // orbdb create: a new empty database file.
 
+#include <sys/stat.h>
+
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "engine/base/error_codes.h"
+#include "engine/base/orb_exception.h"
 #include "engine/disk/database_creator.h"
 #include "engine/platform/codepage.h"
 #include "tools/orbdb/command.h"
@@ -11,41 +16,53 @@
 namespace orbdb {
 namespace {
 
-int RunCreate(const Args& args) {
+struct CreateOptions {
   std::string path;
+  int64_t page_size = -1;
+  int64_t extent_pages = -1;
+  int64_t max_connections = -1;
+  std::string password;
+  std::string cipher;
+  bool force = false;
+};
+
+int RunCreate(const CreateOptions& o) {
+  // An unencrypted file made in place of an encrypted one would be worse
+  // than no file at all.
+  if (!o.cipher.empty() && o.password.empty()) throw UsageError("--cipher needs a non-empty --password");
   orb::TORBDiskDatabaseOptions options;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--page-size") {
-      options.PageSize = static_cast<uint16_t>(ParseNumber(a, OptionValue(args, i), 64, 65535));
-    } else if (a == "--extent-pages") {
-      options.PageCountInExtent = static_cast<uint16_t>(ParseNumber(a, OptionValue(args, i), 1, 65535));
-    } else if (a == "--max-connections") {
-      options.MaxSessionCount = static_cast<int32_t>(ParseNumber(a, OptionValue(args, i), 1, 1000000));
-    } else if (a == "--password") {
-      options.Password.Password = orb::Utf8ToAnsi(OptionValue(args, i));
-    } else if (a == "--cipher") {
-      const std::string& name = OptionValue(args, i);
-      const auto cipher = CipherFromName(name);
-      if (!cipher) throw UsageError{"unknown cipher '" + name + "'"};
-      options.Password.CryptoAlgorithm = *cipher;
-    } else if (a.starts_with("--") || !path.empty()) {
-      throw UsageError{"unexpected argument '" + a + "'"};
-    } else {
-      path = a;
-    }
+  if (o.page_size >= 0) options.PageSize = static_cast<uint16_t>(o.page_size);
+  if (o.extent_pages >= 0) options.PageCountInExtent = static_cast<uint16_t>(o.extent_pages);
+  if (o.max_connections >= 0) options.MaxSessionCount = static_cast<int32_t>(o.max_connections);
+  options.Password.Password = orb::Utf8ToAnsi(o.password);
+  if (!o.cipher.empty()) {
+    const auto cipher = CipherFromName(o.cipher);
+    if (!cipher) throw UsageError("unknown cipher '" + o.cipher + "'");
+    options.Password.CryptoAlgorithm = *cipher;
   }
-  if (path.empty()) throw UsageError{"missing FILE"};
-  orb::CreateDiskDatabase(orb::Utf8ToWide(path), options);
+  // The engine replaces an existing file; the tool only does so when asked.
+  struct stat st;
+  if (!o.force && ::lstat(o.path.c_str(), &st) == 0) {
+    orb::RaiseORB(orb::kErrFileExists, "File %s already exists", {o.path});
+  }
+  orb::CreateDiskDatabase(orb::PathToWide(o.path), options);
   return 0;
 }
 
-const Command kCreate{"create",
-                      "FILE [--page-size N] [--extent-pages N] [--max-connections N] [--password TEXT] "
-                      "[--cipher NAME]",
-                      "create an empty database (ciphers: rijndael_128, rijndael_256, des_single, des_triple, "
-                      "blowfish, twofish_128, twofish_256, square)",
-                      RunCreate};
+void AddCreateCommand(CLI::App& app) {
+  CLI::App* sub = app.add_subcommand("create", "create an empty database");
+  auto options = std::make_shared<CreateOptions>();
+  sub->add_option("FILE", options->path, "the new database file")->required();
+  AddNumberOption(sub, "--page-size", &options->page_size, 64, 65535, "page size in bytes");
+  AddNumberOption(sub, "--extent-pages", &options->extent_pages, 1, 65535, "pages in an extent");
+  AddNumberOption(sub, "--max-connections", &options->max_connections, 1, 1000000, "most sessions at once");
+  sub->add_option("--password", options->password, "encrypt with this password");
+  sub->add_option("--cipher", options->cipher, "the cipher: " + CipherNameList())->type_name("NAME");
+  sub->add_flag("--force", options->force, "replace an existing file");
+  OnRun(sub, [options] { return RunCreate(*options); });
+}
+
+const CommandRegistration kCreate{"create", AddCreateCommand};
 
 }  // namespace
 }  // namespace orbdb

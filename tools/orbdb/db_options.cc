@@ -3,6 +3,8 @@
 #include <array>
 #include <charconv>
 
+#include "tools/orbdb/command.h"
+
 namespace orbdb {
 
 namespace {
@@ -21,9 +23,13 @@ std::optional<orb::TORBCryptoAlgorithm> CipherFromName(std::string_view name) {
   return std::nullopt;
 }
 
-const std::string& OptionValue(const Args& args, size_t& i) {
-  if (i + 1 >= args.size()) throw UsageError{"option " + args[i] + " needs a value"};
-  return args[++i];
+std::string CipherNameList() {
+  std::string out;
+  for (std::string_view name : kCipherNames) {
+    if (!out.empty()) out += ", ";
+    out += name;
+  }
+  return out;
 }
 
 int64_t ParseNumber(std::string_view option, const std::string& text, int64_t min, int64_t max) {
@@ -31,10 +37,19 @@ int64_t ParseNumber(std::string_view option, const std::string& text, int64_t mi
   const char* end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data(), end, value);
   if (text.empty() || ec != std::errc() || ptr != end || value < min || value > max) {
-    throw UsageError{std::string(option) + " must be a number from " + std::to_string(min) + " to " +
-                     std::to_string(max) + ", not '" + text + "'"};
+    throw UsageError(std::string(option) + " must be a number from " + std::to_string(min) + " to " +
+                     std::to_string(max) + ", not '" + text + "'");
   }
   return value;
+}
+
+CLI::Option* AddNumberOption(CLI::App* sub, const std::string& name, int64_t* target, int64_t min, int64_t max,
+                             const std::string& help) {
+  return sub
+      ->add_option_function<std::string>(
+          name, [name, target, min, max](const std::string& text) { *target = ParseNumber(name, text, min, max); },
+          help)
+      ->type_name("N");
 }
 
 }  // namespace orbdb

@@ -1,6 +1,7 @@
 // orbdb eval: evaluates a constant SQL expression.
 
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "engine/platform/codepage.h"
@@ -26,24 +27,14 @@ std::string ValueText(const orb::TORBVariant& value) {
   return orb::WideToUtf8(value.AsWideString());
 }
 
-int RunEval(const Args& args) {
-  bool with_type = false;
+struct EvalOptions {
   std::string text;
-  bool have_text = false;
-  for (const std::string& a : args) {
-    if (a == "--type" && !with_type && !have_text) {
-      with_type = true;
-    } else if (!have_text) {
-      text = a;
-      have_text = true;
-    } else {
-      throw UsageError{"expected one expression"};
-    }
-  }
-  if (!have_text) throw UsageError{"missing expression"};
+  bool with_type = false;
+};
 
+int RunEval(const EvalOptions& options) {
   orb::TORBExpression expression;
-  expression.ParseForCondition(orb::Utf8ToWide(text));
+  expression.ParseForCondition(orb::Utf8ToWide(options.text));
   NoFields no_fields;
   expression.AssignResolver(&no_fields);
   if (expression.IsAggregated()) {
@@ -53,14 +44,21 @@ int RunEval(const Args& args) {
   }
   const orb::TORBVariant& value = expression.GetValue();
   const std::string shown = ValueText(value);
-  if (with_type) std::cout << orb::WideToUtf8(orb::BftToStr(value.DataType())) << "\t";
+  if (options.with_type) std::cout << orb::WideToUtf8(orb::BftToStr(value.DataType())) << "\t";
   std::cout << shown << "\n";
   return 0;
 }
 
-const Command kEval{"eval", "[--type] EXPR",
-                    "evaluate a constant SQL expression and print its value (--type: type name, tab, value)",
-                    RunEval};
+void AddEvalCommand(CLI::App& app) {
+  CLI::App* sub = app.add_subcommand(
+      "eval", "evaluate a constant SQL expression and print its value (--type: type name, tab, value)");
+  auto options = std::make_shared<EvalOptions>();
+  sub->add_flag("--type", options->with_type, "print the value's type name and a tab first");
+  sub->add_option("EXPR", options->text, "the expression")->required();
+  OnRun(sub, [options] { return RunEval(*options); });
+}
+
+const CommandRegistration kEval{"eval", AddEvalCommand};
 
 }  // namespace
 }  // namespace orbdb

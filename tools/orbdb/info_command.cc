@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdint>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "engine/disk/disk_page_manager.h"
@@ -24,26 +25,19 @@ std::string DoubleText(double v) {
   return ec == std::errc() ? std::string(buf, ptr) : std::string("?");
 }
 
-int RunInfo(const Args& args) {
+struct InfoOptions {
   std::string path;
-  orb::TORBPassword password;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--password") {
-      password.Password = orb::Utf8ToAnsi(OptionValue(args, i));
-    } else if (a.starts_with("--") || !path.empty()) {
-      throw UsageError{"unexpected argument '" + a + "'"};
-    } else {
-      path = a;
-    }
-  }
-  if (path.empty()) throw UsageError{"missing FILE"};
+  std::string password;
+};
 
+int RunInfo(const InfoOptions& options) {
+  orb::TORBPassword password;
+  password.Password = orb::Utf8ToAnsi(options.password);
   orb::TORBDiskPageManager manager;
   bool read_only = true;
   bool repair_needed = false;
   bool multi_user = false;
-  manager.OpenDatabase(orb::Utf8ToWide(path), password, read_only, repair_needed, false, multi_user);
+  manager.OpenDatabase(orb::PathToWide(options.path), password, read_only, repair_needed, false, multi_user);
 
   orb::TORBSystemDirectory directory(&manager);
   directory.LoadDirectory();
@@ -72,7 +66,15 @@ int RunInfo(const Args& args) {
   return 0;
 }
 
-const Command kInfo{"info", "FILE [--password TEXT]", "print the database header and directory", RunInfo};
+void AddInfoCommand(CLI::App& app) {
+  CLI::App* sub = app.add_subcommand("info", "print the database header and directory");
+  auto options = std::make_shared<InfoOptions>();
+  sub->add_option("FILE", options->path, "the database file")->required();
+  sub->add_option("--password", options->password, "the database password");
+  OnRun(sub, [options] { return RunInfo(*options); });
+}
+
+const CommandRegistration kInfo{"info", AddInfoCommand};
 
 }  // namespace
 }  // namespace orbdb

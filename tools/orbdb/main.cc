@@ -1,73 +1,118 @@
 // orbdb: inspect and maintain database files from the command line.
 
-#include <cstdio>
+#include <algorithm>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "engine/platform/version.h"
+#include <CLI/CLI.hpp>
+
 #include "engine/expr/sql_engine_init.h"
+#include "engine/platform/version.h"
 #include "tools/orbdb/command.h"
 
 namespace orbdb {
 
 namespace {
-std::vector<const Command*>& Registry() {
-  static std::vector<const Command*> commands;
+
+struct Registered {
+  std::string name;
+  AddCommandFunction add;
+};
+
+std::vector<Registered>& Registry() {
+  static std::vector<Registered> commands;
   return commands;
 }
-}  // namespace
 
-Command::Command(std::string n, std::string u, std::string s, Handler h)
-    : name(std::move(n)), usage(std::move(u)), summary(std::move(s)), handler(std::move(h)) {
-  Registry().push_back(this);
+int& RunStatus() {
+  static int status = 0;
+  return status;
 }
 
-const std::vector<const Command*>& Commands() { return Registry(); }
+}  // namespace
+
+CommandRegistration::CommandRegistration(std::string name, AddCommandFunction add) {
+  Registry().push_back({std::move(name), add});
+}
+
+void AddRegisteredCommands(CLI::App& app) {
+  std::vector<Registered> sorted = Registry();
+  std::sort(sorted.begin(), sorted.end(), [](const Registered& a, const Registered& b) { return a.name < b.name; });
+  for (const Registered& r : sorted) r.add(app);
+}
+
+void OnRun(CLI::App* sub, std::function<int()> run) {
+  sub->callback([run = std::move(run)] { RunStatus() = run(); });
+}
+
+int LastRunStatus() { return RunStatus(); }
 
 }  // namespace orbdb
 
 namespace {
 
-void PrintHelp(std::ostream& out) {
-  out << "usage: orbdb COMMAND [ARGS...]\n"
-         "       orbdb --help | --version\n\n"
-         "Commands:\n";
-  for (const orbdb::Command* c : orbdb::Commands()) {
-    out << "  " << c->name << " " << c->usage << "\n      " << c->summary << "\n";
+// CLI11's help layout, with the tool's own usage lines at the top level.
+class OrbdbFormatter : public CLI::Formatter {
+ public:
+  OrbdbFormatter() { label("Usage", "usage"); }
+  std::string make_usage(const CLI::App* app, std::string name) const override {
+    if (app->get_parent() == nullptr) return "usage: orbdb COMMAND [ARGS...]\n       orbdb --help | --version\n";
+    return CLI::Formatter::make_usage(app, std::move(name));
   }
+};
+
+// "orbdb blob pack": the subcommands the arguments selected before parsing
+// stopped.
+std::string SelectedPath(const CLI::App& app) {
+  std::string path = app.get_name();
+  const CLI::App* current = &app;
+  while (!current->get_subcommands().empty()) {
+    current = current->get_subcommands().front();
+    path += " " + current->get_name();
+  }
+  return path;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   orb::InitSqlEngine();
+  CLI::App app{"Inspect and maintain database files.", "orbdb"};
+  app.formatter(std::make_shared<OrbdbFormatter>());
+  app.set_version_flag("--version", std::string("orbdb ") + ORB_VERSION_STRING, "print the version and exit");
+  app.set_help_flag("-h,--help", "print this help and exit");
+  app.require_subcommand(1);
+  orbdb::AddRegisteredCommands(app);
+
   if (argc < 2) {
-    PrintHelp(std::cerr);
+    std::cerr << app.help();
     return 2;
   }
-  const std::string name = argv[1];
-  if (name == "--help" || name == "-h" || name == "help") {
-    PrintHelp(std::cout);
+  if (std::string(argv[1]) == "help") {
+    std::cout << app.help();
     return 0;
   }
-  if (name == "--version") {
-    std::cout << "orbdb " << ORB_VERSION_STRING << "\n";
-    return 0;
-  }
-  for (const orbdb::Command* c : orbdb::Commands()) {
-    if (c->name != name) continue;
-    orbdb::Args args(argv + 2, argv + argc);
-    try {
-      return c->handler(args);
-    } catch (const orbdb::UsageError& e) {
-      std::cerr << "orbdb " << c->name << ": " << e.message << "\nusage: orbdb " << c->name << " " << c->usage << "\n";
-      return 2;
-    } catch (const std::exception& e) {
-      std::cerr << e.what() << "\n";
-      return 1;
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {
+    return app.exit(e);  // --help or --version
+  } catch (const CLI::ParseError& e) {
+    const std::string first = argv[1];
+    if (app.get_subcommands().empty()) {
+      std::cerr << "orbdb: unknown " << (first.starts_with("-") ? "option" : "command") << " '" << first
+                << "' (see orbdb --help)\n";
+    } else {
+      const std::string path = SelectedPath(app);
+      std::cerr << path << ": " << e.what() << "\n(see " << path << " --help)\n";
     }
+    return 2;
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << "\n";
+    return 1;
   }
-  std::cerr << "orbdb: unknown command '" << name << "' (see orbdb --help)\n";
-  return 2;
+  return orbdb::LastRunStatus();
 }

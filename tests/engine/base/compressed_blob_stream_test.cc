@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "engine/base/error_codes.h"
 #include "engine/base/orb_exception.h"
 #include "engine/platform/byte_order.h"
 #include "engine/base/crc32.h"
@@ -339,6 +341,90 @@ TEST(CompressedBLOBStreamTest, DescriptorPromisingMoreThanStoredFailsOrIsRepaire
   EXPECT_EQ(ErrorCode([&] { TORBCompressedBLOBStream s(cut, blob.descriptor, false, false); }), 10082);
   TORBCompressedBLOBStream kept(cut, blob.descriptor, false, true);
   EXPECT_EQ(kept.GetSize(), 204800);
+}
+
+// The blocks found must decode to exactly the size the descriptor states,
+// whatever else in it was changed; a repair keeps what the blocks hold.
+TEST(CompressedBLOBStreamTest, DescriptorSizeMustMatchTheBlocks) {
+  StoredBlob blob(acaZLIB);
+  struct Case {
+    const char* name;
+    int64_t num_blocks;
+    int64_t size;
+    int64_t repaired_size;
+  };
+  const Case cases[] = {
+      {"one block of three", 1, 250000, 102400},
+      {"two blocks of three", 2, 250000, 204800},
+      {"size one short", 3, 249999, 250000},
+      {"size one over", 3, 250001, 250000},
+      {"no blocks", 0, 250000, 0},
+  };
+  for (const Case& c : cases) {
+    TORBBLOBDescriptor d = blob.descriptor;
+    d.NumBlocks = c.num_blocks;
+    d.UncompressedSize = c.size;
+    EXPECT_EQ(ErrorCode([&] { TORBCompressedBLOBStream s(blob.store, d, false, false); }), kErrBLOBSizeMismatch)
+        << c.name;
+    TORBCompressedBLOBStream repaired(blob.store, d, false, true);
+    EXPECT_EQ(repaired.GetSize(), c.repaired_size) << c.name;
+    EXPECT_EQ(repaired.BLOBDescriptor().UncompressedSize, c.repaired_size) << c.name;
+  }
+
+  // Stored content relabelled as compressed holds no blocks at all.
+  TORBMemoryStream store;
+  TORBBLOBDescriptor plain;
+  {
+    TORBCompressedBLOBStream s(store, NewDescriptor(acaNone, 0, 0), true, false);
+    s.Write("hello", 5);
+    plain = s.BLOBDescriptor();
+  }
+  for (TORBCompressionAlgorithm alg : kCodecs) {
+    TORBBLOBDescriptor d = plain;
+    d.CompressionAlgorithm = alg;
+    EXPECT_EQ(ErrorCode([&] { TORBCompressedBLOBStream s(store, d, false, false); }), kErrBLOBSizeMismatch);
+  }
+}
+
+// A descriptor with blocks but no block size cannot be opened, repaired or
+// not; without blocks a block size is chosen, so writes work.
+TEST(CompressedBLOBStreamTest, BlocksWithoutBlockSizeAreRefused) {
+  StoredBlob blob(acaBZIP);
+  for (int32_t block_size : {0, -1, std::numeric_limits<int32_t>::min()}) {
+    TORBBLOBDescriptor d = blob.descriptor;
+    d.BlockSize = block_size;
+    for (bool repair : {false, true}) {
+      EXPECT_EQ(ErrorCode([&] { TORBCompressedBLOBStream s(blob.store, d, false, repair); }), kErrBLOBBlockSize)
+          << block_size << " repair " << repair;
+    }
+    for (int64_t num_blocks : {0, -1}) {
+      TORBMemoryStream store;
+      d.NumBlocks = num_blocks;
+      d.UncompressedSize = 0;
+      TORBCompressedBLOBStream s(store, d, false, true);
+      EXPECT_GT(s.BLOBDescriptor().BlockSize, 0);
+      EXPECT_EQ(s.Write("abc", 3), 3);
+      EXPECT_EQ(s.Write("def", 3), 3);
+      char back[7] = {};
+      s.Seek(0, soBeginning);
+      EXPECT_EQ(s.Read(back, 6), 6);
+      EXPECT_STREQ(back, "abcdef");
+    }
+  }
+}
+
+// Stated sizes near 2^63 are refused without overflowing the end position.
+TEST(CompressedBLOBStreamTest, HugeStatedSizeOfStoredContent) {
+  TORBMemoryStream store;
+  store.Write("HDRhello", 8);
+  TORBBLOBDescriptor d = NewDescriptor(acaNone, 0, 0, 3);
+  for (int64_t size : {std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::max() - 3,
+                       std::numeric_limits<int64_t>::max() - 2, std::numeric_limits<int64_t>::min()}) {
+    d.UncompressedSize = size;
+    EXPECT_EQ(ErrorCode([&] { TORBCompressedBLOBStream s(store, d, false, false); }), 10081) << size;
+    TORBCompressedBLOBStream repaired(store, d, false, true);
+    EXPECT_EQ(repaired.GetSize(), size > 0 ? 5 : 0) << size;
+  }
 }
 
 TEST(CompressedBLOBStreamTest, DescriptorEncodesIn32Bytes) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 namespace orb {
@@ -55,6 +56,41 @@ TEST(CodePageTest, Utf8AndUtf16) {
   EXPECT_EQ(Utf8ToWide("\xed\xa0\x80"), u"\ufffd");  // encoded surrogate
   EXPECT_EQ(WideToUtf8(std::u16string(1, u'\xd800') + u"x"), "\xef\xbf\xbdx");
   EXPECT_EQ(WideToUtf8(std::u16string(1, u'\xdc00')), "\xef\xbf\xbd");
+}
+
+// File names keep every byte through the wide form.
+TEST(CodePageTest, PathsRoundTripAnyBytes) {
+  struct Case {
+    std::string path;
+    std::u16string wide;
+  };
+  const Case cases[] = {
+      {"plain/db.orb", u"plain/db.orb"},
+      {"caf\xc3\xa9\xf0\x9f\x98\x80", u"caf\u00e9\U0001F600"},
+      {"a\xff" "b", std::u16string(u"a") + char16_t(0xDCFF) + u"b"},
+      {"\x80", std::u16string(1, char16_t(0xDC80))},
+      {"\xe4\xb8", {char16_t(0xDCE4), char16_t(0xDCB8)}},            // cut sequence
+      {"\xc0\xaf", {char16_t(0xDCC0), char16_t(0xDCAF)}},            // overlong
+      {"\xed\xb2\x80", {char16_t(0xDCED), char16_t(0xDCB2), char16_t(0xDC80)}},  // encoded escape
+      {"\xef\xbf\xbd", u"\ufffd"},                                  // a real U+FFFD
+      {"\xe9t\xe9", {char16_t(0xDCE9), u't', char16_t(0xDCE9)}},     // Windows-1252 text
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PathToWide(c.path), c.wide) << c.path;
+    EXPECT_EQ(WideToPath(c.wide), c.path) << c.path;
+  }
+  std::mt19937 rng(4);
+  for (int trial = 0; trial < 2000; ++trial) {
+    std::string path(rng() % 12, '\0');
+    for (char& ch : path) ch = static_cast<char>(rng() % 4 == 0 ? rng() % 128 : 128 + rng() % 128);
+    ASSERT_EQ(WideToPath(PathToWide(path)), path);
+  }
+  // Unpaired surrogates that no path maps to stay replacement characters.
+  EXPECT_EQ(WideToPath(std::u16string(1, u'\xd800') + u"x"), "\xef\xbf\xbdx");
+  EXPECT_EQ(WideToPath(std::u16string(1, u'\xdc7f')), "\xef\xbf\xbd");
+  // Text conversion is unchanged: bad bytes are replaced there.
+  EXPECT_EQ(Utf8ToWide("a\xff" "b"), u"a\ufffdb");
+  EXPECT_EQ(WideToUtf8(std::u16string(1, char16_t(0xDCFF))), "\xef\xbf\xbd");
 }
 
 }  // namespace
