@@ -58,7 +58,7 @@ TEST_F(PageGuardTest, PutsThePageBackAtScopeEndAndWhenAnExceptionUnwinds) {
     EXPECT_EQ(page->UseCount(), 1);
     EXPECT_EQ(page.PageNo(), 7);
     // Held: another session is refused, a commit of the holder too.
-    EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(2, 7, kRec); }), 20090);
+    EXPECT_EQ(ErrorCodeOf([&] { (void)pm->GetPageGuard(2, 7, kRec); }), 20090);
     EXPECT_EQ(ErrorCodeOf([&] { pm->ApplyChanges(1); }), 20152);
   }
   ExpectPutBack(7);
@@ -111,7 +111,7 @@ TEST_F(PageGuardTest, AMovedFromGuardPutsNothingBack) {
   }
   // Both moved-from guards are gone; the use is still held by `target`.
   EXPECT_EQ(target->UseCount(), 1);
-  EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(2, 7, kRec); }), 20090);
+  EXPECT_EQ(ErrorCodeOf([&] { (void)pm->GetPageGuard(2, 7, kRec); }), 20090);
 
   // Assigning over a guard that holds a page puts that page back first.
   TORBPage* seven = target.Get();
@@ -146,7 +146,7 @@ TEST_F(PageGuardTest, MarkingDirtyMakesThePagePrivateToItsSession) {
   // A clean page goes back to the shared cache.
   Read(1, 8);
   EXPECT_TRUE(pm->Cached(8));
-  EXPECT_FALSE(pm->CachedPage(8)->FIsDirty);
+  EXPECT_FALSE(pm->CachedPage(8)->IsDirty());
 
   pm->ApplyChanges(1);
   EXPECT_EQ(pm->writes, (std::vector<int32_t>{7}));
@@ -170,7 +170,7 @@ using PageGuardDeathTest = PageGuardTest;
 TEST_F(PageGuardDeathTest, CallsWithoutTheCallerLockAbort) {
   TCriticalSection lock;
   pm->SetCallerLock(&lock);
-  EXPECT_DEATH(pm->GetPage(1, 7, kRec), "CallerLockHeld");
+  EXPECT_DEATH((void)pm->GetPageGuard(1, 7, kRec), "CallerLockHeld");
   EXPECT_DEATH((void)pm->AddPageGuard(1, kRec), "CallerLockHeld");
   {
     TCriticalSectionGuard held(lock);
