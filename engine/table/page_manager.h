@@ -30,10 +30,10 @@ struct TORBSessionPageInfo {
 // that session's private dirty list when it is put back; other sessions keep
 // reading the stored version until ApplyChanges writes it, CancelChanges
 // drops it. Every GetPage/AddPage is matched by one PutPage; a page in use
-// belongs to one session. These three are protected: the manager, its
-// storage descendants and TORBPageGuard use them. The manager owns every page object: code outside
-// it holds a page through a TORBPageGuard (GetPageGuard, AddPageGuard),
-// which puts the page back when it goes out of scope.
+// belongs to one session. The manager owns every page object. The three
+// calls are protected: code outside the manager and its storage
+// descendants holds a page through a TORBPageGuard (GetPageGuard,
+// AddPageGuard), which puts the page back when it goes out of scope.
 //
 // The manager takes no lock of its own, FCSect included: its callers
 // serialise all calls on one manager with a lock of theirs (the database's
@@ -85,8 +85,9 @@ class TORBPageManager {
 
   virtual int32_t GetPageCount() { return FPageCount; }
 
-  // Every call below REQUIRES: the caller lock, when set, is held by the
-  // calling thread (asserted in debug builds).
+  // Every call below, and the protected GetPage, AddPage and PutPage,
+  // REQUIRES: the caller lock, when set, is held by the calling thread
+  // (asserted in debug builds).
 
   // The session's view of page `page_no`, held by a guard that puts it back
   // (see GetPage). Code outside the manager holds pages only this way.

@@ -16,6 +16,11 @@
 namespace orb {
 namespace {
 
+// Pages of the disk manager are held through guards only.
+template <typename M>
+concept RawGet = requires(M& m) { m.GetPage(1, 1, kPageTypeAny); };
+static_assert(!RawGet<TORBDiskPageManager>);
+
 using testing::DiskScratch;
 using testing::ErrorCodeOf;
 using testing::ReadAll;

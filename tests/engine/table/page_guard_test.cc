@@ -24,6 +24,29 @@ constexpr uint16_t kRec = kPageTypeTableRecord;
 
 uint8_t Fill(const TORBPage& page) { return page.GetPageData()[0]; }
 
+// Outside the manager a page is held only through a guard, and its number
+// and dirty flag are read-only: the raw protocol and the fields stay closed
+// (RawPageManager and OpenPage show that the checks can succeed).
+template <typename M>
+concept RawGet = requires(M& m) { m.GetPage(1, 1, kPageTypeAny); };
+template <typename M>
+concept RawAdd = requires(M& m) { m.AddPage(1, kPageTypeAny); };
+template <typename M>
+concept RawPut = requires(M& m, TORBPage* page) { m.PutPage(page); };
+template <typename P>
+concept PublicPageNo = requires { &P::FPageNo; };
+template <typename P>
+concept PublicDirtyFlag = requires { &P::FIsDirty; };
+static_assert(!RawGet<TORBPageManager> && !RawAdd<TORBPageManager> && !RawPut<TORBPageManager>);
+static_assert(!RawGet<FakePageManager> && !RawAdd<FakePageManager> && !RawPut<FakePageManager>);
+static_assert(RawGet<testing::RawPageManager> && RawPut<testing::RawPageManager>);
+struct OpenPage {
+  int32_t FPageNo;
+  bool FIsDirty;
+};
+static_assert(PublicPageNo<OpenPage> && PublicDirtyFlag<OpenPage>);
+static_assert(!PublicPageNo<TORBPage> && !PublicDirtyFlag<TORBPage>);
+
 // Pages 7 and 8 are stored with fill 0x11 and 0x22; every test checks that
 // all pages are freed with the manager.
 class PageGuardTest : public ::testing::Test {
