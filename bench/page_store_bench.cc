@@ -61,11 +61,11 @@ std::vector<int32_t> OrbWrite(const std::string& path, int n, bool shared = fals
   std::vector<int32_t> numbers;
   numbers.reserve(n);
   for (int i = 0; i < n; ++i) {
-    orb::TORBPage* page = pm.AddPage(0, orb::kPageTypeTableRecord);
+    orb::TORBPageGuard page = pm.AddPageGuard(0, orb::kPageTypeTableRecord);
     const std::vector<uint8_t> bytes = PageBytes(i);
     std::copy(bytes.begin(), bytes.end(), page->GetPageData());
-    numbers.push_back(page->FPageNo);
-    pm.PutPage(page);
+    numbers.push_back(page.PageNo());
+    page.Release();
   }
   pm.ApplyChanges(0, flush);
   return numbers;
@@ -141,9 +141,9 @@ void BM_OrbReadPages(benchmark::State& state) {
     bool read_only = false, repair = false, multi_user = false;
     pm.OpenDatabase(orb::Utf8ToWide(path), {}, read_only, repair, false, multi_user);
     for (int32_t no : numbers) {
-      orb::TORBPage* page = pm.GetPage(0, no, orb::kPageTypeTableRecord);
+      orb::TORBPageGuard page = pm.GetPageGuard(0, no, orb::kPageTypeTableRecord);
       sum += page->GetPageData()[kDataSize - 1];
-      pm.PutPage(page);
+      page.Release();
     }
   }
   benchmark::DoNotOptimize(sum);

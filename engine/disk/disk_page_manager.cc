@@ -597,8 +597,8 @@ void TORBDiskPageManager::ApplyChanges(int32_t session, bool flush) {
     const auto& removed = info->RemovedPageNumbers;
     for (int32_t i = 0; i < info->DirtyPages.Count(); ++i) {
       const TORBPage* page = info->DirtyPages.PageAt(i);
-      if (std::find(removed.begin(), removed.end(), page->FPageNo) != removed.end()) continue;
-      if (!page->FIsDirty) RaiseORB(20085, "Invalid page");
+      if (std::find(removed.begin(), removed.end(), page->PageNo()) != removed.end()) continue;
+      if (!page->IsDirty()) RaiseORB(20085, "Invalid page");
       if (page->FUseCount > 0) RaiseORB(20086, "Cannot write used page");
     }
   }
@@ -639,7 +639,7 @@ void TORBDiskPageManager::InternalAddPage(TORBPage& page) {
     }
     throw;
   }
-  page.FPageNo = page_no;
+  SetPageNo(page, page_no);
 }
 
 void TORBDiskPageManager::InternalRemovePage(int32_t page_no) {
@@ -655,18 +655,18 @@ void TORBDiskPageManager::InternalRemovePage(int32_t page_no) {
 bool TORBDiskPageManager::InternalReadPage(TORBPage& page) {
   if (page.FPageBuffer == nullptr) page.AllocPageBuffer();
   DesignTimeScope scope(*this);
-  if (!FDatabaseFile.ReadBuffer(page.FPageBuffer, FPageSize, GetPageOffset(page.FPageNo))) {
+  if (!FDatabaseFile.ReadBuffer(page.FPageBuffer, FPageSize, GetPageOffset(page.PageNo()))) {
     page.SetState(kInvalidPageState);
     return false;
   }
-  if (GetEncrypted() && !IsMapPage(page.FPageNo)) {
+  if (GetEncrypted() && !IsMapPage(page.PageNo())) {
     uint8_t* header = page.GetPageHeader();
     uint8_t* data = page.GetPageData();
     const TORBCipher* cipher = CipherFor(header[TORBDiskPageHeader::kOffCipherype]);
     const bool decrypted = cipher != nullptr && cipher->Decrypt(data, FPageDataSize);
     if (!FIgnoreCRCErrors &&
         (!decrypted || CRC32(0, data, FPageDataSize) != LoadU32LE(header + TORBDiskPageHeader::kOffCRC32))) {
-      RaiseORB(30446, "Decrypt page error. Check CRC failed. PageNo: %d", {page.FPageNo});
+      RaiseORB(30446, "Decrypt page error. Check CRC failed. PageNo: %d", {page.PageNo()});
     }
   }
   page.FReloaded = true;
@@ -678,7 +678,7 @@ void TORBDiskPageManager::InternalWritePage(TORBPage& page) {
   page.SetState(next >= kFirstReservedPageState ? 0 : static_cast<int32_t>(next));
   const uint8_t* out = page.FPageBuffer;
   std::vector<uint8_t> encrypted;
-  if (GetEncrypted() && page.FEncryptionEnabled && !IsMapPage(page.FPageNo)) {
+  if (GetEncrypted() && page.FEncryptionEnabled && !IsMapPage(page.PageNo())) {
     uint8_t* header = page.GetPageHeader();
     header[TORBDiskPageHeader::kOffCipherype] = FPassword.CryptoAlgorithm;
     StoreU32LE(header + TORBDiskPageHeader::kOffCRC32, CRC32(0, page.GetPageData(), FPageDataSize));
@@ -686,14 +686,14 @@ void TORBDiskPageManager::InternalWritePage(TORBPage& page) {
     encrypted.assign(out, out + FPageSize);
     const TORBCipher* cipher = CipherFor(FPassword.CryptoAlgorithm);
     if (cipher == nullptr || !cipher->Encrypt(encrypted.data() + FPageHeaderSize, FPageDataSize)) {
-      RaiseORB(10469, "Cannot encrypt page. PageNo: %d", {page.FPageNo});
+      RaiseORB(10469, "Cannot encrypt page. PageNo: %d", {page.PageNo()});
     }
     out = encrypted.data();
   }
   DesignTimeScope scope(*this);
   // A page is marked in use on disk before its contents get there.
-  if (!IsMapPage(page.FPageNo)) FlushFreeSpace();
-  FDatabaseFile.WriteBuffer(out, FPageSize, GetPageOffset(page.FPageNo), 10469);
+  if (!IsMapPage(page.PageNo())) FlushFreeSpace();
+  FDatabaseFile.WriteBuffer(out, FPageSize, GetPageOffset(page.PageNo()), 10469);
 }
 
 int32_t TORBDiskPageManager::InternalReadPageState(int32_t page_no) {

@@ -288,8 +288,7 @@ class TORBDiskPageManager : public TORBPageManager {
 
   void FlushBuffers();
 
-  // Both refuse map pages (30434) before the cache work.
-  TORBPage* GetPage(int32_t session, int32_t page_no, uint16_t page_type, bool synchronize_allowed = true) override;
+  // Refuses map pages (30434) before the cache work, as GetPage does.
   void RemovePage(int32_t session, int32_t page_no) override;
   // Commits the session: WriteChangesState 1, the pages, State + 1 and
   // WriteChangesState 2 (kept at 1 on a file already left at 1), all under
@@ -316,6 +315,9 @@ class TORBDiskPageManager : public TORBPageManager {
 
  protected:
   friend class TORBDatabaseFreeSpaceManager;
+
+  // Refuses map pages (30434) before the cache work.
+  TORBPage* GetPage(int32_t session, int32_t page_no, uint16_t page_type, bool synchronize_allowed = true) override;
 
   void InternalAddPage(TORBPage& page) override;
   void InternalRemovePage(int32_t page_no) override;

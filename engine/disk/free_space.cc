@@ -68,7 +68,7 @@ int32_t TORBDatabaseFreeSpaceManager::GetAddPagesStep() const {
 
 TORBDatabaseFreeSpaceManager::PagePtr TORBDatabaseFreeSpaceManager::NewPage(int64_t page_no) {
   auto page = std::make_unique<TORBPage>(LPageManager);
-  page->FPageNo = static_cast<int32_t>(page_no);
+  TORBDiskPageManager::SetPageNo(*page, static_cast<int32_t>(page_no));
   page->AllocPageBuffer();
   return page;
 }
@@ -88,7 +88,7 @@ TORBPage* TORBDatabaseFreeSpaceManager::ReadPage(int64_t page_no, uint16_t expec
 }
 
 void TORBDatabaseFreeSpaceManager::MarkDirty(TORBPage* page) {
-  page->FIsDirty = true;
+  TORBDiskPageManager::SetPageDirty(*page, true);
   FMapsDirty = true;
 }
 
@@ -132,9 +132,9 @@ void TORBDatabaseFreeSpaceManager::FlushChanges(bool with_header) {
     // is retried by the next one.
     if (FMapsDirty) {
       for (auto& [no, page] : FMapPages) {
-        if (!page->FIsDirty) continue;
+        if (!page->IsDirty()) continue;
         LPageManager->InternalWritePage(*page);
-        page->FIsDirty = false;
+        TORBDiskPageManager::SetPageDirty(*page, false);
       }
       FMapsDirty = false;
     }

@@ -23,9 +23,11 @@ struct TORBPageTableStateInfo {
 // One page in memory: the whole page (header, then data) in a buffer from
 // the memory manager. The page manager creates, tracks and destroys pages:
 // code outside it holds a page through a TORBPageGuard and never deletes
-// one. The use count, parent list, session and reload flag belong to the
-// manager and are read-only here. Storage primitives of a manager set
-// FPageNo and fill FPageBuffer.
+// one. The page number, dirty flag, use count, parent list, session and
+// reload flag belong to the manager and are read-only here: a holder marks
+// its changes with TORBPageGuard::MarkDirty, and a manager's storage
+// primitives number a page with TORBPageManager::SetPageNo and fill
+// FPageBuffer.
 class TORBPage {
  public:
   explicit TORBPage(TORBPageManager* manager);
@@ -79,7 +81,11 @@ class TORBPage {
   int32_t GetNextPageNo() const { return ReadPageHeaderNextPageNo(FPageBuffer); }
   void SetNextPageNo(int32_t next_page_no) { WritePageHeaderNextPageNo(FPageBuffer, next_page_no); }
 
-  // Outstanding GetPage/AddPage calls not yet matched by PutPage.
+  // Place of the page in storage; -1 until storage gives it one.
+  int32_t PageNo() const { return FPageNo; }
+  // The buffer differs from the stored page.
+  bool IsDirty() const { return FIsDirty; }
+  // Uses handed out and not yet put back (one per holding guard).
   int32_t UseCount() const { return FUseCount; }
   // Session that last obtained the page.
   int32_t SessionID() const { return FSessionID; }
@@ -89,19 +95,21 @@ class TORBPage {
   size_t TableStateCount() const { return FTableStates.size(); }
 
   TORBPageManager* LPageManager;
-  int32_t FPageNo = -1;
   uint8_t* FPageBuffer = nullptr;
   bool FOwnBuffer = true;
-  // The buffer differs from the stored page; set by whoever changes it
-  // (through TORBPageGuard::MarkDirty outside the manager).
-  bool FIsDirty = false;
   bool FEncryptionEnabled = true;
 
  private:
-  // The manager and its disk form keep the page's place in the cache.
+  // The manager and its disk form keep the page's place in the cache; a
+  // guard marks the page it holds dirty.
   friend class TORBPageManager;
   friend class TORBDiskPageManager;
+  friend class TORBPageGuard;
 
+  int32_t FPageNo = -1;
+  // Set through TORBPageGuard::MarkDirty by whoever changes the buffer,
+  // cleared by the manager once the page is written.
+  bool FIsDirty = false;
   int32_t FUseCount = 0;
   // List the page sits in: the shared cache, a session's dirty pages, or
   // null once the page has been dropped while still in use.
@@ -121,13 +129,12 @@ class TORBPageController {
   TORBPage* Page() const { return LPage; }
   void SetPage(TORBPage* page) { LPage = page; }
 
-  int32_t PageNo() const { return LPage->FPageNo; }
+  int32_t PageNo() const { return LPage->PageNo(); }
   uint16_t PageSize() const { return LPage->GetPageSize(); }
   uint8_t* PageBuffer() const { return LPage->FPageBuffer; }
   bool OwnBuffer() const { return LPage->FOwnBuffer; }
   void SetOwnBuffer(bool own) { LPage->FOwnBuffer = own; }
-  bool IsDirty() const { return LPage->FIsDirty; }
-  void SetIsDirty(bool dirty) { LPage->FIsDirty = dirty; }
+  bool IsDirty() const { return LPage->IsDirty(); }
   int32_t UseCount() const { return LPage->UseCount(); }
   TORBPageManager* PageManager() const { return LPage->LPageManager; }
   uint8_t* PageData() const { return LPage->GetPageData(); }

@@ -22,7 +22,7 @@ TORBPageGuard& TORBPageGuard::operator=(TORBPageGuard&& other) noexcept {
 
 int32_t TORBPageGuard::PageNo() const {
   assert(FPage != nullptr);
-  return FPage->FPageNo;
+  return FPage->PageNo();
 }
 
 void TORBPageGuard::MarkDirty() {

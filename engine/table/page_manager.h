@@ -30,9 +30,10 @@ struct TORBSessionPageInfo {
 // that session's private dirty list when it is put back; other sessions keep
 // reading the stored version until ApplyChanges writes it, CancelChanges
 // drops it. Every GetPage/AddPage is matched by one PutPage; a page in use
-// belongs to one session. The manager owns every page object: code outside
-// it holds a page through a TORBPageGuard (GetPageGuard, AddPageGuard),
-// which puts the page back when it goes out of scope.
+// belongs to one session. The manager owns every page object. The three
+// calls are protected: code outside the manager and its storage
+// descendants holds a page through a TORBPageGuard (GetPageGuard,
+// AddPageGuard), which puts the page back when it goes out of scope.
 //
 // The manager takes no lock of its own, FCSect included: its callers
 // serialise all calls on one manager with a lock of theirs (the database's
@@ -84,26 +85,19 @@ class TORBPageManager {
 
   virtual int32_t GetPageCount() { return FPageCount; }
 
-  // Every call below REQUIRES: the caller lock, when set, is held by the
-  // calling thread (asserted in debug builds).
+  // Every call below, and the protected GetPage, AddPage and PutPage,
+  // REQUIRES: the caller lock, when set, is held by the calling thread
+  // (asserted in debug builds).
 
-  // GetPage and AddPage, with the page held by a guard that puts it back.
-  // Code outside the manager holds pages only this way; the raw GetPage,
-  // AddPage and PutPage stay visible for tests that count uses.
+  // The session's view of page `page_no`, held by a guard that puts it back
+  // (see GetPage). Code outside the manager holds pages only this way.
   [[nodiscard]] TORBPageGuard GetPageGuard(int32_t session, int32_t page_no, uint16_t page_type,
                                            bool synchronize_allowed = true);
+  // A new page of `page_type`, held by a guard (see AddPage).
   [[nodiscard]] TORBPageGuard AddPageGuard(int32_t session, uint16_t page_type);
 
   // Schedules `page_no` to be freed when the session applies.
   virtual void RemovePage(int32_t session, int32_t page_no);
-  // The session's view of page `page_no`: its private copy, else the shared
-  // one, read from storage when not cached. Checks the stored type of a
-  // shared page, cached or read, against `page_type` (kPageTypeAny accepts
-  // any); a private page is the session's own and is not checked.
-  // Raises 20186 (session -1), 20299 (read failed), 20153 (type differs),
-  // 20090 (page in use by another session).
-  virtual TORBPage* GetPage(int32_t session, int32_t page_no, uint16_t page_type,
-                            bool synchronize_allowed = true);
   // Writes the session's private pages, then frees the pages it removed.
   // Raises 20152 while the session still uses a shared page (nothing
   // written), 20085/20086 for a clean or used private page (nothing
@@ -111,17 +105,6 @@ class TORBPageManager {
   // pending.
   virtual void ApplyChanges(int32_t session);
 
-  // A new page of `page_type`, dirty, private to the session and in use
-  // once. Raises 20064 when storage gives no page number.
-  TORBPage* AddPage(int32_t session, uint16_t page_type);
-  // Ends one use of `page` (a page of this manager). A page put back changed
-  // moves into its session's private pages; a clean shared page becomes most
-  // recently used and the cache is trimmed to its capacity. Never throws, so
-  // that guards can put pages back while an exception unwinds; the one
-  // allocation it may need (a session's private list growing) ends the
-  // process when memory is exhausted rather than leave a changed page where
-  // other sessions would read it.
-  void PutPage(TORBPage* page) noexcept;
   // Drops the session's private pages and gives back the pages it added.
   // Raises 20087/20088 for a clean or used private page (nothing dropped).
   void CancelChanges(int32_t session);
@@ -134,6 +117,31 @@ class TORBPageManager {
 
  protected:
   friend class TORBPage;
+
+  // The session's view of page `page_no`: its private copy, else the shared
+  // one, read from storage when not cached. Checks the stored type of a
+  // shared page, cached or read, against `page_type` (kPageTypeAny accepts
+  // any); a private page is the session's own and is not checked.
+  // Raises 20186 (session -1), 20299 (read failed), 20153 (type differs),
+  // 20090 (page in use by another session).
+  virtual TORBPage* GetPage(int32_t session, int32_t page_no, uint16_t page_type,
+                            bool synchronize_allowed = true);
+  // A new page of `page_type`, dirty, private to the session and in use
+  // once. Raises 20064 when storage gives no page number.
+  TORBPage* AddPage(int32_t session, uint16_t page_type);
+  // Ends one use of `page` (a page of this manager). A page put back changed
+  // moves into its session's private pages; a clean shared page becomes most
+  // recently used and the cache is trimmed to its capacity. Never throws, so
+  // that guards can put pages back while an exception unwinds; the one
+  // allocation it may need (a session's private list growing) ends the
+  // process when memory is exhausted rather than leave a changed page where
+  // other sessions would read it.
+  void PutPage(TORBPage* page) noexcept;
+
+  // Numbering and the dirty flag of a page, for storage primitives and the
+  // storage code of descendants (pages outside the cache included).
+  static void SetPageNo(TORBPage& page, int32_t page_no) { page.FPageNo = page_no; }
+  static void SetPageDirty(TORBPage& page, bool dirty) { page.FIsDirty = dirty; }
 
   // Forgets every page of the storage just closed: private pages and the
   // sessions' added and removed numbers are dropped without touching
@@ -154,7 +162,7 @@ class TORBPageManager {
   virtual void UpdatePageTableState(int32_t session, TORBPage& page);
 
   // Storage primitives.
-  // Gives `page` a fresh FPageNo and a buffer (AllocPageBuffer).
+  // Gives `page` a fresh number (SetPageNo) and a buffer (AllocPageBuffer).
   virtual void InternalAddPage(TORBPage& page) = 0;
   // Releases `page_no` in storage.
   virtual void InternalRemovePage(int32_t page_no) = 0;

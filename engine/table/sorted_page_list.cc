@@ -13,8 +13,8 @@ void TORBSortedPageList::Insert(TORBPage* page) {
   if (ItemCount == 0) {
     pos = 0;
   } else {
-    pos = FindPositionForInsert(page->FPageNo);
-    if (pos < ItemCount && KeyItems[pos] == page->FPageNo) {
+    pos = FindPositionForInsert(page->PageNo());
+    if (pos < ItemCount && KeyItems[pos] == page->PageNo()) {
       throw std::logic_error("page number already in the sorted page list");
     }
   }
@@ -36,7 +36,7 @@ TORBPage* TORBSortedPageList::Find(int32_t page_no) const {
 }
 
 bool TORBSortedPageList::Contains(const TORBPage* page) const {
-  return page != nullptr && Find(page->FPageNo) == page;
+  return page != nullptr && Find(page->PageNo()) == page;
 }
 
 int32_t TORBSortedPageList::FindPosition(int32_t page_no) const {
@@ -54,7 +54,7 @@ void TORBSortedPageList::InsertByPosition(int32_t pos, TORBPage* page) {
   SetSize(old_count + 1);
   std::move_backward(KeyItems.begin() + pos, KeyItems.begin() + old_count, KeyItems.begin() + old_count + 1);
   std::move_backward(ValueItems.begin() + pos, ValueItems.begin() + old_count, ValueItems.begin() + old_count + 1);
-  KeyItems[pos] = page->FPageNo;
+  KeyItems[pos] = page->PageNo();
   ValueItems[pos] = TORBPageElement{page, ++LRUCount};
 }
 
@@ -66,7 +66,7 @@ void TORBSortedPageList::DeleteByPosition(int32_t pos) {
 }
 
 void TORBSortedPageList::UpdateLRU(const TORBPage* page) {
-  int32_t pos = page == nullptr ? -1 : FindPosition(page->FPageNo);
+  int32_t pos = page == nullptr ? -1 : FindPosition(page->PageNo());
   if (pos < 0 || ValueItems[pos].Page != page) RaiseORB(20167, "Page not found");
   ValueItems[pos].LRUCount = ++LRUCount;
 }

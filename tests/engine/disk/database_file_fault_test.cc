@@ -146,10 +146,10 @@ void FillPage(TORBPage* page, uint8_t fill) {
 }
 
 bool PageHasFill(TORBDiskPageManager& pm, int32_t page_no, uint8_t fill) {
-  TORBPage* page = pm.GetPage(kSession, page_no, kPageTypeTableRecord);
+  TORBPageGuard page = pm.GetPageGuard(kSession, page_no, kPageTypeTableRecord);
   bool same = true;
   for (int i = 0; i < kPageSize - 40; ++i) same = same && page->GetPageData()[i] == static_cast<uint8_t>(fill + i);
-  pm.PutPage(page);
+  page.Release();
   return same;
 }
 
@@ -168,17 +168,17 @@ TEST(CommitFaultTest, LostHandleMidCommitFailsAndLeavesTheFileMarked) {
     FaultingManager a;
     bool read_only = false, repair = false, multi_user = shared;
     a.OpenDatabase(name, {}, read_only, repair, !shared, multi_user);
-    TORBPage* page = a.AddPage(kSession, kPageTypeTableRecord);
-    const int32_t page_no = page->FPageNo;
-    FillPage(page, 1);
-    a.PutPage(page);
+    TORBPageGuard page = a.AddPageGuard(kSession, kPageTypeTableRecord);
+    const int32_t page_no = page.PageNo();
+    FillPage(page.Get(), 1);
+    page.Release();
     a.ApplyChanges(kSession);
     ASSERT_EQ(ReadAll(path)[kOffState], 1);
 
-    page = a.GetPage(kSession, page_no, kPageTypeTableRecord);
-    FillPage(page, 2);
-    page->FIsDirty = true;
-    a.PutPage(page);
+    page = a.GetPageGuard(kSession, page_no, kPageTypeTableRecord);
+    FillPage(page.Get(), 2);
+    page.MarkDirty();
+    page.Release();
     a.fault = EIO;
     EXPECT_EQ(ErrorCodeOf([&] { a.ApplyChanges(kSession); }), 10469);
 

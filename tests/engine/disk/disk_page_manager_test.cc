@@ -16,6 +16,11 @@
 namespace orb {
 namespace {
 
+// Pages of the disk manager are held through guards only.
+template <typename M>
+concept RawGet = requires(M& m) { m.GetPage(1, 1, kPageTypeAny); };
+static_assert(!RawGet<TORBDiskPageManager>);
+
 using testing::DiskScratch;
 using testing::ErrorCodeOf;
 using testing::ReadAll;
@@ -35,10 +40,10 @@ TORBPassword Password(const std::string& text, TORBCryptoAlgorithm alg = craRijn
 // Adds one page of `type` filled with `fill` and commits it; returns its
 // number.
 int32_t AddFilledPage(TORBDiskPageManager& pm, uint8_t fill, uint16_t type = kPageTypeTableRecord) {
-  TORBPage* page = pm.AddPage(kSession, type);
-  const int32_t no = page->FPageNo;
+  TORBPageGuard page = pm.AddPageGuard(kSession, type);
+  const int32_t no = page.PageNo();
   for (int i = 0; i < kData; ++i) page->GetPageData()[i] = static_cast<uint8_t>(fill + i * 7);
-  pm.PutPage(page);
+  page.Release();
   pm.ApplyChanges(kSession);
   return no;
 }
@@ -130,10 +135,10 @@ TEST_F(DiskPageManagerTest, ReopenReadsPagesAndCountsObjectIds) {
   EXPECT_FALSE(r.read_only);
   EXPECT_FALSE(r.repair);
   EXPECT_EQ(pm.GetPageCount(), 6);
-  TORBPage* page = pm.GetPage(kSession, 3, kPageTypeTableRecord);
+  TORBPageGuard page = pm.GetPageGuard(kSession, 3, kPageTypeTableRecord);
   EXPECT_TRUE(HasFill(page->GetPageData(), 2));
-  pm.PutPage(page);
-  EXPECT_EQ(ErrorCodeOf([&] { pm.GetPage(kSession, 2, kPageTypeTableIndex); }), 20153);
+  page.Release();
+  EXPECT_EQ(ErrorCodeOf([&] { (void)pm.GetPageGuard(kSession, 2, kPageTypeTableIndex); }), 20153);
   EXPECT_EQ(pm.GetNextObjectID(), 3);
   EXPECT_EQ(LoadI32LE(&ReadAll(Path())[376]), 3);
 
@@ -162,9 +167,9 @@ TEST_F(DiskPageManagerTest, OpensAHeaderBehindLeadingBytes) {
   Open(pm, Name());
   EXPECT_EQ(pm.GetOffsetToDBHeader(), 12345);
   EXPECT_EQ(pm.GetOffsetToFirstPage(), 12345 + 380);
-  TORBPage* page = pm.GetPage(kSession, 2, kPageTypeTableRecord);
+  TORBPageGuard page = pm.GetPageGuard(kSession, 2, kPageTypeTableRecord);
   EXPECT_TRUE(HasFill(page->GetPageData(), 5));
-  pm.PutPage(page);
+  page.Release();
   EXPECT_EQ(AddFilledPage(pm, 6), 3);
   EXPECT_EQ(pm.GetNextObjectID(), 1);
   pm.CloseDatabase();
@@ -215,10 +220,10 @@ TEST_F(DiskPageManagerTest, RepairNeededIsReportedAndKept) {
 TEST_F(DiskPageManagerTest, RefusedCommitLeavesTheHeaderConsistent) {
   TORBDiskPageManager pm;
   pm.CreateAndOpenDatabase(Name(), {}, kPageSize, 8);
-  TORBPage* page = pm.AddPage(kSession, kPageTypeTableRecord);
+  TORBPageGuard page = pm.AddPageGuard(kSession, kPageTypeTableRecord);
   EXPECT_EQ(ErrorCodeOf([&] { pm.ApplyChanges(kSession); }), 20086);
   EXPECT_EQ(ReadAll(Path())[42], 2);
-  pm.PutPage(page);
+  page.Release();
   pm.ApplyChanges(kSession);
   EXPECT_EQ(ReadAll(Path())[42], 2);
 }
@@ -305,14 +310,14 @@ TEST_F(DiskPageManagerTest, ReadOnlyDatabaseOpensForAnOrdinaryUser) {
         }
         EXPECT_EQ(m->GetPageCount(), 6);
       }
-      TORBPage* page = pm.GetPage(kSession, 2, kPageTypeTableRecord);
+      TORBPageGuard page = pm.GetPageGuard(kSession, 2, kPageTypeTableRecord);
       EXPECT_TRUE(HasFill(page->GetPageData(), 1));
       page->GetPageData()[0] ^= 1;
-      page->FIsDirty = true;
-      pm.PutPage(page);
+      page.MarkDirty();
+      page.Release();
       EXPECT_EQ(ErrorCodeOf([&] { pm.ApplyChanges(kSession); }), 10462);
       pm.CancelChanges(kSession);
-      EXPECT_EQ(ErrorCodeOf([&] { pm.AddPage(kSession, kPageTypeTableRecord); }), kErrReadOnlyAllocation);
+      EXPECT_EQ(ErrorCodeOf([&] { (void)pm.AddPageGuard(kSession, kPageTypeTableRecord); }), kErrReadOnlyAllocation);
       pm.RemovePage(kSession, 2);
       EXPECT_EQ(ErrorCodeOf([&] { pm.ApplyChanges(kSession); }), 10462);
       pm.CancelChanges(kSession);
@@ -352,18 +357,18 @@ TEST_F(DiskPageManagerTest, AShortPageIsAnErrorNotStaleBytes) {
   std::filesystem::resize_file(Path(), 380 + 4 * 4096 + 100);  // page 4 cut short
   TORBDiskPageManager pm;
   Open(pm, Name());
-  EXPECT_EQ(ErrorCodeOf([&] { pm.GetPage(kSession, 4, kPageTypeTableRecord); }), 20299);
+  EXPECT_EQ(ErrorCodeOf([&] { (void)pm.GetPageGuard(kSession, 4, kPageTypeTableRecord); }), 20299);
   EXPECT_EQ(pm.InternalReadPageState(5), 2147483647);
-  TORBPage* page = pm.GetPage(kSession, 3, kPageTypeTableRecord);
+  TORBPageGuard page = pm.GetPageGuard(kSession, 3, kPageTypeTableRecord);
   EXPECT_TRUE(HasFill(page->GetPageData(), 2));
-  pm.PutPage(page);
+  page.Release();
 }
 
 TEST_F(DiskPageManagerTest, PagesPastTwoGigabytes) {
   TORBDiskPageManager pm;
   pm.CreateAndOpenDatabase(Name(), {}, 32768, 8);
-  TORBPage* first = pm.AddPage(kSession, kPageTypeTableRecord);
-  pm.PutPage(first);
+  TORBPageGuard first = pm.AddPageGuard(kSession, kPageTypeTableRecord);
+  first.Release();
   pm.ApplyChanges(kSession);
   pm.ExtendFile(70001 - 6);
   pm.SaveDBHeader(true);
@@ -378,11 +383,11 @@ TEST_F(DiskPageManagerTest, PagesPastTwoGigabytes) {
   header.SaveTo(bytes.data());
   pm.WritePageRegion(bytes.data(), far, 0, 32768);
   EXPECT_EQ(static_cast<int64_t>(std::filesystem::file_size(Path())), offset + 32768);
-  TORBPage* page = pm.GetPage(kSession, far, kPageTypeTableBlob);
+  TORBPageGuard page = pm.GetPageGuard(kSession, far, kPageTypeTableBlob);
   EXPECT_EQ(page->GetPageData()[1000], 0x5A);
   page->GetPageData()[0] = 0x11;
-  page->FIsDirty = true;
-  pm.PutPage(page);
+  page.MarkDirty();
+  page.Release();
   pm.ApplyChanges(kSession);
   uint8_t b = 0;
   pm.ReadPageRegion(&b, far, 40, 1);
@@ -420,7 +425,7 @@ TEST_F(DiskPageManagerTest, FileLocksAreSeenByAnotherManager) {
   EXPECT_FALSE(b.LockDBHeader());
   EXPECT_EQ(ErrorCodeOf([&] { b.GetPageCount(); }), 20236);
   EXPECT_EQ(ErrorCodeOf([&] { b.FreeSpaceManager()->GetPage(); }), 20231);
-  EXPECT_EQ(ErrorCodeOf([&] { b.AddPage(kSession, kPageTypeTableRecord); }), 20231);
+  EXPECT_EQ(ErrorCodeOf([&] { (void)b.AddPageGuard(kSession, kPageTypeTableRecord); }), 20231);
   EXPECT_TRUE(a.UnlockDBHeader());
   EXPECT_FALSE(b.LockDBHeader());  // still held once
   EXPECT_TRUE(a.UnlockDBHeader());
@@ -430,9 +435,9 @@ TEST_F(DiskPageManagerTest, FileLocksAreSeenByAnotherManager) {
 
   // A commit waits for the header lock a bounded time, then fails without
   // touching the file.
-  TORBPage* page = b.AddPage(kSession, kPageTypeTableRecord);
-  page->FIsDirty = true;
-  b.PutPage(page);
+  TORBPageGuard page = b.AddPageGuard(kSession, kPageTypeTableRecord);
+  page.MarkDirty();
+  page.Release();
   EXPECT_TRUE(a.LockDBHeader());
   const std::vector<uint8_t> before = ReadAll(Path());
   EXPECT_EQ(ErrorCodeOf([&] { b.ApplyChanges(kSession); }), 20213);
@@ -489,12 +494,12 @@ TEST_F(DiskPageManagerTest, EncryptedPagesRoundTripAndMapsStayPlain) {
     TORBDiskPageManager pm;
     Open(pm, Name(), Password("s3cret", alg == craSquare ? craBlowfish : craSquare));
     EXPECT_EQ(pm.GetPassword().CryptoAlgorithm, alg);
-    TORBPage* page = pm.GetPage(kSession, 2, kPageTypeTableRecord);
+    TORBPageGuard page = pm.GetPageGuard(kSession, 2, kPageTypeTableRecord);
     EXPECT_TRUE(HasFill(page->GetPageData(), 3));
     EXPECT_EQ(LoadU32LE(page->GetPageHeader() + 14), CRC32(0, page->GetPageData(), kData));
     // Written again unchanged: the same stored data bytes.
-    page->FIsDirty = true;
-    pm.PutPage(page);
+    page.MarkDirty();
+    page.Release();
     pm.ApplyChanges(kSession);
     const std::vector<uint8_t> again = ReadAll(Path());
     EXPECT_TRUE(std::equal(&again[380 + 2 * 4096 + 40], &again[380 + 3 * 4096], page2 + 40));
@@ -514,13 +519,13 @@ TEST_F(DiskPageManagerTest, TamperedEncryptedPageFailsItsChecksum) {
   WriteAll(Path(), f);
   TORBDiskPageManager pm;
   Open(pm, Name(), Password("pw"));
-  EXPECT_EQ(ErrorCodeOf([&] { pm.GetPage(kSession, 3, kPageTypeTableRecord); }), 30446);
-  EXPECT_NE(testing::ErrorMessageOf([&] { pm.GetPage(kSession, 3, kPageTypeTableRecord); })
+  EXPECT_EQ(ErrorCodeOf([&] { (void)pm.GetPageGuard(kSession, 3, kPageTypeTableRecord); }), 30446);
+  EXPECT_NE(testing::ErrorMessageOf([&] { (void)pm.GetPageGuard(kSession, 3, kPageTypeTableRecord); })
                 .find("Decrypt page error. Check CRC failed. PageNo: 3"),
             std::string::npos);
-  TORBPage* page = pm.GetPage(kSession, 2, kPageTypeTableRecord);
+  TORBPageGuard page = pm.GetPageGuard(kSession, 2, kPageTypeTableRecord);
   EXPECT_TRUE(HasFill(page->GetPageData(), 1));
-  pm.PutPage(page);
+  page.Release();
 }
 
 TEST_F(DiskPageManagerTest, DamagedPageFoundOnRereadIsNotServedFromTheCache) {
@@ -531,9 +536,9 @@ TEST_F(DiskPageManagerTest, DamagedPageFoundOnRereadIsNotServedFromTheCache) {
   }
   TORBDiskPageManager pm;
   ASSERT_TRUE(Open(pm, Name(), Password("pw"), /*multi_user=*/true).multi_user);
-  TORBPage* page = pm.GetPage(kSession, 2, kPageTypeTableRecord);
+  TORBPageGuard page = pm.GetPageGuard(kSession, 2, kPageTypeTableRecord);
   ASSERT_TRUE(HasFill(page->GetPageData(), 1));
-  pm.PutPage(page);
+  page.Release();
 
   // Another writer moved the stamp; the stored data no longer matches its
   // checksum.
@@ -544,7 +549,7 @@ TEST_F(DiskPageManagerTest, DamagedPageFoundOnRereadIsNotServedFromTheCache) {
   WriteAll(Path(), f);
   for (int attempt = 0; attempt < 2; ++attempt) {
     SCOPED_TRACE(attempt);
-    EXPECT_EQ(ErrorCodeOf([&] { pm.GetPage(kSession, 2, kPageTypeTableRecord); }), 30446);
+    EXPECT_EQ(ErrorCodeOf([&] { (void)pm.GetPageGuard(kSession, 2, kPageTypeTableRecord); }), 30446);
   }
 }
 
@@ -576,9 +581,9 @@ TEST_F(DiskPageManagerTest, UnencryptedDatabaseIgnoresThePassword) {
   TORBDiskPageManager pm;
   Open(pm, Name(), Password("anything"));
   EXPECT_FALSE(pm.GetEncrypted());
-  TORBPage* page = pm.GetPage(kSession, 2, kPageTypeTableRecord);
+  TORBPageGuard page = pm.GetPageGuard(kSession, 2, kPageTypeTableRecord);
   EXPECT_TRUE(HasFill(page->GetPageData(), 4));
-  pm.PutPage(page);
+  page.Release();
 }
 
 TEST_F(DiskPageManagerTest, ExclusiveOpenKeepsOthersOut) {
@@ -656,17 +661,17 @@ using namespace orb::testing;
 
 // Reads the first data byte of `page_no` as `session` sees it.
 uint8_t FirstDataByte(TORBDiskPageManager& pm, int32_t page_no) {
-  TORBPage* p = pm.GetPage(kSession, page_no, kPageTypeTableRecord);
+  TORBPageGuard p = pm.GetPageGuard(kSession, page_no, kPageTypeTableRecord);
   const uint8_t b = p->GetPageData()[0];
-  pm.PutPage(p);
+  p.Release();
   return b;
 }
 
 void Rewrite(TORBDiskPageManager& pm, int32_t page_no, uint8_t value) {
-  TORBPage* p = pm.GetPage(kSession, page_no, kPageTypeTableRecord);
+  TORBPageGuard p = pm.GetPageGuard(kSession, page_no, kPageTypeTableRecord);
   p->GetPageData()[0] = value;
-  p->FIsDirty = true;
-  pm.PutPage(p);
+  p.MarkDirty();
+  p.Release();
   pm.ApplyChanges(kSession);
 }
 

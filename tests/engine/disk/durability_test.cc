@@ -31,23 +31,23 @@ constexpr uint16_t kPageSize = 4096;
 constexpr size_t kOffState = 38;
 constexpr size_t kOffWriteChangesState = 42;
 
-void Fill(TORBPage* page, uint8_t fill) {
+void Fill(TORBPageGuard& page, uint8_t fill) {
   for (int i = 0; i < kPageSize - 40; ++i) page->GetPageData()[i] = static_cast<uint8_t>(fill + i);
-  page->FIsDirty = true;
+  page.MarkDirty();
 }
 
 uint8_t FirstByte(TORBDiskPageManager& pm, int32_t page_no) {
-  TORBPage* page = pm.GetPage(kSession, page_no, kPageTypeTableRecord);
+  TORBPageGuard page = pm.GetPageGuard(kSession, page_no, kPageTypeTableRecord);
   const uint8_t b = page->GetPageData()[0];
-  pm.PutPage(page);
+  page.Release();
   return b;
 }
 
 int32_t AddCommitted(TORBDiskPageManager& pm, uint8_t fill) {
-  TORBPage* page = pm.AddPage(kSession, kPageTypeTableRecord);
-  const int32_t no = page->FPageNo;
+  TORBPageGuard page = pm.AddPageGuard(kSession, kPageTypeTableRecord);
+  const int32_t no = page.PageNo();
   Fill(page, fill);
-  pm.PutPage(page);
+  page.Release();
   pm.ApplyChanges(kSession);
   return no;
 }
@@ -79,11 +79,11 @@ TEST_F(DurabilityTest, CloseRefusesUncommittedPagesAndForgetsEveryCachedPage) {
   }
   TORBDiskPageManager pm;
   Open(pm, Name());
-  TORBPage* in_use = pm.GetPage(kSession, 2, kPageTypeTableRecord);
-  TORBPage* added = pm.AddPage(kSession, kPageTypeTableRecord);
-  const int32_t added_no = added->FPageNo;
+  TORBPageGuard in_use = pm.GetPageGuard(kSession, 2, kPageTypeTableRecord);
+  TORBPageGuard added = pm.AddPageGuard(kSession, kPageTypeTableRecord);
+  const int32_t added_no = added.PageNo();
   Fill(added, 5);
-  pm.PutPage(added);
+  added.Release();
   pm.RemovePage(kSession, 2);
 
   EXPECT_EQ(ErrorCodeOf([&] { pm.CloseDatabase(); }), 20097);
@@ -97,7 +97,7 @@ TEST_F(DurabilityTest, CloseRefusesUncommittedPagesAndForgetsEveryCachedPage) {
   EXPECT_FALSE(pm.HasPendingChanges(kSession));
   EXPECT_EQ(FirstByte(pm, 2), 9);  // not the copy of the other file
   EXPECT_EQ(in_use->GetPageData()[0], 1);  // still valid for its user
-  pm.PutPage(in_use);
+  in_use.Release();
   // Nothing of the first file's session reaches the second file.
   pm.ApplyChanges(kSession);
   pm.CloseDatabase();
@@ -138,9 +138,9 @@ TEST_F(DurabilityTest, FlushedCommitPutsThePagesOnDiskBeforeTheHeaderTurnsConsis
     SCOPED_TRACE(shared ? "shared" : "single-user");
     FlushFailsAfterPageWrite pm;
     Open(pm, Name(), shared);
-    TORBPage* page = pm.GetPage(kSession, 2, kPageTypeTableRecord);
+    TORBPageGuard page = pm.GetPageGuard(kSession, 2, kPageTypeTableRecord);
     Fill(page, 7);
-    pm.PutPage(page);
+    page.Release();
     const int32_t state = LoadI32LE(&ReadAll(Path())[kOffState]);
     // The page flush fails: the header stays marked, the commit is not done.
     EXPECT_EQ(ErrorCodeOf([&] { pm.ApplyChanges(kSession, true); }), 30379);
@@ -152,9 +152,9 @@ TEST_F(DurabilityTest, FlushedCommitPutsThePagesOnDiskBeforeTheHeaderTurnsConsis
 
     // Without flush the same commit completes: nothing waits for the disk.
     Open(pm, Name(), shared);
-    page = pm.GetPage(kSession, 2, kPageTypeTableRecord);
+    page = pm.GetPageGuard(kSession, 2, kPageTypeTableRecord);
     Fill(page, 8);
-    pm.PutPage(page);
+    page.Release();
     pm.ApplyChanges(kSession);
     f = ReadAll(Path());
     EXPECT_EQ(f[kOffWriteChangesState], kWriteChangesWriting);  // kept from the failed commit
@@ -168,9 +168,9 @@ TEST_F(DurabilityTest, FlushedCommitPutsThePagesOnDiskBeforeTheHeaderTurnsConsis
   }
   TORBDiskPageManager pm;
   Open(pm, Name());
-  TORBPage* page = pm.GetPage(kSession, 2, kPageTypeTableRecord);
+  TORBPageGuard page = pm.GetPageGuard(kSession, 2, kPageTypeTableRecord);
   Fill(page, 9);
-  pm.PutPage(page);
+  page.Release();
   pm.ApplyChanges(kSession, true);
   EXPECT_EQ(ReadAll(Path())[kOffWriteChangesState], kWriteChangesConsistent);
   EXPECT_EQ(ReadAll(Path())[380 + 2 * kPageSize + 40], 9);
@@ -188,10 +188,10 @@ TEST_F(DurabilityTest, GrowthWithoutRoomFailsTheAllocationCleanly) {
   int32_t code = 0;
   for (int i = 0; i < 20 && code == 0; ++i) {
     code = ErrorCodeOf([&] {
-      TORBPage* page = pm.AddPage(kSession, kPageTypeTableRecord);
-      added.push_back(page->FPageNo);
+      TORBPageGuard page = pm.AddPageGuard(kSession, kPageTypeTableRecord);
+      added.push_back(page.PageNo());
       Fill(page, static_cast<uint8_t>(20 + i));
-      pm.PutPage(page);
+      page.Release();
     });
   }
   EXPECT_EQ(code, kErrDiskFull);

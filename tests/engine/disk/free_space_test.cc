@@ -205,7 +205,7 @@ TEST_P(FreeSpaceTest, MapPagePlacement) {
   for (int64_t n : {2, 32449, 129794, 259584 + 2}) EXPECT_FALSE(f.IsPagePfsOrEam(n)) << n;
   EXPECT_EQ(f.EamPageNoForPageNo(200000), 129793);
   EXPECT_EQ(f.PfsPageNoForPageNo(70000), 64896);
-  EXPECT_EQ(ErrorCodeOf([&] { FPm.GetPage(0, 32448, kPageTypeAny); }), 30434);
+  EXPECT_EQ(ErrorCodeOf([&] { (void)FPm.GetPageGuard(0, 32448, kPageTypeAny); }), 30434);
   EXPECT_EQ(ErrorCodeOf([&] { FPm.RemovePage(0, 129793); }), 30434);
 }
 
@@ -282,10 +282,10 @@ TEST(FreeSpaceExclusiveTest, MapsReachTheDiskBeforeThePagesTheyAllocate) {
   pm.CreateAndOpenDatabase(dir.WFile("x.orb"), TORBPassword{}, 4096, 8);
   std::set<int32_t> committed;
   for (int i = 0; i < 30; ++i) {
-    TORBPage* page = pm.AddPage(0, kPageTypeTableRecord);
+    TORBPageGuard page = pm.AddPageGuard(0, kPageTypeTableRecord);
     page->GetPageData()[0] = static_cast<uint8_t>(i + 1);
-    committed.insert(page->FPageNo);
-    pm.PutPage(page);
+    committed.insert(page.PageNo());
+    page.Release();
   }
   pm.ApplyChanges(0);
   const Image img(dir.File("x.orb"), 4096);

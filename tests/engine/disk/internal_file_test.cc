@@ -52,7 +52,7 @@ class TransactedFileTest : public ::testing::Test {
   // Evicts every idle cached page, so that the next reads see the store.
   void DropCache() {
     FPm.SetCacheCapacity(0);
-    FPm.PutPage(FPm.GetPage(kSys, FPm.stored.begin()->first, kPageTypeAny));
+    (void)FPm.GetPageGuard(kSys, FPm.stored.begin()->first, kPageTypeAny);
     FPm.SetCacheCapacity(1000);
   }
 

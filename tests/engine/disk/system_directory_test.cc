@@ -43,14 +43,14 @@ TEST(SystemDirectoryTest, NewDatabaseListsSessionsThenTablesFromPageTwo) {
   EXPECT_EQ(directory.GetFileFirstPageNo(dbftUnknown), -1);
 
   // The directory itself: page 2, type 4, two 5-byte entries.
-  TORBPage* page = pm.GetPage(kSys, 2, kPageTypeFileSystemDirectory);
+  TORBPageGuard page = pm.GetPageGuard(kSys, 2, kPageTypeFileSystemDirectory);
   const uint8_t* data = page->GetPageData();
   EXPECT_EQ(data[1], 10);  // stored size
   EXPECT_EQ(data[10], dbftActiveSessionsList);
   EXPECT_EQ(data[11], 3);
   EXPECT_EQ(data[15], dbftTablesList);
   EXPECT_EQ(data[16], 4);
-  pm.PutPage(page);
+  page.Release();
 
   TORBInternalDBDirectAccessFile sessions(&pm, kPageTypeActiveSessionList);
   sessions.OpenFile(sessions_page);

@@ -146,7 +146,7 @@ TEST(TablePagesCacheTest, StampIsReadOncePerReadStep) {
     manager.cache.TableIsSLocked(kSession, kTableA);
     manager.cache.SetIsMostUpdatedLoaded(kSession, kTableA, table_state);
     manager.cache.BeginWorkWithTable(kSession, kTableA);
-    for (int i = 0; i < 2; ++i) manager.PutPage(manager.GetPage(kSession, 4, kPageTypeTableRecord));
+    for (int i = 0; i < 2; ++i) (void)manager.GetPageGuard(kSession, 4, kPageTypeTableRecord);
     manager.cache.EndWorkWithTable(kSession, kTableA);
     manager.cache.TableIsSUnlocked(kSession, kTableA);
   };
@@ -157,9 +157,9 @@ TEST(TablePagesCacheTest, StampIsReadOncePerReadStep) {
   manager.StorePage(4, kPageTypeTableRecord, 0x22, 101);
   read_step(2);
   EXPECT_EQ(manager.state_reads, std::vector<int32_t>{4});
-  TORBPage* page = manager.GetPage(kSession, 4, kPageTypeTableRecord, false);
+  TORBPageGuard page = manager.GetPageGuard(kSession, 4, kPageTypeTableRecord, false);
   EXPECT_EQ(page->GetPageData()[0], 0x22);
-  manager.PutPage(page);
+  page.Release();
 
   // Single-user: no stamp is ever read.
   manager.multi_user = false;

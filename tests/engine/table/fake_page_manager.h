@@ -26,6 +26,15 @@ class FakePageManager : public TORBPageManager {
 
   using TORBPageManager::SetCacheCapacity;
 
+  // Numbers a page made outside the manager.
+  static void NumberPage(TORBPage& page, int32_t page_no) { SetPageNo(page, page_no); }
+
+  // Makes the session's private copy of `page_no` clean again, a state no
+  // holder can reach; the manager must refuse to apply or cancel it.
+  void MarkPrivatePageClean(int32_t session, int32_t page_no) {
+    SetPageDirty(*FindSession(session)->DirtyPages.Find(page_no), false);
+  }
+
   bool Cached(int32_t page_no) const { return FSharedPages.Find(page_no) != nullptr; }
   TORBPage* CachedPage(int32_t page_no) const { return FSharedPages.Find(page_no); }
 
@@ -70,7 +79,7 @@ class FakePageManager : public TORBPageManager {
     } else {
       no = next_page_no++;
     }
-    page.FPageNo = no;
+    SetPageNo(page, no);
     page.AllocPageBuffer();
     stored[no] = std::vector<uint8_t>(page.FPageBuffer, page.FPageBuffer + GetPageSize());
   }
@@ -82,18 +91,18 @@ class FakePageManager : public TORBPageManager {
   }
 
   bool InternalReadPage(TORBPage& page) override {
-    reads.push_back(page.FPageNo);
-    auto it = stored.find(page.FPageNo);
-    if (it == stored.end() || failing_reads.count(page.FPageNo)) return false;
+    reads.push_back(page.PageNo());
+    auto it = stored.find(page.PageNo());
+    if (it == stored.end() || failing_reads.count(page.PageNo())) return false;
     if (page.FPageBuffer == nullptr) page.AllocPageBuffer();
     std::memcpy(page.FPageBuffer, it->second.data(), GetPageSize());
     return true;
   }
 
   void InternalWritePage(TORBPage& page) override {
-    if (failing_writes.count(page.FPageNo)) RaiseORB(kWriteFailure, "write failed");
-    writes.push_back(page.FPageNo);
-    stored[page.FPageNo] = std::vector<uint8_t>(page.FPageBuffer, page.FPageBuffer + GetPageSize());
+    if (failing_writes.count(page.PageNo())) RaiseORB(kWriteFailure, "write failed");
+    writes.push_back(page.PageNo());
+    stored[page.PageNo()] = std::vector<uint8_t>(page.FPageBuffer, page.FPageBuffer + GetPageSize());
   }
 
   bool IsSafeNotToSyncPage(int32_t, TORBPage&) override { return safe_not_to_sync; }
@@ -103,6 +112,15 @@ class FakePageManager : public TORBPageManager {
     auto it = stored.find(page_no);
     return it == stored.end() ? kInvalidPageState : ReadPageHeaderState(it->second.data());
   }
+};
+
+// The raw page protocol, for the few tests of a use that no guard can
+// express: a page still in use when its manager is destroyed.
+class RawPageManager : public FakePageManager {
+ public:
+  using FakePageManager::FakePageManager;
+  using TORBPageManager::GetPage;
+  using TORBPageManager::PutPage;
 };
 
 }  // namespace orb::testing

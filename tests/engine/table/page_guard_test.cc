@@ -24,6 +24,29 @@ constexpr uint16_t kRec = kPageTypeTableRecord;
 
 uint8_t Fill(const TORBPage& page) { return page.GetPageData()[0]; }
 
+// Outside the manager a page is held only through a guard, and its number
+// and dirty flag are read-only: the raw protocol and the fields stay closed
+// (RawPageManager and OpenPage show that the checks can succeed).
+template <typename M>
+concept RawGet = requires(M& m) { m.GetPage(1, 1, kPageTypeAny); };
+template <typename M>
+concept RawAdd = requires(M& m) { m.AddPage(1, kPageTypeAny); };
+template <typename M>
+concept RawPut = requires(M& m, TORBPage* page) { m.PutPage(page); };
+template <typename P>
+concept PublicPageNo = requires { &P::FPageNo; };
+template <typename P>
+concept PublicDirtyFlag = requires { &P::FIsDirty; };
+static_assert(!RawGet<TORBPageManager> && !RawAdd<TORBPageManager> && !RawPut<TORBPageManager>);
+static_assert(!RawGet<FakePageManager> && !RawAdd<FakePageManager> && !RawPut<FakePageManager>);
+static_assert(RawGet<testing::RawPageManager> && RawPut<testing::RawPageManager>);
+struct OpenPage {
+  int32_t FPageNo;
+  bool FIsDirty;
+};
+static_assert(PublicPageNo<OpenPage> && PublicDirtyFlag<OpenPage>);
+static_assert(!PublicPageNo<TORBPage> && !PublicDirtyFlag<TORBPage>);
+
 // Pages 7 and 8 are stored with fill 0x11 and 0x22; every test checks that
 // all pages are freed with the manager.
 class PageGuardTest : public ::testing::Test {
@@ -58,7 +81,7 @@ TEST_F(PageGuardTest, PutsThePageBackAtScopeEndAndWhenAnExceptionUnwinds) {
     EXPECT_EQ(page->UseCount(), 1);
     EXPECT_EQ(page.PageNo(), 7);
     // Held: another session is refused, a commit of the holder too.
-    EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(2, 7, kRec); }), 20090);
+    EXPECT_EQ(ErrorCodeOf([&] { (void)pm->GetPageGuard(2, 7, kRec); }), 20090);
     EXPECT_EQ(ErrorCodeOf([&] { pm->ApplyChanges(1); }), 20152);
   }
   ExpectPutBack(7);
@@ -111,7 +134,7 @@ TEST_F(PageGuardTest, AMovedFromGuardPutsNothingBack) {
   }
   // Both moved-from guards are gone; the use is still held by `target`.
   EXPECT_EQ(target->UseCount(), 1);
-  EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(2, 7, kRec); }), 20090);
+  EXPECT_EQ(ErrorCodeOf([&] { (void)pm->GetPageGuard(2, 7, kRec); }), 20090);
 
   // Assigning over a guard that holds a page puts that page back first.
   TORBPage* seven = target.Get();
@@ -146,7 +169,7 @@ TEST_F(PageGuardTest, MarkingDirtyMakesThePagePrivateToItsSession) {
   // A clean page goes back to the shared cache.
   Read(1, 8);
   EXPECT_TRUE(pm->Cached(8));
-  EXPECT_FALSE(pm->CachedPage(8)->FIsDirty);
+  EXPECT_FALSE(pm->CachedPage(8)->IsDirty());
 
   pm->ApplyChanges(1);
   EXPECT_EQ(pm->writes, (std::vector<int32_t>{7}));
@@ -170,7 +193,7 @@ using PageGuardDeathTest = PageGuardTest;
 TEST_F(PageGuardDeathTest, CallsWithoutTheCallerLockAbort) {
   TCriticalSection lock;
   pm->SetCallerLock(&lock);
-  EXPECT_DEATH(pm->GetPage(1, 7, kRec), "CallerLockHeld");
+  EXPECT_DEATH((void)pm->GetPageGuard(1, 7, kRec), "CallerLockHeld");
   EXPECT_DEATH((void)pm->AddPageGuard(1, kRec), "CallerLockHeld");
   {
     TCriticalSectionGuard held(lock);

@@ -19,11 +19,16 @@ using testing::FakePageManager;
 
 constexpr uint16_t kRec = kPageTypeTableRecord;
 
-uint8_t Fill(const TORBPage* page) { return page->GetPageData()[0]; }
+using testing::RawPageManager;
 
-void Modify(TORBPage* page, uint8_t fill) {
-  std::memset(page->GetPageData(), fill, page->GetPageDataSize());
-  page->FIsDirty = true;
+uint8_t Fill(const TORBPage* page) { return page->GetPageData()[0]; }
+uint8_t Fill(const TORBPageGuard& page) { return Fill(page.Get()); }
+
+void Fill(TORBPage* page, uint8_t fill) { std::memset(page->GetPageData(), fill, page->GetPageDataSize()); }
+
+void Modify(TORBPageGuard& page, uint8_t fill) {
+  Fill(page.Get(), fill);
+  page.MarkDirty();
 }
 
 // Every test checks that the pages it leaves behind are all freed with the
@@ -39,16 +44,10 @@ class PageManagerTest : public ::testing::Test {
 
   // Session `session` changes page `page_no` privately.
   void ChangePrivately(int32_t session, int32_t page_no, uint8_t fill) {
-    TORBPage* page = pm->GetPage(session, page_no, kRec);
+    TORBPageGuard page = pm->GetPageGuard(session, page_no, kRec);
     Modify(page, fill);
-    pm->PutPage(page);
   }
-  uint8_t Read(int32_t session, int32_t page_no) {
-    TORBPage* page = pm->GetPage(session, page_no, kPageTypeAny);
-    uint8_t fill = Fill(page);
-    pm->PutPage(page);
-    return fill;
-  }
+  uint8_t Read(int32_t session, int32_t page_no) { return Fill(pm->GetPageGuard(session, page_no, kPageTypeAny)); }
 
   std::unique_ptr<FakePageManager> pm;
 
@@ -58,16 +57,17 @@ class PageManagerTest : public ::testing::Test {
 
 TEST_F(PageManagerTest, ChangesArePrivateUntilApplied) {
   pm->StorePage(7, kRec, 0x11);
-  TORBPage* a = pm->GetPage(1, 7, kRec);
-  Modify(a, 0x22);
-  pm->PutPage(a);
+  TORBPageGuard guard = pm->GetPageGuard(1, 7, kRec);
+  TORBPage* a = guard.Get();
+  Modify(guard, 0x22);
+  guard.Release();
   EXPECT_FALSE(pm->Cached(7));
   EXPECT_TRUE(pm->HasPendingChanges(1));
 
-  TORBPage* again = pm->GetPage(1, 7, kRec);
-  EXPECT_EQ(again, a);
+  TORBPageGuard again = pm->GetPageGuard(1, 7, kRec);
+  EXPECT_EQ(again.Get(), a);
   EXPECT_EQ(Fill(again), 0x22);
-  pm->PutPage(again);
+  again.Release();
 
   EXPECT_EQ(Read(2, 7), 0x11);
   EXPECT_EQ(pm->StoredFill(7), 0x11);
@@ -78,7 +78,7 @@ TEST_F(PageManagerTest, ChangesArePrivateUntilApplied) {
   EXPECT_FALSE(pm->HasPendingChanges(1));
   // The written page replaced the copy session 2 had read.
   EXPECT_EQ(pm->CachedPage(7), a);
-  EXPECT_FALSE(a->FIsDirty);
+  EXPECT_FALSE(a->IsDirty());
   EXPECT_EQ(Read(2, 7), 0x22);
   EXPECT_EQ(pm->reads, (std::vector<int32_t>{7, 7}));
   EXPECT_EQ(pm->SharedPageCount(), 1);
@@ -87,17 +87,17 @@ TEST_F(PageManagerTest, ChangesArePrivateUntilApplied) {
 TEST_F(PageManagerTest, OldCopyInUseStaysValidUntilPutBack) {
   pm->StorePage(7, kRec, 0x11);
   ChangePrivately(1, 7, 0x22);
-  TORBPage* old = pm->GetPage(2, 7, kRec);
+  TORBPageGuard old = pm->GetPageGuard(2, 7, kRec);
   pm->ApplyChanges(1);
 
   EXPECT_EQ(Fill(old), 0x11);
   EXPECT_EQ(old->UseCount(), 1);
   EXPECT_EQ(pm->SharedPageCount(), 1);
-  TORBPage* fresh = pm->GetPage(2, 7, kRec);
-  EXPECT_NE(fresh, old);
+  TORBPageGuard fresh = pm->GetPageGuard(2, 7, kRec);
+  EXPECT_NE(fresh.Get(), old.Get());
   EXPECT_EQ(Fill(fresh), 0x22);
-  pm->PutPage(fresh);
-  pm->PutPage(old);  // destroyed now
+  fresh.Release();
+  old.Release();  // destroyed now
   EXPECT_EQ(pm->SharedPageCount(), 1);
   EXPECT_EQ(Read(2, 7), 0x22);
   EXPECT_EQ(Read(3, 7), 0x22);
@@ -119,42 +119,42 @@ TEST_F(PageManagerTest, WrittenPageWithoutCacheRoomIsReadBackFromStorage) {
 TEST_F(PageManagerTest, StoredTypeIsCheckedOnRead) {
   pm->StorePage(3, kPageTypeTableIndex, 0x01);
   pm->StorePage(4, kPageTypeTableIndex, 0x01);
-  EXPECT_EQ(ErrorMessageOf([&] { pm->GetPage(1, 3, kRec); }),
+  EXPECT_EQ(ErrorMessageOf([&] { (void)pm->GetPageGuard(1, 3, kRec); }),
             "Invalid page type. Possible data corruption. Expecting type 10, but found 12 - Native error: 20153");
-  TORBPage* page = pm->GetPage(1, 3, kPageTypeAny);
+  TORBPageGuard guard = pm->GetPageGuard(1, 3, kPageTypeAny);
+  TORBPage* page = guard.Get();
   EXPECT_EQ(page->GetPageType(), kPageTypeTableIndex);
   EXPECT_EQ(page->UseCount(), 1);
   // A cached page is checked as well, in use or idle, and stays usable.
-  EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(1, 3, kRec); }), 20153);
+  EXPECT_EQ(ErrorCodeOf([&] { (void)pm->GetPageGuard(1, 3, kRec); }), 20153);
   EXPECT_EQ(page->UseCount(), 1);
-  pm->PutPage(page);
+  guard.Release();
   ASSERT_TRUE(pm->Cached(3));
-  EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(2, 3, kRec); }), 20153);
+  EXPECT_EQ(ErrorCodeOf([&] { (void)pm->GetPageGuard(2, 3, kRec); }), 20153);
   EXPECT_EQ(page->UseCount(), 0);
-  pm->PutPage(pm->GetPage(2, 3, kPageTypeTableIndex));
+  (void)pm->GetPageGuard(2, 3, kPageTypeTableIndex);
 
   pm->SetIgnoreCRCErrors(true);
-  pm->PutPage(pm->GetPage(1, 4, kRec));
+  (void)pm->GetPageGuard(1, 4, kRec);
   pm->SetIgnoreCRCErrors(false);
 
   FakePageManager headerless(1000, 64, 0);
   headerless.StorePage(0, 0, 0x05);
-  TORBPage* raw = headerless.GetPage(1, 0, kRec);
+  TORBPageGuard raw = headerless.GetPageGuard(1, 0, kRec);
   EXPECT_EQ(raw->GetPageData(), raw->FPageBuffer);
   EXPECT_EQ(Fill(raw), 0x05);
-  headerless.PutPage(raw);
 }
 
 TEST_F(PageManagerTest, UnreadablePageIsNotCached) {
   pm->StorePage(5, kRec, 0x09);
   pm->failing_reads.insert(5);
-  EXPECT_EQ(ErrorMessageOf([&] { pm->GetPage(1, 5, kPageTypeAny); }),
+  EXPECT_EQ(ErrorMessageOf([&] { (void)pm->GetPageGuard(1, 5, kPageTypeAny); }),
             "Error reading database file page. Page No: 5, type 255 - Native error: 20299");
   EXPECT_FALSE(pm->Cached(5));
   pm->failing_reads.clear();
   EXPECT_EQ(Read(1, 5), 0x09);
-  EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(1, 6, kRec); }), 20299);
-  EXPECT_EQ(ErrorMessageOf([&] { pm->GetPage(-1, 5, kRec); }), "Invalid Session ID - Native error: 20186");
+  EXPECT_EQ(ErrorCodeOf([&] { (void)pm->GetPageGuard(1, 6, kRec); }), 20299);
+  EXPECT_EQ(ErrorMessageOf([&] { (void)pm->GetPageGuard(-1, 5, kRec); }), "Invalid Session ID - Native error: 20186");
 }
 
 TEST_F(PageManagerTest, CacheEvictsLeastRecentlyUsed) {
@@ -178,50 +178,52 @@ TEST_F(PageManagerTest, CacheEvictsLeastRecentlyUsed) {
 TEST_F(PageManagerTest, PageInUseIsNeverEvicted) {
   Reset(3);
   for (int32_t no = 1; no <= 7; ++no) pm->StorePage(no, kRec, static_cast<uint8_t>(no));
-  TORBPage* held = pm->GetPage(1, 1, kRec);
+  TORBPageGuard held = pm->GetPageGuard(1, 1, kRec);
   for (int32_t no = 2; no <= 6; ++no) Read(2, no);
   EXPECT_TRUE(pm->Cached(1));
-  EXPECT_EQ(pm->CachedPage(1), held);
+  EXPECT_EQ(pm->CachedPage(1), held.Get());
   EXPECT_TRUE(pm->Cached(5) && pm->Cached(6));
   EXPECT_EQ(pm->SharedPageCount(), 3);
   EXPECT_EQ(Fill(held), 1);
-  pm->PutPage(held);
+  held.Release();
   Read(2, 7);  // evicts 5, the least recently used idle page
   EXPECT_TRUE(pm->Cached(1) && pm->Cached(6) && pm->Cached(7));
   EXPECT_FALSE(pm->Cached(5));
 
   // Over capacity while everything is in use; trimmed when put back.
-  std::vector<TORBPage*> all;
-  for (int32_t no = 1; no <= 5; ++no) all.push_back(pm->GetPage(1, no, kRec));
+  std::vector<TORBPageGuard> all;
+  for (int32_t no = 1; no <= 5; ++no) all.push_back(pm->GetPageGuard(1, no, kRec));
   EXPECT_EQ(pm->SharedPageCount(), 7);
-  for (TORBPage* page : all) pm->PutPage(page);
+  for (TORBPageGuard& page : all) page.Release();
   EXPECT_EQ(pm->SharedPageCount(), 3);
   EXPECT_TRUE(pm->Cached(3) && pm->Cached(4) && pm->Cached(5));
 }
 
 TEST_F(PageManagerTest, PageInUseBelongsToOneSession) {
   pm->StorePage(7, kRec, 0x01);
-  TORBPage* a = pm->GetPage(1, 7, kRec);
-  EXPECT_EQ(ErrorMessageOf([&] { pm->GetPage(2, 7, kRec); }), "Page is used by other session - Native error: 20090");
-  TORBPage* b = pm->GetPage(1, 7, kRec);
-  EXPECT_EQ(a, b);
-  EXPECT_EQ(a->UseCount(), 2);
-  pm->PutPage(a);
-  EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(2, 7, kRec); }), 20090);
-  pm->PutPage(b);
-  TORBPage* c = pm->GetPage(2, 7, kRec);
-  EXPECT_EQ(c, a);
+  TORBPageGuard a = pm->GetPageGuard(1, 7, kRec);
+  TORBPage* page = a.Get();
+  EXPECT_EQ(ErrorMessageOf([&] { (void)pm->GetPageGuard(2, 7, kRec); }),
+            "Page is used by other session - Native error: 20090");
+  TORBPageGuard b = pm->GetPageGuard(1, 7, kRec);
+  EXPECT_EQ(b.Get(), page);
+  EXPECT_EQ(page->UseCount(), 2);
+  a.Release();
+  EXPECT_EQ(ErrorCodeOf([&] { (void)pm->GetPageGuard(2, 7, kRec); }), 20090);
+  b.Release();
+  TORBPageGuard c = pm->GetPageGuard(2, 7, kRec);
+  EXPECT_EQ(c.Get(), page);
   EXPECT_EQ(c->SessionID(), 2);
-  pm->PutPage(c);
-  pm->PutPage(c);  // unmatched put is ignored
-  EXPECT_EQ(c->UseCount(), 0);
+  c.Release();
+  c.Release();  // a second put back is ignored
+  EXPECT_EQ(page->UseCount(), 0);
 }
 
 TEST_F(PageManagerTest, AddedPageIsPrivateDirtyAndTyped) {
-  TORBPage* page = pm->AddPage(1, kPageTypeTableBlob);
-  int32_t no = page->FPageNo;
+  TORBPageGuard page = pm->AddPageGuard(1, kPageTypeTableBlob);
+  int32_t no = page.PageNo();
   EXPECT_EQ(no, 0);
-  EXPECT_TRUE(page->FIsDirty);
+  EXPECT_TRUE(page->IsDirty());
   EXPECT_EQ(page->UseCount(), 1);
   EXPECT_FALSE(page->Reloaded());
   TORBDiskPageHeader header = page->ReadHeader();
@@ -233,29 +235,29 @@ TEST_F(PageManagerTest, AddedPageIsPrivateDirtyAndTyped) {
   EXPECT_EQ(Fill(page), 0);
   Modify(page, 0x42);
   EXPECT_FALSE(pm->Cached(no));
-  pm->PutPage(page);
+  page.Release();
   EXPECT_EQ(pm->FindSessionInfo(1)->AddedPageNumbers, (std::vector<int32_t>{no}));
 
   EXPECT_EQ(Read(2, no), 0);  // the stored page, not the private one
   EXPECT_EQ(Read(1, no), 0x42);
   pm->ApplyChanges(1);
-  TORBPage* stored = pm->GetPage(2, no, kPageTypeTableBlob);
+  TORBPageGuard stored = pm->GetPageGuard(2, no, kPageTypeTableBlob);
   EXPECT_EQ(Fill(stored), 0x42);
   EXPECT_EQ(stored->GetState(), header.State);
-  pm->PutPage(stored);
+  stored.Release();
 
   pm->give_no_number = true;
-  EXPECT_EQ(ErrorMessageOf([&] { pm->AddPage(1, kRec); }), "Invalid page number - Native error: 20064");
+  EXPECT_EQ(ErrorMessageOf([&] { (void)pm->AddPageGuard(1, kRec); }), "Invalid page number - Native error: 20064");
   EXPECT_FALSE(pm->HasPendingChanges(1));
 }
 
 TEST_F(PageManagerTest, CancelDropsPrivatePagesAndGivesBackAddedOnes) {
   pm->StorePage(7, kRec, 0x11);
   ChangePrivately(1, 7, 0x22);
-  TORBPage* added = pm->AddPage(1, kRec);
-  int32_t no = added->FPageNo;
+  TORBPageGuard added = pm->AddPageGuard(1, kRec);
+  int32_t no = added.PageNo();
   Modify(added, 0x33);
-  pm->PutPage(added);
+  added.Release();
   Read(2, no);  // another session caches the stored page
 
   pm->CancelChanges(1);
@@ -269,10 +271,10 @@ TEST_F(PageManagerTest, CancelDropsPrivatePagesAndGivesBackAddedOnes) {
   pm->CancelChanges(9);  // unknown session
   EXPECT_EQ(pm->removes.size(), 1u);
 
-  TORBPage* reused = pm->AddPage(1, kRec);
-  EXPECT_EQ(reused->FPageNo, no);
+  TORBPageGuard reused = pm->AddPageGuard(1, kRec);
+  EXPECT_EQ(reused.PageNo(), no);
   EXPECT_EQ(Fill(reused), 0);
-  pm->PutPage(reused);
+  reused.Release();
   pm->CancelChanges(1);
 }
 
@@ -294,18 +296,18 @@ TEST_F(PageManagerTest, ApplyFreesRemovedPagesAndDropsEveryCopy) {
   EXPECT_FALSE(pm->Cached(4));
   EXPECT_FALSE(pm->Cached(5));
   EXPECT_FALSE(pm->HasPendingChanges(1));
-  EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(1, 4, kRec); }), 20299);
-  EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(2, 5, kRec); }), 20299);
+  EXPECT_EQ(ErrorCodeOf([&] { (void)pm->GetPageGuard(1, 4, kRec); }), 20299);
+  EXPECT_EQ(ErrorCodeOf([&] { (void)pm->GetPageGuard(2, 5, kRec); }), 20299);
 }
 
 TEST_F(PageManagerTest, RemovedPageInUseByOtherSessionStaysValidUntilPutBack) {
   pm->StorePage(4, kRec, 0x04);
-  TORBPage* held = pm->GetPage(2, 4, kRec);
+  TORBPageGuard held = pm->GetPageGuard(2, 4, kRec);
   pm->RemovePage(1, 4);
   pm->ApplyChanges(1);
   EXPECT_FALSE(pm->Cached(4));
   EXPECT_EQ(Fill(held), 0x04);
-  pm->PutPage(held);
+  held.Release();
 }
 
 TEST_F(PageManagerTest, FailedWriteFreesNothing) {
@@ -336,11 +338,11 @@ TEST_F(PageManagerTest, ApplyWhileHoldingSharedPageWritesNothing) {
   pm->StorePage(2, kRec, 0x02);
   ChangePrivately(1, 1, 0x11);
   pm->RemovePage(1, 2);
-  TORBPage* held = pm->GetPage(1, 2, kRec);
+  TORBPageGuard held = pm->GetPageGuard(1, 2, kRec);
   EXPECT_EQ(ErrorMessageOf([&] { pm->ApplyChanges(1); }), "Some session pages not released - Native error: 20152");
   EXPECT_TRUE(pm->writes.empty());
   EXPECT_TRUE(pm->removes.empty());
-  pm->PutPage(held);
+  held.Release();
   pm->ApplyChanges(1);
   EXPECT_EQ(pm->writes, (std::vector<int32_t>{1}));
   EXPECT_EQ(pm->removes, (std::vector<int32_t>{2}));
@@ -363,10 +365,10 @@ TEST_F(PageManagerTest, BadPrivatePagesStopApplyAndCancel) {
     pm->StorePage(2, kRec, 0x02);
     ChangePrivately(1, 1, 0x11);
     ChangePrivately(1, 2, 0x22);
-    TORBPage* bad = pm->GetPage(1, 2, kRec);
+    TORBPageGuard bad = pm->GetPageGuard(1, 2, kRec);
     if (!c.in_use) {
-      bad->FIsDirty = false;
-      pm->PutPage(bad);
+      bad.Release();
+      pm->MarkPrivatePageClean(1, 2);
     }
     auto op = [&] { c.apply ? pm->ApplyChanges(1) : pm->CancelChanges(1); };
     EXPECT_EQ(ErrorMessageOf(op), std::string(c.message) + " - Native error: " + std::to_string(c.code));
@@ -374,9 +376,9 @@ TEST_F(PageManagerTest, BadPrivatePagesStopApplyAndCancel) {
     EXPECT_TRUE(pm->removes.empty());
     EXPECT_EQ(Read(1, 1), 0x11);  // nothing dropped either
     if (c.in_use) {
-      pm->PutPage(bad);
+      bad.Release();
     } else {
-      bad->FIsDirty = true;
+      pm->GetPageGuard(1, 2, kRec).MarkDirty();
     }
     op();
     EXPECT_FALSE(pm->HasPendingChanges(1));
@@ -387,15 +389,20 @@ TEST_F(PageManagerTest, UncommittedPagesAreReportedOnRequestNotOnDestruction) {
   pm->StorePage(1, kRec, 0x01);
   pm->CheckNoPrivatePages();
   ChangePrivately(1, 1, 0x11);
-  TORBPage* added = pm->AddPage(2, kRec);
-  pm->PutPage(added);
+  (void)pm->AddPageGuard(2, kRec);
   EXPECT_EQ(ErrorMessageOf([&] { pm->CheckNoPrivatePages(); }),
             "Cannot free non-committed pages - Native error: 20097");
   pm->ApplyChanges(1);
   EXPECT_EQ(ErrorCodeOf([&] { pm->CheckNoPrivatePages(); }), 20097);
   // Session 2's page is destroyed silently with the manager (TearDown checks
   // that its buffer was freed).
-  pm->GetPage(3, 1, kRec);  // even a page still in use
+}
+
+TEST_F(PageManagerTest, PageStillInUseIsDestroyedWithItsManager) {
+  auto raw = std::make_unique<RawPageManager>();
+  raw->StorePage(1, kRec, 0x01);
+  raw->GetPage(3, 1, kRec);
+  raw.reset();  // TearDown checks that its buffer was freed
 }
 
 TEST_F(PageManagerTest, MultiUserCacheFollowsStoredStamp) {
@@ -404,37 +411,38 @@ TEST_F(PageManagerTest, MultiUserCacheFollowsStoredStamp) {
   Read(1, 1);
 
   pm->StorePage(1, kRec, 0x33, 6);  // another process rewrote the page
-  TORBPage* page = pm->GetPage(1, 1, kRec, false);
+  TORBPageGuard page = pm->GetPageGuard(1, 1, kRec, false);
   EXPECT_EQ(Fill(page), 0x11);
   EXPECT_TRUE(pm->state_reads.empty());
-  pm->PutPage(page);
+  page.Release();
 
-  page = pm->GetPage(1, 1, kRec, true);
+  page = pm->GetPageGuard(1, 1, kRec, true);
   EXPECT_EQ(Fill(page), 0x33);
   EXPECT_EQ(page->GetState(), 6);
   EXPECT_TRUE(page->Reloaded());
-  pm->PutPage(page);
-  EXPECT_FALSE(page->Reloaded());
+  TORBPage* reloaded = page.Get();
+  page.Release();
+  EXPECT_FALSE(reloaded->Reloaded());
 
   pm->reads.clear();
-  page = pm->GetPage(1, 1, kRec);  // stamp unchanged: no read
+  page = pm->GetPageGuard(1, 1, kRec);  // stamp unchanged: no read
   EXPECT_TRUE(pm->reads.empty());
   EXPECT_FALSE(page->Reloaded());
   EXPECT_EQ(pm->state_reads.size(), 2u);
-  pm->PutPage(page);
+  page.Release();
 
   pm->StorePage(1, kRec, 0x44, kInvalidPageState);  // removed by another process
-  page = pm->GetPage(1, 1, kRec);
+  page = pm->GetPageGuard(1, 1, kRec);
   EXPECT_EQ(Fill(page), 0x33);
   EXPECT_EQ(page->GetState(), kInvalidPageState);
 
   // Never re-read under its user.
   pm->StorePage(1, kRec, 0x55, 9);
-  TORBPage* second = pm->GetPage(1, 1, kRec);
-  EXPECT_EQ(second, page);
+  TORBPageGuard second = pm->GetPageGuard(1, 1, kRec);
+  EXPECT_EQ(second.Get(), page.Get());
   EXPECT_EQ(Fill(second), 0x33);
-  pm->PutPage(second);
-  pm->PutPage(page);
+  second.Release();
+  page.Release();
 
   pm->safe_not_to_sync = true;
   EXPECT_EQ(Read(1, 1), 0x33);
@@ -443,7 +451,7 @@ TEST_F(PageManagerTest, MultiUserCacheFollowsStoredStamp) {
 
   pm->StorePage(1, kRec, 0x66, 10);
   pm->failing_reads.insert(1);
-  EXPECT_EQ(ErrorCodeOf([&] { pm->GetPage(1, 1, kRec); }), 20299);
+  EXPECT_EQ(ErrorCodeOf([&] { (void)pm->GetPageGuard(1, 1, kRec); }), 20299);
   EXPECT_FALSE(pm->Cached(1));
 }
 
@@ -457,7 +465,7 @@ class RaisingReadPageManager : public FakePageManager {
  protected:
   bool InternalReadPage(TORBPage& page) override {
     const bool ok = FakePageManager::InternalReadPage(page);
-    if (ok && damaged.count(page.FPageNo)) {
+    if (ok && damaged.count(page.PageNo())) {
       std::memset(page.GetPageData(), 0xEE, 8);  // half-processed bytes
       RaiseORB(kDamaged, "damaged page");
     }
@@ -469,20 +477,18 @@ TEST_F(PageManagerTest, FailedRereadLeavesNoPageInTheCache) {
   RaisingReadPageManager m;
   m.multi_user = true;
   m.StorePage(1, kRec, 0x11, 5);
-  m.PutPage(m.GetPage(1, 1, kRec));
+  (void)m.GetPageGuard(1, 1, kRec);
   ASSERT_TRUE(m.Cached(1));
 
   m.StorePage(1, kRec, 0x22, 6);  // rewritten by another process, damaged
   m.damaged.insert(1);
   for (int attempt = 0; attempt < 2; ++attempt) {
     SCOPED_TRACE(attempt);
-    EXPECT_EQ(ErrorCodeOf([&] { m.GetPage(1, 1, kRec); }), RaisingReadPageManager::kDamaged);
+    EXPECT_EQ(ErrorCodeOf([&] { (void)m.GetPageGuard(1, 1, kRec); }), RaisingReadPageManager::kDamaged);
     EXPECT_FALSE(m.Cached(1));
   }
   m.damaged.clear();
-  TORBPage* page = m.GetPage(1, 1, kRec);
-  EXPECT_EQ(Fill(page), 0x22);
-  m.PutPage(page);
+  EXPECT_EQ(Fill(m.GetPageGuard(1, 1, kRec)), 0x22);
 }
 
 TEST_F(PageManagerTest, SingleUserCacheIsNotSynchronised) {
@@ -504,7 +510,7 @@ TEST_F(PageManagerTest, PageBuffer) {
   EXPECT_EQ(page.GetPageDataSize(), 88);
   for (int i = 0; i < 88; ++i) ASSERT_EQ(page.GetPageData()[i], 0);
 
-  Modify(&page, 0x7E);
+  Fill(&page, 0x7E);
   EXPECT_EQ(ErrorMessageOf([&] { page.EnlargePageBuffer(127); }), "Invalid page modification - Native error: 20039");
   page.EnlargePageBuffer(200);
   EXPECT_EQ(MemoryManager().GetMemoryBufferSize(page.FPageBuffer), 200u);
@@ -539,8 +545,7 @@ TEST_F(PageManagerTest, PageBuffer) {
   EXPECT_EQ(raw.GetPageDataSize(), 64);
 
   TORBPageController controller(&page);
-  controller.SetIsDirty(false);
-  EXPECT_FALSE(page.FIsDirty);
+  EXPECT_FALSE(controller.IsDirty());
   EXPECT_EQ(controller.PageSize(), 128);
   EXPECT_EQ(controller.PageData(), page.FPageBuffer + 40);
   EXPECT_EQ(controller.PageManager(), pm.get());

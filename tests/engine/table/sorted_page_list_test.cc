@@ -19,14 +19,14 @@ class SortedPageListTest : public ::testing::Test {
  protected:
   TORBPage* Page(int32_t no) {
     pages.push_back(std::make_unique<TORBPage>(&manager));
-    pages.back()->FPageNo = no;
+    testing::FakePageManager::NumberPage(*pages.back(), no);
     return pages.back().get();
   }
   std::vector<int32_t> Keys() const {
     std::vector<int32_t> keys;
     for (int32_t i = 0; i < list.Count(); ++i) {
       keys.push_back(list.KeyAt(i));
-      EXPECT_EQ(list.PageAt(i)->FPageNo, list.KeyAt(i));
+      EXPECT_EQ(list.PageAt(i)->PageNo(), list.KeyAt(i));
     }
     return keys;
   }
@@ -39,7 +39,7 @@ class SortedPageListTest : public ::testing::Test {
 TEST_F(SortedPageListTest, KeepsPagesSortedAndFindsThem) {
   for (int32_t no : {50, 10, 30, 70, 20, 60, 40, 0}) list.Insert(Page(no));
   EXPECT_EQ(Keys(), (std::vector<int32_t>{0, 10, 20, 30, 40, 50, 60, 70}));
-  EXPECT_EQ(list.Find(30)->FPageNo, 30);
+  EXPECT_EQ(list.Find(30)->PageNo(), 30);
   EXPECT_EQ(list.Find(35), nullptr);
   EXPECT_EQ(list.FindPosition(0), 0);
   EXPECT_EQ(list.FindPosition(70), 7);
@@ -84,14 +84,14 @@ TEST_F(SortedPageListTest, WalksByLeastRecentUse) {
   list.UpdateLRU(p1);
   // Stamps now: 9 < 3 < 5 < 1.
   std::vector<int32_t> order;
-  for (TORBPage* p = list.FirstByLRU(); p != nullptr; p = list.NextByLRU()) order.push_back(p->FPageNo);
+  for (TORBPage* p = list.FirstByLRU(); p != nullptr; p = list.NextByLRU()) order.push_back(p->PageNo());
   EXPECT_EQ(order, (std::vector<int32_t>{9, 3, 5, 1}));
 
   // Deleting the element just returned does not disturb the walk.
   order.clear();
   for (TORBPage* p = list.FirstByLRU(); p != nullptr; p = list.NextByLRU()) {
-    order.push_back(p->FPageNo);
-    if (p->FPageNo != 5) list.Delete(p->FPageNo);
+    order.push_back(p->PageNo());
+    if (p->PageNo() != 5) list.Delete(p->PageNo());
   }
   EXPECT_EQ(order, (std::vector<int32_t>{9, 3, 5, 1}));
   EXPECT_EQ(Keys(), (std::vector<int32_t>{5}));
@@ -107,7 +107,7 @@ TEST_F(SortedPageListTest, CapacityGrowsAndShrinksInSteps) {
   int32_t next = 0;
   auto fill_to = [&](int32_t count) {
     while (list.Count() < count) {
-      page->FPageNo = next++;
+      testing::FakePageManager::NumberPage(*page, next++);
       list.Insert(page);
     }
   };
