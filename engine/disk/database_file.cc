@@ -23,8 +23,6 @@ constexpr int kReopenAttempts = 3;
 constexpr int64_t kReopenPauseMs = 1000;
 constexpr int64_t kScanBlock = 10000;
 
-std::string PathOf(const std::u16string& name) { return WideToPath(name); }
-
 // Clears the read-only attribute (no write permission at all) of `path`.
 void ClearReadOnlyAttribute(const std::string& path) {
   struct stat st;
@@ -76,7 +74,7 @@ TORBDatabaseFile::~TORBDatabaseFile() {
   if (FIsOpened) FHandle.Close();
 }
 
-std::string TORBDatabaseFile::PathName() const { return PathOf(FFileName); }
+std::string TORBDatabaseFile::PathName() const { return WideToPath(FFileName); }
 
 void TORBDatabaseFile::CheckOpened(std::string_view operation) const {
   if (!FIsOpened) RaiseORB(30376, "Cannot perform this operation (%s) on a closed file", {operation});
@@ -89,7 +87,7 @@ void TORBDatabaseFile::CheckClosed(std::string_view operation) const {
 void TORBDatabaseFile::CreateAndOpenFile(const std::u16string& name) {
   CheckClosed("CreateFile");
   if (name.empty()) RaiseORB(30374, "Cannot create file with blank FileName");
-  const std::string path = PathOf(name);
+  const std::string path = WideToPath(name);
   if (TPlatformFile::Exists(path)) {
     ClearReadOnlyAttribute(path);
     PlatformStatus s = TPlatformFile::Delete(path);
@@ -141,12 +139,12 @@ void TORBDatabaseFile::CloseFile() {
 void TORBDatabaseFile::DeleteFile(const std::u16string& name) {
   CheckClosed("DeleteFile");
   const std::u16string& target = name.empty() ? FFileName : name;
-  PlatformStatus s = TPlatformFile::Delete(PathOf(target));
+  PlatformStatus s = TPlatformFile::Delete(WideToPath(target));
   if (!s.Ok()) RaiseORB(30362, "Cannot delete file: '%s' Error code: %d. ErrorMessage: %s", {target, s.Code(), s.Text()});
 }
 
 void TORBDatabaseFile::RenameFile(const std::u16string& old_name, const std::u16string& new_name) {
-  PlatformStatus s = TPlatformFile::Rename(PathOf(old_name), PathOf(new_name), false);
+  PlatformStatus s = TPlatformFile::Rename(WideToPath(old_name), WideToPath(new_name), false);
   if (!s.Ok()) {
     RaiseORB(30378, "Cannot rename file '%s' to '%s' ErrorCode:%d. ErrorMessage: %s",
              {old_name, new_name, s.Code(), s.Text()});
