@@ -4,7 +4,7 @@ set -euo pipefail
 PKGS=(
   build-essential cmake ninja-build pkg-config ccache python3
   zlib1g-dev libbz2-dev libcrypto++-dev libicu-dev
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev libcli11-dev
   xvfb xauth locales
 )

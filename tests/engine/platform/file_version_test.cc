@@ -236,7 +236,7 @@ TEST(FileVersionTest, RandomlyDamagedHeadersNeverCrash) {
     std::vector<size_t> spots;
     for (size_t i = 0; i < 64; ++i) spots.push_back(i);
     for (size_t i = MiniElf::kSections; i < intact.Bytes.size(); ++i) spots.push_back(i);
-    for (int round = 0; round < 1500; ++round) {
+    for (int round = 0; round < 1000; ++round) {
       MiniElf elf = intact;
       const int flips = 1 + static_cast<int>(rng() % 4);
       for (int f = 0; f < flips; ++f) elf.Bytes[spots[rng() % spots.size()]] = static_cast<uint8_t>(rng());
