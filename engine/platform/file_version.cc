@@ -185,7 +185,9 @@ std::optional<TFileVersion> TFileVersion::LoadFrom(const uint8_t* in) {
 }
 
 PlatformStatus ReadFileVersion(const std::string& path, TFileVersion* version) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a FIFO or a device never waits; only regular files
+  // are read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return PlatformStatus::FromErrno(errno);
   struct stat st;
   PlatformStatus s;
