@@ -16,6 +16,11 @@
 //       n read steps: ltS taken and released.
 //   orb_table_lock_child <db> <locks file page> steps-row <n>
 //       Under one ltSIRW, n row locks taken and released.
+//   orb_table_lock_child <db> - create <max sessions>
+//       Creates the database with one locks file and prints its first page.
+//
+// The steps commands drive measurements of the lock system calls, e.g.
+//   strace -f -c -e trace=fcntl orb_table_lock_child db.orb 7 steps-table 1000
 //
 // <type> is IS, S, SIRW, XIRW, RW, U or X. Errors print "error <code>" and
 // exit 1.
@@ -31,6 +36,7 @@
 
 #include "engine/base/orb_exception.h"
 #include "engine/disk/active_sessions_file.h"
+#include "engine/disk/database_creator.h"
 #include "engine/disk/disk_page_manager.h"
 #include "engine/disk/system_directory.h"
 #include "engine/disk/table_lock_manager.h"
@@ -67,7 +73,22 @@ int64_t Now() {
   return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+int Create(const char* path, int32_t max_sessions) {
+  TORBDiskDatabaseOptions options;
+  options.MaxSessionCount = max_sessions;
+  CreateDiskDatabase(PathToWide(path), options);
+  TORBDiskPageManager pm;
+  bool read_only = false, repair = false, multi_user = false;
+  pm.OpenDatabase(PathToWide(path), TORBPassword{}, read_only, repair, false, multi_user);
+  const int32_t page = TORBTableLocksFile(&pm).CreateFile(max_sessions);
+  pm.ApplyChanges(TORBPageManager::kSystemSession);
+  pm.CloseDatabase();
+  Say(std::to_string(page));
+  return 0;
+}
+
 int Run(int argc, char** argv) {
+  if (std::string(argv[3]) == "create" && argc == 5) return Create(argv[1], std::atoi(argv[4]));
   TORBDiskPageManager pm;
   bool read_only = false, repair = false, multi_user = true;
   pm.OpenDatabase(PathToWide(argv[1]), TORBPassword{}, read_only, repair, false, multi_user);
