@@ -336,6 +336,33 @@ TEST_F(TableLockTest, InvalidArgumentsRaise) {
   A().CheckNoLocks();
 }
 
+// Bytes taken or given up behind the manager's back make its byte calls
+// fail; each failure must leave the table's file lock free (the other
+// process's one-try requests need it) and the session's list true.
+TEST_F(TableLockTest, FailuresReleaseTheFileLock) {
+  const TORBPageItemID row{6, 6};
+  // The session's ltS byte is already held: the lock step fails.
+  ASSERT_TRUE(Fa().LockTable(FSa, ltS));
+  EXPECT_EQ(ErrorCodeOf([&] { A().LockTable(FSa, ltS, Fa(), 1, 0); }), 20203);
+  EXPECT_TRUE(A().SessionLocks(FSa).Empty());
+  EXPECT_TRUE(B().LockTable(FSb, ltIS, Fb(), 1, 0));
+  ASSERT_TRUE(Fa().UnlockTable(FSa, ltS));
+
+  // The same for the row lock byte.
+  ASSERT_TRUE(Fa().LockRecord(FSa, row));
+  EXPECT_EQ(ErrorCodeOf([&] { A().LockRecord(FSa, Fa(), {6, 7}, 1, 0); }), 20205);
+  EXPECT_TRUE(A().SessionLocks(FSa).Empty());
+  EXPECT_TRUE(B().LockRecord(FSb, Fb(), {6, 7}, 1, 0));
+  ASSERT_TRUE(Fa().UnlockRecord(FSa));
+
+  // A byte that is gone when the manager releases it: the entry stays.
+  ASSERT_TRUE(A().LockTable(FSa, ltSIRW, Fa()));
+  ASSERT_TRUE(Fa().UnlockTable(FSa, ltSIRW));
+  EXPECT_EQ(ErrorCodeOf([&] { A().UnlockTable(FSa, ltSIRW, Fa()); }), 20204);
+  EXPECT_TRUE(A().SessionLocks(FSa).PhysicalLockExists(ltSIRW, FPages[0]));
+  EXPECT_TRUE(B().LockTable(FSb, ltS, Fb(), 1, 0));
+}
+
 TEST_F(TableLockTest, RetriesAreBounded) {
   ASSERT_TRUE(B().LockTable(FSb, ltX, Fb()));
   EXPECT_FALSE(A().LockTable(FSa, ltS, Fa(), 3, 10));
