@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/base/error_codes.h"
+#include "engine/disk/free_space.h"
 #include "engine/disk/internal_file.h"
 #include "engine/platform/byte_order.h"
 #include "engine/platform/clock.h"
@@ -264,6 +265,33 @@ TEST_F(TableLockTest, StoredLayoutOfTheLocksAndSessionsFiles) {
   EXPECT_EQ(LoadI32LE(&raw[s_header + 41]), kM);
   EXPECT_TRUE(other.IsByteLocked(ContentsOffset(pm, kPageTypeActiveSessionList, sessions, FSa)));
   EXPECT_FALSE(other.IsByteLocked(ContentsOffset(pm, kPageTypeActiveSessionList, sessions, 5)));
+}
+
+TEST_F(TableLockTest, FilesAreCreatedOpenedAndDeletedAsInternalFiles) {
+  TORBDiskPageManager& pm = FA->pm;
+  TORBActiveSessionsFile sessions(&pm);
+  const int32_t sessions_page = sessions.CreateFile(300);
+  TORBTableLocksFile locks(&pm);
+  const int32_t locks_page = locks.CreateFile(30);
+  EXPECT_FALSE(sessions.IsOpen());
+  EXPECT_FALSE(locks.IsOpen());
+  pm.ApplyChanges(kSys);
+
+  sessions.OpenFile(sessions_page);
+  EXPECT_EQ(sessions.GetMaxSessionCount(), 300);
+  locks.OpenFile(locks_page);
+  EXPECT_EQ(locks.GetMaxSessionCount(), 30);
+  EXPECT_EQ(locks.GetStartPageNo(), locks_page);
+  TORBInternalDBDirectAccessFile chain(&pm, kPageTypeTableLocks);
+  chain.OpenFile(locks_page);
+  const std::vector<int32_t> pages = chain.GetFilePages();
+  EXPECT_EQ(pages.size(), 2u);  // 10 + 360 bytes on 216-byte pages
+
+  locks.DeleteFile();
+  EXPECT_FALSE(locks.IsOpen());
+  EXPECT_EQ(ErrorCodeOf([&] { locks.GetStartPageNo(); }), 10483);
+  pm.ApplyChanges(kSys);
+  for (int32_t page : pages) EXPECT_FALSE(pm.FreeSpaceManager()->GetPageUsageFromPFS(page)) << page;
 }
 
 TEST_F(TableLockTest, DamagedSizesAreRefused) {
