@@ -15,17 +15,17 @@ class TORBDiskPageManager;
 // page type 5 (internal_file.h) whose contents are M bytes, M being the
 // maximum number of sessions of all processes together.
 //
-// Stored form, first page of the chain (D = page size - 40):
-// | offset | size      | type  | meaning                                  |
-// |      0 |        40 | bytes | page header, PageType 5; byte 0 is the   |
-// |        |           |       | file lock (LockFile)                     |
-// |     40 |         1 | uint8 | internal file header: HeaderLength 10    |
-// |     41 |         4 | int32 | StoredSize: M                            |
-// |     45 |         4 | int32 | UncompressedSize: 0                      |
-// |     49 |         1 | uint8 | Algorithm: 0                             |
-// |     50 | min(M, D - 10) | bytes | slot bytes 0, 1, ...: slot s is     |
-// |        |           |       | taken while its byte is locked; written  |
-// |        |           |       | as 0, never read                         |
+// Stored form, first page of the chain (D = page size - 40, K = the slot
+// bytes on the first page, min(M, D - 10)):
+// | offset | size | type  | meaning                                       |
+// |      0 |   40 | bytes | page header, PageType 5; byte 0 is the file   |
+// |        |      |       | lock (LockFile)                               |
+// |     40 |    1 | uint8 | internal file header: HeaderLength 10         |
+// |     41 |    4 | int32 | StoredSize: M                                 |
+// |     45 |    4 | int32 | UncompressedSize: 0                           |
+// |     49 |    1 | uint8 | Algorithm: 0                                  |
+// |     50 |    K | bytes | slot bytes 0 .. K - 1: slot s is taken while  |
+// |        |      |       | its byte is locked; written as 0, never read  |
 // Every further page: the 40-byte page header, then the next D slot bytes.
 // Slot s lies at contents position s (see internal_file.h for the page and
 // offset of a position).

@@ -15,9 +15,21 @@ class TORBDiskPageManager;
 // has locked. A direct-access internal file of page type 7 (internal_file.h)
 // whose contents are 12 * M bytes, M being the maximum number of sessions.
 //
-// Contents (positions; see internal_file.h for the page and offset of a
-// position, the stored form of the pages and the 10-byte internal file
-// header with StoredSize 12 * M):
+// Stored form, first page of the chain (D = page size - 40, K = the
+// contents bytes on the first page, min(12 * M, D - 10)):
+// | offset | size | type  | meaning                                       |
+// |      0 |   40 | bytes | page header, PageType 7; byte 0 is the file   |
+// |        |      |       | lock (LockFile)                               |
+// |     40 |    1 | uint8 | internal file header: HeaderLength 10         |
+// |     41 |    4 | int32 | StoredSize: 12 * M                            |
+// |     45 |    4 | int32 | UncompressedSize: 0                           |
+// |     49 |    1 | uint8 | Algorithm: 0                                  |
+// |     50 |    K | bytes | contents positions 0 .. K - 1 (below)         |
+// Every further page: the 40-byte page header, then the next D contents
+// bytes. Position p lies in chain page (p + 10) div D at page offset
+// (p + 10) mod D + 40.
+//
+// Contents:
 // | position       | size | meaning                                     |
 // | t * M + s,     |    1 | lock byte: locked while session s holds a   |
 // | t = 0 .. 4     |      | physical table lock of type t (ltIS, ltS,   |
