@@ -87,6 +87,20 @@ inline constexpr int32_t kErrBLOBSizeMismatch = 30631;
 // A descriptor with stored blocks and no positive block size.
 inline constexpr int32_t kErrBLOBBlockSize = 30632;
 
+// Multi-user locking.
+// An active sessions file whose size leaves no session slot.
+inline constexpr int32_t kErrSessionsFileSize = 30710;
+// A table locks file too small for one session.
+inline constexpr int32_t kErrLocksFileSize = 30711;
+// A session id outside the lock manager's slots.
+inline constexpr int32_t kErrLockSessionID = 30712;
+// A session slot outside the active sessions file.
+inline constexpr int32_t kErrSessionSlot = 30713;
+// A lock type value outside TORBLockType.
+inline constexpr int32_t kErrLockType = 30714;
+// A maximum session count that no lock file can be created for.
+inline constexpr int32_t kErrMaxSessionCount = 30715;
+
 struct TORBAddedErrorCode {
   int32_t Code;
   const char* Message;
@@ -129,6 +143,14 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrInputRead, "Cannot read from %s: %s"},
     {kErrBLOBSizeMismatch, "BLOB size mismatch. UncompressedSize = %d, Blocks hold %d"},
     {kErrBLOBBlockSize, "Invalid BLOB block size. BlockSize = %d, NumBlocks = %d"},
+    {kErrSessionsFileSize,
+     "Invalid active sessions file. Probably database is corrupted and needs repair. StartPageNo=%d, Size=%d"},
+    {kErrLocksFileSize,
+     "Invalid table locks file. Probably database is corrupted and needs repair. StartPageNo=%d, Size=%d"},
+    {kErrLockSessionID, "Invalid session id %d. Maximum number of sessions is %d"},
+    {kErrSessionSlot, "Invalid session slot %d. Maximum number of sessions is %d"},
+    {kErrLockType, "Invalid table lock type %d"},
+    {kErrMaxSessionCount, "Invalid maximum number of sessions %d"},
 };
 
 }  // namespace orb

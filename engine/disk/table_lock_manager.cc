@@ -1,0 +1,394 @@
+#include "engine/disk/table_lock_manager.h"
+
+#include <algorithm>
+
+#include "engine/base/error_codes.h"
+#include "engine/base/orb_exception.h"
+#include "engine/disk/disk_page_manager.h"
+#include "engine/disk/table_locks_file.h"
+#include "engine/platform/clock.h"
+#include "engine/platform/random.h"
+
+namespace orb {
+
+namespace {
+
+void CheckLockTypeValue(TORBLockType type) {
+  if (!IsValidLockType(type)) RaiseORB(kErrLockType, "Invalid table lock type %d", {static_cast<int>(type)});
+}
+
+// How many types may coexist with `type`: the weaker a type, the more.
+int32_t CompatibleCount(TORBLockType type) {
+  int32_t count = 0;
+  for (int32_t t = 0; t < kLockTypeCount; ++t) {
+    if (IsLockCompatible(type, static_cast<TORBLockType>(t))) ++count;
+  }
+  return count;
+}
+
+const char* UnlockMessage(int32_t error_code) {
+  return error_code == 20206 ? "Cannot unlock record" : "Cannot unlock table";
+}
+
+}  // namespace
+
+// A table's file lock for the duration of a scope. Constructed over a lock
+// the session's ltX already holds, it takes and releases nothing.
+class TORBDatabaseTableLockManager::FileLockHold {
+ public:
+  FileLockHold(TORBTableLocksFile& file, bool already_held) : FFile(file), FHeld(already_held) {}
+  ~FileLockHold() {
+    if (!FOwned) return;
+    try {
+      FFile.UnlockFile();
+    } catch (...) {
+    }
+  }
+  FileLockHold(const FileLockHold&) = delete;
+  FileLockHold& operator=(const FileLockHold&) = delete;
+
+  bool TakeOnce() {
+    if (!FHeld && FFile.LockFile()) FHeld = FOwned = true;
+    return FHeld;
+  }
+  // Up to `tries` attempts, the manager's critical section left while
+  // sleeping between them.
+  bool Take(TORBDatabaseTableLockManager& manager, int32_t tries, int32_t delay_ms) {
+    const int32_t attempts = std::max(tries, 1);
+    for (int32_t i = 0; i < attempts; ++i) {
+      if (TakeOnce()) return true;
+      if (i + 1 < attempts) manager.SleepOutside(delay_ms);
+    }
+    return false;
+  }
+  // The lock stays held past the scope (it now belongs to an ltX entry).
+  void Keep() { FOwned = false; }
+
+ private:
+  TORBTableLocksFile& FFile;
+  bool FHeld;
+  bool FOwned = false;
+};
+
+TORBDatabaseTableLockManager::TORBDatabaseTableLockManager(TORBDiskPageManager* page_manager,
+                                                           int32_t max_session_count)
+    : FMaxSessionCount(max_session_count), LPageManager(page_manager) {
+  if (max_session_count <= 0) {
+    RaiseORB(kErrMaxSessionCount, "Invalid maximum number of sessions %d", {max_session_count});
+  }
+  FSessionLockList.resize(static_cast<size_t>(max_session_count));
+}
+
+TORBTableLockList& TORBDatabaseTableLockManager::SessionList(int32_t session) {
+  if (session < 0 || session >= FMaxSessionCount) {
+    RaiseORB(kErrLockSessionID, "Invalid session id %d. Maximum number of sessions is %d",
+             {session, FMaxSessionCount});
+  }
+  return FSessionLockList[static_cast<size_t>(session)];
+}
+
+const TORBTableLockList& TORBDatabaseTableLockManager::SessionLocks(int32_t session) const {
+  return const_cast<TORBDatabaseTableLockManager*>(this)->SessionList(session);
+}
+
+void TORBDatabaseTableLockManager::CheckNoLocks() const {
+  for (const TORBTableLockList& list : FSessionLockList) list.CheckEmpty();
+}
+
+void TORBDatabaseTableLockManager::SleepOutside(int64_t ms) {
+  TCriticalSectionRelease release(FCSect);
+  SleepMs(ms);
+}
+
+bool TORBDatabaseTableLockManager::HoldsFileLock(const TORBTableLockList& list, int32_t table) {
+  return list.PhysicalLockExists(ltX, table);
+}
+
+uint32_t TORBDatabaseTableLockManager::OwnFreeMask(const TORBTableLockList& list, int32_t table) {
+  uint32_t mask = 0;
+  for (int32_t t = 0; t < kLockByteTypeCount; ++t) {
+    if (!list.PhysicalLockExists(static_cast<TORBLockType>(t), table)) mask |= 1u << t;
+  }
+  return mask;
+}
+
+// ---------------------------------------------------------------------------
+// Table locks
+
+bool TORBDatabaseTableLockManager::LockTable(int32_t session, TORBLockType type, TORBTableLocksFile& locks_file,
+                                             int32_t tries, int32_t delay_ms, bool allow_xirw_after_sirw) {
+  CheckLockTypeValue(type);
+  if (LPageManager->GetExclusive()) return true;
+  TCriticalSectionGuard guard(FCSect);
+  TORBTableLockList& list = SessionList(session);
+  const int32_t table = locks_file.GetStartPageNo();
+  if (list.LockExists(type, table)) {
+    if (type == ltSIRW) return false;
+    list.AddLock(type, table, false, allow_xirw_after_sirw);
+    return true;
+  }
+  if (list.StrongerLockExists(type, table)) {
+    list.AddLock(type, table, false, allow_xirw_after_sirw);
+    return true;
+  }
+  const int32_t attempts = std::max(tries, 1);
+  const int32_t half = std::max(delay_ms, 0) / 2;
+  for (int32_t i = 0; i < attempts; ++i) {
+    if (TryPhysicalTableLock(session, type, locks_file, allow_xirw_after_sirw, list)) return true;
+    if (i + 1 < attempts) SleepOutside(half + RandomInt(half));
+  }
+  return false;
+}
+
+bool TORBDatabaseTableLockManager::TryPhysicalTableLock(int32_t session, TORBLockType type,
+                                                        TORBTableLocksFile& file, bool allow,
+                                                        TORBTableLockList& list) {
+  const int32_t table = file.GetStartPageNo();
+  FileLockHold hold(file, false);
+  if (!hold.TakeOnce()) return false;
+  if (!file.IsTableLockAllowed(session, type, allow, OwnFreeMask(list, table))) return false;
+  if (type == ltX) {
+    list.AddLock(ltX, table, true, allow);
+    hold.Keep();
+    return true;
+  }
+  if (!file.LockTable(session, type)) RaiseORB(20203, "Cannot set table lock");
+  try {
+    list.AddLock(type, table, true, allow);
+  } catch (...) {
+    file.UnlockTable(session, type);
+    throw;
+  }
+  return true;
+}
+
+bool TORBDatabaseTableLockManager::UnlockTable(int32_t session, TORBLockType type, TORBTableLocksFile& locks_file,
+                                               bool ignore_if_no_lock, bool ignore_count) {
+  CheckLockTypeValue(type);
+  if (LPageManager->GetExclusive()) return true;
+  TCriticalSectionGuard guard(FCSect);
+  TORBTableLockList& list = SessionList(session);
+  if (ignore_if_no_lock && !list.LockExists(type, locks_file.GetStartPageNo())) return true;
+  return RemoveAndRelease(session, type, locks_file, list, ignore_count, type == ltU ? 20206 : 20204);
+}
+
+bool TORBDatabaseTableLockManager::RemoveAndRelease(int32_t session, TORBLockType type, TORBTableLocksFile& file,
+                                                    TORBTableLockList& list, bool ignore_count,
+                                                    int32_t error_code) {
+  const int32_t table = file.GetStartPageNo();
+  TORBTableLock entry;
+  bool had_physical = false;
+  if (!list.RemoveLock(type, table, had_physical, ignore_count, &entry) || !had_physical) return true;
+  bool released = false;
+  try {
+    const bool file_lock_held = type == ltX || HoldsFileLock(list, table);
+    released = SetPhysicalLockForWeakerLocks(session, type, file, list, file_lock_held) &&
+               ReleasePhysicalLock(session, type, file, file_lock_held, error_code);
+  } catch (...) {
+    list.Restore(entry);
+    throw;
+  }
+  if (!released) list.Restore(entry);
+  return released;
+}
+
+bool TORBDatabaseTableLockManager::SetPhysicalLockForWeakerLocks(int32_t session, TORBLockType type,
+                                                                 TORBTableLocksFile& file, TORBTableLockList& list,
+                                                                 bool file_lock_held) {
+  const int32_t table = file.GetStartPageNo();
+  std::vector<size_t> weaker;
+  for (size_t i = 0; i < list.Count(); ++i) {
+    const TORBTableLock& lock = list.Item(i);
+    if (lock.LocksFilePageNo == table && lock.LockType != ltX && list.IsWeakerNonPhysicalLock(i, type)) {
+      weaker.push_back(i);
+    }
+  }
+  if (weaker.empty()) return true;
+  FileLockHold hold(file, file_lock_held);
+  if (!hold.Take(*this, FFileLockTries, FFileLockDelayMs)) return false;
+  for (size_t i : weaker) {
+    const TORBTableLock& lock = list.Item(i);
+    // A row lock taken under a stronger lock stores its row id only now.
+    const bool locked =
+        lock.LockType == ltU ? file.LockRecord(session, lock.RecordID) : file.LockTable(session, lock.LockType);
+    if (!locked) RaiseORB(20203, "Cannot set table lock");
+    list.SetPhysicalLock(i);
+  }
+  return true;
+}
+
+bool TORBDatabaseTableLockManager::ReleasePhysicalLock(int32_t session, TORBLockType type, TORBTableLocksFile& file,
+                                                       bool file_lock_held, int32_t error_code) {
+  if (type == ltX) {
+    const int32_t attempts = std::max(FFileLockTries, 1);
+    for (int32_t i = 0; i < attempts; ++i) {
+      if (file.UnlockFile()) return true;
+      if (i + 1 < attempts) SleepOutside(FFileLockDelayMs);
+    }
+    return false;
+  }
+  FileLockHold hold(file, file_lock_held);
+  if (!hold.Take(*this, FFileLockTries, FFileLockDelayMs)) return false;
+  if (!file.UnlockTable(session, type)) RaiseORB(error_code, UnlockMessage(error_code));
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Row locks
+
+bool TORBDatabaseTableLockManager::LockRecord(int32_t session, TORBTableLocksFile& locks_file,
+                                              const TORBPageItemID& record_id, int32_t tries, int32_t delay_ms) {
+  const uint64_t deadline =
+      GetTickCount() + static_cast<uint64_t>(std::max(tries, 0)) * static_cast<uint64_t>(std::max(delay_ms, 0));
+  TCriticalSectionGuard guard(FCSect);
+  TORBTableLockList& list = SessionList(session);
+  const int32_t table = locks_file.GetStartPageNo();
+  if (list.LockExists(ltU, table)) return false;
+  if (list.LockExists(ltX, table) || list.LockExists(ltXIRW, table, false)) {
+    list.AddLock(ltU, table, false, false, record_id);
+    return true;
+  }
+  const int32_t attempts = std::max(tries, 1);
+  for (int32_t i = 0; i < attempts; ++i) {
+    {
+      FileLockHold hold(locks_file, false);
+      if (hold.TakeOnce() && !locks_file.IsRecordLockedByAnyOtherSession(session, record_id)) {
+        if (!locks_file.LockRecord(session, record_id)) RaiseORB(20205, "Cannot lock record");
+        try {
+          list.AddLock(ltU, table, true, false, record_id);
+        } catch (...) {
+          locks_file.UnlockRecord(session);
+          throw;
+        }
+        return true;
+      }
+    }
+    if (i + 1 >= attempts || GetTickCount() >= deadline) break;
+    SleepOutside(delay_ms);
+  }
+  return false;
+}
+
+bool TORBDatabaseTableLockManager::UnlockRecord(int32_t session, TORBTableLocksFile& locks_file,
+                                                const TORBPageItemID& record_id) {
+  TCriticalSectionGuard guard(FCSect);
+  TORBTableLockList& list = SessionList(session);
+  const size_t index = list.Find(ltU, locks_file.GetStartPageNo());
+  // Another row's lock is not this caller's to release.
+  if (index == TORBTableLockList::kNone || !(list.Item(index).RecordID == record_id)) return false;
+  return RemoveAndRelease(session, ltU, locks_file, list, true, 20206);
+}
+
+bool TORBDatabaseTableLockManager::IsRecordLocked(int32_t session, TORBTableLocksFile& locks_file,
+                                                  const TORBPageItemID& record_id) {
+  TCriticalSectionGuard guard(FCSect);
+  SessionList(session);
+  return locks_file.IsRecordLockedByAnyOtherSession(session, record_id);
+}
+
+// ---------------------------------------------------------------------------
+// Transactions and sessions
+
+bool TORBDatabaseTableLockManager::ReleaseRWLocks(int32_t session, const std::vector<int32_t>& tables) {
+  TORBTableLockList& list = SessionList(session);
+  bool all = true;
+  for (int32_t table : tables) {
+    TORBTableLocksFile file(LPageManager);
+    file.OpenFile(table);
+    UnlockTable(session, ltRW, file, true, false);
+    if (list.LockExists(ltRW, table)) all = false;
+  }
+  return all;
+}
+
+bool TORBDatabaseTableLockManager::AddRWLocksBeforeCommit(int32_t session) {
+  TCriticalSectionGuard guard(FCSect);
+  TORBTableLockList& list = SessionList(session);
+  std::vector<int32_t> tables;
+  for (size_t i = 0; i < list.Count(); ++i) {
+    const TORBTableLock& lock = list.Item(i);
+    const int32_t table = lock.LocksFilePageNo;
+    if (lock.LockType != ltXIRW || list.LockExists(ltRW, table) || list.StrongerLockExists(ltRW, table)) continue;
+    if (std::find(tables.begin(), tables.end(), table) == tables.end()) tables.push_back(table);
+  }
+  std::vector<int32_t> taken;
+  bool all = true;
+  try {
+    for (int32_t table : tables) {
+      TORBTableLocksFile file(LPageManager);
+      file.OpenFile(table);
+      if (!LockTable(session, ltRW, file, FCommitTries, FCommitDelayMs, true)) {
+        all = false;
+        break;
+      }
+      taken.push_back(table);
+    }
+  } catch (...) {
+    try {
+      ReleaseRWLocks(session, taken);
+    } catch (...) {
+    }
+    throw;
+  }
+  if (all) return true;
+  if (!ReleaseRWLocks(session, taken)) RaiseORB(20234, "Some table locks still exist");
+  return false;
+}
+
+bool TORBDatabaseTableLockManager::ClearTransactionLocks(int32_t session) {
+  TCriticalSectionGuard guard(FCSect);
+  TORBTableLockList& list = SessionList(session);
+  std::vector<int32_t> row_tables;
+  for (size_t i = 0; i < list.Count(); ++i) {
+    if (list.Item(i).LockType == ltU) row_tables.push_back(list.Item(i).LocksFilePageNo);
+  }
+  for (int32_t table : row_tables) {
+    if (list.LockExists(ltSIRW, table)) continue;
+    TORBTableLocksFile file(LPageManager);
+    file.OpenFile(table);
+    if (!LockTable(session, ltSIRW, file, FCommitTries, FCommitDelayMs, false)) return false;
+  }
+  std::vector<TORBTableLock> transaction_locks;
+  for (size_t i = 0; i < list.Count(); ++i) {
+    const TORBTableLock& lock = list.Item(i);
+    if (lock.LockType == ltXIRW || lock.LockType == ltRW) transaction_locks.push_back(lock);
+  }
+  bool all = true;
+  for (const TORBTableLock& lock : transaction_locks) {
+    TORBTableLocksFile file(LPageManager);
+    file.OpenFile(lock.LocksFilePageNo);
+    if (!UnlockTable(session, lock.LockType, file, true, true)) all = false;
+  }
+  return all;
+}
+
+bool TORBDatabaseTableLockManager::ReleaseSessionLocks(int32_t session) {
+  TCriticalSectionGuard guard(FCSect);
+  TORBTableLockList& list = SessionList(session);
+  std::vector<int32_t> tables;
+  for (size_t i = 0; i < list.Count(); ++i) {
+    const int32_t table = list.Item(i).LocksFilePageNo;
+    if (std::find(tables.begin(), tables.end(), table) == tables.end()) tables.push_back(table);
+  }
+  bool all = true;
+  for (int32_t table : tables) {
+    std::vector<TORBLockType> types;
+    for (size_t i = 0; i < list.Count(); ++i) {
+      if (list.Item(i).LocksFilePageNo == table) types.push_back(list.Item(i).LockType);
+    }
+    // Weakest first and ltX last: no release then has byteless weaker locks
+    // to convert, and the bytes go while ltX still holds the file lock.
+    std::stable_sort(types.begin(), types.end(), [](TORBLockType a, TORBLockType b) {
+      return CompatibleCount(a) > CompatibleCount(b);
+    });
+    TORBTableLocksFile file(LPageManager);
+    file.OpenFile(table);
+    for (TORBLockType type : types) {
+      if (!list.LockExists(type, table)) continue;
+      if (!RemoveAndRelease(session, type, file, list, true, type == ltU ? 20206 : 20204)) all = false;
+    }
+  }
+  return all;
+}
+
+}  // namespace orb

@@ -1,0 +1,157 @@
+#include "engine/disk/table_locks_file.h"
+
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+#include "engine/base/error_codes.h"
+#include "engine/base/orb_exception.h"
+#include "engine/disk/disk_page_manager.h"
+#include "engine/table/page_header.h"
+
+namespace orb {
+
+namespace {
+
+constexpr const char* kNilPointer = "Nil pointer occured";
+
+void CheckLockType(TORBLockType type) {
+  if (!IsValidLockType(type)) RaiseORB(kErrLockType, "Invalid table lock type %d", {static_cast<int>(type)});
+}
+
+}  // namespace
+
+TORBTableLocksFile::TORBTableLocksFile(TORBDiskPageManager* page_manager)
+    : LPageManager(page_manager), FHandle(page_manager, kPageTypeTableLocks) {}
+
+int32_t TORBTableLocksFile::CreateFile(int32_t max_session_count) {
+  if (max_session_count <= 0 || max_session_count > std::numeric_limits<int32_t>::max() / kBytesPerSession) {
+    RaiseORB(kErrMaxSessionCount, "Invalid maximum number of sessions %d", {max_session_count});
+  }
+  TORBInternalDBDirectAccessFile file(LPageManager, kPageTypeTableLocks);
+  file.CreateFile(max_session_count * kBytesPerSession);
+  return file.GetStartPageNo();
+}
+
+void TORBTableLocksFile::OpenFile(int32_t first_page) {
+  CloseFile();
+  FHandle.OpenFile(first_page);
+  if (!FHandle.IsOpen()) return;
+  const int32_t stored = FHandle.GetSize();
+  const int32_t count = std::min(stored, FHandle.GetFileSize()) / kBytesPerSession;
+  if (count <= 0) {
+    FHandle.CloseFile();
+    RaiseORB(kErrLocksFileSize,
+             "Invalid table locks file. Probably database is corrupted and needs repair. StartPageNo=%d, Size=%d",
+             {first_page, stored});
+  }
+  FMaxSessionCount = count;
+}
+
+void TORBTableLocksFile::CloseFile() {
+  FHandle.CloseFile();
+  FMaxSessionCount = 0;
+}
+
+void TORBTableLocksFile::DeleteFile() {
+  FHandle.DeleteFile();
+  FMaxSessionCount = 0;
+}
+
+int32_t TORBTableLocksFile::GetStartPageNo() const {
+  CheckOpen(10483);
+  return FHandle.GetStartPageNo();
+}
+
+void TORBTableLocksFile::CheckOpen(int32_t code) const {
+  if (!FHandle.IsOpen()) RaiseORB(code, kNilPointer);
+}
+
+void TORBTableLocksFile::CheckSession(int32_t session) const {
+  if (session < 0 || session >= FMaxSessionCount) {
+    RaiseORB(20200, "Cannot set table lock. Try to repair the database or increase number of allowed connections");
+  }
+}
+
+bool TORBTableLocksFile::LockTable(int32_t session, TORBLockType type) {
+  CheckOpen(10489);
+  CheckLockType(type);
+  CheckSession(session);
+  if (type == ltX) return false;
+  return FHandle.LockByte(GetTableLockByteNo(session, type));
+}
+
+bool TORBTableLocksFile::UnlockTable(int32_t session, TORBLockType type) {
+  CheckOpen(10494);
+  CheckLockType(type);
+  CheckSession(session);
+  if (type == ltX) return false;
+  return FHandle.UnlockByte(GetTableLockByteNo(session, type));
+}
+
+bool TORBTableLocksFile::IsTableLockedByAnyOtherSession(int32_t session, TORBLockType type, bool own_byte_free) {
+  CheckOpen(10490);
+  CheckLockType(type);
+  CheckSession(session);
+  if (type == ltX) return false;
+  const int32_t row = GetTableLockByteNo(0, type);
+  if (own_byte_free) return FHandle.IsRegionLocked(row, FMaxSessionCount);
+  return FHandle.IsRegionLocked(row, session) ||
+         FHandle.IsRegionLocked(row + session + 1, FMaxSessionCount - session - 1);
+}
+
+bool TORBTableLocksFile::IsTableLockAllowed(int32_t session, TORBLockType type, bool allow_xirw_after_sirw,
+                                            uint32_t own_free_mask) {
+  CheckLockType(type);
+  for (int32_t t = 0; t < kLockTypeCount; ++t) {
+    const auto held = static_cast<TORBLockType>(t);
+    if (IsLockCompatible(held, type)) continue;
+    if (allow_xirw_after_sirw && type == ltXIRW && held == ltSIRW) continue;
+    if (IsTableLockedByAnyOtherSession(session, held, (own_free_mask >> t) & 1u)) return false;
+  }
+  return true;
+}
+
+bool TORBTableLocksFile::LockRecord(int32_t session, const TORBPageItemID& record_id) {
+  CheckOpen(10491);
+  CheckSession(session);
+  if (!FHandle.LockByte(GetRecordLockByteNo(session))) return false;
+  try {
+    uint8_t bytes[kPageItemIDSize];
+    StorePageItemID(bytes, record_id);
+    FHandle.WriteBuffer(bytes, kPageItemIDSize, GetRecordLockRecordIDByteNo(session));
+  } catch (...) {
+    FHandle.UnlockByte(GetRecordLockByteNo(session));
+    throw;
+  }
+  return true;
+}
+
+bool TORBTableLocksFile::UnlockRecord(int32_t session) {
+  CheckOpen(10492);
+  CheckSession(session);
+  return FHandle.UnlockByte(GetRecordLockByteNo(session));
+}
+
+bool TORBTableLocksFile::IsRecordLockedByAnyOtherSession(int32_t session, const TORBPageItemID& record_id) {
+  CheckOpen(10493);
+  CheckSession(session);
+  std::vector<uint8_t> ids(static_cast<size_t>(FMaxSessionCount) * kPageItemIDSize);
+  FHandle.ReadBuffer(ids.data(), static_cast<int32_t>(ids.size()), GetRecordLockRecordIDByteNo(0));
+  for (int32_t s = 0; s < FMaxSessionCount; ++s) {
+    if (s == session) continue;
+    if (!(LoadPageItemID(ids.data() + static_cast<size_t>(s) * kPageItemIDSize) == record_id)) continue;
+    if (FHandle.IsByteLocked(GetRecordLockByteNo(s))) return true;
+  }
+  return false;
+}
+
+TORBPageItemID TORBTableLocksFile::ReadRecordID(int32_t session) {
+  CheckOpen(10493);
+  CheckSession(session);
+  uint8_t bytes[kPageItemIDSize];
+  FHandle.ReadBuffer(bytes, kPageItemIDSize, GetRecordLockRecordIDByteNo(session));
+  return LoadPageItemID(bytes);
+}
+
+}  // namespace orb
