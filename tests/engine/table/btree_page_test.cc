@@ -129,6 +129,27 @@ TEST(BTreeMergeTest, AnUnderusedLeafMergesLeftElseRightElseStays) {
   }
 }
 
+// Siblings filled to the last byte of the page: an emptied leaf between
+// them still goes away (the entries of both fit, with nothing to add), so
+// no non-root page is ever left without entries.
+TEST(BTreeMergeTest, AnEmptiedLeafMergesIntoAFullSibling) {
+  TreeFixture t(kSixLeafEntries);
+  {
+    TORBBTreeBuilder builder(&t.FPages, &t.FKeyRef, 0, t.FRootPageNo, 4);
+    for (int64_t k = 10; k <= 120; k += 10)
+      builder.Add(t.FKeyRef.Key(k).data(), t.FKeyRef.Ref(static_cast<uint32_t>(k)).data());
+    builder.Finish();
+  }
+  for (int64_t k : {1, 2, 121, 122}) t.Insert(k, static_cast<uint32_t>(k));
+  ASSERT_EQ(t.LeafCount(), 3);
+  for (int64_t k : {50, 60, 70}) ASSERT_TRUE(t.Delete(k, static_cast<uint32_t>(k)));
+  EXPECT_EQ(t.LeafCount(), 3);
+  ASSERT_TRUE(t.Delete(80, 80));
+  EXPECT_EQ(t.LeafCount(), 2);
+  t.Check();
+  EXPECT_EQ(t.Forward(), Entries({1, 2, 10, 20, 30, 40, 90, 100, 110, 120, 121, 122}));
+}
+
 TEST(BTreeMergeTest, ARootLeftWithOneChildAbsorbsItAndKeepsItsNumber) {
   TreeFixture t(kSixLeafEntries);
   for (int64_t k = 1; k <= 7; ++k) t.Insert(k, static_cast<uint32_t>(k));
