@@ -991,7 +991,7 @@ void TORBBTreePage::DeleteEntry(int32_t position) {
 void TORBBTreePage::ReplaceEntries(const uint8_t* entries, int32_t count) {
   const size_t e = static_cast<size_t>(EntrySize());
   uint8_t* at = Data() + EntriesOffset();
-  std::memmove(at, entries, static_cast<size_t>(count) * e);
+  if (count > 0) std::memmove(at, entries, static_cast<size_t>(count) * e);
   const size_t end = static_cast<size_t>(EntriesOffset()) + static_cast<size_t>(count) * e;
   std::memset(at + static_cast<size_t>(count) * e, 0, PageDataSize() - end);
   SetEntryCount(count);

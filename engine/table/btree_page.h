@@ -236,7 +236,8 @@ class TORBBTreePage : public TORBPageController {
   // Tree operations, called on the root page (forwarded to the controller).
   // After InsertLeafEntry the path is on the new entry. Delete returns false
   // when no entry has this key and reference; without a reference the first
-  // entry with an equal key goes.
+  // entry with an equal key goes. After a delete the path is no position
+  // (pages may have merged): search again to get one.
   void InsertLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference, TORBKeyPath& path);
   bool DeleteLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference, TORBKeyPath& path);
   // On a leaf these raise 20020 / 20024.

@@ -274,6 +274,41 @@ TEST(BTreeSearchCostTest, DistinctKeysNeedNoChildFetchInNodes) {
   }
 }
 
+TEST(BTreeKeyPositionTest, SearchInsideOnePage) {
+  TreeFixture t(kSixLeafEntries);
+  TORBBTreePage root = t.Root();
+  TORBKeyPathPosition type;
+  EXPECT_EQ(root.GetKeyPosition(true, 0, t.FKeyRef.Key(1).data(), nullptr, 0, type, kstAny), 0);
+  EXPECT_EQ(type, kppEOF);
+  root.PutIndexPage();
+  for (auto [k, r] : std::vector<TEntry>{{2, 1}, {4, 1}, {4, 2}, {4, 3}, {9, 1}}) t.Insert(k, r);
+  root = t.Root();
+  struct Case {
+    int64_t key;
+    int32_t reference;  // -1: none
+    TORBKeySearchType search;
+    int32_t want;
+    TORBKeyPathPosition want_type;
+  };
+  const Case cases[] = {
+      {4, -1, kstFirst, 1, kppOnKey}, {4, -1, kstLast, 3, kppOnKey}, {4, 2, kstAny, 2, kppOnKey},
+      {4, 9, kstAny, 4, kppBeforeKey}, {3, -1, kstFirst, 1, kppBeforeKey}, {10, -1, kstAny, 5, kppBeforeKey},
+      {1, -1, kstLast, 0, kppBeforeKey},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> ref = t.FKeyRef.Ref(static_cast<uint32_t>(c.reference));
+    int32_t at = root.GetKeyPosition(true, 0, t.FKeyRef.Key(c.key).data(), c.reference < 0 ? nullptr : ref.data(), 0,
+                                     type, c.search);
+    EXPECT_EQ(at, c.want) << c.key << "/" << c.reference;
+    EXPECT_EQ(type, c.want_type) << c.key << "/" << c.reference;
+  }
+  std::vector<uint8_t> key(8), ref(6);
+  ASSERT_TRUE(root.GetFirstEntry(0, key.data(), ref.data()));
+  EXPECT_EQ(t.FKeyRef.Load(key.data()), 2);
+  ASSERT_TRUE(root.GetLastKey(0, key.data()));
+  EXPECT_EQ(t.FKeyRef.Load(key.data()), 9);
+}
+
 TEST(BTreeEntrySizeTest, TreesNeedRoomForThreeEntriesPerPage) {
   struct Case {
     uint16_t data_size;
