@@ -101,6 +101,26 @@ inline constexpr int32_t kErrLockType = 30714;
 // A maximum session count that no lock file can be created for.
 inline constexpr int32_t kErrMaxSessionCount = 30715;
 
+// B-tree pages and page indexes.
+// A tree whose entry size does not allow three entries on a page.
+inline constexpr int32_t kErrBTreeEntryTooLarge = 30650;
+// A tree that would grow, or is found, deeper than a key path holds.
+inline constexpr int32_t kErrBTreeTooDeep = 30651;
+// A key path whose bitmap record number does not fit 63 bits.
+inline constexpr int32_t kErrBitmapRecNoOverflow = 30652;
+// A bitmap record number that no key path maps to.
+inline constexpr int32_t kErrBitmapRecNoInvalid = 30653;
+// A B-tree page whose header values do not fit its page.
+inline constexpr int32_t kErrBTreePageDamaged = 30654;
+// Reading the entry at a key path without levels or outside its leaf.
+inline constexpr int32_t kErrKeyPathEntry = 30655;
+// Bulk-loaded entries that are not in ascending order.
+inline constexpr int32_t kErrBulkLoadOrder = 30656;
+// Bulk loading into a tree that is not empty.
+inline constexpr int32_t kErrBulkLoadNotEmpty = 30657;
+// A page index value that does not fit 16 bits, or a negative one.
+inline constexpr int32_t kErrPageIndexValueRange = 30658;
+
 struct TORBAddedErrorCode {
   int32_t Code;
   const char* Message;
@@ -151,6 +171,16 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrSessionSlot, "Invalid session slot %d. Maximum number of sessions is %d"},
     {kErrLockType, "Invalid table lock type %d"},
     {kErrMaxSessionCount, "Invalid maximum number of sessions %d"},
+    {kErrBTreeEntryTooLarge, "Index entry size %d does not allow three entries on a page of %d data bytes"},
+    {kErrBTreeTooDeep, "Index tree is deeper than %d levels. PageNo=%d"},
+    {kErrBitmapRecNoOverflow, "Index position does not fit a record number. Levels=%d, MaxEntriesPerPage=%d"},
+    {kErrBitmapRecNoInvalid, "Invalid index record number %d for MaxEntriesPerPage=%d"},
+    {kErrBTreePageDamaged,
+     "Index page damaged. PageNo=%d, EntryCount=%d, KeyPrefixSize=%d, PagePrefixSize=%d"},
+    {kErrKeyPathEntry, "Index error: invalid position"},
+    {kErrBulkLoadOrder, "Index bulk load: entry %d is not in ascending order"},
+    {kErrBulkLoadNotEmpty, "Index bulk load: the tree with root page %d is not empty"},
+    {kErrPageIndexValueRange, "Page index value %d out of range for page %d"},
 };
 
 }  // namespace orb
