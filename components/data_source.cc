@@ -33,6 +33,11 @@ void TDataSource::SetDataSet(TDataSet* data_set) {
   if (FDataSet) FDataSet->UpdateBufferCount();
 }
 
+void TDataSource::DataSetDestroyed() {
+  FDataSet = nullptr;
+  UpdateState();
+}
+
 void TDataSource::SetEnabled(bool value) {
   if (FEnabled == value) return;
   FEnabled = value;

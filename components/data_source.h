@@ -69,6 +69,8 @@ class TDataSource {
   void AddDataLink(TDataLink* link);
   void RemoveDataLink(TDataLink* link);
   void UpdateState();
+  // The dataset is going away: detach without calling back into it.
+  void DataSetDestroyed();
 
   TDataSet* FDataSet = nullptr;
   bool FEnabled = true;

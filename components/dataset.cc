@@ -13,7 +13,8 @@ TDataSet::~TDataSet() {
   // now (the subclass did not call Destroying) is only marked closed.
   FState = dsInactive;
   const std::vector<TDataSource*> sources = FDataSources;
-  for (TDataSource* source : sources) source->SetDataSet(nullptr);
+  FDataSources.clear();
+  for (TDataSource* source : sources) source->DataSetDestroyed();
 }
 
 void TDataSet::Destroying() {
