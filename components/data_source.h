@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "components/component.h"
 #include "components/db_common.h"
 
 namespace orb {
@@ -29,15 +30,13 @@ class TDataLink;
 class TDataSet;
 class TField;
 
-class TDataSource {
+class TDataSource : public TComponent {
  public:
   using TNotifyEvent = std::function<void(TDataSource& source)>;
   using TDataChangeEvent = std::function<void(TDataSource& source, TField* field)>;
 
-  TDataSource() = default;
-  TDataSource(const TDataSource&) = delete;
-  TDataSource& operator=(const TDataSource&) = delete;
-  ~TDataSource();
+  explicit TDataSource(TComponent* owner = nullptr) : TComponent(owner) {}
+  ~TDataSource() override;
 
   TDataSet* DataSet() const { return FDataSet; }
   // Attaches to `data_set` (nullptr detaches). A dataset whose master

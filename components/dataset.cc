@@ -6,7 +6,7 @@
 
 namespace orb {
 
-TDataSet::TDataSet() : FFields(this), FFieldDefs(this) {}
+TDataSet::TDataSet(TComponent* owner) : TComponent(owner), FFields(this), FFieldDefs(this) {}
 
 TDataSet::~TDataSet() {
   // Virtual calls no longer reach the subclass here: a dataset still open
@@ -18,8 +18,8 @@ TDataSet::~TDataSet() {
 }
 
 void TDataSet::Destroying() {
-  if (FDestroying) return;
-  FDestroying = true;
+  if (ComponentState() & csDestroying) return;
+  TComponent::Destroying();
   try {
     if (Active()) SetActive(false);
   } catch (...) {
@@ -47,10 +47,10 @@ void TDataSet::SetActive(bool value) {
     }
     OpenCursorComplete();
   } else {
-    if (!FDestroying) Fire(BeforeClose, *this);
+    if (!(ComponentState() & csDestroying)) Fire(BeforeClose, *this);
     SetState(dsInactive);
     CloseCursor();
-    if (!FDestroying) Fire(AfterClose, *this);
+    if (!(ComponentState() & csDestroying)) Fire(AfterClose, *this);
   }
 }
 
@@ -631,6 +631,18 @@ void TDataSet::GotoBookmark(const TBookmark& bookmark) {
 
 // --- states and notifications ---
 
+TORBVariant TDataSet::ValueInState(const TField& field, TDataSetState state) {
+  const TDataSetState saved = SetTempState(state);
+  try {
+    TORBVariant value = field.AsVariant();
+    RestoreState(saved);
+    return value;
+  } catch (...) {
+    RestoreState(saved);
+    throw;
+  }
+}
+
 void TDataSet::SetState(TDataSetState state) {
   if (FState == state) return;
   FState = state;
@@ -666,6 +678,7 @@ void TDataSet::EnableControls() {
 }
 
 void TDataSet::DataEvent(TDataEvent event, TField* field, int distance) {
+  if (event == dePropertyChange) FFieldDefs.SetUpdated(false);
   if (event == deFieldChange && field) {
     if (field->FieldKind() == fkData || field->FieldKind() == fkInternalCalc) FModified = true;
     field->Change();

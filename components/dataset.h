@@ -51,6 +51,7 @@
 #include <string_view>
 #include <vector>
 
+#include "components/component.h"
 #include "components/db_common.h"
 #include "components/field.h"
 #include "components/field_defs.h"
@@ -60,19 +61,23 @@
 namespace orb {
 
 class TDataSource;
+class TParams;
 
-class TDataSet {
+// Kind of change a provider applies (PSUpdateRecord).
+enum TUpdateKind : uint8_t { ukModify, ukInsert, ukDelete };
+
+class TDataSet : public TComponent {
  public:
   using TDataSetNotifyEvent = std::function<void(TDataSet& data_set)>;
   using TDataSetErrorEvent = std::function<void(TDataSet& data_set, EDatabaseError& error, TDataAction& action)>;
   using TFilterRecordEvent = std::function<void(TDataSet& data_set, bool& accept)>;
 
-  TDataSet();
-  TDataSet(const TDataSet&) = delete;
-  TDataSet& operator=(const TDataSet&) = delete;
-  // Closes without events. A subclass whose InternalClose matters must call
-  // Destroying() in its own destructor, while it still exists.
-  virtual ~TDataSet();
+  explicit TDataSet(TComponent* owner = nullptr);
+  // Detaches the data sources. Virtual calls no longer reach the subclass
+  // here, so every subclass calls Destroying() in its own destructor: that
+  // closes the dataset (InternalClose, buffers freed) without events.
+  ~TDataSet() override;
+  void Destroying() override;
 
   // Opening and closing.
   void Open() { SetActive(true); }
@@ -99,8 +104,12 @@ class TDataSet {
   void Edit();
   void Insert();
   void Append();
-  void Post();
-  void Cancel();
+  // Post stores the record being edited or inserted and returns to browse
+  // state; on a browsed record there is nothing to post and nothing
+  // happens. In set-key state it only asks the controls for their text (a
+  // subclass commits the key). Cancel drops the pending change.
+  virtual void Post();
+  virtual void Cancel();
   void Delete();
   // Controls write their pending text into the fields (deUpdateRecord).
   // REQUIRES: an editing state ("Dataset not in edit or insert mode").
@@ -175,6 +184,19 @@ class TDataSet {
   virtual bool GetFieldData(const TField& field, void* buffer) = 0;
   virtual void SetFieldData(TField& field, const void* buffer) = 0;
 
+  // Provider operations (statements and transactions on behalf of a
+  // provider). The defaults do nothing and claim no SQL support.
+  virtual int PSExecuteStatement(const std::string& /*sql*/, TParams* /*params*/) { return 0; }
+  virtual std::string PSGetQuoteChar() const { return "\""; }
+  virtual void PSStartTransaction() {}
+  virtual void PSEndTransaction(bool /*commit*/) {}
+  virtual bool PSInTransaction() const { return false; }
+  virtual bool PSIsSQLBased() const { return false; }
+  virtual bool PSIsSQLSupported() const { return false; }
+  virtual void PSReset() {}
+  // True when the update was applied here.
+  virtual bool PSUpdateRecord(TUpdateKind /*kind*/, TDataSet& /*delta*/) { return false; }
+
   // Controls.
   void DisableControls();
   void EnableControls();
@@ -244,6 +266,13 @@ class TDataSet {
   virtual int GetRecNo() const { return -1; }
   virtual void SetRecNoValue(int /*value*/) {}
   virtual bool GetCanModify() const { return true; }
+  // The field is one of the active index's fields.
+  virtual bool GetIsIndexField(const TField& /*field*/) const { return false; }
+  // Reads the cursor's current record into `buffer`; false when there is
+  // none.
+  virtual bool GetCurrentRecord(uint8_t* /*buffer*/) { return false; }
+  // Closes what the dataset keeps open for `field`'s BLOB streams.
+  virtual void CloseBlob(TField& /*field*/) {}
   virtual bool FindRecord(bool restart, bool go_forward);
   virtual void SetFilteredValue(bool value);
   virtual void SetFilterText(std::string text);
@@ -295,12 +324,17 @@ class TDataSet {
   void SetBufferCount(int value);
   // Asks the data links for their buffer count again.
   void UpdateBufferCount();
-  // Closes while the subclass still exists (call from its destructor).
-  void Destroying();
+  void SetFound(bool value) { FFound = value; }
+  // The buffer GetFieldData reads in dsFilter state.
+  void SetFilterBuffer(uint8_t* buffer) { FFilterBuffer = buffer; }
 
  private:
   friend class TDataSource;
   friend class TDataLink;
+  friend class TField;
+
+  // `field`'s value read in temporary state `state`.
+  TORBVariant ValueInState(const TField& field, TDataSetState state);
 
   void AddDataSource(TDataSource* data_source);
   void RemoveDataSource(TDataSource* data_source);
@@ -337,7 +371,6 @@ class TDataSet {
   bool FDefaultFields = false;
   bool FInternalOpenComplete = false;
   bool FAutoCalcFields = true;
-  bool FDestroying = false;
   bool FFiltered = false;
   TFilterOptions FFilterOptions = 0;
   std::string FFilterText;

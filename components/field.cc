@@ -107,6 +107,12 @@ bool TField::CanModify() const {
 
 bool TField::IsBlob() const { return DataSize() == 0; }
 
+bool TField::IsIndexField() const { return FDataSet && FFieldKind == fkData && FDataSet->GetIsIndexField(*this); }
+
+TORBVariant TField::OldValue() const { return FDataSet ? FDataSet->ValueInState(*this, dsOldValue) : TORBVariant(); }
+
+TORBVariant TField::NewValue() const { return FDataSet ? FDataSet->ValueInState(*this, dsNewValue) : TORBVariant(); }
+
 bool TField::GetData(void* buffer) const {
   if (!FDataSet) DatabaseErrorFmt(kSDataSetMissing, {Ansi(DisplayName())});
   if (FValidating) {

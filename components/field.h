@@ -82,6 +82,8 @@ class TField {
   // Not read-only, a data field, and the dataset can be modified.
   bool CanModify() const;
   bool IsBlob() const;
+  // One of the fields of the dataset's active index.
+  bool IsIndexField() const;
 
   // Lookup fields: the value of LookupResultField of the LookupDataSet
   // record whose LookupKeyFields equal this dataset's KeyFields.
@@ -119,6 +121,10 @@ class TField {
   void SetAsVariant(const TORBVariant& value);
   TORBVariant Value() const { return AsVariant(); }
   void SetValue(const TORBVariant& value) { SetAsVariant(value); }
+  // The value before the edit began (state dsOldValue) and the value being
+  // written (dsNewValue), as the dataset's GetFieldData gives them.
+  TORBVariant OldValue() const;
+  TORBVariant NewValue() const;
 
   // The native buffer: true when the field has a value; `buffer` may be
   // null to ask only that. SetData(nullptr) makes the field null.

@@ -299,3 +299,21 @@ TEST(FieldBindingTest, PersistentFieldsBindByNameAndType) {
 
 }  // namespace
 }  // namespace orb::test
+
+namespace orb::test {
+namespace {
+
+TEST(OldValueTest, OldValueIsTheRecordBeforeTheEdit) {
+  auto data_set = MakeNumbered(2);
+  data_set->Open();
+  data_set->Edit();
+  TField& name = data_set->FieldByName("NAME");
+  name.SetAsString("new");
+  EXPECT_EQ(name.OldValue().AsAnsiString(), "r1");
+  EXPECT_EQ(name.AsString(), "new");
+  EXPECT_EQ(data_set->State(), dsEdit);
+  EXPECT_TRUE(data_set->Modified());
+}
+
+}  // namespace
+}  // namespace orb::test

@@ -60,7 +60,8 @@ class TVectorBlobStream : public TStream {
   bool FModified = false;
 };
 
-TVectorDataSet::TVectorDataSet(std::vector<TColumn> columns) : FColumns(std::move(columns)) {
+TVectorDataSet::TVectorDataSet(std::vector<TColumn> columns, TComponent* owner)
+    : TDataSet(owner), FColumns(std::move(columns)) {
   for (const TColumn& column : FColumns) {
     const int size = column.DataType == ftMemo || column.DataType == ftBlob || column.DataType == ftWideMemo
                          ? 4
@@ -284,6 +285,7 @@ void TVectorDataSet::SetRecNoValue(int value) {
 
 bool TVectorDataSet::GetFieldData(const TField& field, void* buffer) {
   uint8_t* record = StateRecordBuffer();
+  if (State() == dsOldValue && !field.Calculated()) record = FOldRecord.empty() ? nullptr : FOldRecord.data();
   if (!record) return false;
   const uint8_t* slot = field.Calculated() ? CalcSlot(record, field) : record + Slot(field.FieldNo() - 1);
   if (!slot[0]) return false;

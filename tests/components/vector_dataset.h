@@ -38,7 +38,7 @@ class TVectorDataSet : public TDataSet {
     std::vector<uint8_t> Data;
   };
 
-  explicit TVectorDataSet(std::vector<TColumn> columns);
+  explicit TVectorDataSet(std::vector<TColumn> columns, TComponent* owner = nullptr);
   ~TVectorDataSet() override { Destroying(); }
 
   // Storage, for arranging and checking tests.
@@ -85,6 +85,8 @@ class TVectorDataSet : public TDataSet {
   void InternalSetToRecord(uint8_t* buffer) override { InternalGotoBookmark(buffer + FRecordSize); }
   void InternalInitRecord(uint8_t* buffer) override { std::memset(buffer, 0, FRecordSize); }
   void InternalPost() override;
+  // Keeps a copy of the record for OldValue.
+  void InternalEdit() override { FOldRecord.assign(ActiveBuffer(), ActiveBuffer() + FRecordSize); }
   void InternalDelete() override;
   void ClearCalcFields(uint8_t* buffer) override { std::memset(buffer + FRecordSize + 9, 0, CalcFieldsSize()); }
   int GetRecordSize() const override { return FRecordSize; }
@@ -113,6 +115,7 @@ class TVectorDataSet : public TDataSet {
   int FRecordSize = 0;
   std::vector<TRow> FRows;
   std::vector<std::string> FBlobPool;
+  std::vector<uint8_t> FOldRecord;
   int64_t FNextId = 1;
   int FCursor = -1;
   bool FCursorOpen = false;
