@@ -447,11 +447,11 @@ void TDataSet::Refresh() {
 
 // --- editing ---
 
-void TDataSet::CheckOperation(void (TDataSet::*operation)(), const TDataSetErrorEvent& error_event) {
+void TDataSet::CheckOperation(const std::function<void()>& operation, const TDataSetErrorEvent& error_event) {
   for (;;) {
     try {
       UpdateCursorPos();
-      (this->*operation)();
+      operation();
       return;
     } catch (EDatabaseError& error) {
       TDataAction action = daFail;
@@ -468,7 +468,7 @@ void TDataSet::Edit() {
   CheckBrowseMode();
   CheckCanModify();
   Fire(BeforeEdit, *this);
-  CheckOperation(&TDataSet::InternalEdit, OnEditError);
+  CheckOperation([this] { InternalEdit(); }, OnEditError);
   GetCalcFields(ActiveBuffer());
   SetState(dsEdit);
   DataEvent(deRecordChange);
@@ -534,6 +534,57 @@ void TDataSet::Append() {
   EndInsertAppend();
 }
 
+void TDataSet::SetFields(const std::vector<TORBVariant>& values) {
+  for (size_t i = 0; i < values.size() && static_cast<int>(i) < FFields.Count(); ++i)
+    FFields[static_cast<int>(i)].SetAsVariant(values[i]);
+}
+
+void TDataSet::AddRecord(const std::vector<TORBVariant>& values, bool append) {
+  BeginInsertAppend();
+  if (!append) UpdateCursorPos();
+  DisableControls();
+  try {
+    uint8_t* buffer;
+    if (append) {
+      ClearBuffers();
+      buffer = FBuffers[0];
+      InitRecord(buffer);
+      SetBookmarkFlag(buffer, bfEOF);
+      FRecordCount = 1;
+      FBOF = false;
+    } else {
+      const TBookmark old_current = Bookmark();
+      MoveBuffer(FRecordCount, FActiveRecord);
+      buffer = ActiveBuffer();
+      InitRecord(buffer);
+      if (FRecordCount == 0)
+        SetBookmarkFlag(buffer, bfBOF);
+      else
+        SetBookmarkData(buffer, old_current.empty() ? nullptr : old_current.data());
+      if (FRecordCount < FBufferCount) ++FRecordCount;
+    }
+    SetState(dsInsert);
+    try {
+      SetFields(values);
+      Fire(BeforePost, *this);
+      CheckOperation([this, buffer, append] { InternalAddRecord(buffer, append); }, OnPostError);
+    } catch (...) {
+      UpdateCursorPos();
+      InternalCancel();
+      SetState(dsBrowse);
+      Resync(0);
+      throw;
+    }
+    SetState(dsBrowse);
+    Resync(0);
+    Fire(AfterPost, *this);
+  } catch (...) {
+    EnableControls();
+    throw;
+  }
+  EnableControls();
+}
+
 void TDataSet::UpdateRecord() {
   if (!IsEditState(FState)) DatabaseError(std::string(kSNotEditing));
   DataEvent(deUpdateRecord);
@@ -546,7 +597,7 @@ void TDataSet::Post() {
   if (FState != dsEdit && FState != dsInsert) return;
   DataEvent(deCheckBrowseMode);
   Fire(BeforePost, *this);
-  CheckOperation(&TDataSet::InternalPost, OnPostError);
+  CheckOperation([this] { InternalPost(); }, OnPostError);
   SetState(dsBrowse);
   Resync(0);
   Fire(AfterPost, *this);
@@ -578,7 +629,7 @@ void TDataSet::Delete() {
   DataEvent(deCheckBrowseMode);
   Fire(BeforeDelete, *this);
   DoBeforeScroll();
-  CheckOperation(&TDataSet::InternalDelete, OnDeleteError);
+  CheckOperation([this] { InternalDelete(); }, OnDeleteError);
   SetState(dsBrowse);
   Resync(0);
   Fire(AfterDelete, *this);

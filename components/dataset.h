@@ -111,6 +111,13 @@ class TDataSet : public TComponent {
   virtual void Post();
   virtual void Cancel();
   void Delete();
+  // A whole record in one step: a new record with `values` for the first
+  // fields in order (a null value leaves a field null), stored through
+  // InternalAddRecord before the active record or after the last.
+  void InsertRecord(const std::vector<TORBVariant>& values) { AddRecord(values, false); }
+  void AppendRecord(const std::vector<TORBVariant>& values) { AddRecord(values, true); }
+  // Assigns `values` to the first fields in order. REQUIRES: a write state.
+  void SetFields(const std::vector<TORBVariant>& values);
   // Controls write their pending text into the fields (deUpdateRecord).
   // REQUIRES: an editing state ("Dataset not in edit or insert mode").
   void UpdateRecord();
@@ -150,7 +157,10 @@ class TDataSet : public TComponent {
   virtual std::vector<TORBVariant> Lookup(std::string_view key_fields, const std::vector<TORBVariant>& key_values,
                                           std::string_view result_fields);
 
-  // Filtering.
+  // Filtering. The framework runs OnFilterRecord (DoFilterRecord); the
+  // Filter text and FilterOptions are kept for the subclass to apply.
+  // Changing any of them on an open dataset moves to the first record when
+  // filtering (and refreshes when filtering ends).
   bool Filtered() const { return FFiltered; }
   void SetFiltered(bool value) { SetFilteredValue(value); }
   const std::string& Filter() const { return FFilterText; }
@@ -252,9 +262,9 @@ class TDataSet : public TComponent {
   virtual void InternalInsert() {}
   virtual void InternalCancel() {}
   virtual void InternalRefresh() {}
-  // Stores a record given whole (used by subclasses for InsertRecord-style
-  // operations).
-  virtual void InternalAddRecord(uint8_t* /*buffer*/, bool /*append*/) {}
+  // Stores the new record in `buffer` (InsertRecord, AppendRecord); the
+  // state is dsInsert.
+  virtual void InternalAddRecord(uint8_t* buffer, bool append) = 0;
   virtual void InitRecord(uint8_t* buffer);
   virtual void ClearCalcFields(uint8_t* /*buffer*/) {}
   virtual int GetRecordSize() const { return 0; }
@@ -350,7 +360,8 @@ class TDataSet : public TComponent {
   void BeginInsertAppend();
   void EndInsertAppend();
   void CheckCanModify() const;
-  void CheckOperation(void (TDataSet::*operation)(), const TDataSetErrorEvent& error_event);
+  void CheckOperation(const std::function<void()>& operation, const TDataSetErrorEvent& error_event);
+  void AddRecord(const std::vector<TORBVariant>& values, bool append);
   void DoInternalOpen();
   void OpenCursorComplete();
   void CalculateLookup(TField& field);

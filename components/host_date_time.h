@@ -20,6 +20,10 @@
 //   ftDate                 int32  day number
 //   ftTime                 int32  milliseconds since midnight
 //   ftDateTime/ftTimeStamp int64  day number * 86400000 + milliseconds
+// These are the engine's own day number and milliseconds, so a dataset
+// moves its stored TORBDateTime into them with no floating step
+// (MomentToMSecs / MSecsToMoment for the date-time form); 1899-12-30 is
+// delivered as day 693594.
 
 #include <cstdint>
 #include <optional>

@@ -364,3 +364,34 @@ TEST(BookmarkTest, GotoCompareAndValidity) {
 
 }  // namespace
 }  // namespace orb::test
+
+namespace orb::test {
+namespace {
+
+TEST(AddRecordTest, InsertAndAppendRecordStoreWholeRecords) {
+  auto data_set = MakeNumbered(3);
+  data_set->Open();
+  data_set->Next();
+  auto num = [](int n) {
+    TORBVariant v;
+    v.SetAsInteger(n);
+    return v;
+  };
+  data_set->InsertRecord({num(7)});
+  EXPECT_EQ(StoredNums(*data_set), (std::vector<int>{1, 7, 2, 3}));
+  EXPECT_EQ(data_set->FieldByName("NUM").AsInteger(), 7);
+  EXPECT_TRUE(data_set->FieldByName("NAME").IsNull());
+  data_set->AppendRecord({num(8), TORBVariant()});
+  EXPECT_EQ(StoredNums(*data_set), (std::vector<int>{1, 7, 2, 3, 8}));
+  EXPECT_EQ(data_set->FieldByName("NUM").AsInteger(), 8);
+  EXPECT_EQ(data_set->State(), dsBrowse);
+
+  TVectorDataSet required({{"NUM", ftInteger, 0, true}});
+  required.Open();
+  EXPECT_EQ(DbError([&] { required.AppendRecord({TORBVariant()}); }), "Field 'NUM' must have a value");
+  EXPECT_EQ(required.State(), dsBrowse);
+  EXPECT_TRUE(required.IsEmpty());
+}
+
+}  // namespace
+}  // namespace orb::test

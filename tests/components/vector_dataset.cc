@@ -243,6 +243,15 @@ void TVectorDataSet::InternalPost() {
     FCursor = index;
     return;
   }
+  StoreNew(buffer);
+}
+
+void TVectorDataSet::InternalAddRecord(uint8_t* buffer, bool /*append*/) {
+  TDataSet::InternalPost();  // required fields
+  StoreNew(buffer);
+}
+
+void TVectorDataSet::StoreNew(uint8_t* buffer) {
   // A new record goes before the record it was inserted at, or last.
   int index = static_cast<int>(FRows.size());
   if (GetBookmarkFlag(buffer) == bfBOF) {

@@ -88,6 +88,7 @@ class TVectorDataSet : public TDataSet {
   // Keeps a copy of the record for OldValue.
   void InternalEdit() override { FOldRecord.assign(ActiveBuffer(), ActiveBuffer() + FRecordSize); }
   void InternalDelete() override;
+  void InternalAddRecord(uint8_t* buffer, bool append) override;
   void ClearCalcFields(uint8_t* buffer) override { std::memset(buffer + FRecordSize + 9, 0, CalcFieldsSize()); }
   int GetRecordSize() const override { return FRecordSize; }
   void GetBookmarkData(const uint8_t* buffer, uint8_t* data) const override { std::memcpy(data, buffer + FRecordSize, 8); }
@@ -106,6 +107,8 @@ class TVectorDataSet : public TDataSet {
  private:
   friend class TVectorBlobStream;
   int IndexOfId(int64_t id) const;
+  // Stores the new record of `buffer` where its bookmark flag says.
+  void StoreNew(uint8_t* buffer);
   int Slot(int column) const { return FSlots[column]; }
   uint8_t* CalcSlot(uint8_t* record, const TField& field) const { return record + FRecordSize + 9 + field.Offset(); }
 
