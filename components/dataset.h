@@ -107,7 +107,9 @@ class TDataSet : public TComponent {
   // Post stores the record being edited or inserted and returns to browse
   // state; on a browsed record there is nothing to post and nothing
   // happens. In set-key state it only asks the controls for their text (a
-  // subclass commits the key). Cancel drops the pending change.
+  // subclass commits the key). Cancel drops the pending change; it calls
+  // InternalCancel for an insert as well as for an edit, so the storage can
+  // let go of what a new record holds.
   virtual void Post();
   virtual void Cancel();
   void Delete();

@@ -528,17 +528,20 @@ TORBDateTime TDateTimeField::AsMoment() const {
 }
 
 void TDateTimeField::SetAsMoment(const TORBDateTime& moment) {
+  const auto invalid = [&] {
+    ConvertError(kSInvalidDateTimeValue, std::to_string(moment.Date) + " " + std::to_string(moment.Time));
+  };
   switch (DataType()) {
     case ftDate:
-      if (moment.Date < 1 || moment.Date > kORBMaxDayNumber) ConvertError(kSInvalidDateTimeValue, "");
+      if (moment.Date < 1 || moment.Date > kORBMaxDayNumber) invalid();
       SetData(&moment.Date);
       break;
     case ftTime:
-      if (moment.Time < 0 || moment.Time >= kMSecsPerDay) ConvertError(kSInvalidDateTimeValue, "");
+      if (moment.Time < 0 || moment.Time >= kMSecsPerDay) invalid();
       SetData(&moment.Time);
       break;
     default: {
-      if (!IsValidMoment(moment)) ConvertError(kSInvalidDateTimeValue, "");
+      if (!IsValidMoment(moment)) invalid();
       const int64_t ms = MomentToMSecs(moment);
       SetData(&ms);
       break;
