@@ -188,6 +188,12 @@ class TDataSet : public TComponent {
   // BLOB access for `field` of the record of the current state; nullptr
   // when the dataset offers none.
   virtual std::unique_ptr<TStream> CreateBlobStream(TField& /*field*/, TBlobStreamMode /*mode*/) { return nullptr; }
+  // Closes what the dataset keeps open for `field`'s BLOB streams (a BLOB
+  // stream calls it when it ends).
+  virtual void CloseBlob(TField& /*field*/) {}
+  // Reads the storage's current record into `buffer`; false when there is
+  // none.
+  virtual bool GetCurrentRecord(uint8_t* /*buffer*/) { return false; }
 
   // Field data of the record of the current state (see field.h for the
   // native forms). GetFieldData answers whether the field has a value and
@@ -280,11 +286,6 @@ class TDataSet : public TComponent {
   virtual bool GetCanModify() const { return true; }
   // The field is one of the active index's fields.
   virtual bool GetIsIndexField(const TField& /*field*/) const { return false; }
-  // Reads the cursor's current record into `buffer`; false when there is
-  // none.
-  virtual bool GetCurrentRecord(uint8_t* /*buffer*/) { return false; }
-  // Closes what the dataset keeps open for `field`'s BLOB streams.
-  virtual void CloseBlob(TField& /*field*/) {}
   virtual bool FindRecord(bool restart, bool go_forward);
   virtual void SetFilteredValue(bool value);
   virtual void SetFilterText(std::string text);
