@@ -25,13 +25,19 @@
 // Post (InternalPost) and Cancel (InternalCancel) return to dsBrowse and
 // re-read the window; Delete (InternalDelete) stays in dsBrowse. Moving
 // (First, Next, MoveBy, …) and most operations begin with CheckBrowseMode,
-// which posts a modified record (or cancels an unmodified one). Close
-// cancels pending changes and calls InternalClose. The temporary states
-// dsCalcFields and dsFilter are entered around OnCalcFields and
-// OnFilterRecord: GetFieldData must then read CalcBuffer() or
+// which posts a modified record (or cancels an unmodified one). Post on a
+// browsed record does nothing. Close drops a pending change without
+// telling the storage (a subclass that must release something overrides
+// SetActive and cancels first), then calls InternalClose. The temporary
+// states dsCalcFields and dsFilter are entered around OnCalcFields and
+// OnFilterRecord, and the generic Locate, Lookup and Find* read candidate
+// records in dsFilter: GetFieldData must then read CalcBuffer() or
 // FilterBuffer() instead of the active buffer (ActiveBuffer()); the
 // helper StateRecordBuffer() picks the right one for the common states.
 // A failed operation leaves the state as it was.
+//
+// Lifetime. Every subclass calls Destroying() in its destructor, so the
+// dataset is closed while the subclass can still free its buffers.
 //
 // Notifications. Every change reaches the attached TDataSource objects
 // through DataEvent; each source passes it to its TDataLink objects, which
