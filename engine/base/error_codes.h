@@ -87,6 +87,22 @@ inline constexpr int32_t kErrBLOBSizeMismatch = 30631;
 // A descriptor with stored blocks and no positive block size.
 inline constexpr int32_t kErrBLOBBlockSize = 30632;
 
+// Table data: bit arrays, record bitmaps and record changes.
+// A bits array with more bits or set bits than its stored form can count.
+inline constexpr int32_t kErrBitsArrayTooLarge = 30670;
+// A bits array stream whose bit count is negative.
+inline constexpr int32_t kErrBitsArrayStoredCount = 30671;
+// A bits array stream whose set-bit count disagrees with its bits.
+inline constexpr int32_t kErrBitsArrayStoredSetCount = 30672;
+// A negative size given to a bits array.
+inline constexpr int32_t kErrBitsArraySize = 30673;
+// A table data whose engine gives no object for an index definition.
+inline constexpr int32_t kErrNoIndexObject = 30674;
+// A record bitmap asked for a record number outside its set bits.
+inline constexpr int32_t kErrBitmapRecNo = 30675;
+// A key search asked of a table data whose engine has no key search.
+inline constexpr int32_t kErrKeySearchUnavailable = 30676;
+
 struct TORBAddedErrorCode {
   int32_t Code;
   const char* Message;
@@ -129,6 +145,13 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrInputRead, "Cannot read from %s: %s"},
     {kErrBLOBSizeMismatch, "BLOB size mismatch. UncompressedSize = %d, Blocks hold %d"},
     {kErrBLOBBlockSize, "Invalid BLOB block size. BlockSize = %d, NumBlocks = %d"},
+    {kErrBitsArrayTooLarge, "Bits array is too large to be stored. Number of bits = %d, set bits = %d"},
+    {kErrBitsArrayStoredCount, "Invalid stored number of bits = %d"},
+    {kErrBitsArrayStoredSetCount, "Invalid stored number of set bits = %d, the bits hold %d"},
+    {kErrBitsArraySize, "Invalid number of bits = %d"},
+    {kErrNoIndexObject, "Nil pointer occured"},
+    {kErrBitmapRecNo, "Invalid record number = %d, number of records = %d"},
+    {kErrKeySearchUnavailable, "Key search is not available for table '%s'"},
 };
 
 }  // namespace orb
