@@ -17,6 +17,7 @@
 #include "engine/base/field_manager.h"
 #include "engine/base/index_defs.h"
 #include "engine/base/page_item_id.h"
+#include "engine/base/stream.h"
 #include "engine/data/cursor_interface.h"
 #include "engine/data/navigation_info.h"
 
@@ -32,7 +33,6 @@ class TORBIndexPosition;
 class TORBPageManager;
 class TORBRecordBitmap;
 class TORBScanCondition;
-class TStream;
 struct TORBIndexPositionCache;
 
 // Error codes of the table data.
