@@ -282,6 +282,7 @@ class FakeIndex : public TORBIndex {
     for (int32_t c = 0; c < field_count && c < FIndexDef.GetColumnCount(); ++c) {
       const TORBIndexColumn* column = FIndexDef.GetIndexColumn(c);
       const int32_t field_no = Fields().GetDefNumberByName(std::u16string_view(column->GetFieldName()));
+      if (field_no < 0) RaiseORB(20043, "Cannot find index field '%s'", {column->GetFieldName()});
       const TORBFieldDef* f = Fields().GetDef(field_no);
       TORBCompareOperand left{a + f->FMemoryOffset, f->FMemoryDataSize, f->FBaseFieldType, CheckNullFlag(field_no, a)};
       TORBCompareOperand right{b + f->FMemoryOffset, f->FMemoryDataSize, f->FBaseFieldType,
