@@ -263,6 +263,12 @@ class FakeIndex : public TORBIndex {
     for (const Entry& e : FEntries) out.push_back(e.Slot);
     return out;
   }
+  // Every entry: record ID and the record it was keyed from.
+  std::vector<std::pair<int32_t, std::vector<uint8_t>>> Dump() const {
+    std::vector<std::pair<int32_t, std::vector<uint8_t>>> out;
+    for (const Entry& e : FEntries) out.emplace_back(e.Slot, e.Record);
+    return out;
+  }
   // Entries whose key equals the record's key.
   int64_t CountKey(const uint8_t* record) const {
     int64_t n = 0;
