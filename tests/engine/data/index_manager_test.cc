@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/base/stream_memory.h"
 #include "tests/engine/data/table_fixture.h"
 #include "tests/support/raised.h"
 
@@ -96,6 +97,26 @@ TEST_F(IndexManagerTest, FailedIndexBuildLeavesNoDefinitionAndUnknownIndexesAreR
   EXPECT_EQ(RaisedCode([&] { FTable->FindOrCreateIndex(&cursor, {u"NOPE"}, {u"ASC"}, {u""}, created); }), 20043);
   EXPECT_EQ(FTable->FCancelled, cancelled + 1);
   EXPECT_EQ(FTable->IndexManager()->IndexDefs().GetCount(), 0);
+}
+
+TEST_F(IndexManagerTest, MetadataKeepsDeclaredIndexesOnly) {
+  TORBIndexDefs indexes;
+  AddIndexDef(indexes, "BY_VAL", {u"VAL"});
+  CreateTable(indexes);
+  FakeCursor cursor(FTable);
+  bool created = false;
+  FTable->FindOrCreateIndex(&cursor, {u"ID"}, {u"DESC"}, {u""}, created);
+  ASSERT_EQ(FTable->IndexManager()->IndexDefs().GetCount(), 2);
+  TORBMemoryStream stream;
+  FTable->IndexManager()->SaveMetadata(stream);
+  stream.SetPosition(0);
+  TORBBaseIndexManager loaded(FTable, nullptr);
+  loaded.LoadMetadata(stream);
+  ASSERT_EQ(loaded.IndexDefs().GetCount(), 1);
+  const TORBIndexDef* def = loaded.IndexDefs().GetIndexDef(0);
+  EXPECT_EQ(def->GetName(), "BY_VAL");
+  EXPECT_EQ(def->FObjectID, IndexID("BY_VAL"));
+  EXPECT_EQ(def->FRootPageNo, 1);
 }
 
 class NoIndexTable : public FakeTableData {

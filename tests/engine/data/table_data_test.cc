@@ -186,6 +186,17 @@ TEST_P(RestrictedViewTest, RecNoIsTheRankAmongVisibleRecordsAndSetRecNoClampsToT
         << c.set;
     EXPECT_EQ(FTable->GetRecNo(&cursor), c.rec_no) << c.set;
   }
+  // Record numbers of the bitmap stop at its last shown record.
+  for (int64_t outside : {int64_t{0}, int64_t{6}})
+    EXPECT_EQ(RaisedCode([&] { cursor.FBitmap.GetRecordIDByRecNo(outside); }), kErrBitmapRecNo) << outside;
+  // A change clears an index-based bitmap (it is rebuilt), and moves a
+  // record-number bit.
+  const int32_t added = Insert(cursor, 9, 9);
+  EXPECT_EQ(cursor.FBitmap.FActive, !by_index);
+  EXPECT_EQ(FTable->GetRecordCount(&cursor), 6);
+  EXPECT_TRUE(cursor.FBitmap.FActive);
+  FTable->SetRecNo(&cursor, 1);
+  EXPECT_EQ(cursor.GetCurrentRecordID().PageNo, by_index ? added : 2);
   // A hidden record read directly is refused, and the cursor stays.
   const TORBPageItemID before = cursor.GetCurrentRecordID();
   cursor.SetCurrentRecordID({4, 0});  // VAL 5
@@ -214,6 +225,10 @@ TEST_P(RestrictedViewTest, ExclusiveRangeStartLeavesOutEqualKeys) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, RestrictedViewTest, ::testing::Bool());
+
+TEST(RecordBitmapTest, NeedsATableData) {
+  EXPECT_EQ(RaisedCode([] { TORBRecordBitmap bitmap(nullptr); }), kErrBitmapNoTableData);
+}
 
 TEST_F(NavigationTest, RecordFilterCallbackAndLocate) {
   CreateTable();
