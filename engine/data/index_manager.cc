@@ -251,11 +251,11 @@ void TORBBaseIndexManager::UpdateRecord(TORBCursorInterface* cursor, bool before
   }
 }
 
-void TORBBaseIndexManager::DeleteRecord(TORBCursorInterface* cursor) {
+bool TORBBaseIndexManager::DeleteRecord(TORBCursorInterface* cursor) {
   // Already gone: nothing to remove.
   std::vector<uint8_t> scratch(static_cast<size_t>(std::max(FTableData->RecordManager()->FRecordBufferSize, 1)));
   if (FTableData->ReadRecordByID(cursor->GetSessionID(), cursor->GetCurrentRecordID(), scratch.data()) == grrError)
-    return;
+    return false;
   const int32_t count = FIndexDefs.GetCount();
   for (int32_t i = 0; i < count; ++i) {
     TORBIndexDef* def = FIndexDefs.GetIndexDef(i);
@@ -274,6 +274,7 @@ void TORBBaseIndexManager::DeleteRecord(TORBCursorInterface* cursor) {
       throw;
     }
   }
+  return true;
 }
 
 void TORBBaseIndexManager::UndoInsertRecord(TORBCursorInterface* cursor) noexcept {

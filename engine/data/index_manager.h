@@ -89,7 +89,8 @@ class TORBBaseIndexManager {
   // already changed and re-raises.
   void InsertRecord(TORBCursorInterface* cursor);
   void UpdateRecord(TORBCursorInterface* cursor, bool before_new_record_is_stored);
-  void DeleteRecord(TORBCursorInterface* cursor);
+  // False when the record was already gone (no index was touched).
+  bool DeleteRecord(TORBCursorInterface* cursor);
   // Undo of a completed InsertRecord, UpdateRecord(before) and DeleteRecord
   // for every index; failures of single indexes are swallowed (the caller
   // is already failing).

@@ -748,10 +748,9 @@ bool TORBTableData::DeleteRecord(TORBCursorInterface* cursor) {
   const bool bitmap_current = bitmap != nullptr && bitmap->FActive && !bitmap->GetOutdated();
   bool indexes_done = false;
   try {
-    FIndexManager->DeleteRecord(cursor);
-    indexes_done = true;
+    indexes_done = FIndexManager->DeleteRecord(cursor);
     if (!FRecordManager->DeleteRecord(session_id, saved.RecordID)) {
-      FIndexManager->UndoDeleteRecord(cursor);
+      if (indexes_done) FIndexManager->UndoDeleteRecord(cursor);
       CancelChanges(session_id, in_transaction);
       return false;
     }

@@ -82,6 +82,22 @@ TEST_F(RecordChangeTest, DeleteMovesTheCursorToTheNextElseThePriorElseBOF) {
   EXPECT_TRUE(FTable->IndexByName("BY_VAL")->Slots().empty());
 }
 
+TEST_F(RecordChangeTest, DeletingARecordAnotherCursorDeletedTouchesNoIndex) {
+  TORBIndexDefs indexes;
+  AddIndexDef(indexes, "BY_VAL", {u"VAL"});
+  CreateTable(indexes);
+  FakeCursor cursor(FTable);
+  FakeCursor other(FTable);
+  Insert(cursor, 1, 10);
+  Insert(cursor, 2, 20);
+  MoveTo(cursor, 0);
+  MoveTo(other, 0);
+  ASSERT_TRUE(FTable->DeleteRecord(&other));
+  EXPECT_FALSE(FTable->DeleteRecord(&cursor));
+  EXPECT_EQ(FTable->IndexByName("BY_VAL")->Slots(), std::vector<int32_t>{1});
+  EXPECT_EQ(FTable->InternalGetRecordCount(0), 1);
+}
+
 TEST_F(RecordChangeTest, DeleteKeepsACurrentBitmapUsable) {
   CreateTable();
   FakeCursor cursor(FTable);
