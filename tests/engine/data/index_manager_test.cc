@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/base/stream_memory.h"
@@ -169,6 +170,33 @@ TEST(DatabaseDataTest, TablesAreFoundIgnoringCaseAndTheListTracksEveryDatabaseDa
   const TORBDatabaseData* gone = database.get();
   database.reset();
   EXPECT_FALSE(DBDataList().Contains(gone));
+}
+
+TEST(DatabaseDataTest, DBDataListStaysConsistentUnderConcurrentCreation) {
+  std::vector<std::thread> threads;
+  std::vector<std::vector<const TORBDatabaseData*>> seen(4);
+  for (size_t t = 0; t < seen.size(); ++t) {
+    threads.emplace_back([&seen, t] {
+      for (int i = 0; i < 200; ++i) {
+        auto database = std::make_unique<FakeDatabaseData>();
+        if (!DBDataList().Contains(database.get())) seen[t].push_back(database.get());
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (const auto& missing : seen) EXPECT_TRUE(missing.empty());
+  EXPECT_TRUE(DBDataList().Snapshot().empty());
+}
+
+TEST_F(IndexManagerTest, KeySearchNeedsTheEnginesSearch) {
+  CreateTable();
+  FakeCursor cursor(FTable);
+  Insert(cursor, 1, 1);
+  // The condition is never read: only its presence matters here.
+  const auto* key = reinterpret_cast<const TORBScanCondition*>(&cursor);
+  EXPECT_EQ(RaisedCode([&] { FTable->FindRecord(&cursor, nullptr, key, true, true, nullptr, nullptr, false); }),
+            kErrKeySearchUnavailable);
+  EXPECT_EQ(RaisedCode([&] { FTable->Locate(&cursor, nullptr); }), kErrLocateNoExpression);
 }
 
 }  // namespace
