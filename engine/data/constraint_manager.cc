@@ -176,9 +176,19 @@ void TORBBaseConstraintManager::FillConstraintAutoNames() {
 TORBConstraintDef* TORBBaseConstraintManager::AddConstraintFromIndex(const TORBIndexDef& index_def) {
   TORBConstraintDef* def = AddConstraintForIndex(index_def, FConstraintDefs);
   if (def == nullptr) return nullptr;
-  def->FObjectID = FTableData->DatabaseData()->GetNewObjectId();
-  static_cast<TORBConstraintDefUnique*>(def)->SetTableName(WideToAnsi(FTableData->TableName()));
-  LinkObjectId(*def);
+  try {
+    def->FObjectID = FTableData->DatabaseData()->GetNewObjectId();
+    static_cast<TORBConstraintDefUnique*>(def)->SetTableName(WideToAnsi(FTableData->TableName()));
+    LinkObjectId(*def);
+  } catch (...) {
+    for (int32_t i = FConstraintDefs.GetCount() - 1; i >= 0; --i) {
+      if (FConstraintDefs.GetDef(i) == def) {
+        FConstraintDefs.Delete(i);
+        break;
+      }
+    }
+    throw;
+  }
   return def;
 }
 

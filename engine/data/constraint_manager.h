@@ -59,7 +59,8 @@ class TORBBaseConstraintManager {
   // "$C_NotNull$<table>$<column>" / "$C_Check$<table>$<column>", with a
   // random number appended while the name is taken.
   void FillConstraintAutoNames();
-  // Adds and links the constraint the index implies (null when none).
+  // Adds and links the constraint the index implies (null when none); on
+  // failure it is not added.
   TORBConstraintDef* AddConstraintFromIndex(const TORBIndexDef& index_def);
   // Deletes the first primary-key or unique constraint of the index.
   void DeleteConstraintForIndexID(int32_t index_object_id);

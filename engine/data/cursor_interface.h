@@ -72,8 +72,9 @@ class TORBCursorInterface {
   virtual bool GetRangeEndExclusive() const = 0;
 
   // Filters: the parsed filter and the SQL engine's filter (null when
-  // none), both bound to this cursor's current record buffer, and the host
-  // dataset's record filter.
+  // none), and the host dataset's record filter. The expressions read
+  // whatever buffer is the current record buffer when they are evaluated
+  // (the table data points it at scratch buffers while it searches).
   virtual TORBExpression* GetFilterExpression() const = 0;
   virtual TORBExpression* GetSQLFilterExpression() const = 0;
   virtual bool HasRecordFilter() const = 0;

@@ -184,8 +184,19 @@ int32_t TORBTableData::AddIndex(const TORBIndexDef& index_def, TORBCursorInterfa
   try {
     index_id = FIndexManager->CreateIndex(cursor, index_def);
     const TORBIndexDef* created = static_cast<TORBIndexDef*>(FIndexManager->IndexDefs().GetDefByObjectId(index_id));
-    if (!created->FTemporary && !cursor->IsTemporary() && FConstraintManager != nullptr)
-      FConstraintManager->AddConstraintFromIndex(*created);
+    if (!created->FTemporary && !cursor->IsTemporary() && FConstraintManager != nullptr) {
+      try {
+        FConstraintManager->AddConstraintFromIndex(*created);
+      } catch (...) {
+        // No index without the constraint it implies.
+        try {
+          FConstraintManager->DeleteConstraintForIndexID(index_id);
+          FIndexManager->DropIndex(cursor->GetSessionID(), index_id);
+        } catch (...) {
+        }
+        throw;
+      }
+    }
   } catch (...) {
     cursor->RestorePosition(saved);
     throw;

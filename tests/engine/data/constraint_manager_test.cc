@@ -75,6 +75,21 @@ TEST_F(ConstraintTest, PrimaryKeyRefusesOnlyAnAllNullKeyThenDuplicates) {
   EXPECT_EQ(FTable->ConstraintManager()->ConstraintDefs().GetCount(), 0);
 }
 
+TEST_F(ConstraintTest, AnIndexWhoseConstraintCannotBeAddedIsDroppedAgain) {
+  TORBIndexDefs indexes;
+  AddIndexDef(indexes, "U_VAL", {u"VAL"}, true);
+  CreateTable();
+  FakeCursor cursor(FTable);
+  Insert(cursor, 1, 10);
+  FDatabase.FFailAtObjectID = FDatabase.FLastObjectID + 2;  // the index gets its ID, the constraint none
+  EXPECT_EQ(RaisedCode([&] { FTable->AddIndex(*indexes.GetIndexDef(0), &cursor); }), kFakeFailure);
+  EXPECT_EQ(FTable->IndexManager()->IndexDefs().GetCount(), 0);
+  EXPECT_EQ(FTable->ConstraintManager()->ConstraintDefs().GetCount(), 0);
+  FDatabase.FFailAtObjectID = 0;
+  FTable->AddIndex(*indexes.GetIndexDef(0), &cursor);
+  EXPECT_EQ(FTable->ConstraintManager()->ConstraintDefs().GetCount(), 1);
+}
+
 TEST_F(ConstraintTest, UniqueUpdateKeepingItsOwnKeyPasses) {
   TORBIndexDefs indexes;
   AddIndexDef(indexes, "U_VAL", {u"VAL"}, true);

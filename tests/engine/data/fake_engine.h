@@ -371,8 +371,13 @@ class FakeDatabaseData : public TORBDatabaseData {
  public:
   FakeDatabaseData() : TORBDatabaseData(u"FAKE", u"DEFAULT") {}
   TORBTableData* CreateTableData(TORBCursorInterface*) override { return nullptr; }
-  int32_t GetNewObjectId() override { return ++FLastObjectID; }
+  int32_t GetNewObjectId() override {
+    if (FLastObjectID + 1 == FFailAtObjectID) RaiseORB(kFakeFailure, "no object ID");
+    return ++FLastObjectID;
+  }
   int32_t FLastObjectID = 0;
+  // The ID whose allocation fails (0: none).
+  int32_t FFailAtObjectID = 0;
 };
 
 class FakeTableData : public TORBTableData {
