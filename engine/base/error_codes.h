@@ -121,6 +121,22 @@ inline constexpr int32_t kErrBulkLoadNotEmpty = 30657;
 // A page index value that does not fit 16 bits, or a negative one.
 inline constexpr int32_t kErrPageIndexValueRange = 30658;
 
+// Table data: bit arrays, record bitmaps and record changes.
+// A bits array with more bits or set bits than its stored form can count.
+inline constexpr int32_t kErrBitsArrayTooLarge = 30670;
+// A bits array stream whose bit count is negative.
+inline constexpr int32_t kErrBitsArrayStoredCount = 30671;
+// A bits array stream whose set-bit count disagrees with its bits.
+inline constexpr int32_t kErrBitsArrayStoredSetCount = 30672;
+// A negative size given to a bits array.
+inline constexpr int32_t kErrBitsArraySize = 30673;
+// A table data whose engine gives no object for an index definition.
+inline constexpr int32_t kErrNoIndexObject = 30674;
+// A record bitmap asked for a record number outside its set bits.
+inline constexpr int32_t kErrBitmapRecNo = 30675;
+// A key search asked of a table data whose engine has no key search.
+inline constexpr int32_t kErrKeySearchUnavailable = 30676;
+
 struct TORBAddedErrorCode {
   int32_t Code;
   const char* Message;
@@ -181,6 +197,13 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrBulkLoadOrder, "Index bulk load: entry %d is not in ascending order"},
     {kErrBulkLoadNotEmpty, "Index bulk load: the tree with root page %d is not empty"},
     {kErrPageIndexValueRange, "Page index value %d out of range for page %d"},
+    {kErrBitsArrayTooLarge, "Bits array is too large to be stored. Number of bits = %d, set bits = %d"},
+    {kErrBitsArrayStoredCount, "Invalid stored number of bits = %d"},
+    {kErrBitsArrayStoredSetCount, "Invalid stored number of set bits = %d, the bits hold %d"},
+    {kErrBitsArraySize, "Invalid number of bits = %d"},
+    {kErrNoIndexObject, "Nil pointer occured"},
+    {kErrBitmapRecNo, "Invalid record number = %d, number of records = %d"},
+    {kErrKeySearchUnavailable, "Key search is not available for table '%s'"},
 };
 
 }  // namespace orb
