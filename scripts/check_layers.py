@@ -15,6 +15,7 @@ LAYERS = [
     "engine/data",
     "engine/disk",
     "engine/memory",
+    "engine/session",
     "components",
     "ui",
     "app",
