@@ -55,6 +55,7 @@ void TORBIntegrityContext::SetLayout(const TORBIntegrityLayout& layout) {
   const size_t pages = static_cast<size_t>(std::max<int64_t>(0, layout.ReadablePageCount));
   FUsage.assign(pages, TUsage::Unknown);
   FOwnerOf.assign(pages, -1);
+  FReferencedOnly.assign(pages, 0);
 }
 
 int64_t TORBIntegrityContext::EamPageNoForPosition(int64_t position) const {
@@ -126,13 +127,29 @@ int32_t TORBIntegrityContext::NewOwner(std::string description, uint16_t page_ty
   return static_cast<int32_t>(FOwners.size() - 1);
 }
 
+void TORBIntegrityContext::ClaimReferenced(int64_t page_no, int32_t owner_id) {
+  if (!IsReadable(page_no) || FOwnerOf[static_cast<size_t>(page_no)] >= 0) return;
+  FOwnerOf[static_cast<size_t>(page_no)] = owner_id;
+  FReferencedOnly[static_cast<size_t>(page_no)] = 1;
+}
+
+bool TORBIntegrityContext::IsReferencedOnly(int64_t page_no) const {
+  return IsReadable(page_no) && FReferencedOnly[static_cast<size_t>(page_no)] != 0;
+}
+
 int32_t TORBIntegrityContext::OwnerOf(int64_t page_no) const {
   return IsReadable(page_no) ? FOwnerOf[static_cast<size_t>(page_no)] : -1;
 }
 
 bool TORBIntegrityContext::Claim(int64_t page_no, int32_t owner_id) {
   if (!IsReadable(page_no)) return false;
-  int32_t& slot = FOwnerOf[static_cast<size_t>(page_no)];
+  const size_t index = static_cast<size_t>(page_no);
+  int32_t& slot = FOwnerOf[index];
+  if (FReferencedOnly[index] != 0) {
+    // A wrong-type reference gives way to an owner of the right type.
+    slot = -1;
+    FReferencedOnly[index] = 0;
+  }
   if (slot >= 0 && slot != owner_id) {
     FReport.Add(TORBIntegrityFindingKind::OwnedTwice, page_no,
                 "owned by " + FOwners[slot] + " and by " + FOwners[owner_id]);
@@ -173,15 +190,18 @@ TORBIntegrityContext::TWalkedFile TORBIntegrityContext::WalkInternalFile(int64_t
       FReport.Add(TORBIntegrityFindingKind::ChainLoop, from, owner + ": chain loops back to page " + Num(page_no));
       break;
     }
-    if (!Claim(page_no, me)) break;
     TORBDiskPageHeader header;
-    if (!ReadPage(page_no, page)) break;  // readable by the layout: only an I/O failure gets here
-    header = TORBDiskPageHeader::LoadFrom(page.data());
+    if (!ReadPageHeader(page_no, header)) break;  // readable by the layout: only an I/O failure gets here
     if (header.PageType != page_type) {
       FReport.Add(TORBIntegrityFindingKind::PageType, page_no, "wrong page type for " + owner,
                   PageTypeName(page_type), PageTypeName(header.PageType));
+      // Referenced, so not leaked; but the page may well belong to another
+      // structure, which then owns it without a second finding.
+      ClaimReferenced(page_no, me);
       break;
     }
+    if (!Claim(page_no, me)) break;
+    if (!ReadPage(page_no, page)) break;
     const uint8_t* data = page.data() + TORBDiskPageHeader::kSize;
     if (walked.Pages.empty()) {
       walked.Header = TORBInternalFileHeader::LoadFrom(data);

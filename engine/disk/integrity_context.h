@@ -111,6 +111,13 @@ class TORBIntegrityContext {
   // an OwnedTwice finding, when another owner has it already. A page the
   // PFS marks free gets a FreeButOwned finding and is recorded all the same.
   bool Claim(int64_t page_no, int32_t owner_id);
+  // Records a reference to a page of the wrong type (reported by the
+  // caller): the page does not count as leaked, and a later Claim by an
+  // owner of the right type takes it over without a finding. Does nothing
+  // to an owned page.
+  void ClaimReferenced(int64_t page_no, int32_t owner_id);
+  // The page's only owner is a wrong-type reference.
+  bool IsReferencedOnly(int64_t page_no) const;
   // -1 when nobody owns the page.
   int32_t OwnerOf(int64_t page_no) const;
   const std::string& OwnerName(int32_t owner_id) const { return FOwners[owner_id]; }
@@ -140,6 +147,7 @@ class TORBIntegrityContext {
   bool FHasLayout = false;
   std::vector<TUsage> FUsage;
   std::vector<int32_t> FOwnerOf;
+  std::vector<uint8_t> FReferencedOnly;
   std::vector<std::string> FOwners;
   std::vector<uint16_t> FOwnerTypes;
   std::vector<TORBTableListItem> FTables;
