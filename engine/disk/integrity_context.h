@@ -132,6 +132,12 @@ class TORBIntegrityContext {
   TWalkedFile WalkInternalFile(int64_t referrer, int32_t first_page, uint16_t page_type, const std::string& owner,
                                bool transacted, bool want_contents);
 
+  // Another open of the file has a session connected (a byte of the active
+  // sessions file is locked): pages it allocated and has not committed yet
+  // are in use without an owner.
+  void SetSessionsConnected(bool on) { FSessionsConnected = on; }
+  bool GetSessionsConnected() const { return FSessionsConnected; }
+
   // The tables the table list names (entries that parse), for the checks of
   // each table's own structures.
   std::vector<TORBTableListItem>& Tables() { return FTables; }
@@ -145,6 +151,7 @@ class TORBIntegrityContext {
   TORBIntegrityReport& FReport;
   TORBIntegrityLayout FLayout;
   bool FHasLayout = false;
+  bool FSessionsConnected = false;
   std::vector<TUsage> FUsage;
   std::vector<int32_t> FOwnerOf;
   std::vector<uint8_t> FReferencedOnly;

@@ -321,6 +321,25 @@ void CheckTableList(TORBIntegrityContext& context, const TORBIntegrityContext::T
   context.Tables() = std::move(items);
 }
 
+// Whether any byte of the active sessions file's contents is locked: each
+// connected session holds the byte of its slot.
+bool AnySessionConnected(TORBIntegrityContext& context, const TORBIntegrityContext::TWalkedFile& sessions) {
+  if (!sessions.HeaderValid || sessions.Pages.empty()) return false;
+  const int64_t data_size = context.PageDataSize();
+  // A file of one page is usable whole.
+  const int64_t end_of_contents =
+      (sessions.Pages.size() == 1 ? data_size - kFileHeaderSize : sessions.Header.StoredSize) + kFileHeaderSize;
+  for (size_t i = 0; i < sessions.Pages.size(); ++i) {
+    const int64_t begin = i == 0 ? kFileHeaderSize : 0;
+    const int64_t end = std::min<int64_t>(data_size, end_of_contents - static_cast<int64_t>(i) * data_size);
+    if (end <= begin) break;
+    const int64_t offset = context.Layout().FirstPageOffset +
+                           static_cast<int64_t>(sessions.Pages[i]) * context.Layout().PageSize + kHeaderSize + begin;
+    if (context.File().IsRegionLocked(offset, end - begin)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void TORBSystemFilesCheck::Run(TORBIntegrityContext& context) {
@@ -373,7 +392,9 @@ void TORBSystemFilesCheck::Run(TORBIntegrityContext& context) {
       tables_first = first;
       tables_at = at;
     } else {
-      context.WalkInternalFile(at, first, kPageTypeActiveSessionList, "the active sessions file", false, false);
+      const auto sessions =
+          context.WalkInternalFile(at, first, kPageTypeActiveSessionList, "the active sessions file", false, false);
+      context.SetSessionsConnected(AnySessionConnected(context, sessions));
     }
   }
   if (sessions_entry == -1) {
@@ -399,7 +420,10 @@ void TORBSystemFilesCheck::Run(TORBIntegrityContext& context) {
 void TORBOwnershipCheck::Run(TORBIntegrityContext& context) {
   for (int64_t n = 0; n < context.Layout().ReadablePageCount; ++n) {
     if (context.Usage(n) == TORBIntegrityContext::TUsage::Used && context.OwnerOf(n) < 0) {
-      context.Report().Add(Kind::Leaked, n, "allocated but not owned (leaked)");
+      context.Report().Add(Kind::Leaked, n,
+                           context.GetSessionsConnected()
+                               ? "allocated but not owned (leaked, or not yet committed by a connected session)"
+                               : "allocated but not owned (leaked)");
     }
   }
 }

@@ -1,19 +1,23 @@
-// Test helper: opens a database multi-user and commits rewrites of its table
-// list in a loop until a stop file appears (at most 60 seconds), so that
-// another process can check the file between commits.
+// Test helper: opens a database multi-user, adds a table whose metadata file
+// spans 100 pages, then commits rewrites of that file in a loop until a stop
+// file appears (at most 60 seconds), so that another process can check the
+// file between commits. Each commit writes the 100 pages between the
+// header's "writing" and "consistent" marks.
 //
 //   orb_commit_loop_child <path> <stop file>
 //
-// Output: "ready" after the first commit, then "done <commits>"; on an
+// Output: "ready" once the table is committed, then "done <commits>"; on an
 // engine error "error <code> <message>" and exit status 1.
 
 #include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
+#include <vector>
 
 #include "engine/base/orb_exception.h"
 #include "engine/disk/disk_page_manager.h"
+#include "engine/disk/internal_file.h"
 #include "engine/disk/system_directory.h"
 #include "engine/disk/table_list.h"
 #include "engine/platform/codepage.h"
@@ -30,19 +34,30 @@ int main(int argc, char** argv) {
     directory.LoadDirectory();
     orb::TORBTableListFile list(&pm);
     list.OpenFile(directory.GetFileFirstPageNo(orb::dbftTablesList));
+    list.Load();
+    orb::TORBInternalDBTransactedAccessFile meta(&pm, orb::kPageTypeTableMetaData);
+    meta.CreateFile(kSys);
+    std::vector<uint8_t> bytes(static_cast<size_t>(100 * (pm.GetPageSize() - 40) - 10));
+    meta.WriteFile(kSys, bytes.data(), static_cast<int32_t>(bytes.size()));
+    orb::TORBInternalDBTransactedAccessFile most_updated(&pm, orb::kPageTypeTableMostUpdated);
+    most_updated.CreateFile(kSys);
+    orb::TORBInternalDBDirectAccessFile locks(&pm, orb::kPageTypeTableLocks);
+    locks.CreateFile(12 * 500);
+    list.AddTable(pm.GetNextObjectID(), "Big", meta.GetStartPageNo(), most_updated.GetStartPageNo(),
+                  locks.GetStartPageNo());
+    list.Save();
+    pm.ApplyChanges(kSys);
+    std::printf("ready\n");
+    std::fflush(stdout);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     int commits = 0;
     struct stat st;
     while (stat(argv[2], &st) != 0 && std::chrono::steady_clock::now() < deadline) {
       // The same size each time: the commit writes pages and the header
       // without allocating any.
-      list.Load();
-      list.Save();
+      bytes[0] = static_cast<uint8_t>(++commits);
+      meta.WriteFile(kSys, bytes.data(), static_cast<int32_t>(bytes.size()));
       pm.ApplyChanges(kSys);
-      if (++commits == 1) {
-        std::printf("ready\n");
-        std::fflush(stdout);
-      }
     }
     list.CloseFile();
     pm.CloseDatabase();

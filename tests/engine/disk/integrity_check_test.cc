@@ -15,6 +15,7 @@
 #include "engine/disk/database_file.h"
 #include "engine/disk/disk_header.h"
 #include "engine/disk/disk_page_manager.h"
+#include "engine/disk/free_space.h"
 #include "engine/disk/internal_file.h"
 #include "engine/disk/system_directory.h"
 #include "engine/disk/table_list.h"
@@ -267,6 +268,35 @@ TEST(IntegrityCheckTest, ChecksBetweenTheCommitsOfAnotherProcess) {
   EXPECT_GT(commits, 0);
   const TORBIntegrityReport report = Check(path);
   EXPECT_TRUE(report.IsOk()) << Joined(report);
+}
+
+// A page taken by a connected session that has not committed yet is in use
+// without an owner; while a session is connected the line says so.
+TEST(IntegrityCheckTest, UncommittedPagesOfAConnectedSession) {
+  DiskScratch dir;
+  const std::string path = dir.File("db.orb");
+  const TBuilt b = BuildDatabase(path, {});
+  TORBDiskPageManager pm;
+  bool read_only = false, repair = false, multi_user = true;
+  pm.OpenDatabase(Utf8ToWide(path), {}, read_only, repair, false, multi_user);
+  TORBInternalDBDirectAccessFile sessions(&pm, kPageTypeActiveSessionList);
+  sessions.OpenFile(b.Sessions);
+  ASSERT_TRUE(sessions.LockByte(499));
+  const int32_t taken = pm.FreeSpaceManager()->GetPage();
+  auto leaked_line = [&](const TORBIntegrityReport& report) {
+    for (const TORBIntegrityFinding& f : report.Findings()) {
+      if (f.Kind == Kind::Leaked && f.PageNo == taken) return f.Text();
+    }
+    return std::string("none\n") + Joined(report);
+  };
+  const std::string page = "page " + std::to_string(taken) + ": ";
+  EXPECT_EQ(leaked_line(Check(path)),
+            page + "allocated but not owned (leaked, or not yet committed by a connected session)");
+  ASSERT_TRUE(sessions.UnlockByte(499));
+  EXPECT_EQ(leaked_line(Check(path)), page + "allocated but not owned (leaked)");
+  pm.FreeSpaceManager()->FreePage(taken);
+  EXPECT_TRUE(Check(path).IsOk());
+  pm.CloseDatabase();
 }
 
 // --- files that cannot be checked --------------------------------------------
