@@ -50,9 +50,7 @@ std::string PrintableBytes(const uint8_t* bytes, size_t count) {
 TORBIntegrityChecker::TORBIntegrityChecker() = default;
 TORBIntegrityChecker::~TORBIntegrityChecker() = default;
 
-void TORBIntegrityChecker::AddStep(std::unique_ptr<TORBIntegrityCheckStep> step) {
-  FSteps.push_back(std::move(step));
-}
+void TORBIntegrityChecker::AddStep(std::unique_ptr<TORBIntegrityCheckStep> step) { FSteps.push_back(std::move(step)); }
 
 TORBIntegrityReport TORBIntegrityChecker::Check(const std::u16string& file_name,
                                                 const TORBIntegrityCheckOptions& options) {

@@ -43,8 +43,8 @@ std::string PageTypeName(uint16_t page_type) {
   return "unknown page type " + Num(page_type);
 }
 
-TORBIntegrityContext::TORBIntegrityContext(TORBDatabaseFile& file, int64_t header_offset,
-                                           const TORBPassword& password, TORBIntegrityReport& report)
+TORBIntegrityContext::TORBIntegrityContext(TORBDatabaseFile& file, int64_t header_offset, const TORBPassword& password,
+                                           TORBIntegrityReport& report)
     : FFile(file), FHeaderOffset(header_offset), FPassword(password), FReport(report) {}
 
 TORBIntegrityContext::~TORBIntegrityContext() = default;
@@ -193,8 +193,8 @@ TORBIntegrityContext::TWalkedFile TORBIntegrityContext::WalkInternalFile(int64_t
     TORBDiskPageHeader header;
     if (!ReadPageHeader(page_no, header)) break;  // readable by the layout: only an I/O failure gets here
     if (header.PageType != page_type) {
-      FReport.Add(TORBIntegrityFindingKind::PageType, page_no, "wrong page type for " + owner,
-                  PageTypeName(page_type), PageTypeName(header.PageType));
+      FReport.Add(TORBIntegrityFindingKind::PageType, page_no, "wrong page type for " + owner, PageTypeName(page_type),
+                  PageTypeName(header.PageType));
       // Referenced, so not leaked; but the page may well belong to another
       // structure, which then owns it without a second finding.
       ClaimReferenced(page_no, me);
@@ -227,7 +227,8 @@ TORBIntegrityContext::TWalkedFile TORBIntegrityContext::WalkInternalFile(int64_t
     page_no = header.NextPageNo;
   }
   if (walked.Complete && walked.HeaderValid) {
-    const int64_t needed = (static_cast<int64_t>(walked.Header.StoredSize) + kFileHeaderSize + data_size - 1) / data_size;
+    const int64_t needed =
+        (static_cast<int64_t>(walked.Header.StoredSize) + kFileHeaderSize + data_size - 1) / data_size;
     // A direct-access file of one page is usable whole, whatever it stores.
     const bool whole_single_page = !transacted && walked.Pages.size() == 1;
     if (static_cast<int64_t>(walked.Pages.size()) < needed && !whole_single_page) {

@@ -25,7 +25,7 @@ enum class TORBIntegrityFindingKind : uint8_t {
   ExtentCode,
   UsedPastEnd,
   // Ownership.
-  PastEnd,      // a reference to a page outside the page area or the file
+  PastEnd,  // a reference to a page outside the page area or the file
   FreeButOwned,
   OwnedTwice,
   Leaked,

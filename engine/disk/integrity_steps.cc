@@ -148,12 +148,13 @@ void TORBHeaderCheck::Run(TORBIntegrityContext& context) {
   layout.LastObjectID = last_object_id;
   layout.Encrypted = encrypted;
   const int64_t file_size = context.File().GetSize();
-  const int64_t in_file = file_size <= layout.FirstPageOffset ? 0 : (file_size - layout.FirstPageOffset) / header.PageSize;
+  const int64_t in_file =
+      file_size <= layout.FirstPageOffset ? 0 : (file_size - layout.FirstPageOffset) / header.PageSize;
   // A file longer than its page area is what a process stopped between
   // growing the file and saving the header leaves: it costs space only.
   if (in_file < layout.TotalPageCount) {
-    report.Add(Kind::FileTooShort, -1, "file ends before the page area does",
-               Num(layout.TotalPageCount) + " pages", Num(in_file) + " whole pages");
+    report.Add(Kind::FileTooShort, -1, "file ends before the page area does", Num(layout.TotalPageCount) + " pages",
+               Num(in_file) + " whole pages");
   }
   layout.ReadablePageCount = std::min(in_file, layout.TotalPageCount);
   context.SetLayout(layout);
@@ -178,8 +179,7 @@ void TORBAllocationMapCheck::Run(TORBIntegrityContext& context) {
     if (!context.ReadPage(pfs, page)) continue;
     const uint16_t type = ReadPageHeaderType(page.data());
     if (type != kPageTypePFS) {
-      report.Add(Kind::PageType, pfs, "wrong page type for a PFS page", PageTypeName(kPageTypePFS),
-                 PageTypeName(type));
+      report.Add(Kind::PageType, pfs, "wrong page type for a PFS page", PageTypeName(kPageTypePFS), PageTypeName(type));
       continue;  // the usage of its pages stays unknown
     }
     const uint8_t* bits = page.data() + kHeaderSize;
@@ -201,7 +201,8 @@ void TORBAllocationMapCheck::Run(TORBIntegrityContext& context) {
   for (int64_t position = 0; position * e < total; ++position) {
     const int64_t eam = context.EamPageNoForPosition(position);
     if (eam >= total) {
-      report.Add(Kind::PastEnd, eam, "EAM page of pages " + Num(position * e) + " on lies past the end of the page area");
+      report.Add(Kind::PastEnd, eam,
+                 "EAM page of pages " + Num(position * e) + " on lies past the end of the page area");
       continue;
     }
     if (!context.IsReadable(eam)) continue;
@@ -227,7 +228,8 @@ void TORBAllocationMapCheck::Run(TORBIntegrityContext& context) {
       } else if (code == 3) {
         for (int64_t n = first; n < first + x_pages; ++n) {
           if (n >= total || context.Usage(n) == TORBIntegrityContext::TUsage::Free) {
-            report.Add(Kind::ExtentCode, first, "extent " + Num(extent) + " marked full but page " + Num(n) + " is free");
+            report.Add(Kind::ExtentCode, first,
+                       "extent " + Num(extent) + " marked full but page " + Num(n) + " is free");
             break;
           }
         }
@@ -284,17 +286,21 @@ void CheckTableList(TORBIntegrityContext& context, const TORBIntegrityContext::T
     }
     for (size_t j = 0; j < items.size(); ++j) {
       if (!item.TableName.empty() && TORBTableListFile::SameTableName(items[j].TableName, item.TableName)) {
-        report.Add(Kind::TableEntry, at, label + ": table name " + Quoted(item.TableName) + " already used by entry " + Num(static_cast<int64_t>(j)));
+        report.Add(Kind::TableEntry, at,
+                   label + ": table name " + Quoted(item.TableName) + " already used by entry " +
+                       Num(static_cast<int64_t>(j)));
         break;
       }
     }
     if (item.TableID <= 0 || item.TableID > context.Layout().LastObjectID) {
-      report.Add(Kind::TableEntry, at, label + ": table id out of range",
-                 "1 to " + Num(context.Layout().LastObjectID), Num(item.TableID));
+      report.Add(Kind::TableEntry, at, label + ": table id out of range", "1 to " + Num(context.Layout().LastObjectID),
+                 Num(item.TableID));
     }
     for (size_t j = 0; j < items.size(); ++j) {
       if (items[j].TableID == item.TableID) {
-        report.Add(Kind::TableEntry, at, label + ": table id " + Num(item.TableID) + " already used by entry " + Num(static_cast<int64_t>(j)));
+        report.Add(
+            Kind::TableEntry, at,
+            label + ": table id " + Num(item.TableID) + " already used by entry " + Num(static_cast<int64_t>(j)));
         break;
       }
     }
@@ -361,10 +367,9 @@ void TORBSystemFilesCheck::Run(TORBIntegrityContext& context) {
   const int64_t size = directory.Header.StoredSize;
   const int64_t count = size / TORBSystemDirectoryListItem::kSize;
   if (size % TORBSystemDirectoryListItem::kSize != 0) {
-    report.Add(Kind::DirectoryEntry,
-               PageOfPosition(directory.Pages, count * TORBSystemDirectoryListItem::kSize, data_size),
-               "system directory: trailing partial entry", {},
-               Num(size % TORBSystemDirectoryListItem::kSize) + " bytes");
+    report.Add(
+        Kind::DirectoryEntry, PageOfPosition(directory.Pages, count * TORBSystemDirectoryListItem::kSize, data_size),
+        "system directory: trailing partial entry", {}, Num(size % TORBSystemDirectoryListItem::kSize) + " bytes");
   }
   int64_t sessions_entry = -1;
   int64_t tables_entry = -1;
@@ -449,13 +454,12 @@ void TORBPageHeaderCheck::Run(TORBIntegrityContext& context) {
     if (h.State == kInvalidPageState) {
       report.Add(Kind::PageState, n, "stamped as removed but used by " + context.OwnerName(owner));
     } else if (h.State >= kFirstReservedState || h.State < 0) {
-      report.Add(Kind::PageState, n, "state stamp out of range", "0 to " + Num(kFirstReservedState - 1),
-                 Num(h.State));
+      report.Add(Kind::PageState, n, "state stamp out of range", "0 to " + Num(kFirstReservedState - 1), Num(h.State));
     }
     auto field = [&](const char* name, int64_t expected, int64_t found) {
       if (expected != found) {
-        report.Add(Kind::PageHeaderField, n, std::string("page header field ") + name + " out of range",
-                   Num(expected), Num(found));
+        report.Add(Kind::PageHeaderField, n, std::string("page header field ") + name + " out of range", Num(expected),
+                   Num(found));
       }
     };
     field("CRCType", 0, h.CRCType);

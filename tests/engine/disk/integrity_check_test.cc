@@ -65,8 +65,7 @@ int64_t PageOffset(const TBuilt& b, int64_t page_no) { return kFirstPage + page_
 
 std::vector<int32_t> ChainOf(const std::vector<uint8_t>& file, const TBuilt& b, int32_t first) {
   std::vector<int32_t> chain;
-  for (int32_t p = first; p != -1 && chain.size() < 100;
-       p = ReadPageHeaderNextPageNo(file.data() + PageOffset(b, p))) {
+  for (int32_t p = first; p != -1 && chain.size() < 100; p = ReadPageHeaderNextPageNo(file.data() + PageOffset(b, p))) {
     chain.push_back(p);
   }
   return chain;
@@ -154,8 +153,8 @@ TBuilt BuildDatabase(const std::string& path, const TBuildOptions& o) {
   list.OpenFile(b.Tables);
   list.Load();
   for (const TORBTableListItem& item : list.Tables()) {
-    b.TableFiles.push_back({ChainOf(file, b, item.MetaDataFilePageNo), item.MostUpdatedFilePageNo,
-                            item.LocksFilePageNo});
+    b.TableFiles.push_back(
+        {ChainOf(file, b, item.MetaDataFilePageNo), item.MostUpdatedFilePageNo, item.LocksFilePageNo});
   }
   list.CloseFile();
   pm.CloseDatabase();
@@ -336,7 +335,9 @@ void PokeU16(std::vector<uint8_t>& f, int64_t at, uint16_t v) { StoreU16LE(f.dat
 int64_t HeaderField(const TBuilt& b, int64_t page_no, size_t field) { return PageOffset(b, page_no) + field; }
 // Contents position `position` of a file whose chain starts at `first`
 // (only the first page's bytes are used by the cases below).
-int64_t ContentsAt(const TBuilt& b, int32_t first, int64_t position) { return PageOffset(b, first) + 40 + 10 + position; }
+int64_t ContentsAt(const TBuilt& b, int32_t first, int64_t position) {
+  return PageOffset(b, first) + 40 + 10 + position;
+}
 
 bool PfsBit(const std::vector<uint8_t>& f, const TBuilt& b, int64_t page_no) {
   return (f[PageOffset(b, 0) + 40 + page_no / 8] >> (page_no % 8)) & 1;
@@ -535,8 +536,8 @@ TEST(IntegrityCheckTest, EachDamageGivesItsFinding) {
     WriteAll(path, copy);
     TORBIntegrityReport report;
     ASSERT_NO_THROW(report = Check(path));
-    EXPECT_TRUE(report.Has(d.kind, page)) << "expected kind " << static_cast<int>(d.kind) << " on page " << page
-                                          << "\n" << Joined(report);
+    EXPECT_TRUE(report.Has(d.kind, page)) << "expected kind " << static_cast<int>(d.kind) << " on page " << page << "\n"
+                                          << Joined(report);
   }
 }
 
@@ -581,6 +582,40 @@ TEST(IntegrityCheckTest, LinesAreSortedByPageThenKind) {
   };
   EXPECT_EQ(Check(path).Lines(), expected);
   EXPECT_EQ(Check(path).Lines(), expected);
+}
+
+// A step added to the checker runs after the system files (it sees the
+// tables) and before the ownership check (the pages it claims are owned).
+TEST(IntegrityCheckTest, AddedStepsSeeTheTablesAndOwnPages) {
+  class TClaimStep : public TORBIntegrityCheckStep {
+   public:
+    explicit TClaimStep(int64_t page_no) : FPageNo(page_no) {}
+    std::string_view Name() const override { return "test structure"; }
+    void Run(TORBIntegrityContext& context) override {
+      for (const TORBTableListItem& t : context.Tables()) FTables.push_back(t.TableName);
+      context.Claim(FPageNo, context.NewOwner("a test structure", kPageTypeTableRecord));
+    }
+    int64_t FPageNo;
+    std::vector<std::string> FTables;
+  };
+  DiskScratch dir;
+  const std::string path = dir.File("db.orb");
+  const TBuilt b = BuildDatabase(path, {});
+  std::vector<uint8_t> f = ReadAll(path);
+  const int32_t page = FirstFreePage(f, b);
+  SetPfsBit(f, b, page, true);
+  WriteAll(path, f);
+
+  TORBIntegrityChecker checker;
+  auto step = std::make_unique<TClaimStep>(page);
+  TClaimStep* seen = step.get();
+  checker.AddStep(std::move(step));
+  TORBIntegrityCheckOptions options;
+  const TORBIntegrityReport report = checker.Check(Utf8ToWide(path), options);
+  EXPECT_EQ(seen->FTables, (std::vector<std::string>{"Orders", "Customers"}));
+  EXPECT_FALSE(report.Has(Kind::Leaked, page)) << Joined(report);
+  // The page was never written: its header is checked as the new owner's.
+  EXPECT_TRUE(report.Has(Kind::PageSignature, page)) << Joined(report);
 }
 
 // Random damage: bytes flipped in copies of a sound file. The check reports
