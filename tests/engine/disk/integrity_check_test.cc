@@ -505,6 +505,24 @@ const std::vector<TDamage>& Damages() {
          return int64_t{-1};
        },
        Kind::HeaderField},
+      {"header: page count far beyond the file",
+       [](auto& f, const TBuilt&) {
+         PokeI32(f, 30, 0x7FFFFFFF);
+         return int64_t{-1};
+       },
+       Kind::FileTooShort},
+      {"header: pages too small for an internal file",
+       [](auto& f, const TBuilt&) {
+         PokeU16(f, 26, 50);
+         return int64_t{-1};
+       },
+       Kind::HeaderField},
+      {"lock bytes: size below the lock targets",
+       [](auto& f, const TBuilt&) {
+         PokeU16(f, kDBHeaderSize + kCryptoHeaderSize, 2);
+         return int64_t{-1};
+       },
+       Kind::HeaderField},
       {"header: commit left unfinished",
        [](auto& f, const TBuilt&) {
          f[42] = kWriteChangesWriting;
