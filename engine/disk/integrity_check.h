@@ -42,7 +42,11 @@ struct TORBIntegrityCheckOptions {
 //   4. the steps added with AddStep, in order (per-table structures),
 //   5. the ownership check (pages in use that nobody owns) and the page
 //      header check of every owned page.
-// It never writes the file.
+// It never writes the file. Writers of other processes wait for the header
+// lock while the check runs (their own retries last about 90 seconds). Pages
+// that a connected session of another process has allocated but not yet
+// committed are in use without an owner: they are reported as leaked, with
+// a note when some session is connected.
 class TORBIntegrityChecker {
  public:
   TORBIntegrityChecker();

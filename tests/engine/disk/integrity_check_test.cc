@@ -204,6 +204,25 @@ TEST(IntegrityCheckTest, DatabasesBuiltByTheEngineCheckOk) {
   }
 }
 
+// A database behind other data (a program file in front of it) is found by
+// its signature; every offset shifts with it.
+TEST(IntegrityCheckTest, DatabaseBehindOtherData) {
+  DiskScratch dir;
+  const std::string path = dir.File("db.orb");
+  const TBuilt b = BuildDatabase(path, {1024, 4, "pw", craSquare, true});
+  std::vector<uint8_t> f(1000, 0x5A);
+  const std::vector<uint8_t> db = ReadAll(path);
+  f.insert(f.end(), db.begin(), db.end());
+  WriteAll(path, f);
+  TORBIntegrityReport report = Check(path, "pw");
+  EXPECT_TRUE(report.IsOk()) << Joined(report);
+  // The same damage as at offset 0 is found at the same page.
+  f[1000 + PageOffset(b, b.Tables) + TORBDiskPageHeader::kOffPageType] = 99;
+  WriteAll(path, f);
+  report = Check(path, "pw");
+  EXPECT_TRUE(report.Has(Kind::PageType, b.Tables)) << Joined(report);
+}
+
 // The file is only read: a file the checking user cannot write checks ok.
 TEST(IntegrityCheckTest, ChecksAFileItCannotWrite) {
   DiskScratch dir;
