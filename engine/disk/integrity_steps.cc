@@ -353,7 +353,9 @@ void TORBSystemFilesCheck::Run(TORBIntegrityContext& context) {
   const int32_t data_size = context.PageDataSize();
   const int32_t directory_page = TORBSystemDirectory::kSystemDirectoryPageNo;
   if (!context.IsReadable(directory_page)) {
-    report.Add(Kind::PastEnd, directory_page, "the system directory lies past the end of the page area");
+    report.Add(Kind::PastEnd, directory_page,
+               context.IsInPageArea(directory_page) ? "the system directory lies past the end of the file"
+                                                    : "the system directory lies past the end of the page area");
     return;
   }
   const auto directory =
