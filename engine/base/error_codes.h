@@ -71,6 +71,15 @@ inline constexpr int32_t kErrDiskFull = 30640;
 // Allocating or freeing a page of a database file opened for reading only.
 inline constexpr int32_t kErrReadOnlyAllocation = 30641;
 
+// The integrity checker.
+// The database header lock stays taken by others for all the retries.
+inline constexpr int32_t kErrCheckDatabaseLocked = 30800;
+// A file without the database signature.
+inline constexpr int32_t kErrCheckSignature = 30801;
+// An encrypted database whose control block does not decrypt with the
+// password given.
+inline constexpr int32_t kErrCheckPassword = 30802;
+
 // The orbdb tool and its files.
 // A file that a command would create already exists.
 inline constexpr int32_t kErrFileExists = 30630;
@@ -173,6 +182,9 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
      "There is not enough free space on drive to extend the database file '%s' to %d bytes. ErrorCode:%d. "
      "ErrorMessage: %s"},
     {kErrReadOnlyAllocation, "Database file '%s' is opened read-only: page %d cannot be allocated or freed"},
+    {kErrCheckDatabaseLocked, "Database is locked"},
+    {kErrCheckSignature, "Invalid file format. Found signature: '%s', expected: '%s'"},
+    {kErrCheckPassword, "Cannot open database - incorrect password"},
     {kErrFileExists, "File %s already exists"},
     {kErrPackedFileSize, "Packed file size mismatch. FileSize = %d, BLOB ends at %d"},
     {kErrOutputWrite, "Cannot write to %s: %s"},
