@@ -55,6 +55,14 @@ TEST_F(LocalSessionTest, SingleUserSessionsShareOneOpenAndTheLastDisconnectClose
   std::vector<std::u16string> tables{u"stale"};
   a->GetTablesList(tables);
   EXPECT_TRUE(tables.empty());
+  {
+    TORBDiskDatabaseData* data = a->DiskDatabaseData();
+    data->AddTable(data->GetNewObjectId(), u"Orders", 3, 3, 3);
+    TCriticalSectionGuard guard(data->CSect());
+    data->DiskPageManager()->ApplyChanges(TORBPageManager::kSystemSession);
+  }
+  EXPECT_TRUE(b->TableExists(u"ORDERS"));
+  EXPECT_FALSE(b->TableExists(u"Items"));
 
   a->SetConnected(false);
   EXPECT_FALSE(a->GetConnected());
@@ -362,17 +370,47 @@ TEST_F(LocalSessionTest, FailingCloseOfTheLastSessionIsReportedAndTheDataFreed) 
 
 // --- Permanent entries ---
 
-TEST(DatabaseRegistryTest, MemoryAndTempNeedTheirEngine) {
-  for (const char16_t* name : {u"MEMORY", u"TEMP"}) {
-    TORBLocalSession session;
-    session.FDatabaseName = name;
-    EXPECT_EQ(ErrorCodeOf([&] { session.SetConnected(true); }), kErrEngineUnavailable);
-    EXPECT_FALSE(session.GetConnected());
-  }
+TEST(DatabaseRegistryTest, MemoryNeedsItsEngine) {
+  TORBLocalSession session;
+  session.FDatabaseName = u"MEMORY";
+  EXPECT_EQ(ErrorCodeOf([&] { session.SetConnected(true); }), kErrEngineUnavailable);
+  EXPECT_FALSE(session.GetConnected());
   // Names other than those exact texts are disk databases.
   TORBLocalSession lower;
   lower.FDatabaseName = u"memory";
   EXPECT_EQ(ErrorCodeOf([&] { lower.SetConnected(true); }), kErrDatabaseFileName);
+}
+
+// A stand-in for the in-memory engine's database data.
+class StandInDatabaseData : public TORBDatabaseData {
+ public:
+  StandInDatabaseData() : TORBDatabaseData(u"TEMP", u"") {}
+  TORBTableData* CreateTableData(TORBCursorInterface*) override { return nullptr; }
+  int32_t GetNewObjectId() override { return 1; }
+};
+
+std::unique_ptr<TORBDatabaseData> MakeStandIn() { return std::make_unique<StandInDatabaseData>(); }
+
+TEST(DatabaseRegistryTest, InstalledTempEngineIsOnePermanentEntry) {
+  SetTempDatabaseDataFactory(&MakeStandIn);
+  TORBLocalSession a, b;
+  a.FDatabaseName = u"TEMP";
+  b.FDatabaseName = u"TEMP";
+  a.SetConnected(true);
+  b.SetConnected(true);
+  EXPECT_EQ(a.DatabaseData(), b.DatabaseData());
+  EXPECT_EQ(a.GetSessionID(), 0);
+  EXPECT_EQ(a.GetDBFileConnectionsCount(), 0);
+  TORBDatabaseData* entry = a.DatabaseData();
+  a.SetConnected(false);
+  b.SetConnected(false);
+  // Still registered after its last session left.
+  b.SetConnected(true);
+  EXPECT_EQ(b.DatabaseData(), entry);
+  b.StartTransaction();
+  b.Commit(false);
+  b.SetConnected(false);
+  EXPECT_EQ(RegisteredDiskCount(), 0);
 }
 
 // --- Named objects ---
