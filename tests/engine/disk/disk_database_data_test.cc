@@ -13,6 +13,8 @@
 #include "engine/disk/table_lock_manager.h"
 #include "engine/disk/table_locks_file.h"
 #include "engine/platform/critical_section.h"
+#include "engine/platform/file.h"
+#include "engine/table/page_header.h"
 #include "tests/support/disk_scratch.h"
 
 namespace orb {
@@ -112,6 +114,54 @@ TEST_F(DiskDatabaseDataTest, DisconnectReleasesTheSessionsTableLocks) {
   EXPECT_TRUE(data.TableLockManager()->LockTable(b.FId, ltS, *locks, 1, 0));
   EXPECT_TRUE(data.TableLockManager()->UnlockTable(b.FId, ltS, *locks));
   owned.reset();
+  data.DisconnectSession(&b);
+}
+
+TEST_F(DiskDatabaseDataTest, MultiUserCommitLocksTheChangedTablesAndReleasesThemWhenItFails) {
+  TORBDiskDatabaseData data(FDir.WFile("db.orb"), u"", {});
+  Link a, b;
+  data.ConnectSession(&a);
+  data.ConnectSession(&b);
+  TORBDatabaseTableLockManager& manager = *data.TableLockManager();
+  manager.SetInternalRetries(5, 1, 2, 1);
+  TCriticalSectionGuard guard(data.CSect());
+  TORBDiskPageManager& pm = *data.DiskPageManager();
+  TORBTableLocksFile locks(&pm);
+  const int32_t locks_page = locks.CreateFile(data.GetMaxSessionCount());
+  pm.ApplyChanges(TORBPageManager::kSystemSession);
+  locks.OpenFile(locks_page);
+  auto add_page = [&] {
+    TORBPageGuard page = pm.AddPageGuard(a.FId, kPageTypeTableRecord);
+    page.MarkDirty();
+  };
+
+  // Another session reading the table keeps the commit's ltRW out: 20233,
+  // nothing written, the transaction still open with its locks.
+  ASSERT_TRUE(manager.LockTable(a.FId, ltXIRW, locks, 1, 0));
+  add_page();
+  ASSERT_TRUE(manager.LockTable(b.FId, ltS, locks, 1, 0));
+  EXPECT_EQ(ErrorCodeOf([&] { data.Commit(a.FId, false); }), 20233);
+  EXPECT_TRUE(pm.HasPendingChanges(a.FId));
+  EXPECT_FALSE(manager.SessionLocks(a.FId).Empty());
+  ASSERT_TRUE(manager.UnlockTable(b.FId, ltS, locks));
+
+  // A commit that fails while writing leaves no lock behind.
+  pm.DatabaseFile().InjectFault(EIO, TPlatformFile::kFaultFlush);
+  EXPECT_NE(ErrorCodeOf([&] { data.Commit(a.FId, true); }), 0);
+  pm.DatabaseFile().InjectFault(0, TPlatformFile::kFaultFlush);
+  EXPECT_TRUE(manager.SessionLocks(a.FId).Empty());
+  EXPECT_TRUE(manager.LockTable(b.FId, ltX, locks, 1, 0));
+  EXPECT_TRUE(manager.UnlockTable(b.FId, ltX, locks));
+  data.Rollback(a.FId);
+  EXPECT_FALSE(pm.HasPendingChanges(a.FId));
+
+  // A commit that succeeds ends the transaction's locks too.
+  ASSERT_TRUE(manager.LockTable(a.FId, ltXIRW, locks, 1, 0));
+  add_page();
+  data.Commit(a.FId, true);
+  EXPECT_TRUE(manager.SessionLocks(a.FId).Empty());
+  locks.CloseFile();
+  data.DisconnectSession(&a);
   data.DisconnectSession(&b);
 }
 
