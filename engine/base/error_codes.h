@@ -146,6 +146,26 @@ inline constexpr int32_t kErrBitmapRecNo = 30675;
 // A key search asked of a table data whose engine has no key search.
 inline constexpr int32_t kErrKeySearchUnavailable = 30676;
 
+// Disk database data and sessions.
+// Creating table data of a disk database before its tables are available.
+inline constexpr int32_t kErrDiskTableDataUnavailable = 30820;
+// Repairing the tables of a disk database before its tables are available.
+inline constexpr int32_t kErrDiskTableRepairUnavailable = 30821;
+// Using the in-memory or temporary database before its engine is installed.
+inline constexpr int32_t kErrEngineUnavailable = 30822;
+// A session operation that needs a connected session.
+inline constexpr int32_t kErrSessionNotConnected = 30823;
+// An operation on a disk database that is not open.
+inline constexpr int32_t kErrDatabaseNotOpen = 30824;
+// A page size or extent size for a new database outside its stored range.
+inline constexpr int32_t kErrDatabaseSizeRange = 30825;
+// A database file name that is empty or cannot be resolved to one path.
+inline constexpr int32_t kErrDatabaseFileName = 30826;
+// Releasing every lock of a leaving session failed (some stay recorded).
+inline constexpr int32_t kErrReleaseSessionLocks = 30827;
+// After a commit or rollback a row-locked table could not keep its ltSIRW.
+inline constexpr int32_t kErrClearTransactionLocks = 30828;
+
 struct TORBAddedErrorCode {
   int32_t Code;
   const char* Message;
@@ -216,6 +236,15 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrNoIndexObject, "Nil pointer occured"},
     {kErrBitmapRecNo, "Invalid record number = %d, number of records = %d"},
     {kErrKeySearchUnavailable, "Key search is not available for table '%s'"},
+    {kErrDiskTableDataUnavailable, "Disk tables are not available yet. Table: '%s'"},
+    {kErrDiskTableRepairUnavailable, "Repairing disk tables is not available yet. Table: '%s'"},
+    {kErrEngineUnavailable, "The %s database is not available yet"},
+    {kErrSessionNotConnected, "Session is not connected to database '%s'"},
+    {kErrDatabaseNotOpen, "Database '%s' is not open"},
+    {kErrDatabaseSizeRange, "Invalid %s %d for a new database. Allowed: %d to %d"},
+    {kErrDatabaseFileName, "Invalid database file name '%s': %s"},
+    {kErrReleaseSessionLocks, "Cannot release the locks of session %d"},
+    {kErrClearTransactionLocks, "Cannot end the transaction locks of session %d"},
 };
 
 }  // namespace orb
