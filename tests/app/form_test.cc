@@ -307,6 +307,16 @@ TEST_F(FormTest, DoneEndsTheProgramWhenClosingRaises) {
   EXPECT_EQ(FStorage.Vector().RowText(1, 3), "b2");
 }
 
+TEST_F(FormTest, ClosingTheWindowClosesTheStorageWithoutSaving) {
+  auto form = StartForm();
+  TypeText(form->DBEdit1(), "x");
+  form->close();
+  EXPECT_FALSE(FStorage.Table()->Active());
+  EXPECT_FALSE(FStorage.FDatabaseOpen);
+  EXPECT_EQ(FStorage.Vector().RowText(1, 2), "beta");
+  EXPECT_EQ(FPrompts.Asked(), Asked{});
+}
+
 TEST_F(FormTest, ButtonsWithoutATableReportAClosedDataset) {
   auto form = StartForm(/*with_file=*/false);
   FPrompts.ClearAsked();
