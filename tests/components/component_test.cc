@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/components/vector_dataset.h"
+#include "tests/support/vector_dataset.h"
 
 namespace orb::test {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "components/host_date_time.h"
 #include "engine/base/date_time_convert.h"
-#include "tests/components/vector_dataset.h"
+#include "tests/support/vector_dataset.h"
 
 namespace orb::test {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "components/index_defs.h"
 #include "components/params.h"
-#include "tests/components/vector_dataset.h"
+#include "tests/support/vector_dataset.h"
 
 namespace orb::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/components/vector_dataset.h"
+#include "tests/support/vector_dataset.h"
 
 #include <charconv>
 #include <cstdlib>
@@ -63,7 +63,7 @@ class TVectorBlobStream : public TStream {
 TVectorDataSet::TVectorDataSet(std::vector<TColumn> columns, TComponent* owner)
     : TDataSet(owner), FColumns(std::move(columns)) {
   for (const TColumn& column : FColumns) {
-    const int size = column.DataType == ftMemo || column.DataType == ftBlob || column.DataType == ftWideMemo
+    const int size = column.DataType == ftMemo || column.DataType == ftFmtMemo || column.DataType == ftBlob || column.DataType == ftWideMemo
                          ? 4
                          : CreateFieldForType(column.DataType, column.Size)->DataSize();
     FSlots.push_back(FRecordSize);
@@ -113,7 +113,8 @@ void TVectorDataSet::AddRow(const std::vector<std::string>& values) {
         std::memcpy(slot + 1, &v, 4);
         break;
       }
-      case ftMemo: {
+      case ftMemo:
+      case ftFmtMemo: {
         FBlobPool.push_back(text);
         int32_t v = static_cast<int32_t>(FBlobPool.size() - 1);
         std::memcpy(slot + 1, &v, 4);
@@ -137,7 +138,8 @@ std::string TVectorDataSet::RowText(size_t row, int column) {
       std::memcpy(&v, slot + 1, 4);
       return std::to_string(v);
     }
-    case ftMemo: {
+    case ftMemo:
+    case ftFmtMemo: {
       int32_t v;
       std::memcpy(&v, slot + 1, 4);
       return FBlobPool.at(v);
