@@ -161,6 +161,9 @@ inline constexpr int32_t kErrSmallBlobPageDamaged = 30765;
 inline constexpr int32_t kErrLargeBlobDamaged = 30766;
 // A record or BLOB location whose page is not a page of the table.
 inline constexpr int32_t kErrRecordPageOfOtherTable = 30767;
+// A BLOB value's stored bytes cannot be written to / read from a stream.
+inline constexpr int32_t kErrBlobCopyWrite = 30768;
+inline constexpr int32_t kErrBlobCopyRead = 30769;
 
 struct TORBAddedErrorCode {
   int32_t Code;
@@ -240,6 +243,8 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrSmallBlobPageDamaged, "BLOB page damaged. PageNo=%d, BlobCount=%d, BlobOffset=%d, BlobSize=%d"},
     {kErrLargeBlobDamaged, "Large BLOB damaged. PageNo=%d, CompressedSize=%d, ItemCount=%d, ListPageNo=%d"},
     {kErrRecordPageOfOtherTable, "Record page %d does not belong to table %d"},
+    {kErrBlobCopyWrite, "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d"},
+    {kErrBlobCopyRead, "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d"},
 };
 
 }  // namespace orb
