@@ -93,7 +93,10 @@ class TORBDiskRecordManager : public TORBBaseRecordManager {
   void SetRecNo(int32_t session_id, int64_t rec_no, TORBPageItemID& record_id);
   void GetRecNo(int32_t session_id, const TORBPageItemID& record_id, int64_t& rec_no);
 
-  // Lists again every in-use page of type 10 of this table (repair).
+  // Lists again every in-use page of type 10 of this table in a new index
+  // and recounts the rows (repair). The old index may be damaged and is
+  // not walked: its pages stay allocated until the integrity check frees
+  // them. Moves the table state on.
   void RebuildRecordPageIndex(int32_t session_id);
   // 20292 when the index's rows differ from the row count.
   void ValidateRecordPageIndex(int32_t session_id);

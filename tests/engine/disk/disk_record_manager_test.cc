@@ -362,6 +362,27 @@ TEST(DiskRecordManagerTest, DamagedRecordPageHeader) {
   EXPECT_EQ(20153, ErrorCodeOf([&] { t.FRecords->UpdateRecord(kSession, r.data(), id); }));
 }
 
+// The stored page: type 10, the table id in ObjectID, the slot bitmap and
+// slot i at ceil(n / 8) + i * S.
+TEST(DiskRecordManagerTest, RecordPageLayoutOnFile) {
+  DiskTable t(4096, kRow100);
+  std::vector<TORBPageItemID> ids;
+  for (int32_t k = 10; k < 13; ++k) ids.push_back(t.Add(k));
+  ASSERT_TRUE(t.FRecords->DeleteRecord(kSession, ids[1]));
+  t.FPm.ApplyChanges(kSession);
+  t.FPm.CloseDatabase();
+  const std::vector<uint8_t> file = testing::ReadAll(t.File());
+  const uint8_t* page = &file[static_cast<size_t>(t.PageOffset(ids[0].PageNo))];
+  EXPECT_EQ(kPageTypeTableRecord, LoadU16LE(page + 8));
+  EXPECT_EQ(kTableID, LoadI32LE(page + 22));
+  const uint8_t* data = page + 40;
+  EXPECT_EQ(0x05, data[0]);
+  for (int i = 1; i < 5; ++i) EXPECT_EQ(0, data[i]);
+  const uint8_t* slot2 = data + 5 + 2 * 100;
+  EXPECT_EQ(0x02, slot2[0]);  // null bitmap: id present, pad null
+  EXPECT_EQ(12, LoadI32LE(slot2 + 1));
+}
+
 // Adding and deleting rows over and over keeps the file at a steady size.
 TEST(DiskRecordManagerTest, ChurnDoesNotGrowTheFile) {
   DiskTable t(4096, kRow100);
