@@ -166,6 +166,25 @@ inline constexpr int32_t kErrReleaseSessionLocks = 30827;
 // After a commit or rollback a row-locked table could not keep its ltSIRW.
 inline constexpr int32_t kErrClearTransactionLocks = 30828;
 
+// Disk record and BLOB storage.
+// A row added to a table whose row count the most-updated file cannot hold.
+inline constexpr int32_t kErrTableRowCountLimit = 30760;
+// The record manager's part of the table metadata cannot be read / written.
+inline constexpr int32_t kErrRecordMetadataRead = 30761;
+inline constexpr int32_t kErrRecordMetadataWrite = 30762;
+// The BLOB manager's part of the table metadata cannot be read / written.
+inline constexpr int32_t kErrBlobMetadataRead = 30763;
+inline constexpr int32_t kErrBlobMetadataWrite = 30764;
+// A small BLOB page whose entry count or entry sizes leave the page.
+inline constexpr int32_t kErrSmallBlobPageDamaged = 30765;
+// A large BLOB whose header, link or page list is out of range.
+inline constexpr int32_t kErrLargeBlobDamaged = 30766;
+// A record or BLOB location whose page is not a page of the table.
+inline constexpr int32_t kErrRecordPageOfOtherTable = 30767;
+// A BLOB value's stored bytes cannot be written to / read from a stream.
+inline constexpr int32_t kErrBlobCopyWrite = 30768;
+inline constexpr int32_t kErrBlobCopyRead = 30769;
+
 struct TORBAddedErrorCode {
   int32_t Code;
   const char* Message;
@@ -245,6 +264,16 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrDatabaseFileName, "Invalid database file name '%s': %s"},
     {kErrReleaseSessionLocks, "Cannot release the locks of session %d"},
     {kErrClearTransactionLocks, "Cannot end the transaction locks of session %d"},
+    {kErrTableRowCountLimit, "Cannot add record. Table row count limit reached: RecordCount=%d"},
+    {kErrRecordMetadataRead, "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d"},
+    {kErrRecordMetadataWrite, "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d"},
+    {kErrBlobMetadataRead, "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d"},
+    {kErrBlobMetadataWrite, "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d"},
+    {kErrSmallBlobPageDamaged, "BLOB page damaged. PageNo=%d, BlobCount=%d, BlobOffset=%d, BlobSize=%d"},
+    {kErrLargeBlobDamaged, "Large BLOB damaged. PageNo=%d, CompressedSize=%d, ItemCount=%d, ListPageNo=%d"},
+    {kErrRecordPageOfOtherTable, "Record page %d does not belong to table %d"},
+    {kErrBlobCopyWrite, "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d"},
+    {kErrBlobCopyRead, "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d"},
 };
 
 }  // namespace orb

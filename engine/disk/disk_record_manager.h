@@ -1,0 +1,139 @@
+#pragma once
+
+// The rows of one disk table: record pages (small_record_page.h) listed by
+// a record page index with the number of rows on each.
+//
+// Most-updated file of the table (transacted internal file, page type 9,
+// stored uncompressed), A = number of auto-increment slots (one per field):
+// | offset | size  | type  | meaning                                        |
+// |      0 |     4 | int32 | A                                              |
+// |      4 | 8 * A | int64 | last auto-increment value of each field       |
+// | 4 + 8A |     4 | int32 | table state (FTableState)                      |
+// | 8 + 8A |     4 | int32 | row count (FRecordCount), low 32 bits, read    |
+// |        |       |       | back as unsigned                               |
+// The field manager owns the first two rows (its LoadMostUpdated /
+// SaveMostUpdated); this class the last two. The row count field holds up
+// to 2^32 - 1 rows: AddRecord refuses a row beyond that (30760), so the
+// stored count is always the whole count.
+//
+// Part of the table metadata stream: one int32, the root page number of
+// the record page index (after the constraint definitions, before the BLOB
+// manager's part).
+//
+// Table state: every add, update, delete and empty moves it on by one,
+// wrapping from 2147483647 to 1, never to 0: bitmaps, cached pages and
+// other processes compare states, and a table emptied back to 0 would look
+// unchanged to a reader that loaded state 0.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "engine/data/record_manager.h"
+#include "engine/table/btree_page_index.h"
+
+namespace orb {
+
+class TORBBaseFieldManager;
+class TORBDiskPageManager;
+class TORBPage;
+class TStream;
+
+// The record page index with the probes the record manager needs.
+class TORBDiskRecordPageIndex final : public TORBBTreeRecordPageIndex {
+ public:
+  using TORBBTreeRecordPageIndex::TORBBTreeRecordPageIndex;
+  bool IsListed(int32_t session_id, int32_t page_no);
+  // First listed page above / last listed page below `page_no`, which need
+  // not be listed itself.
+  bool GetListedPageAfter(int32_t session_id, int32_t page_no, int32_t& next_page_no);
+  bool GetListedPageBefore(int32_t session_id, int32_t page_no, int32_t& prior_page_no);
+};
+
+class TORBDiskRecordManager : public TORBBaseRecordManager {
+ public:
+  // Most rows a table can hold (the most-updated file stores 32 bits).
+  static constexpr int64_t kMaxRecordCount = 0xFFFFFFFFLL;
+
+  // REQUIRES: the managers outlive the object.
+  TORBDiskRecordManager(TORBDiskPageManager* page_manager, TORBBaseFieldManager* field_manager, int32_t table_id);
+
+  // Sizes of the memory and disk record forms. Raises 20142 for a table
+  // without fields, 20174 when not one row fits a page.
+  void Init(int32_t memory_record_size, int32_t disk_record_size, int32_t field_count);
+
+  // TORBBaseRecordManager. AddRecord raises what fails (the reason
+  // matters to the caller) and 30760 at the row count limit.
+  void Empty(int32_t session_id) override;
+  bool AddRecord(int32_t session_id, const uint8_t* record_buffer, TORBPageItemID& record_id) override;
+  // False when the slot holds no row of this table.
+  bool UpdateRecord(int32_t session_id, const uint8_t* record_buffer, const TORBPageItemID& record_id) override;
+  bool DeleteRecord(int32_t session_id, const TORBPageItemID& record_id) override;
+  void GetRecordBuffer(int32_t session_id, TORBNavigationInfo& navigation_info) override;
+  int CompareRecordID(const TORBPageItemID& record_id1, const TORBPageItemID& record_id2) override;
+  int64_t GetApproximateRecNo(int32_t session_id, const TORBPageItemID& record_id) override;
+
+  // Table state and row count at buffer[offset]; `offset` moves past them.
+  // Raises 20164 when they do not fit the buffer.
+  void LoadMostUpdated(std::span<const uint8_t> buffer, int32_t& offset);
+  void SaveMostUpdated(std::span<uint8_t> buffer, int32_t& offset) const;
+  // The whole most-updated contents, auto-increment values included: the
+  // writer's buffer is 32 * (field count + 1) bytes (20164 beyond it).
+  std::vector<uint8_t> SaveMostUpdatedContents() const;
+  void LoadMostUpdatedContents(std::span<const uint8_t> contents);
+
+  void LoadMetadata(TStream& stream);
+  void SaveMetadata(TStream& stream) const;
+  void CreateRecordPageIndex();
+  // Empty, then drop the index.
+  void Delete(int32_t session_id);
+
+  // 1-based record numbers in physical order. SetRecNo raises 20113 beyond
+  // the last row; GetRecNo raises 30767 for a page of another table.
+  void SetRecNo(int32_t session_id, int64_t rec_no, TORBPageItemID& record_id);
+  void GetRecNo(int32_t session_id, const TORBPageItemID& record_id, int64_t& rec_no);
+
+  // Lists again every in-use page of type 10 of this table in a new index
+  // and recounts the rows (repair). The old index may be damaged and is
+  // not walked: its pages stay allocated until the integrity check frees
+  // them. Moves the table state on.
+  void RebuildRecordPageIndex(int32_t session_id);
+  // 20292 when the index's rows differ from the row count.
+  void ValidateRecordPageIndex(int32_t session_id);
+  // A page of this table that is not removed (always true while header
+  // errors are suppressed or for files older than 2.99).
+  bool IsRecordPageValid(const TORBPage& page) const;
+
+  // Record bitmap numbers: page * n + slot, 64-bit.
+  int64_t RecordIDToBitmapNo(const TORBPageItemID& record_id) const;
+  TORBPageItemID BitmapNoToRecordID(int64_t bitmap_no) const;
+  // (last record page + 1) * n, or 1 without record pages.
+  int64_t GetBitmapSize(int32_t session_id);
+
+  // The next table state after `state` (never 0).
+  static int32_t NextTableState(int32_t state);
+
+  int32_t GetMaxRecordsOnPage() const { return FMaxRecordsOnPage; }
+  int32_t GetDiskRecordBufferSize() const { return FDiskRecordBufferSize; }
+  int32_t GetTableID() const { return FTableID; }
+  TORBDiskRecordPageIndex& RecordPageIndex() { return FRecordPageIndex; }
+
+ private:
+  void ReadRow(const uint8_t* disk_record, TORBNavigationInfo& navigation_info);
+  void GetFirst(int32_t session_id, TORBNavigationInfo& navigation_info);
+  void GetLast(int32_t session_id, TORBNavigationInfo& navigation_info);
+  void GetNext(int32_t session_id, TORBNavigationInfo& navigation_info);
+  void GetPrior(int32_t session_id, TORBNavigationInfo& navigation_info);
+  void GetCurrent(int32_t session_id, TORBNavigationInfo& navigation_info);
+
+  TORBDiskRecordPageIndex FRecordPageIndex;
+  TORBDiskPageManager* LPageManager;
+  TORBBaseFieldManager* LFieldManager;
+  int32_t FMaxRecordsOnPage = 0;
+  int32_t FDiskRecordBufferSize = 0;
+  int32_t FFieldCount = 0;
+  std::vector<uint8_t> FTempDiskRecordBuffer;
+  int32_t FTableID;
+};
+
+}  // namespace orb
