@@ -146,6 +146,15 @@ inline constexpr int32_t kErrBitmapRecNo = 30675;
 // A key search asked of a table data whose engine has no key search.
 inline constexpr int32_t kErrKeySearchUnavailable = 30676;
 
+// Record indexes.
+// A unique or primary index asked to insert a key it holds already.
+inline constexpr int32_t kErrIndexDuplicateKey = 30740;
+// A unique or primary index built over records with equal keys.
+inline constexpr int32_t kErrIndexBuildDuplicateKey = 30741;
+// A record index operation without a code of its own on an index without
+// root page.
+inline constexpr int32_t kErrIndexNoRootPage = 30742;
+
 struct TORBAddedErrorCode {
   int32_t Code;
   const char* Message;
@@ -216,6 +225,9 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrNoIndexObject, "Nil pointer occured"},
     {kErrBitmapRecNo, "Invalid record number = %d, number of records = %d"},
     {kErrKeySearchUnavailable, "Key search is not available for table '%s'"},
+    {kErrIndexDuplicateKey, "Key violation: index '%s' already holds this key"},
+    {kErrIndexBuildDuplicateKey, "Cannot create unique index '%s': records with equal keys exist"},
+    {kErrIndexNoRootPage, "Invalid page number"},
 };
 
 }  // namespace orb

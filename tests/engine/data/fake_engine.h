@@ -422,7 +422,15 @@ class FakeTableData : public TORBTableData {
   }
   int64_t InternalGetRecordCount(int32_t) override { return Records()->FRecordCount; }
   std::unique_ptr<TORBIndex> CreateIndexObject(const TORBIndexDef& index_def) override {
+    // None: the index manager makes the B-tree record index.
+    if (FRecordIndexes) return nullptr;
     return std::make_unique<FakeIndex>(index_def, FIndexManager.get());
+  }
+  // Real B-tree record indexes on `page_manager` instead of the fake ones.
+  // REQUIRES: called before the table is created.
+  void UseRecordIndexes(TORBPageManager* page_manager) {
+    FPageManager = page_manager;
+    FRecordIndexes = true;
   }
   void ApplyChanges(int32_t, bool in_transaction) override {
     if (!in_transaction) ++FApplied;
@@ -439,6 +447,7 @@ class FakeTableData : public TORBTableData {
 
   int FApplied = 0;
   int FCancelled = 0;
+  bool FRecordIndexes = false;
 };
 
 // A cursor with its own buffers; its filter reads its current buffer.
