@@ -170,17 +170,19 @@ int TORBRecordKeyRef::CompareShortKeys(const uint8_t* key1, const uint8_t* key2,
   bool need_full_keys;
   const int order = CompareParts(key1, key2, true, &need_full_keys);
   if (!need_full_keys) return order;
-  if (!may_use_full_keys || reference2 == nullptr || (reference1 == nullptr && LRecordBuffer == nullptr)) return 0;
+  // A side without a reference is the key last made from a record buffer.
+  if (!may_use_full_keys || (reference1 == nullptr && reference2 == nullptr) || LRecordBuffer == nullptr) {
+    if (!may_use_full_keys || reference1 == nullptr || reference2 == nullptr) return 0;
+  }
   TORBFullKeyCacheScope scope(*this);
-  const uint8_t* full1;
-  if (reference1 != nullptr) {
-    full1 = CachedFullKey(reference1, session_id);
-  } else {
+  auto full_key = [&](const uint8_t* reference) -> const uint8_t* {
+    if (reference != nullptr) return CachedFullKey(reference, session_id);
     FBufferFullKey.resize(static_cast<size_t>(std::max(FFullKeySize, 1)));
     MakeFullKeyFromRecordBuffer(LRecordBuffer, FBufferFullKey.data());
-    full1 = FBufferFullKey.data();
-  }
-  const uint8_t* full2 = CachedFullKey(reference2, session_id);
+    return FBufferFullKey.data();
+  };
+  const uint8_t* full1 = full_key(reference1);
+  const uint8_t* full2 = full_key(reference2);
   return CompareFullKeys(full1, full2);
 }
 

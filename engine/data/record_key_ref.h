@@ -49,9 +49,9 @@ class TORBRecordKeyRef : public TORBBTreeKeyRef {
 
   // Part by part over FCompareFieldCount parts: nulls first, descending
   // parts inverted. Prefixes tied at full stored width are resolved with
-  // `may_use_full_keys` through the full keys of the records `reference1`
-  // (else the last record buffer a short key was made from) and
-  // `reference2`; without them they compare equal.
+  // `may_use_full_keys` through the full keys of the records the
+  // references name; one side without a reference is the record buffer a
+  // short key was last made from. Unresolved ties compare equal.
   int CompareShortKeys(const uint8_t* key1, const uint8_t* key2, bool may_use_full_keys, int32_t session_id,
                        const uint8_t* reference1, const uint8_t* reference2) override;
   int CompareFullKeys(const uint8_t* key1, const uint8_t* key2) override;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -85,6 +86,7 @@ class FakeRecordManager : public TORBBaseRecordManager {
         return;
       }
       slot = info.RecordID.PageNo;
+      ++FReads[slot];
     } else if (info.GetRecordMode == grmNext) {
       if (info.LastPosition) {
         info.GetRecordResult = grrEOF;
@@ -132,6 +134,8 @@ class FakeRecordManager : public TORBBaseRecordManager {
   }
 
   std::vector<std::optional<std::vector<uint8_t>>> FSlots;
+  // Reads by ID (grmCurrent) per slot.
+  std::map<int32_t, int> FReads;
   bool FFailAdd = false;
   bool FFailUpdate = false;
   bool FThrowOnUpdate = false;

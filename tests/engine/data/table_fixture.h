@@ -33,6 +33,9 @@ class TableFixture : public ::testing::Test {
     if (FRecordIndexes) table->UseRecordIndexes(&FPages);
     FTable = static_cast<FakeTableData*>(FDatabase.AddTableData(std::move(table)));
     FTable->CreateTable(nullptr, fields, index_defs, constraint_defs);
+    // Indexes made without a cursor belong to the system session until
+    // applied, as the engines do after creating a table.
+    if (FRecordIndexes) FPages.ApplyChanges(TORBPageManager::kSystemSession);
   }
 
   // Inserts (id, val) through `cursor`; returns the record's slot.
