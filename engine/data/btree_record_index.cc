@@ -224,7 +224,7 @@ void TORBBTreeRecordIndex::GetRecordBuffer(int32_t session_id, TORBNavigationInf
   if (navigation_info.GetRecordMode == grmCurrent)
     RaiseORB(kErrGetRecordCurrentMode, "Invalid 'get record' mode for index: grmCurrent");
   const bool forward = navigation_info.GetRecordMode == grmNext;
-  TORBFullKeyCacheScope full_keys(*FKeyRef);
+  TORBFullKeyCacheScope full_keys(*FKeyRef, true);
   TORBKeyPath path;
   {
     TORBBTreePage root = GetRoot(session_id, kErrRootNavigation);
@@ -268,7 +268,7 @@ void TORBBTreeRecordIndex::GetRecordBuffer(int32_t session_id, TORBNavigationInf
 void TORBBTreeRecordIndex::GetClosestRecordBuffer(int32_t session_id, TORBNavigationInfo& navigation_info,
                                                   TORBIndexPositionCache* cache, int32_t table_state) {
   const bool forward = navigation_info.GetRecordMode != grmPrior;
-  TORBFullKeyCacheScope full_keys(*FKeyRef);
+  TORBFullKeyCacheScope full_keys(*FKeyRef, true);
   TORBKeyPath path;
   {
     TORBBTreePage root = GetRoot(session_id, kErrRootClosest);
@@ -292,7 +292,7 @@ std::unique_ptr<TORBIndexPosition> TORBBTreeRecordIndex::CreateIndexPosition() {
 
 bool TORBBTreeRecordIndex::GetIndexPosition(int32_t session_id, const TORBPageItemID& record_id,
                                             const uint8_t* record_buffer, TORBIndexPosition& position) {
-  TORBFullKeyCacheScope full_keys(*FKeyRef);
+  TORBFullKeyCacheScope full_keys(*FKeyRef, true);
   TORBBTreePage root = GetRoot(session_id, kErrRootPosition);
   TKeyBuffer key(*FKeyRef);
   FKeyRef->MakeShortKeyFromRecordBuffer(record_buffer, key.Get());
@@ -360,7 +360,7 @@ void TORBBTreeRecordIndex::ApplyDistinctToRecordBitmap(int32_t session_id, TORBR
   TORBCompareStateSaver saver(*FKeyRef);
   FKeyRef->SetPartialCompare(nullptr, false);
   FKeyRef->FCompareFieldCount = std::clamp(distinct_field_count, 0, FKeyRef->GetPartCount());
-  TORBFullKeyCacheScope full_keys(*FKeyRef);
+  TORBFullKeyCacheScope full_keys(*FKeyRef, true);
   TORBBTreePage root = GetRoot(session_id, kErrIndexNoRootPage);
   TORBBTreeIndexPosition position;
   if (!root.GetFirstPosition(session_id, position.Path)) return;
@@ -417,7 +417,7 @@ bool TORBBTreeRecordIndex::FindRecord(int32_t session_id, bool restart, bool go_
   if (info == nullptr) RaiseORB(kErrNoSearchInfo, "Pointer is nil");
   if (restart && info->IsFilled) RaiseORB(kErrSearchParams, "Index error: invalid params");
   TORBCompareStateSaver saver(*FKeyRef);
-  TORBFullKeyCacheScope full_keys(*FKeyRef);
+  TORBFullKeyCacheScope full_keys(*FKeyRef, true);
   TORBBTreePage root = GetRoot(session_id, kErrIndexNoRootPage);
   const bool started = info->IsFilled;
   if (started) go_forward = info->GoForward;
@@ -434,7 +434,7 @@ bool TORBBTreeRecordIndex::FindRecord(int32_t session_id, bool restart, bool go_
         // range's first entry in scan direction: then that entry is next.
         TORBKeyPath current;
         TKeyBuffer key(*FKeyRef);
-        FKeyRef->MakeShortKeyFromRecordBuffer(record_buffer, key.Get());
+        if (record_buffer != nullptr) FKeyRef->MakeShortKeyFromRecordBuffer(record_buffer, key.Get());
         const std::vector<uint8_t> reference = Reference(record_id);
         if (record_buffer != nullptr && root.FindEntry(session_id, key.Get(), reference.data(), current)) {
           const int order = current.Compare(path);
@@ -510,7 +510,7 @@ int64_t TORBBTreeRecordIndex::GetApproxRangeRecordCount(int32_t session_id, int6
                                                         const TORBScanCondition* condition1,
                                                         const TORBScanCondition* condition2) {
   TORBCompareStateSaver saver(*FKeyRef);
-  TORBFullKeyCacheScope full_keys(*FKeyRef);
+  TORBFullKeyCacheScope full_keys(*FKeyRef, true);
   TORBBTreePage root = GetRoot(session_id, kErrRootRangeCount);
   const TORBScanCondition* lower = nullptr;
   const TORBScanCondition* upper = nullptr;
@@ -549,7 +549,7 @@ bool TORBBTreeRecordIndex::CanInsertRecord(int32_t session_id, const uint8_t* re
   TORBCompareStateSaver saver(*FKeyRef);
   FKeyRef->SetPartialCompare(nullptr, false);
   FKeyRef->FCompareFieldCount = FKeyRef->GetPartCount();
-  TORBFullKeyCacheScope full_keys(*FKeyRef);
+  TORBFullKeyCacheScope full_keys(*FKeyRef, true);
   TORBBTreePage root = GetRoot(session_id, kErrRootUniqueness);
   TKeyBuffer key(*FKeyRef);
   FKeyRef->MakeShortKeyFromRecordBuffer(record_buffer, key.Get());
@@ -571,7 +571,7 @@ void TORBBTreeRecordIndex::InsertRecord(TORBCursorInterface* cursor) {
   TORBCompareStateSaver saver(*FKeyRef);
   FKeyRef->SetPartialCompare(nullptr, false);
   FKeyRef->FCompareFieldCount = FKeyRef->GetPartCount();
-  TORBFullKeyCacheScope full_keys(*FKeyRef);
+  TORBFullKeyCacheScope full_keys(*FKeyRef, true);
   TORBBTreePage root = GetRoot(session_id, kErrRootInsert);
   TKeyBuffer key(*FKeyRef);
   FKeyRef->MakeShortKeyFromRecordBuffer(cursor->GetCurrentRecordBuffer(), key.Get());
@@ -585,7 +585,7 @@ void TORBBTreeRecordIndex::DeleteRecord(TORBCursorInterface* cursor) {
   TORBCompareStateSaver saver(*FKeyRef);
   FKeyRef->SetPartialCompare(nullptr, false);
   FKeyRef->FCompareFieldCount = FKeyRef->GetPartCount();
-  TORBFullKeyCacheScope full_keys(*FKeyRef);
+  TORBFullKeyCacheScope full_keys(*FKeyRef, true);
   TORBBTreePage root = GetRoot(session_id, kErrIndexNoRootPage);
   TKeyBuffer key(*FKeyRef);
   FKeyRef->MakeShortKeyFromRecordBuffer(cursor->GetCurrentRecordBuffer(), key.Get());
@@ -607,7 +607,7 @@ void TORBBTreeRecordIndex::UpdateRecord(TORBCursorInterface* cursor, bool before
   TORBCompareStateSaver saver(*FKeyRef);
   FKeyRef->SetPartialCompare(nullptr, false);
   FKeyRef->FCompareFieldCount = FKeyRef->GetPartCount();
-  TORBFullKeyCacheScope full_keys(*FKeyRef);
+  TORBFullKeyCacheScope full_keys(*FKeyRef, true);
   TORBBTreePage root = GetRoot(session_id, kErrIndexNoRootPage);
   TKeyBuffer key(*FKeyRef);
   FKeyRef->MakeShortKeyFromRecordBuffer(old_buffer, key.Get());
@@ -618,7 +618,7 @@ void TORBBTreeRecordIndex::UpdateRecord(TORBCursorInterface* cursor, bool before
 }
 
 void TORBBTreeRecordIndex::CheckIntegrity(int32_t session_id) {
-  TORBFullKeyCacheScope full_keys(*FKeyRef);
+  TORBFullKeyCacheScope full_keys(*FKeyRef, true);
   GetRoot(session_id, kErrIndexNoRootPage).CheckIntegrity(session_id);
 }
 

@@ -90,18 +90,25 @@ class TORBRecordKeyRef : public TORBBTreeKeyRef {
 
 // Keeps the full keys read while it lives (one search, one build, one
 // walk): each record is read at most once. Records must not change
-// meanwhile.
+// meanwhile. With `operation`, the scope is one index operation: the
+// record buffer its keys were made from is forgotten at its end (the
+// caller's buffer may not outlive it).
 class TORBFullKeyCacheScope {
  public:
-  explicit TORBFullKeyCacheScope(TORBRecordKeyRef& key_ref) : FKeyRef(key_ref) { ++FKeyRef.FCacheDepth; }
+  explicit TORBFullKeyCacheScope(TORBRecordKeyRef& key_ref, bool operation = false)
+      : FKeyRef(key_ref), FOperation(operation) {
+    ++FKeyRef.FCacheDepth;
+  }
   ~TORBFullKeyCacheScope() {
     if (--FKeyRef.FCacheDepth == 0) FKeyRef.FFullKeyCache.clear();
+    if (FOperation) FKeyRef.LRecordBuffer = nullptr;
   }
   TORBFullKeyCacheScope(const TORBFullKeyCacheScope&) = delete;
   TORBFullKeyCacheScope& operator=(const TORBFullKeyCacheScope&) = delete;
 
  private:
   TORBRecordKeyRef& FKeyRef;
+  bool FOperation;
 };
 
 // Restores the compared part count and the compare lengths on every exit.
