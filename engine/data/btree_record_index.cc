@@ -161,6 +161,10 @@ void TORBBTreeRecordIndex::LoadRecords(int32_t session_id) {
     if (c != 0) return c < 0;
     return TORBBTreeKeyRef::CompareReferences(references[a].data(), references[b].data(), kPageItemIDSize) < 0;
   });
+  // The builder checks the order it is given: the full keys at hand
+  // answer its prefix ties.
+  TORBFullKeyCacheScope cache(*FKeyRef);
+  for (size_t i = 0; i < ids.size(); ++i) FKeyRef->RememberFullKey(ids[i], full_keys.data() + i * full_size);
   TORBBTreeBuilder builder(PageManager(), FKeyRef.get(), session_id, FIndexDef.FRootPageNo);
   for (size_t i = 0; i < order.size(); ++i) {
     if (i > 0 && IsUnique() && compare_keys(order[i - 1], order[i]) == 0)

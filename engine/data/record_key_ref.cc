@@ -186,9 +186,19 @@ int TORBRecordKeyRef::CompareShortKeys(const uint8_t* key1, const uint8_t* key2,
   return CompareFullKeys(full1, full2);
 }
 
+namespace {
+uint64_t CacheSlot(const TORBPageItemID& id) {
+  return (static_cast<uint64_t>(static_cast<uint32_t>(id.PageNo)) << 16) | id.PageItemNo;
+}
+}  // namespace
+
+void TORBRecordKeyRef::RememberFullKey(const TORBPageItemID& record_id, const uint8_t* full_key) {
+  FFullKeyCache[CacheSlot(record_id)].assign(full_key, full_key + std::max(FFullKeySize, 1));
+}
+
 const uint8_t* TORBRecordKeyRef::CachedFullKey(const uint8_t* reference, int32_t session_id) {
   const TORBPageItemID id = LoadPageItemID(reference);
-  const uint64_t slot = (static_cast<uint64_t>(static_cast<uint32_t>(id.PageNo)) << 16) | id.PageItemNo;
+  const uint64_t slot = CacheSlot(id);
   auto it = FFullKeyCache.find(slot);
   if (it == FFullKeyCache.end()) {
     std::vector<uint8_t> key(static_cast<size_t>(std::max(FFullKeySize, 1)));

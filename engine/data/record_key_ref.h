@@ -66,6 +66,10 @@ class TORBRecordKeyRef : public TORBBTreeKeyRef {
   // Reads the record and builds its full key; 20170 when it cannot be read.
   void RetrieveFullKeyByRecordID(const TORBPageItemID& record_id, uint8_t* key_buffer, int32_t session_id);
 
+  // Gives the open cache scope the full key of a record, so that no
+  // comparison reads it. REQUIRES: a TORBFullKeyCacheScope is open.
+  void RememberFullKey(const TORBPageItemID& record_id, const uint8_t* full_key);
+
   std::vector<int32_t>& CompareLengths() { return FCompareLengths; }
   // Records read to resolve prefixes, since creation.
   int64_t RecordReads() const { return FRecordReads; }
