@@ -185,6 +185,15 @@ inline constexpr int32_t kErrRecordPageOfOtherTable = 30767;
 inline constexpr int32_t kErrBlobCopyWrite = 30768;
 inline constexpr int32_t kErrBlobCopyRead = 30769;
 
+// Record indexes.
+// A unique or primary index asked to insert a key it holds already.
+inline constexpr int32_t kErrIndexDuplicateKey = 30740;
+// A unique or primary index built over records with equal keys.
+inline constexpr int32_t kErrIndexBuildDuplicateKey = 30741;
+// A record index operation without a code of its own on an index without
+// root page.
+inline constexpr int32_t kErrIndexNoRootPage = 30742;
+
 struct TORBAddedErrorCode {
   int32_t Code;
   const char* Message;
@@ -274,6 +283,9 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrRecordPageOfOtherTable, "Record page %d does not belong to table %d"},
     {kErrBlobCopyWrite, "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d"},
     {kErrBlobCopyRead, "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d"},
+    {kErrIndexDuplicateKey, "Key violation: index '%s' already holds this key"},
+    {kErrIndexBuildDuplicateKey, "Cannot create unique index '%s': records with equal keys exist"},
+    {kErrIndexNoRootPage, "Invalid page number"},
 };
 
 }  // namespace orb

@@ -4,6 +4,7 @@
 
 #include "engine/base/orb_exception.h"
 #include "engine/base/temporary_name.h"
+#include "engine/data/btree_record_index.h"
 #include "engine/data/cursor_interface.h"
 #include "engine/data/database_data.h"
 #include "engine/data/index.h"
@@ -60,6 +61,8 @@ void TORBBaseIndexManager::CreateIndexDefs(const TORBIndexDefs& index_defs) {
 
 std::unique_ptr<TORBIndex> TORBBaseIndexManager::CreateIndexObject(const TORBIndexDef& index_def) {
   std::unique_ptr<TORBIndex> index = FTableData->CreateIndexObject(index_def);
+  if (index == nullptr && index_def.FIndexType == itBTree)
+    index = std::make_unique<TORBBTreeRecordIndex>(index_def, this);
   if (index == nullptr) RaiseORB(kErrNoIndexObject, kMsgNilPointer);
   return index;
 }

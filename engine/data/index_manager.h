@@ -37,7 +37,8 @@ class TORBBaseIndexManager {
   virtual void SaveMetadata(TStream& stream) const;
   // Replaces the definitions by a copy of `index_defs`.
   virtual void CreateIndexDefs(const TORBIndexDefs& index_defs);
-  // The index object for a definition; the base asks the table data.
+  // The index object for a definition: the table data's, else for a
+  // B-tree definition the B-tree record index.
   virtual std::unique_ptr<TORBIndex> CreateIndexObject(const TORBIndexDef& index_def);
 
   TORBIndexDefs& IndexDefs() { return FIndexDefs; }

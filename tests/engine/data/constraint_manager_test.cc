@@ -12,8 +12,11 @@
 namespace orb::test {
 namespace {
 
-class ConstraintTest : public TableFixture {
+// Through the fake indexes and through the B-tree record indexes.
+class ConstraintTest : public TableFixture, public ::testing::WithParamInterface<bool> {
  protected:
+  void SetUp() override { FRecordIndexes = GetParam(); }
+
   // The code CheckConstraints raises for an insert of (id, val); 0 when it
   // passes. It also answers false instead of raising.
   int32_t InsertCheck(FakeCursor& cursor, std::optional<int32_t> id, std::optional<int32_t> val) {
@@ -27,7 +30,7 @@ class ConstraintTest : public TableFixture {
   }
 };
 
-TEST_F(ConstraintTest, CheckWithMinimumAndMaximumAcceptsNullAndTheLimits) {
+TEST_P(ConstraintTest, CheckWithMinimumAndMaximumAcceptsNullAndTheLimits) {
   TORBConstraintDefs constraints;
   TORBConstraintDefCheck* check = constraints.AddCheck();
   check->SetNames(u"VAL", u"T", u"");
@@ -49,7 +52,7 @@ TEST_F(ConstraintTest, CheckWithMinimumAndMaximumAcceptsNullAndTheLimits) {
             "error: 30030");
 }
 
-TEST_F(ConstraintTest, PrimaryKeyRefusesOnlyAnAllNullKeyThenDuplicates) {
+TEST_P(ConstraintTest, PrimaryKeyRefusesOnlyAnAllNullKeyThenDuplicates) {
   TORBIndexDefs indexes;
   TORBIndexDef* pk = AddIndexDef(indexes, "PK_IDX", {u"ID", u"VAL"}, true);
   pk->FPrimary = true;
@@ -75,7 +78,7 @@ TEST_F(ConstraintTest, PrimaryKeyRefusesOnlyAnAllNullKeyThenDuplicates) {
   EXPECT_EQ(FTable->ConstraintManager()->ConstraintDefs().GetCount(), 0);
 }
 
-TEST_F(ConstraintTest, AnIndexWhoseConstraintCannotBeAddedIsDroppedAgain) {
+TEST_P(ConstraintTest, AnIndexWhoseConstraintCannotBeAddedIsDroppedAgain) {
   TORBIndexDefs indexes;
   AddIndexDef(indexes, "U_VAL", {u"VAL"}, true);
   CreateTable();
@@ -90,7 +93,7 @@ TEST_F(ConstraintTest, AnIndexWhoseConstraintCannotBeAddedIsDroppedAgain) {
   EXPECT_EQ(FTable->ConstraintManager()->ConstraintDefs().GetCount(), 1);
 }
 
-TEST_F(ConstraintTest, UniqueUpdateKeepingItsOwnKeyPasses) {
+TEST_P(ConstraintTest, UniqueUpdateKeepingItsOwnKeyPasses) {
   TORBIndexDefs indexes;
   AddIndexDef(indexes, "U_VAL", {u"VAL"}, true);
   CreateTable();
@@ -108,7 +111,7 @@ TEST_F(ConstraintTest, UniqueUpdateKeepingItsOwnKeyPasses) {
             30320);
 }
 
-TEST_F(ConstraintTest, UnnamedNotNullConstraintsGetDistinctNames) {
+TEST_P(ConstraintTest, UnnamedNotNullConstraintsGetDistinctNames) {
   TORBConstraintDefs constraints;
   constraints.AddNotNull()->SetNames(u"ID", u"T", u"");
   constraints.AddNotNull()->SetNames(u"ID", u"T", u"");
@@ -128,7 +131,7 @@ TEST_F(ConstraintTest, UnnamedNotNullConstraintsGetDistinctNames) {
   EXPECT_EQ(InsertCheck(cursor, 1, std::nullopt), 0);
 }
 
-TEST_F(ConstraintTest, LinkingAndCreationRefuseWhatTheyCannotResolve) {
+TEST_P(ConstraintTest, LinkingAndCreationRefuseWhatTheyCannotResolve) {
   {
     TORBConstraintDefs constraints;
     constraints.AddNotNull()->SetNames(u"NOPE", u"T", u"");
@@ -162,6 +165,9 @@ TEST_F(ConstraintTest, LinkingAndCreationRefuseWhatTheyCannotResolve) {
             }),
             30028);
 }
+
+INSTANTIATE_TEST_SUITE_P(Indexes, ConstraintTest, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "RecordIndex" : "FakeIndex"); });
 
 }  // namespace
 }  // namespace orb::test

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -85,6 +86,7 @@ class FakeRecordManager : public TORBBaseRecordManager {
         return;
       }
       slot = info.RecordID.PageNo;
+      ++FReads[slot];
     } else if (info.GetRecordMode == grmNext) {
       if (info.LastPosition) {
         info.GetRecordResult = grrEOF;
@@ -132,6 +134,8 @@ class FakeRecordManager : public TORBBaseRecordManager {
   }
 
   std::vector<std::optional<std::vector<uint8_t>>> FSlots;
+  // Reads by ID (grmCurrent) per slot.
+  std::map<int32_t, int> FReads;
   bool FFailAdd = false;
   bool FFailUpdate = false;
   bool FThrowOnUpdate = false;
@@ -422,7 +426,15 @@ class FakeTableData : public TORBTableData {
   }
   int64_t InternalGetRecordCount(int32_t) override { return Records()->FRecordCount; }
   std::unique_ptr<TORBIndex> CreateIndexObject(const TORBIndexDef& index_def) override {
+    // None: the index manager makes the B-tree record index.
+    if (FRecordIndexes) return nullptr;
     return std::make_unique<FakeIndex>(index_def, FIndexManager.get());
+  }
+  // Real B-tree record indexes on `page_manager` instead of the fake ones.
+  // REQUIRES: called before the table is created.
+  void UseRecordIndexes(TORBPageManager* page_manager) {
+    FPageManager = page_manager;
+    FRecordIndexes = true;
   }
   void ApplyChanges(int32_t, bool in_transaction) override {
     if (!in_transaction) ++FApplied;
@@ -439,6 +451,7 @@ class FakeTableData : public TORBTableData {
 
   int FApplied = 0;
   int FCancelled = 0;
+  bool FRecordIndexes = false;
 };
 
 // A cursor with its own buffers; its filter reads its current buffer.

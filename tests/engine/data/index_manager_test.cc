@@ -131,7 +131,8 @@ TEST_F(IndexManagerTest, AnEngineWithoutIndexObjectIsReported) {
   AddIntField(fields, u"ID");
   auto* table = static_cast<FakeTableData*>(FDatabase.AddTableData(std::make_unique<NoIndexTable>(&FDatabase, u"N")));
   TORBIndexDefs indexes;
-  AddIndexDef(indexes, "I", {u"ID"});
+  // B-tree definitions fall back to the record index; other kinds do not.
+  AddIndexDef(indexes, "I", {u"ID"})->FIndexType = itAnotherOne;
   EXPECT_EQ(RaisedCode([&] { table->CreateTable(nullptr, fields, indexes, TORBConstraintDefs()); }),
             kErrNoIndexObject);
 }

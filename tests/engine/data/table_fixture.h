@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/engine/data/fake_engine.h"
+#include "tests/engine/data/mem_page_manager.h"
 
 namespace orb::test {
 
@@ -28,8 +29,13 @@ class TableFixture : public ::testing::Test {
   }
   void CreateTableWith(const TORBFieldDefs& fields, const TORBIndexDefs& index_defs,
                        const TORBConstraintDefs& constraint_defs) {
-    FTable = static_cast<FakeTableData*>(FDatabase.AddTableData(std::make_unique<FakeTableData>(&FDatabase, u"T")));
+    auto table = std::make_unique<FakeTableData>(&FDatabase, u"T");
+    if (FRecordIndexes) table->UseRecordIndexes(&FPages);
+    FTable = static_cast<FakeTableData*>(FDatabase.AddTableData(std::move(table)));
     FTable->CreateTable(nullptr, fields, index_defs, constraint_defs);
+    // Indexes made without a cursor belong to the system session until
+    // applied, as the engines do after creating a table.
+    if (FRecordIndexes) FPages.ApplyChanges(TORBPageManager::kSystemSession);
   }
 
   // Inserts (id, val) through `cursor`; returns the record's slot.
@@ -65,6 +71,9 @@ class TableFixture : public ::testing::Test {
     return GetInt(*FTable, FTable->Records()->FSlots.at(static_cast<size_t>(slot))->data(), kVal);
   }
 
+  // Indexes are B-tree record indexes on FPages instead of fake ones.
+  bool FRecordIndexes = false;
+  MemPageManager FPages;
   FakeDatabaseData FDatabase;
   FakeTableData* FTable = nullptr;
 };
