@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,12 +38,13 @@ class FreeMemoryOverride {
 class TestCursor : public TORBCursorInterface {
  public:
   explicit TestCursor(TORBTableData* table, std::u16string table_name = u"T")
-      : FTable(table), FTableName(std::move(table_name)), FBitmap(table) {}
+      : FTable(table), FTableName(std::move(table_name)) {}
   ~TestCursor() override {
     if (FOpen) FTable->CloseTable(this);
   }
   // After CreateTable (which sized the buffers through InitCursor).
   void Open() {
+    FBitmap = std::make_unique<TORBRecordBitmap>(FTable);
     FTable->InitCursor(this);
     FTable->OpenTable(this);
     FOpen = true;
@@ -87,13 +89,13 @@ class TestCursor : public TORBCursorInterface {
   bool HasRecordFilter() const override { return false; }
   bool FilterRecord(const uint8_t*) override { return true; }
   int32_t GetDistinctFieldCount() const override { return 0; }
-  TORBRecordBitmap* GetRecordBitmap() const override { return &FBitmap; }
+  TORBRecordBitmap* GetRecordBitmap() const override { return FBitmap.get(); }
   TORBIndexPositionCache* GetIndexPositionCache() const override { return &FCache; }
 
   void SetIndex(int32_t index_id) {
     FIndexID = index_id;
     FCache.Invalidate();
-    FBitmap.Clear();
+    if (FBitmap != nullptr) FBitmap->Clear();
   }
   void First() {
     FBOF = true;
@@ -126,7 +128,7 @@ class TestCursor : public TORBCursorInterface {
   bool FBOF = true;
   bool FEOF = false;
   int32_t FIndexID = -1;
-  mutable TORBRecordBitmap FBitmap;
+  std::unique_ptr<TORBRecordBitmap> FBitmap;
   mutable TORBIndexPositionCache FCache;
 };
 
