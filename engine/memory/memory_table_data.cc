@@ -59,7 +59,8 @@ void TORBMemoryTableData::CreateConstraintManager(const TORBConstraintDefs& cons
 }
 
 void TORBMemoryTableData::ApplyChanges(int32_t /*session_id*/, bool in_transaction) {
-  if (in_transaction) static_cast<TORBMemoryDatabaseData*>(FDatabaseData)->NoteTransactionChange();
+  if (in_transaction)
+    if (auto* database = dynamic_cast<TORBMemoryDatabaseData*>(FDatabaseData)) database->NoteTransactionChange();
   FPageManager->ApplyChanges(0);
 }
 
