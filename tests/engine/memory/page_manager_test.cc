@@ -5,6 +5,7 @@
 
 #include "engine/memory/memory_page_manager.h"
 #include "engine/memory/temporary_page_manager.h"
+#include "engine/table/btree_page_index.h"
 #include "engine/table/page_header.h"
 
 namespace orb {
@@ -104,6 +105,49 @@ TEST(TemporaryPageManager, DisabledTempFilesKeepPagesInMemory) {
   for (int i = 0; i < 10; ++i) AddFilled(pages, static_cast<uint8_t>(i));
   EXPECT_FALSE(pages.HasPageFile());
   EXPECT_EQ(FirstByte(pages, 9), 9);
+}
+
+}  // namespace
+}  // namespace orb
+
+namespace orb {
+namespace {
+
+// The B-tree pages work unchanged on both page stores, file pages of a
+// temporary store included.
+void GrowTree(TORBPageManager& pages) {
+  TORBBTreeRecordPageIndex tree(&pages);
+  tree.SetMaxRecordsOnPage(100);
+  tree.CreateIndex(0);
+  pages.ApplyChanges(0);
+  for (int32_t page_no = 0; page_no < 5000; ++page_no) {
+    tree.AddRecord(0, page_no * 3, 1 + page_no % 90);
+    pages.ApplyChanges(0);
+  }
+  tree.CheckIntegrity(0);
+  EXPECT_GT(tree.GetDepth(0), 1);
+  int64_t total = 0;
+  for (int32_t page_no = 0; page_no < 5000; ++page_no) total += 1 + page_no % 90;
+  EXPECT_EQ(tree.GetRecordTotal(0), total);
+  for (int32_t page_no = 0; page_no < 5000; page_no += 2) {
+    tree.DeleteRecord(0, page_no * 3, 0);
+    pages.ApplyChanges(0);
+  }
+  tree.CheckIntegrity(0);
+  int32_t first = -1;
+  ASSERT_TRUE(tree.GetFirstRecordPage(0, first));
+  EXPECT_EQ(first, 3);
+}
+
+TEST(PageStores, BTreeOnMemoryPages) {
+  TORBMemoryPageManager pages;
+  GrowTree(pages);
+}
+
+TEST(PageStores, BTreeOnTemporaryPagesPastTheBudget) {
+  TORBTemporaryPageManager pages(false, 3);
+  GrowTree(pages);
+  EXPECT_TRUE(pages.HasPageFile());
 }
 
 }  // namespace
