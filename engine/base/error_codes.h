@@ -194,6 +194,22 @@ inline constexpr int32_t kErrIndexBuildDuplicateKey = 30741;
 // root page.
 inline constexpr int32_t kErrIndexNoRootPage = 30742;
 
+// In-memory and temporary tables.
+// A temporary table's index page file that cannot be read or written whole.
+inline constexpr int32_t kErrTemporaryPageIO = 30780;
+// A rollback of changes an in-memory table has already applied.
+inline constexpr int32_t kErrMemoryRollback = 30781;
+// A temporary table's index page file that cannot be extended.
+inline constexpr int32_t kErrTemporaryPageExtend = 30782;
+// Direct BLOB data whose length disagrees with its descriptor.
+inline constexpr int32_t kErrDirectBlobDataSize = 30783;
+// A record's BLOB field naming a value the in-memory table no longer holds.
+inline constexpr int32_t kErrMemoryBlobMissing = 30784;
+// A temporary table's BLOB entry running past the end of its BLOB file.
+inline constexpr int32_t kErrTemporaryBlobEntry = 30785;
+// A seek in a temporary table's index page file that did not land.
+inline constexpr int32_t kErrTemporaryPageSeek = 30786;
+
 struct TORBAddedErrorCode {
   int32_t Code;
   const char* Message;
@@ -286,6 +302,13 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrIndexDuplicateKey, "Key violation: index '%s' already holds this key"},
     {kErrIndexBuildDuplicateKey, "Cannot create unique index '%s': records with equal keys exist"},
     {kErrIndexNoRootPage, "Invalid page number"},
+    {kErrTemporaryPageIO, "Cannot read or write temporary page %d"},
+    {kErrMemoryRollback, "Rollback is not supported for in-memory tables: %d changes were already applied"},
+    {kErrTemporaryPageExtend, "Cannot extend the temporary page file to %d bytes"},
+    {kErrDirectBlobDataSize, "Invalid direct BLOB data. Size = %d"},
+    {kErrMemoryBlobMissing, "BLOB value of field %d not found"},
+    {kErrTemporaryBlobEntry, "Invalid BLOB entry at %d. Stored size = %d, bytes left = %d"},
+    {kErrTemporaryPageSeek, "Cannot set stream position to %d. Position = %d, Size = %d"},
 };
 
 }  // namespace orb
