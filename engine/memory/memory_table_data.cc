@@ -64,8 +64,13 @@ void TORBMemoryTableData::ApplyChanges(int32_t /*session_id*/, bool in_transacti
   FPageManager->ApplyChanges(0);
 }
 
+// Index pages are changed in place, so there is no earlier copy to go back
+// to: a record change that failed half way has already been undone entry by
+// entry, and what its pages hold now is the table's state. Keeping them
+// (rather than dropping the pages the failed change added, which the trees
+// may still point to) is the only sound cancel here.
 void TORBMemoryTableData::CancelChanges(int32_t /*session_id*/, bool /*in_transaction*/) {
-  FPageManager->CancelChanges(0);
+  FPageManager->ApplyChanges(0);
 }
 
 void TORBMemoryTableData::CreateTable(TORBCursorInterface* cursor, const TORBFieldDefs& field_defs,
@@ -82,8 +87,9 @@ void TORBMemoryTableData::CreateTable(TORBCursorInterface* cursor, const TORBFie
   try {
     FIndexManager->CreateIndexesByIndexDefs(cursor);
   } catch (...) {
+    // Only the new trees took pages, and nothing else points to them.
     try {
-      CancelChanges(cursor->GetSessionID(), false);
+      FPageManager->CancelChanges(0);
     } catch (...) {
     }
     throw;
@@ -122,7 +128,7 @@ int32_t TORBMemoryTableData::AddIndex(const TORBIndexDef& index_def, TORBCursorI
     // The index manager has dropped the definition; give back the pages
     // the build took, which nothing else points to.
     try {
-      CancelChanges(0, false);
+      FPageManager->CancelChanges(0);
     } catch (...) {
     }
     throw;

@@ -2,8 +2,6 @@
 
 #include <mutex>
 
-#include "engine/base/error_codes.h"
-#include "engine/base/orb_exception.h"
 
 namespace orb {
 
@@ -32,7 +30,7 @@ std::unique_ptr<TORBIndex> CreateTableIndex(const TORBIndexDef& index_def, TORBB
     std::lock_guard<std::mutex> guard(FactoryMutex());
     factory = Factory();
   }
-  if (!factory) RaiseORB(kErrNoIndexObject, kMsgNilPointer);
+  if (!factory) return nullptr;  // the index manager's B-tree record index
   return factory(index_def, index_manager);
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
-// The index objects of in-memory and temporary tables. The tables are
-// built on the shared B-tree record index; the engine's start-up (or a
-// test) names the class through this factory.
+// The index objects of in-memory and temporary tables. Without a factory
+// they are the shared B-tree record index (the index manager makes it); a
+// test may put another index class in its place.
 
 #include <functional>
 #include <memory>
@@ -16,7 +16,7 @@ using TORBIndexFactory =
 
 // Process-wide; an empty function removes the factory.
 void SetTableIndexFactory(TORBIndexFactory factory);
-// The index object for a definition; 30674 when no factory is set.
+// The index object for a definition; none when no factory is set.
 std::unique_ptr<TORBIndex> CreateTableIndex(const TORBIndexDef& index_def, TORBBaseIndexManager* index_manager);
 
 }  // namespace orb

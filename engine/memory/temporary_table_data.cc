@@ -46,8 +46,11 @@ void TORBTemporaryTableData::ApplyChanges(int32_t /*session_id*/, bool /*in_tran
   if (FPageManager != nullptr) FPageManager->ApplyChanges(0);
 }
 
+// As for in-memory tables: index pages below the budget are changed in
+// place, and a failed insert has already been undone entry by entry, so its
+// pages are kept rather than dropped under the trees that point to them.
 void TORBTemporaryTableData::CancelChanges(int32_t /*session_id*/, bool /*in_transaction*/) {
-  if (FPageManager != nullptr) FPageManager->CancelChanges(0);
+  if (FPageManager != nullptr) FPageManager->ApplyChanges(0);
 }
 
 void TORBTemporaryTableData::CreateIndexManager(const TORBIndexDefs& index_defs) {
@@ -75,7 +78,7 @@ void TORBTemporaryTableData::CreateTable(TORBCursorInterface* cursor, const TORB
     FIndexManager->CreateIndexesByIndexDefs(cursor);
   } catch (...) {
     try {
-      CancelChanges(0, false);
+      if (FPageManager != nullptr) FPageManager->CancelChanges(0);
     } catch (...) {
     }
     throw;
@@ -122,7 +125,7 @@ int32_t TORBTemporaryTableData::AddIndex(const TORBIndexDef& index_def, TORBCurs
     index_id = TORBTableData::AddIndex(index_def, cursor);
   } catch (...) {
     try {
-      CancelChanges(0, false);
+      if (FPageManager != nullptr) FPageManager->CancelChanges(0);
     } catch (...) {
     }
     throw;

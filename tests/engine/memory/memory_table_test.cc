@@ -6,6 +6,7 @@
 #include <random>
 
 #include "engine/base/index_defs.h"
+#include "engine/data/btree_record_index.h"
 #include "engine/data/index_manager.h"
 #include "engine/memory/memory_database_data.h"
 #include "engine/memory/table_index_factory.h"
@@ -306,6 +307,85 @@ TEST_F(MemoryTableTest, RandomRunKeepsIndexesConsistent) {
   EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
   EXPECT_EQ(ids.size(), model.size());
   EXPECT_LE(table->MemoryRecordManager()->AllocatedRecordCount(), 2000);
+}
+
+}  // namespace
+}  // namespace orb::test
+
+namespace orb::test {
+namespace {
+
+// The same kind of run through the shared B-tree record index (no test
+// index factory): after every batch each index's tree is sound and its
+// order, walked both ways, is the model's.
+class MemoryTableBTreeTest : public MemoryTableTest {
+ protected:
+  MemoryTableBTreeTest() { SetTableIndexFactory({}); }
+};
+
+TEST_F(MemoryTableBTreeTest, RandomRunKeepsBTreeIndexesConsistent) {
+  TORBIndexDefs indexes;
+  AddIndexDef(indexes, "BY_ID", {u"ID"}, true);
+  AddIndexDef(indexes, "BY_VAL", {u"VAL"});
+  AddIndexDef(indexes, "BY_VAL_ID", {u"VAL", u"ID"});
+  TORBMemoryTableData* table = Create(u"T", indexes);
+  TestCursor& cursor = Cursor();
+  std::vector<TORBBTreeRecordIndex*> trees;
+  for (int32_t i = 0; i < 3; ++i) {
+    TORBIndex* index = table->IndexManager()->OpenIndex(table->IndexManager()->IndexDefs().GetIndexDef(i)->FObjectID);
+    trees.push_back(dynamic_cast<TORBBTreeRecordIndex*>(index));
+    ASSERT_NE(trees.back(), nullptr);
+  }
+  std::mt19937 random(777);
+  std::map<int32_t, std::pair<int32_t, int32_t>> model;  // slot -> (id, val)
+  int32_t next_id = 0;
+  for (int step = 0; step < 4000; ++step) {
+    const int op = static_cast<int>(random() % 10);
+    if (model.empty() || op < 5) {
+      const int32_t val = static_cast<int32_t>(random() % 40);
+      const TORBPageItemID id = Insert(table, cursor, next_id, val);
+      model[id.PageNo] = {next_id++, val};
+    } else {
+      auto it = std::next(model.begin(), static_cast<long>(random() % model.size()));
+      ASSERT_TRUE(cursor.MoveTo({it->first, 0}));
+      if (op < 7) {
+        const int32_t val = static_cast<int32_t>(random() % 40);
+        SetInt(*table, cursor.GetCurrentRecordBuffer(), kVal, val);
+        ASSERT_TRUE(table->UpdateRecord(&cursor));
+        it->second.second = val;
+      } else if (op < 8) {
+        // A duplicate of the unique key is refused and changes nothing.
+        if (std::prev(model.end()) != it) {
+          SetInt(*table, cursor.GetCurrentRecordBuffer(), kID, std::prev(model.end())->second.first);
+          EXPECT_EQ(RaisedCode([&] { table->UpdateRecord(&cursor); }), kErrIndexDuplicateKey);
+        }
+      } else {
+        ASSERT_TRUE(table->DeleteRecord(&cursor));
+        model.erase(it);
+      }
+    }
+    ASSERT_EQ(table->InternalGetRecordCount(0), static_cast<int64_t>(model.size())) << "step " << step;
+    if (step % 250 != 249) continue;
+    std::vector<std::tuple<int32_t, int32_t, int32_t>> rows;  // (id, val, slot)
+    for (const auto& [slot, row] : model) rows.emplace_back(row.first, row.second, slot);
+    for (size_t i = 0; i < trees.size(); ++i) {
+      trees[i]->CheckIntegrity(0);
+      std::vector<std::tuple<int32_t, int32_t, int32_t>> order = rows;
+      std::sort(order.begin(), order.end(), [i](const auto& a, const auto& b) {
+        if (i == 0) return std::get<0>(a) < std::get<0>(b);
+        if (i == 1) return std::tie(std::get<1>(a), std::get<2>(a)) < std::tie(std::get<1>(b), std::get<2>(b));
+        return std::tie(std::get<1>(a), std::get<0>(a)) < std::tie(std::get<1>(b), std::get<0>(b));
+      });
+      std::vector<int32_t> expected;
+      for (const auto& row : order) expected.push_back(std::get<0>(row));
+      cursor.SetIndex(trees[i]->IndexDef().FObjectID);
+      ASSERT_EQ(WalkInts(*table, cursor, kID), expected) << "index " << i << " step " << step;
+      std::reverse(expected.begin(), expected.end());
+      ASSERT_EQ(WalkInts(*table, cursor, kID, false), expected) << "index " << i << " step " << step;
+      cursor.SetIndex(-1);
+    }
+  }
+  EXPECT_GT(trees[0]->GetDepth(0), 1);
 }
 
 }  // namespace
