@@ -8,6 +8,8 @@
 #include "engine/base/orb_exception.h"
 #include "engine/data/database_data.h"
 #include "engine/disk/disk_database_data.h"
+#include "engine/memory/memory_database_data.h"
+#include "engine/memory/temporary_database_data.h"
 #include "engine/platform/codepage.h"
 #include "engine/platform/text_case.h"
 
@@ -44,6 +46,16 @@ TORBDatabaseRegistry& TORBDatabaseRegistry::Instance() {
   static TORBDatabaseRegistry* const registry = new TORBDatabaseRegistry;
   return *registry;
 }
+
+namespace {
+
+std::unique_ptr<TORBDatabaseData> MakeMemoryDatabaseData() { return CreateMemoryDatabaseData(); }
+std::unique_ptr<TORBDatabaseData> MakeTemporaryDatabaseData() { return CreateTemporaryDatabaseData(); }
+
+}  // namespace
+
+TORBDatabaseRegistry::TORBDatabaseRegistry()
+    : FMemoryFactory(&MakeMemoryDatabaseData), FTempFactory(&MakeTemporaryDatabaseData) {}
 
 void TORBDatabaseRegistry::SetFactory(TORBDatabaseKind kind, TORBDatabaseDataFactory factory) {
   if (kind == dkMemory) FMemoryFactory = factory;

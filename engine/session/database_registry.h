@@ -35,9 +35,10 @@ TORBDatabaseKey MakeDatabaseKey(const std::u16string& database_name, const std::
 using TORBDatabaseDataFactory = std::unique_ptr<TORBDatabaseData> (*)();
 
 // The process-wide list of database data objects. The in-memory ("MEMORY")
-// and temporary ("TEMP") entries are made on first use by the factory
-// installed for them and live until the process ends; until a factory is
-// installed, using them raises kErrEngineUnavailable. Disk entries are
+// and temporary ("TEMP") entries are made on first use by their factory (the
+// in-memory and temporary engines unless another is installed) and live
+// until the process ends; a factory set to null makes using them raise
+// kErrEngineUnavailable. Disk entries are
 // added by sessions and removed when their last session leaves.
 //
 // Every call REQUIRES: the caller holds Mutex(). Sessions take it before
@@ -46,7 +47,7 @@ class TORBDatabaseRegistry {
  public:
   static TORBDatabaseRegistry& Instance();
 
-  TORBDatabaseRegistry() = default;
+  TORBDatabaseRegistry();
   TORBDatabaseRegistry(const TORBDatabaseRegistry&) = delete;
   TORBDatabaseRegistry& operator=(const TORBDatabaseRegistry&) = delete;
 
@@ -69,8 +70,8 @@ class TORBDatabaseRegistry {
  private:
   std::recursive_mutex FMutex;
   std::vector<std::unique_ptr<TORBDatabaseData>> FDiskList;
-  TORBDatabaseDataFactory FMemoryFactory = nullptr;
-  TORBDatabaseDataFactory FTempFactory = nullptr;
+  TORBDatabaseDataFactory FMemoryFactory;
+  TORBDatabaseDataFactory FTempFactory;
   std::unique_ptr<TORBDatabaseData> FMemoryData;
   std::unique_ptr<TORBDatabaseData> FTempData;
 };

@@ -370,11 +370,17 @@ TEST_F(LocalSessionTest, FailingCloseOfTheLastSessionIsReportedAndTheDataFreed) 
 
 // --- Permanent entries ---
 
-TEST(DatabaseRegistryTest, MemoryNeedsItsEngine) {
-  TORBLocalSession session;
-  session.FDatabaseName = u"MEMORY";
-  EXPECT_EQ(ErrorCodeOf([&] { session.SetConnected(true); }), kErrEngineUnavailable);
-  EXPECT_FALSE(session.GetConnected());
+TEST(DatabaseRegistryTest, MemoryAndTempAreTheEnginesOwnPermanentEntries) {
+  TORBLocalSession memory, temp;
+  memory.FDatabaseName = u"MEMORY";
+  temp.FDatabaseName = u"TEMP";
+  memory.SetConnected(true);
+  temp.SetConnected(true);
+  EXPECT_EQ(memory.DatabaseData()->DatabaseName(), u"MEMORY");
+  EXPECT_EQ(temp.DatabaseData()->DatabaseName(), u"TEMP");
+  EXPECT_NE(memory.DatabaseData(), temp.DatabaseData());
+  memory.SetConnected(false);
+  temp.SetConnected(false);
   // Names other than those exact texts are disk databases.
   TORBLocalSession lower;
   lower.FDatabaseName = u"memory";
