@@ -210,6 +210,17 @@ inline constexpr int32_t kErrTemporaryBlobEntry = 30785;
 // A seek in a temporary table's index page file that did not land.
 inline constexpr int32_t kErrTemporaryPageSeek = 30786;
 
+// Database components.
+// A database maintenance operation (compact, repair, truncate, password or
+// settings change, executable database) before it is available.
+inline constexpr int32_t kErrMaintenanceUnavailable = 30900;
+// Deleting a database file failed (held open by someone, or the system
+// refused).
+inline constexpr int32_t kErrDeleteDatabaseFile = 30901;
+// Renaming a database file failed (held open, target exists, or the system
+// refused).
+inline constexpr int32_t kErrRenameDatabaseFile = 30902;
+
 struct TORBAddedErrorCode {
   int32_t Code;
   const char* Message;
@@ -289,6 +300,9 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrDatabaseFileName, "Invalid database file name '%s': %s"},
     {kErrReleaseSessionLocks, "Cannot release the locks of session %d"},
     {kErrClearTransactionLocks, "Cannot end the transaction locks of session %d"},
+    {kErrMaintenanceUnavailable, "Database maintenance is not available yet: %s"},
+    {kErrDeleteDatabaseFile, "Cannot delete database file '%s': %s"},
+    {kErrRenameDatabaseFile, "Cannot rename database file '%s' to '%s': %s"},
     {kErrTableRowCountLimit, "Cannot add record. Table row count limit reached: RecordCount=%d"},
     {kErrRecordMetadataRead, "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d"},
     {kErrRecordMetadataWrite, "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d"},
