@@ -10,6 +10,9 @@
 #include "components/prompts.h"
 #include "engine/base/error_codes.h"
 #include "engine/base/orb_exception.h"
+#include "engine/disk/disk_database_data.h"
+#include "engine/disk/disk_header.h"
+#include "engine/disk/disk_page_manager.h"
 #include "engine/platform/codepage.h"
 #include "engine/platform/file.h"
 #include "engine/session/local_session.h"
@@ -32,6 +35,14 @@ bool SameText(std::string_view a, std::string_view b) { return SameName(Utf8ToAn
 
 [[noreturn]] void MaintenanceUnavailable(std::string_view operation) {
   RaiseORB(kErrMaintenanceUnavailable, kMsgMaintenanceUnavailable, {operation});
+}
+
+// Whether the connected engine session's file has a format older than the
+// current one (opening it needs a conversion).
+bool IsOldFormat(const TORBLocalSession& handle) {
+  const TORBDiskDatabaseData* disk = handle.DiskDatabaseData();
+  const TORBDiskPageManager* pages = disk != nullptr ? disk->DiskPageManager() : nullptr;
+  return pages != nullptr && pages->GetDbHeader().Version < kDBMinimumSoundVersion;
 }
 
 // Holds the global session lock with `session` current.
@@ -147,7 +158,8 @@ void TORBDatabase::ConnectHandle(std::unique_ptr<TORBLocalSession>& handle) {
   for (;;) {
     try {
       handle->SetConnected(true);
-      if (handle->FRepairNeeded && !FSilentMode && !Designing() && AskRepair()) {
+      if (handle->FRepairNeeded && !FSilentMode && !Designing() &&
+          (IsOldFormat(*handle) ? AskConvert() : AskRepair())) {
         handle.reset();
         FNoRepairRequest = true;
         try {
@@ -192,6 +204,12 @@ bool TORBDatabase::AskPassword() {
   std::optional<std::string> password = Prompts().AskPassword();
   if (!password) return false;
   FPassword = std::move(*password);
+  return true;
+}
+
+bool TORBDatabase::AskConvert() {
+  if (FNoRepairRequest) return false;
+  Prompts().ShowMessage(std::string(kSOldFormat));
   return true;
 }
 

@@ -14,7 +14,8 @@
 // prompt (components/prompts.h), at most kMaxPasswordPrompts times, after
 // which the incorrect-password error goes to the caller. A file that was
 // not closed properly is offered for repair (OnNeedRepair, else a
-// confirmation) unless SilentMode is on.
+// confirmation), one of an older format is announced and converted, unless
+// SilentMode is on.
 //
 // Datasets attach themselves while they hold the database (AttachDataSet)
 // and leave when they close; CloseDataSets closes the SQL-based ones first,
@@ -53,6 +54,9 @@ inline constexpr std::string_view kSDuplicateDatabaseName = "Duplicate database 
 inline constexpr std::string_view kSHandleOtherSession = "Database handle owned by a different session";
 inline constexpr std::string_view kSNeedRepair =
     "Database file was not correctly closed last time. Do you want to repair it?";
+inline constexpr std::string_view kSOldFormat =
+    "Database file you are opening is of old format. It will be converted to the current Orbelle Database "
+    "format now. It is recommended to make a backup of the database before continuing.";
 
 class TORBDatabase : public TComponent {
  public:
@@ -207,6 +211,7 @@ class TORBDatabase : public TComponent {
   void ConnectHandle(std::unique_ptr<TORBLocalSession>& handle);
   bool AskPassword();
   bool AskRepair();
+  bool AskConvert();
   void DestroyHandle();
   void CheckDatabaseName() const;
   void CheckSessionName(bool required);

@@ -13,6 +13,7 @@
 #include "components/orb_session_list.h"
 #include "engine/base/error_codes.h"
 #include "engine/disk/disk_database_data.h"
+#include "engine/platform/byte_order.h"
 #include "engine/platform/file.h"
 #include "engine/session/local_session.h"
 #include "tests/support/child_process.h"
@@ -343,6 +344,17 @@ TEST_F(DatabaseTest, FileNotClosedProperlyOffersRepair) {
   db->SetSilentMode(true);
   db->Open();
   EXPECT_TRUE(db->Connected());
+  db->Close();
+
+  // A file of an older format is announced for conversion, not asked about.
+  bytes[42] = 2;
+  StoreF64LE(&bytes[18], 2.5);  // Version
+  WriteAll(file, bytes);
+  db->SetSilentMode(false);
+  prompts.ClearAsked();
+  EXPECT_EQ(ErrorCodeOf([&] { db->Open(); }), kErrMaintenanceUnavailable);
+  EXPECT_FALSE(db->Connected());
+  EXPECT_EQ(prompts.Asked(), std::vector<std::string>{"message: " + std::string(kSOldFormat)});
 }
 
 TEST_F(DatabaseTest, FailedOpenReleasesTheSessionLockForOtherThreads) {
