@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "components/orb_database.h"
@@ -224,6 +225,11 @@ TEST_F(DatabaseTest, DeleteAndRenameAreRefusedWhileTheDatabaseIsOpenElsewhere) {
     ASSERT_FALSE(lines.empty());
     ASSERT_EQ(lines[0].rfind("connected", 0), 0u) << lines[0];
     auto db = Component(file);
+    if (std::string(mode) == "exclusive") {
+      EXPECT_NE(ErrorCodeOf([&] { db->Open(); }), 0);
+      EXPECT_FALSE(db->Connected());
+      EXPECT_TRUE(SessionLockFreeForOthers());
+    }
     EXPECT_EQ(ErrorCodeOf([&] { db->DeleteDatabase(); }), kErrDeleteDatabaseFile);
     EXPECT_EQ(ErrorCodeOf([&] { db->RenameDatabase(renamed); }), kErrRenameDatabaseFile);
     EXPECT_TRUE(std::filesystem::exists(file));
@@ -386,6 +392,40 @@ TEST_F(DatabaseTest, FailedOpenReleasesTheSessionLockForOtherThreads) {
   other.join();
   EXPECT_TRUE(opened);
   EXPECT_EQ(ORBSessions().FindSession("Worker"), nullptr);
+}
+
+TEST_F(DatabaseTest, ThreadsWithSessionsOfTheirOwnShareOneFile) {
+  const std::string file = FDir.File("threads.orb");
+  CreateFile(file);
+  constexpr int kThreads = 2;
+  constexpr int kRounds = 25;
+  int failures = 0;
+  std::mutex failures_lock;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      TORBSession session;
+      session.SetSessionName("Thread" + std::to_string(t));
+      TORBDatabase db(&session);
+      db.SetDatabaseName("Db");
+      db.SetDatabaseFileName(file);
+      for (int round = 0; round < kRounds; ++round) {
+        try {
+          db.Open();
+          db.StartTransaction();
+          db.Commit();
+          db.Close();
+        } catch (const std::exception& e) {
+          std::lock_guard<std::mutex> guard(failures_lock);
+          ++failures;
+          ADD_FAILURE() << e.what();
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_TRUE(SessionLockFreeForOthers());
 }
 
 TEST_F(DatabaseTest, StoredAndDesignTimeConnections) {

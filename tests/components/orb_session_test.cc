@@ -65,6 +65,37 @@ TEST(SessionListTest, DefaultSessionAndLookups) {
 
   TORBSession unnamed;
   EXPECT_EQ(DbError([&] { unnamed.Open(); }), "Session name missing");
+
+  // Deactivating the default session finalises the engine-wide handle.
+  def->MakeCurrent();
+  def->Close();
+  EXPECT_EQ(ORBEngineHandle(), nullptr);
+  EXPECT_EQ(ErrorCodeOf([] { ORBGetCurrentSession(); }), 20007);
+  EXPECT_EQ(list.CurrentSession(), nullptr);
+  def->Open();
+  EXPECT_EQ(ORBGetCurrentSession(), def->Handle());
+}
+
+TEST(SessionTest, AcquiredHandleIsLeftToItsOwner) {
+  TORBSession session;
+  session.SetSessionName("Lender");
+  session.Open();
+  TORBLocalSession engine_session;
+  engine_session.FDatabaseName = u"MEMORY";
+  engine_session.FSessionComponentManager = session.Handle();
+  engine_session.SetConnected(true);
+  {
+    TORBDatabase db(&session);
+    db.SetDatabaseName("Borrower");
+    db.SetHandle(&engine_session);
+    EXPECT_TRUE(db.Connected());
+    EXPECT_EQ(db.Handle(), &engine_session);
+    db.StartTransaction();
+    EXPECT_TRUE(engine_session.GetInTransaction());
+    db.Rollback();
+    db.Close();
+  }
+  EXPECT_TRUE(engine_session.GetConnected());
 }
 
 TEST(SessionTest, TwoSessionsOnOneFile) {
