@@ -7,14 +7,19 @@
 #include "engine/platform/codepage.h"
 #include "engine/platform/text_case.h"
 #include "engine/session/database_registry.h"
+#include "engine/table/memory_manager.h"
 
 namespace orb {
 
 TORBSessionList& TORBSessionList::Instance() {
-  // The registry is made first so that it is destroyed after the list,
-  // whose sessions still disconnect from it.
-  static TORBDatabaseRegistry& registry = TORBDatabaseRegistry::Instance();
-  (void)registry;
+  // What the sessions still use when the list destroys them at exit is
+  // made first, so that it is destroyed after the list.
+  static const bool engine_ready = [] {
+    TORBDatabaseRegistry::Instance();
+    MemoryManager();
+    return true;
+  }();
+  (void)engine_ready;
   static TORBSessionList list;
   return list;
 }

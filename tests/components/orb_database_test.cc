@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -426,6 +427,28 @@ TEST_F(DatabaseTest, ThreadsWithSessionsOfTheirOwnShareOneFile) {
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(failures, 0);
   EXPECT_TRUE(SessionLockFreeForOthers());
+}
+
+TEST_F(DatabaseTest, DatabaseLeftOpenAtExitIsClosedCleanly) {
+  const std::string file = FDir.File("exit.orb");
+  CreateFile(file);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        auto* db = new TORBDatabase(ORBDefaultSession());  // the session destroys it at exit
+        db->SetDatabaseName("Left");
+        db->SetDatabaseFileName(file);
+        db->Open();
+        db->StartTransaction();
+        std::exit(db->Connected() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(ReadAll(file)[42], 2);  // consistent: no repair offered
+  TScriptedPrompts prompts;
+  TORBPromptsScope scope(prompts);
+  auto db = Component(file);
+  db->Open();
+  EXPECT_TRUE(prompts.Asked().empty());
 }
 
 TEST_F(DatabaseTest, StoredAndDesignTimeConnections) {
