@@ -246,6 +246,51 @@ TEST_F(DatabaseTest, DeleteAndRenameAreRefusedWhileTheDatabaseIsOpenElsewhere) {
   EXPECT_FALSE(std::filesystem::exists(renamed));
 }
 
+TEST_F(DatabaseTest, MultiUserExclusiveAndReadOnlySettings) {
+  const std::string file = FDir.File("modes.orb");
+  CreateFile(file);
+
+  // Multi-user: each session name is a connection with a slot of its own.
+  TORBSession first;
+  first.SetSessionName("First");
+  TORBSession second;
+  second.SetSessionName("Second");
+  TORBDatabase a(&first);
+  TORBDatabase b(&second);
+  for (TORBDatabase* db : {&a, &b}) {
+    db->SetDatabaseName("Db");
+    db->SetDatabaseFileName(file);
+    db->SetMultiUser(true);
+    db->Open();
+  }
+  EXPECT_NE(a.Handle()->GetSessionID(), b.Handle()->GetSessionID());
+  EXPECT_EQ(a.GetDBFileConnectionsCount(), 2);
+  a.Close();
+  b.Close();
+
+  // Exclusive: another process cannot connect while it is open.
+  auto exclusive = Component(file);
+  exclusive->SetExclusive(true);
+  exclusive->Open();
+  {
+    ChildProcess child("orb_session_child", {file, "single"});
+    const std::vector<std::string> lines = child.ReadUntilReady();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].rfind("error", 0), 0u) << lines[0];
+    EXPECT_EQ(child.Release(), 0);
+  }
+  exclusive->Close();
+
+  auto read_only = Component(file, "ReadOnly");
+  read_only->SetReadOnly(true);
+  read_only->Open();
+  EXPECT_TRUE(read_only->ReadOnly());
+  read_only->Close();
+  read_only->SetReadOnly(false);
+  read_only->Open();
+  EXPECT_FALSE(read_only->ReadOnly());
+}
+
 TEST_F(DatabaseTest, PasswordPromptAnswersDecideAndAreBounded) {
   const std::string file = FDir.File("secret.orb");
   CreateFile(file, "right");
