@@ -259,7 +259,7 @@ std::string RandomAtom(std::mt19937& random) {
     case 1: return k + " " + op + " A";
     case 2: return "B " + op + " " + std::to_string(random() % 4);
     case 3: return "C " + op + " " + k;
-    case 4: return "ID " + op + " " + std::to_string(random() % 320);
+    case 4: return "ID " + op + " " + std::to_string(random() % 240);
     case 5: return "S " + op + " '" + kStrings[random() % std::size(kStrings)] + "'";
     case 6: return "(A = " + k + " OR C " + op + " 4)";
     case 7: return "B = " + std::to_string(random() % 4);
@@ -278,11 +278,11 @@ std::string RandomConjunction(std::mt19937& random) {
 // exactly the records a full read finds, in the same order, whichever of
 // the four scans runs; a filtered view navigates the same way.
 TEST_F(RecordSearchTest, EveryScanAgreesWithReadingEveryRecord) {
-  Fill(320, 77);
+  Fill(240, 77);
   std::mt19937 random(4242);
   const std::vector<int32_t> orders = {-1, IndexID("IX_A"), IndexID("IX_BC"), IndexID("IX_CD"), IndexID("IX_SA")};
   std::map<int, int> strategies;
-  for (int round = 0; round < 70; ++round) {
+  for (int round = 0; round < 50; ++round) {
     const std::string text = RandomConjunction(random);
     const int32_t order = orders[round % orders.size()];
     FCursor->SetIndex(order);
