@@ -12,6 +12,7 @@
 #include "engine/base/field_data.h"
 #include "engine/base/index_defs.h"
 #include "engine/data/index_manager.h"
+#include "engine/data/record_search_gather.h"
 #include "engine/data/scan_condition.h"
 #include "engine/expr/expression.h"
 #include "engine/memory/memory_database_data.h"
@@ -386,6 +387,28 @@ TEST_F(RecordSearchTest, TwoBoundsOnOneIndexStartAtTheLowerGoingForwardAndTheUpp
     ASSERT_TRUE(FCursor->MoveTo(found));
     EXPECT_EQ(GetInt(*FTable, FCursor->GetCurrentRecordBuffer(), kA), forward ? 3 : 6);
   }
+}
+
+// A search that raises half way leaves the cursor as it was: position,
+// current buffer, and the expression whole for the next search.
+TEST_F(RecordSearchTest, AFailingSearchLeavesCursorAndExpressionIntact) {
+  Fill(60, 3);
+  FCursor->SetIndex(IndexID("IX_A"));
+  ASSERT_TRUE(FCursor->MoveTo(RecordWithID(21)));
+  const TORBCursorPosition before = FCursor->SavePosition();
+  uint8_t* const buffer = FCursor->GetCurrentRecordBuffer();
+  std::unique_ptr<TORBExpression> e = FCursor->Parse("ID = 5 AND 10 / (C - C) > 0");
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_EQ(RaisedCode([&] { FTable->Locate(FCursor.get(), e.get()); }), 30128) << attempt;
+    EXPECT_EQ(FCursor->GetCurrentRecordBuffer(), buffer);
+    EXPECT_EQ(FCursor->GetCurrentRecordID(), before.RecordID);
+    EXPECT_EQ(FCursor->GetFirstPosition(), before.FirstPosition);
+  }
+  // The equality on ID, which bounded the scan, is still part of the tree.
+  EXPECT_EQ(CollectConjuncts(*e).size(), 2u);
+  std::unique_ptr<TORBExpression> found = FCursor->Parse("ID = 5 AND C - C = 0");
+  ASSERT_TRUE(FTable->Locate(FCursor.get(), found.get()));
+  EXPECT_EQ(CurrentID(), 5);
 }
 
 // FindKey on the composite index (S, A): a whole key, a string prefix of
