@@ -317,7 +317,7 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrTemporaryPageSeek, "Cannot set stream position to %d. Position = %d, Size = %d"},
     {kErrCursorNoDatabase, "Cursor has no connected session. Table: '%s'"},
     {kErrCursorNotOpen, "Table '%s' is not open"},
-    {kErrBLOBStreamNotOpen, "BLOB stream is not open on this cursor. FieldNo = %d"},
+    {kErrBLOBStreamNotOpen, "BLOB stream is not open on this cursor. Table: '%s'"},
 };
 
 }  // namespace orb

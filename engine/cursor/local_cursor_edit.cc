@@ -344,8 +344,7 @@ void TORBLocalCursor::InternalCloseBLOB(TORBLocalBLOBStream* stream) {
   auto it = std::find_if(FBLOBStreams.begin(), FBLOBStreams.end(),
                          [stream](const auto& entry) { return entry.get() == stream; });
   if (stream == nullptr || it == FBLOBStreams.end())
-    RaiseORB(kErrBLOBStreamNotOpen, "BLOB stream is not open on this cursor. FieldNo = %d",
-             {stream != nullptr ? stream->FieldNo() : -1});
+    RaiseORB(kErrBLOBStreamNotOpen, "BLOB stream is not open on this cursor. Table: '%s'", {FTableName});
   // Only this holder's stream closes; others on the same field stay.
   try {
     if (stream->IsForWriting()) WriteStreamToBuffer(*stream);

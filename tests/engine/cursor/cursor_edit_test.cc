@@ -134,6 +134,30 @@ TEST_F(EditFixture, ConstraintFailureIsStatusEightWithItsMessage) {
   EXPECT_EQ(Walk(c), (std::vector<int32_t>{1, 2, 3, 4, 5}));
 }
 
+TEST_F(EditFixture, PostFillsAutoIncrementsRememberedPerSessionUntilTheTableGoes) {
+  TORBFieldDefs fields;
+  AddField(fields, u"ID", aftAutoInc);
+  AddField(fields, u"NAME", aftString, 10);
+  CreateTable(fields);
+  TORBLocalCursor& c = Open();
+  for (const char* name : {"x", "y", "z"}) {
+    c.InternalInitRecord(c.FCurrentRecordBuffer, true);
+    SetText(c, 1, name);
+    c.InternalPost(true);
+    ASSERT_EQ(c.FErrorCode, 0);
+  }
+  EXPECT_EQ(Walk(c), (std::vector<int32_t>{1, 2, 3}));
+  EXPECT_EQ(c.LastAutoincValue(0), 3);
+  EXPECT_EQ(FSession.ObjectCount(), 1);
+  c.FreeRecordBuffer(BufferOf(c));
+  FCursors.clear();
+  TORBLocalCursor dropper;
+  dropper.FSession = &FSession;
+  dropper.FTableName = FTableName;
+  dropper.DeleteTable();
+  EXPECT_EQ(FSession.ObjectCount(), 0);
+}
+
 class TempEditTest : public CursorTest {
  protected:
   TempEditTest() : CursorTest(u"TEMP") {}
