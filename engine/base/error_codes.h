@@ -209,6 +209,12 @@ inline constexpr int32_t kErrMemoryBlobMissing = 30784;
 inline constexpr int32_t kErrTemporaryBlobEntry = 30785;
 // A seek in a temporary table's index page file that did not land.
 inline constexpr int32_t kErrTemporaryPageSeek = 30786;
+// A cursor whose session is not connected to a database.
+inline constexpr int32_t kErrCursorNoDatabase = 30870;
+// A cursor operation that needs an open table on a closed cursor.
+inline constexpr int32_t kErrCursorNotOpen = 30871;
+// Closing a BLOB stream that is not open on the cursor.
+inline constexpr int32_t kErrBLOBStreamNotOpen = 30872;
 
 struct TORBAddedErrorCode {
   int32_t Code;
@@ -309,6 +315,9 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrMemoryBlobMissing, "BLOB value of field %d not found"},
     {kErrTemporaryBlobEntry, "Invalid BLOB entry at %d. Stored size = %d, bytes left = %d"},
     {kErrTemporaryPageSeek, "Cannot set stream position to %d. Position = %d, Size = %d"},
+    {kErrCursorNoDatabase, "Cursor has no connected session. Table: '%s'"},
+    {kErrCursorNotOpen, "Table '%s' is not open"},
+    {kErrBLOBStreamNotOpen, "BLOB stream is not open on this cursor. FieldNo = %d"},
 };
 
 }  // namespace orb
