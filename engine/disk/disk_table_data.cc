@@ -348,15 +348,16 @@ void TORBDiskTableData::FreeManagers() {
   FreeTableFiles();
 }
 
-void TORBDiskTableData::CreateTableFiles() {
+int32_t TORBDiskTableData::CreateTableFiles() {
   TORBDiskPageManager* pages = DiskPageManager();
+  // The locks file is read in place: it stays closed until it is applied.
   FTableLocksFile = std::make_unique<TORBTableLocksFile>(pages);
   const int32_t locks_page = FTableLocksFile->CreateFile(FDiskDatabase->GetMaxSessionCount());
-  FTableLocksFile->OpenFile(locks_page);
   FTableMetadataFile = std::make_unique<TORBInternalDBTransactedAccessFile>(pages, kPageTypeTableMetaData);
   FTableMetadataFile->CreateFile(kSystem);
   FTableMostUpdatedFile = std::make_unique<TORBInternalDBTransactedAccessFile>(pages, kPageTypeTableMostUpdated);
   FTableMostUpdatedFile->CreateFile(kSystem);
+  return locks_page;
 }
 
 void TORBDiskTableData::OpenTableFiles(int32_t metadata_page, int32_t most_updated_page, int32_t locks_page) {
@@ -605,7 +606,7 @@ void TORBDiskTableData::CreateTable(TORBCursorInterface* cursor, const TORBField
       FreeManagers();
     }
     FTableID = FDiskDatabase->GetNewObjectId();
-    CreateTableFiles();
+    const int32_t locks_page = CreateTableFiles();
     CreateManagers(field_defs, index_defs, constraint_defs);
     InitRecordManager();
     SaveMostUpdated(kSystem);
@@ -614,7 +615,7 @@ void TORBDiskTableData::CreateTable(TORBCursorInterface* cursor, const TORBField
     FIndexManager->CreateIndexesByIndexDefs(nullptr);
     SaveMetadataFile(kSystem);
     FDiskDatabase->AddTable(FTableID, FTableName, FTableMetadataFile->GetStartPageNo(),
-                            FTableMostUpdatedFile->GetStartPageNo(), FTableLocksFile->GetStartPageNo());
+                            FTableMostUpdatedFile->GetStartPageNo(), locks_page);
     FreeManagers();
     DiskPageManager()->ApplyChanges(kSystem);
   } catch (...) {

@@ -187,7 +187,8 @@ class TORBDiskTableData : public TORBTableData {
   // section while it waits between attempts.
   bool LockTableWaiting(int32_t session_id, TORBLockType type, int32_t attempts, int32_t delay_ms);
 
-  void CreateTableFiles();
+  // Returns the locks file's first page.
+  int32_t CreateTableFiles();
   void OpenTableFiles(int32_t metadata_page, int32_t most_updated_page, int32_t locks_page);
   void DeleteTableFiles();
   void FreeTableFiles();
