@@ -162,6 +162,10 @@ inline constexpr int32_t kErrDiskTemporaryPageMissing = 30852;
 inline constexpr int32_t kErrDiskTableWriteLocked = 30853;
 // A table list entry that names pages outside the database.
 inline constexpr int32_t kErrDiskTableEntryPages = 30854;
+// The integrity check asked to change the file it only reads.
+inline constexpr int32_t kErrCheckReadOnly = 30855;
+// A table's metadata that ends before its record and BLOB index roots.
+inline constexpr int32_t kErrDiskTableMetadataShort = 30856;
 // Using the in-memory or temporary database before its engine is installed.
 inline constexpr int32_t kErrEngineUnavailable = 30822;
 // A session operation that needs a connected session.
@@ -304,6 +308,8 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrDiskTemporaryPageMissing, "Temporary page %d is not allocated"},
     {kErrDiskTableWriteLocked, "Cannot change table '%s'. Table is locked"},
     {kErrDiskTableEntryPages, "Table '%s' has an invalid table list entry"},
+    {kErrCheckReadOnly, "The database is checked read-only"},
+    {kErrDiskTableMetadataShort, "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d"},
     {kErrEngineUnavailable, "The %s database is not available yet"},
     {kErrSessionNotConnected, "Session is not connected to database '%s'"},
     {kErrDatabaseNotOpen, "Database '%s' is not open"},

@@ -13,6 +13,7 @@
 #include "engine/disk/disk_record_manager.h"
 #include "engine/disk/disk_table_data.h"
 #include "engine/disk/integrity_check.h"
+#include "engine/disk/integrity_tables.h"
 #include "engine/disk/table_lock_manager.h"
 #include "engine/table/page_header.h"
 #include "tests/engine/disk/disk_table_cursor.h"
@@ -77,7 +78,7 @@ class DiskTableTest : public ::testing::Test {
   TORBIntegrityReport Check() {
     TORBIntegrityCheckOptions options;
     options.Password = FSettings.Password;
-    return CheckDatabaseFile(FDir.WFile("db.orb"), options);
+    return CheckDatabaseWithTables(FDir.WFile("db.orb"), options);
   }
   static std::string Joined(const TORBIntegrityReport& report) {
     std::string all;
