@@ -151,6 +151,21 @@ inline constexpr int32_t kErrKeySearchUnavailable = 30676;
 inline constexpr int32_t kErrDiskTableDataUnavailable = 30820;
 // Repairing the tables of a disk database before its tables are available.
 inline constexpr int32_t kErrDiskTableRepairUnavailable = 30821;
+// Disk tables.
+// A table operation that needs the table's managers on a closed table.
+inline constexpr int32_t kErrDiskTableNotOpen = 30850;
+// Direct BLOB data whose length disagrees with its descriptor.
+inline constexpr int32_t kErrDiskDirectBlobData = 30851;
+// A temporary index page written after it was freed.
+inline constexpr int32_t kErrDiskTemporaryPageMissing = 30852;
+// A row change that cannot take its table write lock in multi-user mode.
+inline constexpr int32_t kErrDiskTableWriteLocked = 30853;
+// A table list entry that names pages outside the database.
+inline constexpr int32_t kErrDiskTableEntryPages = 30854;
+// The integrity check asked to change the file it only reads.
+inline constexpr int32_t kErrCheckReadOnly = 30855;
+// A table's metadata that ends before its record and BLOB index roots.
+inline constexpr int32_t kErrDiskTableMetadataShort = 30856;
 // Using the in-memory or temporary database before its engine is installed.
 inline constexpr int32_t kErrEngineUnavailable = 30822;
 // A session operation that needs a connected session.
@@ -299,6 +314,13 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrKeySearchUnavailable, "Key search is not available for table '%s'"},
     {kErrDiskTableDataUnavailable, "Disk tables are not available yet. Table: '%s'"},
     {kErrDiskTableRepairUnavailable, "Repairing disk tables is not available yet. Table: '%s'"},
+    {kErrDiskTableNotOpen, "Table '%s' is not open"},
+    {kErrDiskDirectBlobData, "Invalid direct BLOB data. Size = %d"},
+    {kErrDiskTemporaryPageMissing, "Temporary page %d is not allocated"},
+    {kErrDiskTableWriteLocked, "Cannot change table '%s'. Table is locked"},
+    {kErrDiskTableEntryPages, "Table '%s' has an invalid table list entry"},
+    {kErrCheckReadOnly, "The database is checked read-only"},
+    {kErrDiskTableMetadataShort, "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d"},
     {kErrEngineUnavailable, "The %s database is not available yet"},
     {kErrSessionNotConnected, "Session is not connected to database '%s'"},
     {kErrDatabaseNotOpen, "Database '%s' is not open"},

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/cli.h"
+
+namespace orb {
+namespace {
+
+using test::CliResult;
+using test::CliStdio;
+using test::RunOrbdb;
+
+class TableCommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ = (std::filesystem::temp_directory_path() / "orb_tables_XXXXXX").string();
+    ASSERT_NE(mkdtemp(templ.data()), nullptr);
+    FDir = templ;
+    FFile = FDir + "/db.orb";
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(FDir, ec);
+  }
+  static CliResult Load(const std::vector<std::string>& args, const std::string& input) {
+    std::vector<std::string> all = {"load"};
+    all.insert(all.end(), args.begin(), args.end());
+    CliStdio stdio;
+    stdio.input = input;
+    return RunOrbdb(all, stdio);
+  }
+  void Create(const std::string& file, const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"create", file};
+    args.insert(args.end(), extra.begin(), extra.end());
+    ASSERT_EQ(RunOrbdb(args).status, 0);
+  }
+  std::string Dump(const std::string& file, const std::string& table, const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"dump", file, table};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const CliResult r = RunOrbdb(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.out;
+  }
+  void ExpectCheckOk(const std::string& file, const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"check", file};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const CliResult r = RunOrbdb(args);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+  }
+
+  std::string FDir;
+  std::string FFile;
+};
+
+constexpr const char* kAllTypes =
+    "i INTEGER, s VARCHAR(30), w WIDEVARCHAR(10), b BOOLEAN, d DATE, t TIME, dt TIMESTAMP, f DOUBLE, "
+    "c CURRENCY, l LARGEINT, m MEMO, wm WIDEMEMO, bl BLOB, by VARBYTES(8)";
+
+std::string AllTypesInput() {
+  const std::string big_memo(9000, 'q');  // more than two 4 KiB pages
+  return std::string("i\ts\tw\tb\td\tt\tdt\tf\tc\tl\tm\twm\tbl\tby\n") +
+         "1\ttab\\there\\\\back\\nnew\t\xce\xb1\xce\xb2\tt\t1753-02-28\t23:59:59.500\t2024-03-05 10:11:12\t0.1\t"
+         "12.3456\t-9223372036854775808\tline one\\nline two\\ttab\t\xe2\x82\xac uro\t\\\\x00ff10\t\\\\x414243000000000000\n" +
+         "2\t\\N\t\\N\tf\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t" + big_memo + "\t\\N\t\\N\t\\N\n" +
+         "3\t\\N\t\\N\tt\t0001-01-01\t00:00:00\t1899-12-29\t-1.5e+300\t0\t0\t\\N\t\\N\t\\N\t\\N\n";
+}
+
+TEST_F(TableCommandsTest, DumpThenLoadRoundTripsEveryValue) {
+  Create(FFile);
+  const std::string input = AllTypesInput();
+  CliResult r = Load({FFile, "T", "--fields", kAllTypes, "--index", "i"}, input);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string dumped = Dump(FFile, "T");
+  EXPECT_EQ(dumped, input);
+
+  // Into a new, encrypted file, through the dump's own text.
+  const std::string second = FDir + "/second.orb";
+  Create(second, {"--cipher", "rijndael_128", "--password", "pw"});
+  r = Load({second, "T", "--password", "pw", "--fields", kAllTypes}, dumped);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Dump(second, "T", {"--password", "pw"}), input);
+
+  r = RunOrbdb({"tables", FFile});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "T\t3\n");
+  ExpectCheckOk(FFile);
+  ExpectCheckOk(second, {"--password", "pw"});
+}
+
+TEST_F(TableCommandsTest, EmptyTextLoadsAsNullAndTooLongValuesAreRefused) {
+  Create(FFile);
+  CliResult r = Load({FFile, "T", "--fields", "s VARCHAR(3), m MEMO, b BYTES(2)"}, "s\tm\tb\n\t\t\\\\x\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Dump(FFile, "T"), "s\tm\tb\n\\N\t\\N\t\\\\x000000\n");
+  const char* too_long[] = {"s\nabcd\n", "b\n\\\\x00010203\n"};
+  for (const char* input : too_long) {
+    r = Load({FFile, "T"}, input);
+    EXPECT_EQ(r.status, 1) << input;
+    EXPECT_NE(r.err.find("line 2: value too long"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(RunOrbdb({"tables", FFile}).out, "T\t1\n");
+}
+
+TEST_F(TableCommandsTest, ABadLineStopsTheLoadAndKeepsNothingOfItsTransaction) {
+  Create(FFile);
+  ASSERT_EQ(Load({FFile, "T", "--fields", "id INTEGER, name VARCHAR(5)"}, "id\tname\n1\ta\n").status, 0);
+  struct Case {
+    std::vector<std::string> extra;
+    std::string input;
+    std::string error;
+    int rows_after;
+  };
+  const Case cases[] = {
+      {{}, "id\tname\n2\tb\n3\tc\nx\td\n", "line 4: 'x' is not a valid", 1},
+      {{}, "id\tname\n2\tb\n3\n", "line 3: expected 2 fields, found 1", 1},
+      {{}, "id\tname\n2\tb\\\n", "line 2: backslash at the end", 1},
+      {{}, "id\tnope\n", "line 1: the table has no field 'nope'", 1},
+      {{"--commit-every", "2"}, "id\tname\n2\tb\n3\tc\n4\td\n5\te\n6\n", "line 6: expected 2 fields", 5},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {FFile, "T"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const CliResult r = Load(args, c.input);
+    EXPECT_EQ(r.status, 1) << c.input;
+    EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+    EXPECT_EQ(RunOrbdb({"tables", FFile}).out, "T\t" + std::to_string(c.rows_after) + "\n") << c.input;
+  }
+  ExpectCheckOk(FFile);
+}
+
+TEST_F(TableCommandsTest, EngineErrorsGoToStandardError) {
+  Create(FFile);
+  // No such table and no --fields.
+  CliResult r = Load({FFile, "Missing"}, "a\n1\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("30396"), std::string::npos) << r.err;
+  r = RunOrbdb({"dump", FFile, "Missing"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("30396"), std::string::npos) << r.err;
+  // A unique index refuses a duplicate: the line is named and nothing stays.
+  ASSERT_EQ(Load({FFile, "U", "--fields", "k INTEGER"}, "k\n").status, 0);
+  r = Load({FFile, "U", "--index", "k"}, "k\n1\n2\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = RunOrbdb({"tables", FFile});
+  EXPECT_EQ(r.out, "U\t2\n");
+  // A bad --fields list.
+  r = Load({FFile, "V", "--fields", "a VARCHAR"}, "a\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("30161"), std::string::npos) << r.err;
+  r = RunOrbdb({"tables", FDir + "/none.orb"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(r.err.empty());
+}
+
+TEST_F(TableCommandsTest, TwoLoadsIntoOneTableAtOnceBothSucceed) {
+  Create(FFile);
+  ASSERT_EQ(Load({FFile, "T", "--fields", "id INTEGER, name VARCHAR(10)", "--index", "id"}, "id\tname\n").status, 0);
+  auto input = [](int from) {
+    std::string text = "id\tname\n";
+    for (int i = from; i < from + 2000; ++i) text += std::to_string(i) + "\tn" + std::to_string(i) + "\n";
+    return text;
+  };
+  CliResult first;
+  CliResult second;
+  std::thread a([&] { first = Load({FFile, "T", "--commit-every", "50"}, input(0)); });
+  std::thread b([&] { second = Load({FFile, "T", "--commit-every", "50"}, input(100000)); });
+  a.join();
+  b.join();
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(RunOrbdb({"tables", FFile}).out, "T\t4000\n");
+  const std::string dumped = Dump(FFile, "T");
+  for (int id : {0, 1999, 100000, 101999}) {
+    EXPECT_NE(dumped.find("\n" + std::to_string(id) + "\tn" + std::to_string(id) + "\n"), std::string::npos) << id;
+  }
+  ExpectCheckOk(FFile);
+}
+
+}  // namespace
+}  // namespace orb

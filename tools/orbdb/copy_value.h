@@ -1,0 +1,38 @@
+#pragma once
+
+// Field values as the text of a COPY row, and back. The text is UTF-8:
+// single-byte strings are converted from and to the engine's code page
+// (a character it cannot hold becomes '?'), wide strings from and to
+// UTF-16. Forms:
+//   integers     decimal                  floats   shortest round trip
+//   currency     up to four decimals      logical  t / f (reads also
+//                                                  true/false, yes/no,
+//                                                  on/off, 1/0, any case)
+//   date         yyyy-mm-dd               time     hh:nn:ss[.zzz]
+//   date-time    yyyy-mm-dd hh:nn:ss[.zzz] (the time left out at midnight)
+//   BYTES, VARBYTES and BLOB    \x and hex digits (see copy_text.h)
+//   MEMO, WIDEMEMO              text
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/base/field_types.h"
+#include "engine/base/variant.h"
+
+namespace orbdb {
+
+// Text of a value of a field that is not a BLOB; nothing for null.
+std::optional<std::string> ValueToCopyText(const orb::TORBVariant& value);
+
+// The value of `type` that `text` spells. Raises CopyFormatError naming
+// the type when it does not (a number out of range included).
+// REQUIRES: `type` is not a BLOB type.
+orb::TORBVariant CopyTextToValue(std::string_view text, orb::TORBBaseFieldType type);
+
+// Text of the stored bytes of a BLOB field of `type` (MEMO: code-page
+// bytes, WIDEMEMO: UTF-16LE bytes, other: binary), and back.
+std::string BlobToCopyText(std::string_view bytes, orb::TORBBaseFieldType type);
+std::string CopyTextToBlob(std::string_view text, orb::TORBBaseFieldType type);
+
+}  // namespace orbdb
