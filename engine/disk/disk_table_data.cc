@@ -361,12 +361,9 @@ int32_t TORBDiskTableData::CreateTableFiles() {
 }
 
 void TORBDiskTableData::OpenTableFiles(int32_t metadata_page, int32_t most_updated_page, int32_t locks_page) {
+  // A page number of a damaged entry fails the files' own reads with
+  // their codes.
   TORBDiskPageManager* pages = DiskPageManager();
-  const int32_t page_count = pages->GetPageCount();
-  for (int32_t page : {metadata_page, most_updated_page, locks_page}) {
-    if (page < 0 || page >= page_count)
-      RaiseORB(kErrDiskTableEntryPages, "Table '%s' has an invalid table list entry", {FTableName});
-  }
   FTableLocksFile = std::make_unique<TORBTableLocksFile>(pages);
   FTableLocksFile->OpenFile(locks_page);
   FTableMetadataFile = std::make_unique<TORBInternalDBTransactedAccessFile>(pages, kPageTypeTableMetaData);
