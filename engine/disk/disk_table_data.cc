@@ -220,10 +220,8 @@ TORBDiskTableData::TORBDiskTableData(TORBDiskDatabaseData* database_data, std::u
 TORBDiskTableData::~TORBDiskTableData() {
   try {
     TORBTableDataLock lock(this);
-    for (TORBCursorInterface* cursor : FLockHolders) {
-      const TORBLockType type = FExclusive ? ltX : ltIS;
-      UnlockTable(cursor->GetSessionID(), type, true);
-    }
+    // The cursors themselves may be gone: only their sessions are used.
+    for (const auto& [cursor, session] : FLockHolders) UnlockTable(session, FExclusive ? ltX : ltIS, true);
   } catch (...) {
   }
   FLockHolders.clear();
@@ -660,7 +658,7 @@ void TORBDiskTableData::OpenTable(TORBCursorInterface* cursor) {
       } else if (!LockTable(cursor->GetSessionID(), ltIS, kOpenLockTries, kOpenLockDelayMs)) {
         RaiseORB(kErrDiskTableLockedOnOpen, "Cannot open table '%s'. Table is locked", {FTableName});
       }
-      FLockHolders.insert(cursor);
+      FLockHolders[cursor] = cursor->GetSessionID();
     }
     InitCursor(cursor);
   } catch (...) {
@@ -685,7 +683,11 @@ void TORBDiskTableData::OpenTable(TORBCursorInterface* cursor) {
 
 void TORBDiskTableData::CloseTable(TORBCursorInterface* cursor) {
   TORBTableDataLock lock(this);
-  if (FLockHolders.erase(cursor) != 0) UnlockTable(cursor->GetSessionID(), FExclusive ? ltX : ltIS, true);
+  if (auto it = FLockHolders.find(cursor); it != FLockHolders.end()) {
+    const int32_t session = it->second;
+    FLockHolders.erase(it);
+    UnlockTable(session, FExclusive ? ltX : ltIS, true);
+  }
   TORBTableData::CloseTable(cursor);
   if (FCursorList.empty()) {
     FreeManagers();
