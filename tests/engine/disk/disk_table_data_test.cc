@@ -15,6 +15,7 @@
 #include "engine/disk/integrity_check.h"
 #include "engine/disk/integrity_tables.h"
 #include "engine/disk/table_lock_manager.h"
+#include "engine/platform/critical_section.h"
 #include "engine/table/page_header.h"
 #include "tests/engine/disk/disk_table_cursor.h"
 #include "tests/support/disk_scratch.h"
@@ -415,6 +416,7 @@ TEST_F(DiskTableTest, RepairRecountsAWrongStoredRowCount) {
     TDiskCursor& c = Open();
     for (int32_t i = 0; i < 5; ++i) ASSERT_TRUE(c.Insert(i, i));
     // The stored count goes wrong.
+    TCriticalSectionGuard guard(FDatabase->CSect());
     c.FTable->DiskRecordManager()->FRecordCount = 99;
     c.FTable->SaveMostUpdated(TORBPageManager::kSystemSession);
     FDatabase->DiskPageManager()->ApplyChanges(TORBPageManager::kSystemSession);
