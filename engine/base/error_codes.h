@@ -160,8 +160,6 @@ inline constexpr int32_t kErrDiskDirectBlobData = 30851;
 inline constexpr int32_t kErrDiskTemporaryPageMissing = 30852;
 // A row change that cannot take its table write lock in multi-user mode.
 inline constexpr int32_t kErrDiskTableWriteLocked = 30853;
-// A table list entry that names pages outside the database.
-inline constexpr int32_t kErrDiskTableEntryPages = 30854;
 // The integrity check asked to change the file it only reads.
 inline constexpr int32_t kErrCheckReadOnly = 30855;
 // A table's metadata that ends before its record and BLOB index roots.
@@ -318,7 +316,6 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrDiskDirectBlobData, "Invalid direct BLOB data. Size = %d"},
     {kErrDiskTemporaryPageMissing, "Temporary page %d is not allocated"},
     {kErrDiskTableWriteLocked, "Cannot change table '%s'. Table is locked"},
-    {kErrDiskTableEntryPages, "Table '%s' has an invalid table list entry"},
     {kErrCheckReadOnly, "The database is checked read-only"},
     {kErrDiskTableMetadataShort, "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d"},
     {kErrEngineUnavailable, "The %s database is not available yet"},

@@ -220,10 +220,8 @@ TORBDiskTableData::TORBDiskTableData(TORBDiskDatabaseData* database_data, std::u
 TORBDiskTableData::~TORBDiskTableData() {
   try {
     TORBTableDataLock lock(this);
-    for (TORBCursorInterface* cursor : FLockHolders) {
-      const TORBLockType type = FExclusive ? ltX : ltIS;
-      UnlockTable(cursor->GetSessionID(), type, true);
-    }
+    // The cursors themselves may be gone: only their sessions are used.
+    for (const auto& [cursor, session] : FLockHolders) UnlockTable(session, FExclusive ? ltX : ltIS, true);
   } catch (...) {
   }
   FLockHolders.clear();
@@ -361,12 +359,9 @@ int32_t TORBDiskTableData::CreateTableFiles() {
 }
 
 void TORBDiskTableData::OpenTableFiles(int32_t metadata_page, int32_t most_updated_page, int32_t locks_page) {
+  // A page number of a damaged entry fails the files' own reads with
+  // their codes.
   TORBDiskPageManager* pages = DiskPageManager();
-  const int32_t page_count = pages->GetPageCount();
-  for (int32_t page : {metadata_page, most_updated_page, locks_page}) {
-    if (page < 0 || page >= page_count)
-      RaiseORB(kErrDiskTableEntryPages, "Table '%s' has an invalid table list entry", {FTableName});
-  }
   FTableLocksFile = std::make_unique<TORBTableLocksFile>(pages);
   FTableLocksFile->OpenFile(locks_page);
   FTableMetadataFile = std::make_unique<TORBInternalDBTransactedAccessFile>(pages, kPageTypeTableMetaData);
@@ -663,7 +658,7 @@ void TORBDiskTableData::OpenTable(TORBCursorInterface* cursor) {
       } else if (!LockTable(cursor->GetSessionID(), ltIS, kOpenLockTries, kOpenLockDelayMs)) {
         RaiseORB(kErrDiskTableLockedOnOpen, "Cannot open table '%s'. Table is locked", {FTableName});
       }
-      FLockHolders.insert(cursor);
+      FLockHolders[cursor] = cursor->GetSessionID();
     }
     InitCursor(cursor);
   } catch (...) {
@@ -688,7 +683,11 @@ void TORBDiskTableData::OpenTable(TORBCursorInterface* cursor) {
 
 void TORBDiskTableData::CloseTable(TORBCursorInterface* cursor) {
   TORBTableDataLock lock(this);
-  if (FLockHolders.erase(cursor) != 0) UnlockTable(cursor->GetSessionID(), FExclusive ? ltX : ltIS, true);
+  if (auto it = FLockHolders.find(cursor); it != FLockHolders.end()) {
+    const int32_t session = it->second;
+    FLockHolders.erase(it);
+    UnlockTable(session, FExclusive ? ltX : ltIS, true);
+  }
   TORBTableData::CloseTable(cursor);
   if (FCursorList.empty()) {
     FreeManagers();

@@ -37,6 +37,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -225,9 +226,9 @@ class TORBDiskTableData : public TORBTableData {
   bool FExclusive = false;
   bool FIsChangingTableList = false;
   // Cursors that asked for exclusive access, and cursors holding their
-  // table lock.
+  // table lock with the session it was taken for.
   std::set<TORBCursorInterface*> FExclusiveCursors;
-  std::set<TORBCursorInterface*> FLockHolders;
+  std::map<TORBCursorInterface*, int32_t> FLockHolders;
   // Work of the running row change, done just before its apply.
   std::function<void(int32_t)> FBeforeApply;
 };

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/disk/disk_database_data.h"
+#include "engine/platform/codepage.h"
+#include "engine/table/page_header.h"
+#include "tests/engine/disk/disk_table_cursor.h"
 #include "tests/support/cli.h"
 
 namespace orb {
@@ -109,6 +113,73 @@ TEST_F(CheckCommandTest, UncheckableFilesAndMisuse) {
 
   EXPECT_EQ(RunOrbdb({"check"}).status, 2);
   EXPECT_EQ(RunOrbdb({"check", FFile, "--bogus"}).status, 2);
+}
+
+
+// A file holding a table: its rows, memo values and index are walked. A
+// damaged record page or index page gives its finding.
+class CheckTableTest : public CheckCommandTest {
+ protected:
+  void SetUp() override {
+    CheckCommandTest::SetUp();
+    TORBDiskDatabaseData database(Utf8ToWide(FFile), u"", {});
+    database.CreateDatabase();
+    disktest::TLink link;
+    database.ConnectSession(&link);
+    disktest::CreateTestTable(&database, &link, u"T", {.IdIndex = disktest::TTableSpec::kUnique});
+    {
+      disktest::TDiskCursor cursor(&database, &link, u"T");
+      cursor.Open();
+      for (int32_t i = 0; i < 200; ++i)
+        ASSERT_TRUE(cursor.Insert(i, i, i % 10 == 0 ? std::string(6000, 'b') : std::string(40, 's')));
+    }
+    database.DisconnectSession(&link);
+  }
+  // Page numbers of the pages of `type`, ascending.
+  std::vector<long> PagesOfType(uint16_t type) {
+    std::vector<long> pages;
+    const std::string bytes = test::ReadWholeFile(FFile);
+    for (long at = kFirstPage, page = 0; at + kPageSize <= static_cast<long>(bytes.size()); at += kPageSize, ++page) {
+      const auto lo = static_cast<unsigned char>(bytes[static_cast<size_t>(at) + 8]);
+      const auto hi = static_cast<unsigned char>(bytes[static_cast<size_t>(at) + 9]);
+      if ((lo | hi << 8) == type) pages.push_back(page);
+    }
+    return pages;
+  }
+  void Fill(long page, long offset, long count, char value) {
+    std::fstream f(FFile, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(kFirstPage + page * kPageSize + offset);
+    f.write(std::string(static_cast<size_t>(count), value).data(), count);
+  }
+};
+
+TEST_F(CheckTableTest, ASoundTableChecksOk) {
+  const auto r = RunOrbdb({"check", FFile});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "ok\n");
+}
+
+TEST_F(CheckTableTest, ADamagedRecordPageIsAFinding) {
+  const std::vector<long> records = PagesOfType(kPageTypeTableRecord);
+  ASSERT_FALSE(records.empty());
+  // The 200 rows lie on one page: slots 0 .. 199 are in use. Its slot
+  // bitmap now says 208 .. 239 are, too.
+  Fill(records.back(), 40 + 26, 4, '\xFF');
+  const auto r = RunOrbdb({"check", FFile});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("page " + std::to_string(records.back()) + ": table 'T': record page holds"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST_F(CheckTableTest, ADamagedIndexPageIsAFinding) {
+  const std::vector<long> trees = PagesOfType(kPageTypeTableIndex);
+  // The record page index, the BLOB page index, then the index on ID.
+  ASSERT_GE(trees.size(), 3u);
+  Fill(trees[2], 40, kPageSize - 40, '\x7F');
+  const auto r = RunOrbdb({"check", FFile});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("table 'T': index 'BY_ID' damaged"), std::string::npos) << r.out;
 }
 
 }  // namespace
