@@ -205,6 +205,8 @@ void TORBLocalCursor::InternalDelete() {
   const bool in_transaction = InTransaction();
   const TORBLockType type = in_transaction ? ltXIRW : ltRW;
   if (FCurrentRecordBuffer != nullptr) FCurrentRecordID = GetBookmark(FCurrentRecordBuffer);
+  // The delete moves the cursor on to a neighbour: the lock goes by this ID.
+  const TORBPageItemID locked_id = FCurrentRecordID;
   if (multi_user) {
     if (!TryTableLock(type, FLockWaits.DeleteTable, true)) {
       FErrorCode = kStatusTableLocked;
@@ -230,13 +232,13 @@ void TORBLocalCursor::InternalDelete() {
     }
   } catch (...) {
     if (multi_user) {
-      FTableLocks->UnlockRecord(FCurrentRecordID);
+      FTableLocks->UnlockRecord(locked_id);
       if (!in_transaction) UnlockTable(ltRW, true);
     }
     throw;
   }
   if (multi_user) {
-    FTableLocks->UnlockRecord(FCurrentRecordID);
+    FTableLocks->UnlockRecord(locked_id);
     if (!in_transaction) UnlockTable(ltRW, true);
   }
 }
