@@ -13,8 +13,8 @@
 //     lock (ltXIRW) too.
 //   orb_cursor_disk_child <path> count <id> <times>
 //     prints "ready", then adds 1 to VAL of the row <times> times with
-//     edit and post, starting over while another session has the row or
-//     changed it; prints "done" or "status <code>".
+//     edit, a pause of 1 ms and post, starting over while another session
+//     has the row or changed it; prints "done" or "status <code>".
 //
 // An engine error prints "error <code> <text>".
 
@@ -61,6 +61,8 @@ bool Count(TRowCursor& rows, int32_t id, int32_t times) {
         Say("status " + std::to_string(status));
         return false;
       }
+      // The user types: the other process tries the row meanwhile.
+      usleep(1000);
       const int32_t posted = rows.Post(rows.Val().value_or(0) + 1);
       if (posted == 0) break;
       if (posted != orb::kStatusTableLocked) {
