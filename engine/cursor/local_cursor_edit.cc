@@ -52,7 +52,12 @@ bool TORBLocalCursor::TryTableLock(TORBLockType type, const TORBLockRetry& retry
 
 bool TORBLocalCursor::TryRecordLock(const TORBPageItemID& record_id) {
   for (int32_t i = 0; i < std::max(FLockWaits.Record.Tries, 1); ++i) {
-    if (i > 0) SleepMs(FLockWaits.Record.DelayMS);
+    if (i > 0) {
+      // The holder may be another session of this process.
+      FTableData->Unlock();
+      SleepMs(FLockWaits.Record.DelayMS);
+      FTableData->Lock();
+    }
     if (FTableLocks->LockRecord(record_id)) return true;
   }
   return false;
@@ -87,7 +92,7 @@ void TORBLocalCursor::InternalEdit() {
   }
   if (!MultiUser() || FCurrentRecordBuffer == nullptr) return;
   const TORBLockType type = InTransaction() ? ltXIRW : ltSIRW;
-  if (!LockTable(type, FLockWaits.EditTable.Tries, FLockWaits.EditTable.DelayMS, true)) {
+  if (!TryTableLock(type, FLockWaits.EditTable, true)) {
     FErrorCode = kStatusTableLocked;
     return;
   }
