@@ -7,6 +7,7 @@
 #include "engine/base/field_manager.h"
 #include "engine/base/orb_exception.h"
 #include "engine/base/record_layout.h"
+#include "engine/cursor/disk_table_locks.h"
 #include "engine/cursor/session_autoinc.h"
 #include "engine/data/constraint_manager.h"
 #include "engine/data/database_data.h"
@@ -108,6 +109,7 @@ void TORBLocalCursor::OpenTable(TORBTableData* table_data) {
     FRecordBitmap = std::make_unique<TORBRecordBitmap>(FTableData);
     InternalInitFieldDefs();
     if (!FIndexName.empty()) SetIndexName(FIndexName);
+    SetTableLocks(TORBDiskTableLocks::ForTable(FTableData, *this, FSession != nullptr && FSession->GetMultiUser()));
   } catch (...) {
     FTableData->CloseTable(this);
     FTableData = nullptr;
@@ -141,6 +143,7 @@ void TORBLocalCursor::CloseTable() {
     TDatabaseDataGuard guard(data);
     // Nothing is left to write into: every stream is dropped unwritten.
     while (!FBLOBStreams.empty()) DestroyStream(FBLOBStreams.back().get(), true);
+    FTableLocks.reset();
     table->CloseTable(this);
     const bool disk = dynamic_cast<TORBDiskDatabaseData*>(data) != nullptr;
     FTableData = nullptr;

@@ -52,7 +52,12 @@ bool TORBLocalCursor::TryTableLock(TORBLockType type, const TORBLockRetry& retry
 
 bool TORBLocalCursor::TryRecordLock(const TORBPageItemID& record_id) {
   for (int32_t i = 0; i < std::max(FLockWaits.Record.Tries, 1); ++i) {
-    if (i > 0) SleepMs(FLockWaits.Record.DelayMS);
+    if (i > 0) {
+      // The holder may be another session of this process.
+      FTableData->Unlock();
+      SleepMs(FLockWaits.Record.DelayMS);
+      FTableData->Lock();
+    }
     if (FTableLocks->LockRecord(record_id)) return true;
   }
   return false;
@@ -87,7 +92,7 @@ void TORBLocalCursor::InternalEdit() {
   }
   if (!MultiUser() || FCurrentRecordBuffer == nullptr) return;
   const TORBLockType type = InTransaction() ? ltXIRW : ltSIRW;
-  if (!LockTable(type, FLockWaits.EditTable.Tries, FLockWaits.EditTable.DelayMS, true)) {
+  if (!TryTableLock(type, FLockWaits.EditTable, true)) {
     FErrorCode = kStatusTableLocked;
     return;
   }
@@ -205,6 +210,8 @@ void TORBLocalCursor::InternalDelete() {
   const bool in_transaction = InTransaction();
   const TORBLockType type = in_transaction ? ltXIRW : ltRW;
   if (FCurrentRecordBuffer != nullptr) FCurrentRecordID = GetBookmark(FCurrentRecordBuffer);
+  // The delete moves the cursor on to a neighbour: the lock goes by this ID.
+  const TORBPageItemID locked_id = FCurrentRecordID;
   if (multi_user) {
     if (!TryTableLock(type, FLockWaits.DeleteTable, true)) {
       FErrorCode = kStatusTableLocked;
@@ -230,13 +237,13 @@ void TORBLocalCursor::InternalDelete() {
     }
   } catch (...) {
     if (multi_user) {
-      FTableLocks->UnlockRecord(FCurrentRecordID);
+      FTableLocks->UnlockRecord(locked_id);
       if (!in_transaction) UnlockTable(ltRW, true);
     }
     throw;
   }
   if (multi_user) {
-    FTableLocks->UnlockRecord(FCurrentRecordID);
+    FTableLocks->UnlockRecord(locked_id);
     if (!in_transaction) UnlockTable(ltRW, true);
   }
 }

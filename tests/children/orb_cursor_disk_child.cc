@@ -1,0 +1,122 @@
+// Test helper: a multi-user session of its own process works on table T
+// (ID, VAL) of a database file through a cursor.
+//
+//   orb_cursor_disk_child <path> update <id> <val>   edit and post VAL
+//   orb_cursor_disk_child <path> delete <id>
+//   orb_cursor_disk_child <path> insert <first id> <count>   VAL 0
+//     each prints "status <code>" (the first failing one's), then exits.
+//   orb_cursor_disk_child <path> hold-record <id>
+//     starts an edit of the row, prints "status <code>" and "ready", and
+//     holds it until stdin closes (or the process is killed).
+//   orb_cursor_disk_child <path> hold-table <id>
+//     the same inside a transaction, which holds the table's write-intent
+//     lock (ltXIRW) too.
+//   orb_cursor_disk_child <path> count <id> <times>
+//     prints "ready", then adds 1 to VAL of the row <times> times with
+//     edit, a pause of 1 ms and post, starting over while another session
+//     has the row or changed it; prints "done" or "status <code>".
+//
+// An engine error prints "error <code> <text>".
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "engine/base/orb_exception.h"
+#include "tests/engine/cursor/disk_cursor_rows.h"
+
+namespace {
+
+using orb::cursortest::TRowCursor;
+
+void Say(const std::string& line) {
+  std::string out = line + "\n";
+  if (write(STDOUT_FILENO, out.data(), out.size()) < 0) _exit(3);
+}
+
+void WaitForStdinClose() {
+  char c;
+  while (read(STDIN_FILENO, &c, 1) > 0) {
+  }
+}
+
+int32_t Update(TRowCursor& rows, int32_t id, int32_t val) {
+  if (!rows.MoveTo(id)) return 1;
+  const int32_t status = rows.Edit();
+  return status != 0 ? status : rows.Post(val);
+}
+
+// Edit and post with retries until the row took one more.
+bool Count(TRowCursor& rows, int32_t id, int32_t times) {
+  for (int32_t i = 0; i < times; ++i) {
+    for (int32_t attempt = 0;; ++attempt) {
+      if (attempt == 10000 || !rows.MoveTo(id)) return false;
+      const int32_t status = rows.Edit();
+      if (status == orb::kStatusRecordLocked || status == orb::kStatusTableLocked ||
+          status == orb::kStatusUpdateModified)
+        continue;
+      if (status != 0) {
+        Say("status " + std::to_string(status));
+        return false;
+      }
+      // The user types: the other process tries the row meanwhile.
+      usleep(1000);
+      const int32_t posted = rows.Post(rows.Val().value_or(0) + 1);
+      if (posted == 0) break;
+      if (posted != orb::kStatusTableLocked) {
+        Say("status " + std::to_string(posted));
+        return false;
+      }
+      rows.Cancel();
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: %s path mode id ...\n", argv[0]);
+    return 2;
+  }
+  const std::string mode = argv[2];
+  const int32_t id = std::atoi(argv[3]);
+  const int32_t arg = argc > 4 ? std::atoi(argv[4]) : 0;
+  auto session = orb::cursortest::MakeFileSession(argv[1], true);
+  try {
+    session->SetConnected(true);
+    {
+      TRowCursor rows(*session, 200, 5);
+      if (mode == "update") {
+        Say("status " + std::to_string(Update(rows, id, arg)));
+      } else if (mode == "delete") {
+        Say("status " + std::to_string(rows.MoveTo(id) ? rows.Delete() : 1));
+      } else if (mode == "insert") {
+        int32_t status = 0;
+        for (int32_t i = 0; i < arg && status == 0; ++i) status = rows.Insert(id + i, 0);
+        Say("status " + std::to_string(status));
+      } else if (mode == "hold-record" || mode == "hold-table") {
+        if (mode == "hold-table") session->StartTransaction();
+        Say("status " + std::to_string(rows.MoveTo(id) ? rows.Edit() : 1));
+        Say("ready");
+        WaitForStdinClose();
+        rows.Cancel();
+        if (mode == "hold-table") session->Rollback();
+      } else if (mode == "count") {
+        Say("ready");
+        if (!Count(rows, id, arg)) return 1;
+        Say("done");
+      } else {
+        return 2;
+      }
+    }
+    session->SetConnected(false);
+  } catch (const orb::EORBException& e) {
+    Say("error " + std::to_string(e.NativeError()) + " " + e.what());
+    return 1;
+  }
+  return 0;
+}

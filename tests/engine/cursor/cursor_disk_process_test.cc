@@ -1,0 +1,216 @@
+// Cursors of two processes on one multi-user database file: the record
+// operations refuse what another process changed, deleted or holds
+// (tests/children/orb_cursor_disk_child).
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/engine/cursor/disk_cursor_rows.h"
+#include "tests/support/child_process.h"
+#include "tests/support/disk_scratch.h"
+
+namespace orb {
+namespace {
+
+using cursortest::CreateRowsDatabase;
+using cursortest::MakeFileSession;
+using cursortest::TRowCursor;
+using testing::ChildProcess;
+using testing::DiskScratch;
+
+constexpr const char* kChild = "orb_cursor_disk_child";
+using Rows = std::vector<std::pair<int32_t, int32_t>>;
+
+class CursorDiskProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FPath = FDir.File("db.orb");
+    CreateRowsDatabase(FPath);
+    FSession = MakeFileSession(FPath, true);
+    FSession->SetConnected(true);
+    FRows = std::make_unique<TRowCursor>(*FSession);
+    for (int32_t id = 1; id <= 3; ++id) ASSERT_EQ(FRows->Insert(id, id * 10), 0);
+  }
+  void TearDown() override {
+    FRows.reset();
+    FSession->SetConnected(false);
+  }
+
+  // Runs the child to its end; returns its status line.
+  std::string RunChild(const std::vector<std::string>& args) {
+    std::vector<std::string> all{FPath};
+    all.insert(all.end(), args.begin(), args.end());
+    ChildProcess child(kChild, all);
+    std::string line = child.ReadLine();
+    EXPECT_EQ(child.Release(), 0) << line;
+    return line;
+  }
+  // Starts a child that holds a row in edit; "" when it got its locks.
+  std::string StartHolder(const std::string& mode, int32_t id, std::unique_ptr<ChildProcess>& child) {
+    child = std::make_unique<ChildProcess>(kChild, std::vector<std::string>{FPath, mode, std::to_string(id)});
+    std::string line = child->ReadLine();
+    EXPECT_EQ(child->ReadLine(), "ready");
+    return line == "status 0" ? "" : line;
+  }
+  // Another session of this process can edit row `id`: nobody holds it or
+  // the table any more.
+  void ExpectRowFree(int32_t id) {
+    auto other = MakeFileSession(FPath, true);
+    other->SetConnected(true);
+    {
+      TRowCursor rows(*other, 2, 1);
+      ASSERT_TRUE(rows.MoveTo(id));
+      EXPECT_EQ(rows.Edit(), 0) << "row " << id << " is still locked";
+      rows.Cancel();
+    }
+    other->SetConnected(false);
+  }
+
+  DiskScratch FDir;
+  std::string FPath;
+  std::unique_ptr<TORBLocalSession> FSession;
+  std::unique_ptr<TRowCursor> FRows;
+};
+
+// The parent shows row 2 (VAL 20), a child changes or deletes it, and the
+// parent's operation on the row as shown is refused with the child's
+// change kept.
+TEST_F(CursorDiskProcessTest, ChangesOfAnotherProcessAreRefused) {
+  enum class Op { kEdit, kPost, kDelete };
+  struct Case {
+    const char* name;
+    std::vector<std::string> child;
+    Op op;
+    int32_t status;
+    Rows stored;
+  };
+  const std::vector<Case> cases = {
+      {"edit of a modified row", {"update", "2", "77"}, Op::kEdit, kStatusUpdateModified, {{1, 10}, {2, 77}, {3, 30}}},
+      {"post of a modified row", {"update", "2", "77"}, Op::kPost, kStatusUpdateModified, {{1, 10}, {2, 77}, {3, 30}}},
+      {"delete of a modified row", {"update", "2", "77"}, Op::kDelete, kStatusDeleteModified,
+       {{1, 10}, {2, 77}, {3, 30}}},
+      {"edit of a deleted row", {"delete", "2"}, Op::kEdit, kStatusUpdateDeleted, {{1, 10}, {3, 30}}},
+      {"post of a deleted row", {"delete", "2"}, Op::kPost, kStatusUpdateDeleted, {{1, 10}, {3, 30}}},
+      {"delete of a deleted row", {"delete", "2"}, Op::kDelete, kStatusDeleteDeleted, {{1, 10}, {3, 30}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Back to the three rows as inserted.
+    for (const auto& [id, val] : FRows->Rows()) {
+      ASSERT_TRUE(FRows->MoveTo(id));
+      ASSERT_EQ(FRows->Delete(), 0);
+    }
+    for (int32_t id = 1; id <= 3; ++id) ASSERT_EQ(FRows->Insert(id, id * 10), 0);
+    ASSERT_TRUE(FRows->MoveTo(2));
+
+    ASSERT_EQ(RunChild(c.child), "status 0");
+    int32_t status = 0;
+    if (c.op == Op::kEdit) status = FRows->Edit();
+    if (c.op == Op::kPost) status = FRows->PostDirect(55);
+    if (c.op == Op::kDelete) status = FRows->Delete();
+    EXPECT_EQ(status, c.status);
+    // The screen keeps the row as the user had it.
+    EXPECT_EQ(FRows->Val(), c.op == Op::kPost ? 55 : 20);
+    EXPECT_EQ(FRows->Rows(), c.stored);
+    if (c.op == Op::kEdit) FRows->Cancel();
+    // Nothing stays locked after the refusal, in either process.
+    ExpectRowFree(1);
+    ASSERT_EQ(RunChild({"update", "1", "10"}), "status 0");
+  }
+}
+
+TEST_F(CursorDiskProcessTest, RowInEditInAnotherProcessIsLockedUntilItEnds) {
+  std::unique_ptr<ChildProcess> holder;
+  ASSERT_EQ(StartHolder("hold-record", 2, holder), "");
+  ASSERT_TRUE(FRows->MoveTo(2));
+  EXPECT_TRUE(FRows->Cursor().IsRecordLocked());
+  EXPECT_EQ(FRows->Edit(), kStatusRecordLocked);
+  EXPECT_EQ(FRows->Delete(), kStatusRecordLocked);
+  // Other rows and inserts go ahead.
+  ASSERT_TRUE(FRows->MoveTo(3));
+  EXPECT_FALSE(FRows->Cursor().IsRecordLocked());
+  ASSERT_EQ(FRows->Edit(), 0);
+  EXPECT_EQ(FRows->Post(31), 0);
+  EXPECT_EQ(FRows->Insert(4, 40), 0);
+  EXPECT_EQ(holder->Release(), 0);
+
+  ASSERT_TRUE(FRows->MoveTo(2));
+  EXPECT_FALSE(FRows->Cursor().IsRecordLocked());
+  ASSERT_EQ(FRows->Edit(), 0);
+  EXPECT_EQ(FRows->Post(21), 0);
+  EXPECT_EQ(FRows->Rows(), (Rows{{1, 10}, {2, 21}, {3, 31}, {4, 40}}));
+}
+
+TEST_F(CursorDiskProcessTest, TableInATransactionOfAnotherProcessIsLocked) {
+  std::unique_ptr<ChildProcess> holder;
+  ASSERT_EQ(StartHolder("hold-table", 2, holder), "");
+  // Reading goes on; every change needs the table.
+  EXPECT_EQ(FRows->Rows(), (Rows{{1, 10}, {2, 20}, {3, 30}}));
+  ASSERT_TRUE(FRows->MoveTo(3));
+  EXPECT_EQ(FRows->Edit(), kStatusTableLocked);
+  EXPECT_EQ(FRows->PostDirect(33), kStatusTableLocked);
+  EXPECT_EQ(FRows->Delete(), kStatusTableLocked);
+  EXPECT_EQ(FRows->Insert(4, 40), kStatusTableLocked);
+  EXPECT_EQ(holder->Release(), 0);
+
+  ASSERT_TRUE(FRows->MoveTo(3));
+  ASSERT_EQ(FRows->Edit(), 0);
+  EXPECT_EQ(FRows->Post(33), 0);
+  EXPECT_EQ(FRows->Rows(), (Rows{{1, 10}, {2, 20}, {3, 33}}));
+}
+
+TEST_F(CursorDiskProcessTest, DeleteGivesBackTheRowLockItTook) {
+  // The cursor moves on to the next row when its row goes; that row stays
+  // free for other processes, and this session can lock rows again.
+  ASSERT_TRUE(FRows->MoveTo(1));
+  ASSERT_EQ(FRows->Delete(), 0);
+  EXPECT_EQ(RunChild({"update", "2", "25"}), "status 0");
+  ASSERT_TRUE(FRows->MoveTo(3));
+  ASSERT_EQ(FRows->Edit(), 0);
+  EXPECT_EQ(FRows->Post(35), 0);
+  EXPECT_EQ(FRows->Rows(), (Rows{{2, 25}, {3, 35}}));
+}
+
+TEST_F(CursorDiskProcessTest, RowLockOfAKilledProcessIsFreed) {
+  std::unique_ptr<ChildProcess> holder;
+  ASSERT_EQ(StartHolder("hold-record", 2, holder), "");
+  ASSERT_TRUE(FRows->MoveTo(2));
+  EXPECT_EQ(FRows->Edit(), kStatusRecordLocked);
+  holder->Kill();
+  ASSERT_EQ(FRows->Edit(), 0);
+  EXPECT_EQ(FRows->Post(22), 0);
+  EXPECT_EQ(FRows->Rows(), (Rows{{1, 10}, {2, 22}, {3, 30}}));
+}
+
+TEST_F(CursorDiskProcessTest, TwoProcessesCountingOnOneRowLoseNoUpdate) {
+  constexpr int kTimes = 200;
+  ChildProcess first(kChild, {FPath, "count", "1", std::to_string(kTimes)});
+  ChildProcess second(kChild, {FPath, "count", "1", std::to_string(kTimes)});
+  EXPECT_EQ(first.ReadLine(), "ready");
+  EXPECT_EQ(second.ReadLine(), "ready");
+  EXPECT_EQ(first.ReadLine(), "done");
+  EXPECT_EQ(second.ReadLine(), "done");
+  EXPECT_EQ(first.Release(), 0);
+  EXPECT_EQ(second.Release(), 0);
+  ASSERT_TRUE(FRows->MoveTo(1));
+  EXPECT_EQ(FRows->Val(), 10 + 2 * kTimes);
+}
+
+TEST_F(CursorDiskProcessTest, OpenCursorSeesRowsInsertedByAnotherProcess) {
+  ASSERT_EQ(FRows->Cursor().GetRecordCount(), 3);
+  ASSERT_EQ(RunChild({"insert", "10", "50"}), "status 0");
+  EXPECT_EQ(FRows->Cursor().GetRecordCount(), 53);
+  const Rows rows = FRows->Rows();
+  ASSERT_EQ(rows.size(), 53u);
+  EXPECT_EQ(rows.back(), (std::pair<int32_t, int32_t>{59, 0}));
+  // The table state read back lets this process go on inserting.
+  EXPECT_EQ(FRows->Insert(100, 1), 0);
+  EXPECT_EQ(FRows->Cursor().GetRecordCount(), 54);
+}
+
+}  // namespace
+}  // namespace orb
