@@ -580,7 +580,8 @@ void TORBDataSet::InternalDelete() {
 
 void TORBDataSet::InternalRefresh() {
   // The filter event's answers may have changed: the cursor asks again.
-  if (Active() && FHandle && OnFilterRecord()) FHandle->SetRecordFilter(&TORBDataSet::FilterCallback, this);
+  if (Active() && FHandle && Filtered() && OnFilterRecord())
+    FHandle->SetRecordFilter(&TORBDataSet::FilterCallback, this);
 }
 
 // --- BLOB streams ---
@@ -588,7 +589,7 @@ void TORBDataSet::InternalRefresh() {
 std::unique_ptr<TStream> TORBDataSet::CreateBlobStream(TField& field, TBlobStreamMode mode) {
   if (mode != bmRead && FReadOnly) RaiseORB(10107, "Dataset is in read only mode");
   auto stream = std::make_unique<TORBBLOBStream>(*this, field, mode);
-  if (!stream->HasCursorStream() && !FRefreshing && State() == dsBrowse) {
+  if (!stream->HasCursorStream() && !FRefreshing && State() == dsBrowse && GetFieldData(field, nullptr)) {
     // The record could not be read again (changed by another session).
     FRefreshing = true;
     try {
