@@ -29,7 +29,7 @@ struct Stored {
 };
 
 class OrbFormTest : public ::testing::Test {
- protected:
+ public:
   OrbFormTest() : FScope(FPrompts) {}
   ~OrbFormTest() override { CloseWindow(); }
 
@@ -202,7 +202,7 @@ TEST_F(OrbFormTest, DataFileWithoutTableJBIsReported) {
     database.CreateDatabase();
   }
   TForm1& form = OpenWindow();
-  EXPECT_EQ(FPrompts.Asked(), Asked{"message: Table 'JB' does not exist."});
+  EXPECT_EQ(FPrompts.Asked(), Asked{"message: Table 'JB' does not exist. - Native error: 30396"});
   EXPECT_FALSE(Table().Active());
   form.Button(6)->click();
   EXPECT_EQ(FTerminated, 1);
