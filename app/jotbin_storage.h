@@ -7,13 +7,12 @@
 
 #include <string>
 
+#include "components/orb_database.h"  // kSDatabaseFileMissing, the message of a missing file
+
 namespace orb {
 
 class TDataSet;
 
-// The host database error of a database whose file is missing ("%s": the
-// full path).
-inline constexpr char kSDatabaseFileMissing[] = "Database file '%s' does not exist";
 
 // kSDatabaseFileMissing with `path` in place of the placeholder.
 std::string DatabaseFileMissingMessage(const std::string& path);

@@ -5,7 +5,7 @@
 #include <QTimer>
 
 #include "app/form1.h"
-#include "app/unconnected_storage.h"
+#include "app/orb_jotbin_storage.h"
 #include "engine/platform/file_version_embed.h"
 #include "ui/qt_prompts.h"
 #include "ui/screenshot.h"
@@ -14,9 +14,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Jotbin"));
 
-  // Until the database and table components are part of the build, the
-  // window opens no storage: start-up reports why and the window stays.
-  orb::TJotbinUnconnectedStorage storage;
+  // The data file JBdata.ORB beside the executable, table JB.
+  orb::TJotbinORBStorage storage;
   orb::TForm1 form(storage);
   orb::TORBQtPrompts prompts(&form);
   orb::TORBPromptsScope prompts_scope(prompts);

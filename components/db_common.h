@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/cursor/cursor.h"  // TORBBookmarkFlag
 #include "engine/platform/dataset_error.h"
 #include "engine/platform/format.h"
 #include "engine/platform/text_case.h"  // SameName: names compare without case
@@ -46,7 +47,9 @@ enum TGetResult : uint8_t { grOK, grBOF, grEOF, grError };
 // Where a record buffer stands: a fetched record, the crack before the
 // first or after the last record (an appended record), or a record not yet
 // stored.
-enum TBookmarkFlag : uint8_t { bfCurrent, bfBOF, bfEOF, bfInserted };
+// The framework uses the cursor's own flags (bfCurrent, bfBOF, bfEOF,
+// bfInserted), so an engine dataset stores them unchanged.
+using TBookmarkFlag = TORBBookmarkFlag;
 
 // Notifications from a dataset to its data sources and links.
 enum TDataEvent : uint8_t {

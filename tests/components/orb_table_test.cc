@@ -1,0 +1,544 @@
+// The table component over real database files and over the in-memory
+// database: creating and opening tables, editing, navigation, keyed
+// search, ranges, master-detail, memo values through BLOB streams, dates
+// far before 1899-12-30, filters and searches.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "components/data_source.h"
+#include "components/field.h"
+#include "components/host_date_time.h"
+#include "components/orb_database.h"
+#include "components/orb_table.h"
+#include "engine/base/orb_exception.h"
+#include "tests/support/disk_scratch.h"
+#include "tests/support/vector_dataset.h"
+
+namespace orb::test {
+namespace {
+
+using orb::testing::DiskScratch;
+using orb::testing::ErrorCodeOf;
+
+TORBVariant Int(int32_t value) {
+  TORBVariant v(bftSignedInt32);
+  v.SetAsInteger(value);
+  return v;
+}
+
+TORBVariant Text(const std::string& value) {
+  TORBVariant v;
+  v.SetAsAnsiString(value);
+  return v;
+}
+
+// GetParam(): true for the in-memory database, false for a disk file.
+class TableTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    static int counter = 0;
+    ++counter;
+    FSuffix = std::to_string(counter);
+    FDatabase = std::make_unique<TORBDatabase>();
+    if (GetParam()) {
+      FDatabaseName = "MEMORY";
+    } else {
+      FDatabaseName = "TableDb" + FSuffix;
+      FDatabase->SetDatabaseFileName(FDir.File("t.orb"));
+      FDatabase->SetDatabaseName(FDatabaseName);
+      FDatabase->CreateDatabase();
+    }
+    FDatabase->SetDatabaseName(FDatabaseName);
+    FDatabase->Open();
+  }
+  void TearDown() override {
+    for (auto& table : FTables) table->Close();
+    if (GetParam()) {
+      for (const std::string& name : FCreated) {
+        TORBTable dropper;
+        dropper.SetDatabaseName(FDatabaseName);
+        dropper.SetTableName(name);
+        try {
+          dropper.DeleteTable();
+        } catch (...) {
+        }
+      }
+    }
+    FTables.clear();
+    FDatabase->Close();
+  }
+
+  // A closed table component on `name` (made unique per test).
+  TORBTable& Table(const std::string& name) {
+    FTables.push_back(std::make_unique<TORBTable>());
+    TORBTable& table = *FTables.back();
+    table.SetDatabaseName(FDatabaseName);
+    table.SetTableName(name + FSuffix);
+    return table;
+  }
+
+  // PEOPLE: ID integer, NAME string(20), BORN date, STAMP date-time, NOTE
+  // memo, GRP integer; indexes ByID (unique), ByName, ByGrp (GRP;ID).
+  TORBTable& People() {
+    TORBTable& t = Table("PEOPLE");
+    t.FieldDefs().Add("ID", ftInteger);
+    t.FieldDefs().Add("NAME", ftString, 20);
+    t.FieldDefs().Add("BORN", ftDate);
+    t.FieldDefs().Add("STAMP", ftDateTime);
+    t.FieldDefs().Add("NOTE", ftMemo);
+    t.FieldDefs().Add("GRP", ftInteger);
+    t.IndexDefs().Add("ByID", "ID", ixUnique);
+    t.IndexDefs().Add("ByName", "NAME", 0);
+    t.IndexDefs().Add("ByGrp", "GRP;ID", 0);
+    t.CreateTable();
+    FCreated.push_back(t.TableName());
+    return t;
+  }
+
+  static void Add(TORBTable& t, int32_t id, const std::string& name, int32_t group) {
+    t.Append();
+    t.FieldByName("ID").SetAsInteger(id);
+    t.FieldByName("NAME").SetAsString(name);
+    t.FieldByName("GRP").SetAsInteger(group);
+    t.Post();
+  }
+
+  // IDs in view order, forward or backward; the position is left at the
+  // end it reached.
+  static std::vector<int32_t> Ids(TORBTable& t, bool forward = true) {
+    std::vector<int32_t> ids;
+    if (forward) {
+      for (t.First(); !t.Eof(); t.Next()) ids.push_back(t.FieldByName("ID").AsInteger());
+    } else {
+      for (t.Last(); !t.Bof(); t.Prior()) ids.push_back(t.FieldByName("ID").AsInteger());
+    }
+    return ids;
+  }
+
+  // An open PEOPLE with five people (IDs 1-5, groups 1 and 2).
+  TORBTable& FivePeople() {
+    TORBTable& t = People();
+    t.Open();
+    Add(t, 3, "erin", 1);
+    Add(t, 1, "dave", 2);
+    Add(t, 5, "alice", 1);
+    Add(t, 2, "carol", 2);
+    Add(t, 4, "bob", 1);
+    return t;
+  }
+
+  DiskScratch FDir;
+  std::unique_ptr<TORBDatabase> FDatabase;
+  std::string FDatabaseName;
+  std::string FSuffix;
+  std::vector<std::unique_ptr<TORBTable>> FTables;
+  std::vector<std::string> FCreated;
+};
+
+TEST_P(TableTest, CreatesOpensAndKeepsRecordsAcrossReopening) {
+  TORBTable& t = People();
+  EXPECT_TRUE(t.Exists());
+  t.Open();
+  EXPECT_TRUE(t.IsEmpty());
+  EXPECT_EQ(t.FieldCount(), 6);
+  EXPECT_EQ(t.FieldByName("NAME").Size(), 20);
+  EXPECT_EQ(t.IndexDefs().Count(), 3);
+  Add(t, 7, "zed", 3);
+  Add(t, 8, "amy", 3);
+  t.Close();
+  EXPECT_EQ(FDatabase->DataSetCount(), 0);
+
+  t.Open();
+  EXPECT_EQ(t.RecordCount(), 2);
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{7, 8}));
+  t.SetIndexName("ByName");
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{8, 7}));
+  EXPECT_EQ(Ids(t, false), (std::vector<int32_t>{7, 8}));
+}
+
+TEST_P(TableTest, OpeningAMissingTableFails) {
+  TORBTable& t = Table("NOPE");
+  t.FieldDefs().Add("A", ftInteger);
+  EXPECT_FALSE(t.Exists());
+  EXPECT_NE(ErrorCodeOf([&] { t.Open(); }), 0);
+  EXPECT_FALSE(t.Active());
+  EXPECT_EQ(FDatabase->DataSetCount(), 0);
+  EXPECT_FALSE(t.Exists());  // the kept definitions did not create it
+  if (!GetParam()) {
+    EXPECT_EQ(ErrorCodeOf([&] { t.Open(); }), 30396);
+  }
+}
+
+TEST_P(TableTest, EditPostCancelAndDeleteChangeStoredRecords) {
+  TORBTable& t = FivePeople();
+  t.SetIndexName("ByID");
+  ASSERT_TRUE(t.FindKey({Int(3)}));
+  t.Edit();
+  t.FieldByName("NAME").SetAsString("erin2");
+  t.Post();
+  EXPECT_EQ(t.Handle()->FEditRecordBuffer, nullptr);
+
+  ASSERT_TRUE(t.FindKey({Int(2)}));
+  t.Edit();
+  t.FieldByName("NAME").SetAsString("never");
+  t.Cancel();
+  EXPECT_EQ(t.Handle()->FEditRecordBuffer, nullptr);
+  EXPECT_EQ(t.FieldByName("NAME").AsString(), "carol");
+
+  t.Insert();
+  t.FieldByName("ID").SetAsInteger(9);
+  t.Cancel();
+  EXPECT_EQ(t.RecordCount(), 5);
+
+  ASSERT_TRUE(t.FindKey({Int(4)}));
+  t.Delete();
+  EXPECT_EQ(t.RecordCount(), 4);
+
+  t.Close();
+  t.Open();
+  t.SetIndexName("ByID");
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{1, 2, 3, 5}));
+  ASSERT_TRUE(t.FindKey({Int(3)}));
+  EXPECT_EQ(t.FieldByName("NAME").AsString(), "erin2");
+  EXPECT_EQ(t.FieldByName("NAME").OldValue().AsAnsiString(), "erin2");
+}
+
+TEST_P(TableTest, AFailedPostKeepsEditStateAndASecondPostSucceeds) {
+  TORBTable& t = FivePeople();
+  t.SetIndexName("ByID");
+  ASSERT_TRUE(t.FindKey({Int(2)}));
+  t.Edit();
+  t.FieldByName("ID").SetAsInteger(3);  // taken: the unique index refuses it
+  EXPECT_ANY_THROW(t.Post());
+  EXPECT_EQ(t.State(), dsEdit);
+  EXPECT_EQ(t.FieldByName("ID").OldValue().AsInteger(), 2);
+  t.FieldByName("ID").SetAsInteger(6);
+  t.Post();
+  EXPECT_EQ(t.Handle()->FEditRecordBuffer, nullptr);
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{1, 3, 4, 5, 6}));
+}
+
+TEST_P(TableTest, ClosingWhileEditingDiscardsTheChange) {
+  TORBTable& t = FivePeople();
+  t.First();
+  const std::string name = t.FieldByName("NAME").AsString();
+  t.Edit();
+  t.FieldByName("NAME").SetAsString("changed");
+  t.Close();
+  t.Open();
+  EXPECT_EQ(t.FieldByName("NAME").AsString(), name);
+  t.Insert();
+  t.FieldByName("ID").SetAsInteger(42);
+  t.Close();
+  t.Open();
+  EXPECT_EQ(t.RecordCount(), 5);
+}
+
+TEST_P(TableTest, KeyedSearch) {
+  TORBTable& t = FivePeople();
+  t.SetIndexName("ByID");
+  ASSERT_TRUE(t.FindKey({Int(4)}));
+  EXPECT_EQ(t.FieldByName("NAME").AsString(), "bob");
+  EXPECT_FALSE(t.FindKey({Int(40)}));
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 4);  // stays put
+
+  t.SetKey();
+  t.FieldByName("ID").SetAsInteger(2);
+  EXPECT_EQ(ErrorCodeOf([&] { t.FieldByName("NAME").SetAsString("x"); }), 20019);
+  t.Post();
+  EXPECT_TRUE(t.GotoKey());
+  EXPECT_EQ(t.FieldByName("NAME").AsString(), "carol");
+
+  t.SetIndexFieldNames("NAME");
+  EXPECT_EQ(t.IndexName(), "");
+  t.FindNearest({Text("c")});
+  EXPECT_EQ(t.FieldByName("NAME").AsString(), "carol");
+  t.SetKey();
+  t.FieldByName("NAME").SetAsString("carol");
+  t.SetKeyExclusive(true);
+  t.Post();
+  t.GotoNearest();
+  EXPECT_EQ(t.FieldByName("NAME").AsString(), "dave");
+  t.SetKey();
+  t.FieldByName("NAME").SetAsString("zzz");
+  t.SetKeyExclusive(true);
+  t.Post();
+  t.GotoNearest();
+  EXPECT_EQ(t.FieldByName("NAME").AsString(), "erin");  // past the last: the last
+
+  // A cancelled key edit leaves the key as it was.
+  t.EditKey();
+  t.FieldByName("NAME").SetAsString("alice");
+  t.Cancel();
+  t.GotoNearest();
+  EXPECT_EQ(t.FieldByName("NAME").AsString(), "erin");
+}
+
+TEST_P(TableTest, RangesRestrictTheView) {
+  TORBTable& t = FivePeople();
+  t.SetIndexName("ByID");
+  t.SetRange({Int(2)}, {Int(4)});
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{2, 3, 4}));
+  EXPECT_EQ(Ids(t, false), (std::vector<int32_t>{4, 3, 2}));
+  t.SetRange({Int(3)}, {Int(3)});
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{3}));
+  t.CancelRange();
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+
+  t.SetIndexName("ByGrp");
+  t.SetRangeStart();
+  t.FieldByName("GRP").SetAsInteger(2);
+  t.SetKeyFieldCount(1);
+  t.Post();
+  t.SetRangeEnd();
+  t.FieldByName("GRP").SetAsInteger(2);
+  t.SetKeyFieldCount(1);
+  t.Post();
+  t.ApplyRange();
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{1, 2}));
+}
+
+TEST_P(TableTest, DetailFollowsItsMaster) {
+  TORBTable& master = FivePeople();
+  master.SetIndexName("ByID");
+  TORBTable& detail = Table("PETS");
+  detail.FieldDefs().Add("OWNER", ftInteger);
+  detail.FieldDefs().Add("PET", ftString, 10);
+  detail.IndexDefs().Add("ByOwner", "OWNER", 0);
+  detail.CreateTable();
+  FCreated.push_back(detail.TableName());
+  detail.Open();
+  for (auto [owner, pet] : std::vector<std::pair<int, std::string>>{{1, "cat"}, {3, "dog"}, {1, "eel"}, {2, "ant"}}) {
+    detail.Append();
+    detail.FieldByName("OWNER").SetAsInteger(owner);
+    detail.FieldByName("PET").SetAsString(pet);
+    detail.Post();
+  }
+  detail.Close();
+
+  TDataSource source;
+  source.SetDataSet(&master);
+  detail.SetIndexName("ByOwner");
+  detail.SetMasterSource(&source);
+  detail.SetMasterFields("ID");
+  detail.Open();
+  const auto pets = [&] {
+    std::vector<std::string> names;
+    for (detail.First(); !detail.Eof(); detail.Next()) names.push_back(detail.FieldByName("PET").AsString());
+    return names;
+  };
+  ASSERT_TRUE(master.FindKey({Int(1)}));
+  EXPECT_EQ(pets(), (std::vector<std::string>{"cat", "eel"}));
+  ASSERT_TRUE(master.FindKey({Int(3)}));
+  EXPECT_EQ(pets(), (std::vector<std::string>{"dog"}));
+  master.Next();
+  EXPECT_TRUE(pets().empty());
+
+  // A new detail record takes the master's key.
+  detail.Insert();
+  detail.FieldByName("PET").SetAsString("fox");
+  detail.Post();
+  EXPECT_EQ(detail.FieldByName("OWNER").AsInteger(), 4);
+
+  TDataSource back;
+  back.SetDataSet(&detail);
+  EXPECT_EQ(DbError([&] { master.SetMasterSource(&back); }), "Circular datalinks are not allowed");
+  detail.SetMasterSource(nullptr);
+}
+
+TEST_P(TableTest, MemoGoesThroughTheBlobStream) {
+  TORBTable& t = FivePeople();
+  t.SetIndexName("ByID");
+  ASSERT_TRUE(t.FindKey({Int(2)}));
+  const std::string long_text(70000, 'q');
+  t.Edit();
+  t.FieldByName("NOTE").SetAsString("first note");
+  t.Post();
+  ASSERT_TRUE(t.FindKey({Int(5)}));
+  t.Edit();
+  {
+    std::unique_ptr<TStream> stream = t.CreateBlobStream(t.FieldByName("NOTE"), bmWrite);
+    stream->Write(long_text.data(), static_cast<int64_t>(long_text.size()));
+  }
+  EXPECT_TRUE(t.Modified());
+  t.Post();
+  EXPECT_EQ(ErrorCodeOf([&] { t.CreateBlobStream(t.FieldByName("NOTE"), bmWrite); }), 10111);
+
+  t.Close();
+  t.Open();
+  t.SetIndexName("ByID");
+  ASSERT_TRUE(t.FindKey({Int(2)}));
+  EXPECT_EQ(t.FieldByName("NOTE").AsString(), "first note");
+  ASSERT_TRUE(t.FindKey({Int(5)}));
+  std::unique_ptr<TStream> stream = t.CreateBlobStream(t.FieldByName("NOTE"), bmRead);
+  std::string read(static_cast<size_t>(stream->GetSize()), '\0');
+  stream->Read(read.data(), static_cast<int64_t>(read.size()));
+  EXPECT_EQ(read, long_text);
+  stream.reset();
+
+  // A cancelled memo change leaves the stored value.
+  t.Edit();
+  t.FieldByName("NOTE").SetAsString("dropped");
+  t.Cancel();
+  EXPECT_EQ(t.FieldByName("NOTE").AsString(), long_text);
+}
+
+TEST_P(TableTest, DatesLongBeforeTheFrameworkEpochRoundTripExactly) {
+  TORBTable& t = People();
+  t.Open();
+  const std::vector<TORBDateTime> moments = {
+      {1, 0}, {1, 86399999}, {kDateDelta - 1, 1}, {kDateDelta, 0}, {400000, 43200123}, {kDateDelta + 1, 999}};
+  int32_t id = 0;
+  for (const TORBDateTime& m : moments) {
+    t.Append();
+    t.FieldByName("ID").SetAsInteger(++id);
+    t.FieldByName("BORN").SetData(&m.Date);
+    const int64_t msecs = MomentToMSecs(m);
+    t.FieldByName("STAMP").SetData(&msecs);
+    t.Post();
+  }
+  t.Close();
+  t.Open();
+  t.First();
+  for (const TORBDateTime& m : moments) {
+    int32_t day = 0;
+    int64_t msecs = 0;
+    ASSERT_TRUE(t.FieldByName("BORN").GetData(&day));
+    ASSERT_TRUE(t.FieldByName("STAMP").GetData(&msecs));
+    EXPECT_EQ(day, m.Date);
+    EXPECT_EQ(MSecsToMoment(msecs), m) << m.Date << " " << m.Time;
+    t.Next();
+  }
+  t.First();
+  t.MoveBy(3);
+  EXPECT_EQ(t.FieldByName("BORN").AsString(), "1899-12-30");
+  int32_t day = 0;
+  t.FieldByName("BORN").GetData(&day);
+  EXPECT_EQ(day, 693594);
+}
+
+TEST_P(TableTest, BookmarksRecNoAndLocate) {
+  TORBTable& t = FivePeople();
+  t.SetIndexName("ByID");
+  t.First();
+  t.Next();
+  const TBookmark second = t.Bookmark();
+  EXPECT_EQ(t.RecNo(), 2);
+  t.Last();
+  const TBookmark last = t.Bookmark();
+  EXPECT_EQ(t.CompareBookmarks(second, last), -1);
+  EXPECT_EQ(t.CompareBookmarks({}, last), 1);
+  EXPECT_EQ(t.CompareBookmarks(last, {}), -1);
+  EXPECT_TRUE(t.BookmarkValid(second));
+  t.GotoBookmark(second);
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 2);
+  t.SetRecNo(4);
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 4);
+
+  EXPECT_TRUE(t.Locate("NAME", {Text("ALICE")}, loCaseInsensitive));
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 5);
+  EXPECT_FALSE(t.Locate("NAME", {Text("nobody")}, 0));
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 5);
+  EXPECT_EQ(t.State(), dsBrowse);
+  const std::vector<TORBVariant> found = t.Lookup("NAME", {Text("carol")}, "ID");
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].AsInteger(), 2);
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 5);  // Lookup does not move
+  EXPECT_TRUE(t.Lookup("NAME", {Text("nobody")}, "ID").empty());
+}
+
+TEST_P(TableTest, FiltersAndSearchesWithThem) {
+  TORBTable& t = FivePeople();
+  t.SetIndexName("ByID");
+  t.SetOnFilterRecordEvent([](TDataSet& d, bool& accept) { accept = d.FieldByName("GRP").AsInteger() == 2; });
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{1, 2, 3, 4, 5}));  // not filtered yet
+  t.SetFiltered(true);
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{1, 2}));
+  t.SetFiltered(false);
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+
+  // An unfiltered search uses the filter for the search only.
+  t.First();
+  EXPECT_TRUE(t.FindNext());
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 2);
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+
+  t.SetOnFilterRecordEvent(nullptr);
+  t.SetFilter("NAME = 'bob'");
+  EXPECT_TRUE(t.FindFirst());
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 4);
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+  t.SetFiltered(true);
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{4}));
+}
+
+TEST_P(TableTest, ASearchThatRaisesLeavesNoFilterOrTemporaryStateBehind) {
+  TORBTable& t = FivePeople();
+  t.SetIndexName("ByID");
+  t.Last();
+  // The filter text fails on record 1 only, while it is read.
+  t.SetFilter("10 / (ID - 1) > 0");
+  EXPECT_EQ(ErrorCodeOf([&] { t.FindFirst(); }), 30128);
+  EXPECT_EQ(t.State(), dsBrowse);
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{1, 2, 3, 4, 5}));  // no filter left behind
+
+  EXPECT_NE(ErrorCodeOf([&] { t.Locate("NOPE", {Int(1)}, 0); }), 0);
+  EXPECT_EQ(t.State(), dsBrowse);
+  EXPECT_NE(ErrorCodeOf([&] { t.Lookup("NOPE", {Int(1)}, "ID"); }), 0);
+  EXPECT_EQ(t.State(), dsBrowse);
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+}
+
+TEST_P(TableTest, AddsAndDeletesIndexes) {
+  TORBTable& t = FivePeople();
+  t.Close();
+  t.AddIndex("ByNameGrp", "NAME;GRP", 0);
+  t.Open();
+  EXPECT_NE(t.IndexDefs().FindIndex("ByNameGrp"), nullptr);
+  t.SetIndexName("ByNameGrp");
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{5, 4, 2, 1, 3}));
+  t.SetIndexName("");
+  t.DeleteIndex("ByNameGrp");
+  EXPECT_EQ(t.IndexDefs().FindIndex("ByNameGrp"), nullptr);
+  t.Close();
+}
+
+TEST_P(TableTest, EmptiesRenamesAndDeletesTables) {
+  if (!GetParam()) GTEST_SKIP() << "the disk database data answers TableExists only for loaded tables";
+  TORBTable& t = FivePeople();
+  t.Close();
+  t.EmptyTable();
+  t.Open();
+  EXPECT_TRUE(t.IsEmpty());
+  t.Close();
+  const std::string new_name = "RENAMED" + FSuffix;
+  t.RenameTable(new_name);
+  FCreated.push_back(new_name);
+  EXPECT_EQ(t.TableName(), new_name);
+  t.Open();
+  EXPECT_EQ(t.FieldCount(), 6);
+  t.DeleteTable();
+  EXPECT_FALSE(t.Active());
+  EXPECT_FALSE(t.Exists());
+  EXPECT_EQ(FDatabase->DataSetCount(), 0);
+}
+
+TEST_P(TableTest, RefusesBadDefinitions) {
+  TORBTable& t = Table("BAD");
+  t.FieldDefs().Add("S", ftString, 0);
+  EXPECT_EQ(ErrorCodeOf([&] { t.CreateTable(); }), 30453);
+  TORBTable& blank = Table("");
+  blank.SetTableName("  ");
+  EXPECT_EQ(DbError([&] { blank.Open(); }), "Missing TableName property");
+  EXPECT_EQ(FDatabase->DataSetCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, TableTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Memory" : "Disk"; });
+
+}  // namespace
+}  // namespace orb::test
