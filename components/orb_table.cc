@@ -420,64 +420,17 @@ bool TORBTable::SearchKey(TORBSearchCondition condition) {
   uint8_t* scratch = Buffer(RecordCountInBuffers());
   cursor.SetCurrentRecordBuffer(scratch);
   bool found = false;
-  // The tables offer no key search of their own: an equal key is the first
-  // record of the view (index order) whose index fields hold the key's
-  // values; a nearest key is the first record of a range starting at it.
-  if (condition == scEqual) {
-    std::string names;
-    std::vector<TORBVariant> values;
-    uint8_t* saved_key = FKeyBuffer;
-    const TDataSetState saved = SetTempState(dsSetKey);
-    FKeyBuffer = key;
-    try {
-      for (int i = 0; i < count; ++i) {
-        TField& field = IndexFields(i);
-        names += (i ? ";" : "") + field.FieldName();
-        values.push_back(field.AsVariant());
-      }
-    } catch (...) {
-      FKeyBuffer = saved_key;
-      RestoreState(saved);
-      throw;
-    }
-    FKeyBuffer = saved_key;
-    RestoreState(saved);
-    found = cursor.Locate(AnsiToWide(names), values, false, false);
-  } else {
-    uint8_t* cur_end = KeyBuffer(kiCurRangeEnd);
-    const bool end_in_force = KeyModified(cur_end);
-    int32_t end_count = KeyFieldCountOf(cur_end);
-    if (end_count == 0) end_count = IndexFieldCount();
-    const auto restore_range = [&] {
-      uint8_t* cur_start = KeyBuffer(kiCurRangeStart);
-      if (KeyModified(cur_start) || end_in_force) {
-        int32_t start_count = KeyFieldCountOf(cur_start);
-        if (start_count == 0) start_count = IndexFieldCount();
-        cursor.ApplyRange(KeyModified(cur_start) ? cur_start : nullptr, end_in_force ? cur_end : nullptr,
-                          start_count, end_count, KeyExclusiveOf(cur_start), KeyExclusiveOf(cur_end));
-      } else {
-        cursor.ResetRange();
-      }
-    };
-    TORBPageItemID record_id{};
-    try {
-      cursor.ApplyRange(key, end_in_force ? cur_end : nullptr, count, end_count, condition == scGreater,
-                        KeyExclusiveOf(cur_end));
-      cursor.InternalFirst();
-      found = cursor.GetRecordBuffer(grmNext) == grrOK;
-      record_id = cursor.GetCurrentRecordID();
-    } catch (...) {
-      restore_range();
-      cursor.RestoreCursorPosition(position);
-      throw;
-    }
-    restore_range();
-    if (found) {
-      cursor.SetCurrentRecordID(record_id);
-      cursor.SetFirstPosition(false);
-      cursor.SetLastPosition(false);
-    }
+  // The index search of the cursor's table, within the cursor's view.
+  uint8_t* saved_key = cursor.FKeyBuffer;
+  cursor.FKeyBuffer = key;
+  try {
+    found = cursor.FindKey(condition, count, false);
+  } catch (...) {
+    cursor.FKeyBuffer = saved_key;
+    cursor.RestoreCursorPosition(position);
+    throw;
   }
+  cursor.FKeyBuffer = saved_key;
   if (!found) cursor.RestoreCursorPosition(position);
   return found;
 }

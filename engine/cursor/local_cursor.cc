@@ -184,10 +184,10 @@ bool TORBLocalCursor::InternalTableExists() { return FDatabaseData->TableExists(
 void TORBLocalCursor::CreateTable(const TORBFieldDefs& field_defs, const TORBIndexDefs& index_defs,
                                   const TORBConstraintDefs& constraint_defs) {
   ManageTable([&](TORBDatabaseData* data) {
-    if (InternalTableExists()) {
-      TORBTableData* old = data->FindOrCreateTableData(this);
-      if (old != nullptr) old->DeleteTable(this, false);
-    }
+    // An engine that stores tables replaces a stored one in the same
+    // commit that creates the new one, so a failed create keeps the old
+    // data; only a table data already in hand is deleted first.
+    if (TORBTableData* old = data->FindTableData(this)) old->DeleteTable(this, false);
     TORBTableData* table = data->FindOrCreateTableData(this);
     if (table == nullptr) RaiseORB(kErrCreateTableNoData, kMsgPointerIsNil);
     table->CreateTable(this, field_defs, index_defs, constraint_defs);

@@ -69,7 +69,9 @@ class TORBDatabaseData {
   virtual void Rollback(int32_t session_id);
   virtual void FlushBuffers() {}
 
-  bool TableExists(const std::u16string& table_name);
+  // A table of that name (any letter case) in the database: the open
+  // table data here; an engine that stores tables also looks in its store.
+  virtual bool TableExists(const std::u16string& table_name);
   // Takes ownership of a table data made by CreateTableData.
   TORBTableData* AddTableData(std::unique_ptr<TORBTableData> table_data);
   // Frees the table data and removes it from the list.

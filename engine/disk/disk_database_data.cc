@@ -342,6 +342,14 @@ void TORBDiskDatabaseData::GetTablesList(std::vector<std::u16string>& list) {
   for (const std::string& name : names) list.push_back(AnsiToWide(name));
 }
 
+bool TORBDiskDatabaseData::TableExists(const std::u16string& table_name) {
+  if (TORBDatabaseData::TableExists(table_name)) return true;
+  std::vector<std::u16string> names;
+  GetTablesList(names);
+  return std::any_of(names.begin(), names.end(),
+                     [&](const std::u16string& name) { return SameNameW(name, table_name); });
+}
+
 void TORBDiskDatabaseData::AddTable(int32_t table_id, const std::u16string& name, int32_t metadata_page,
                                     int32_t most_updated_page, int32_t locks_page) {
   TCriticalSectionGuard guard(FCSect);

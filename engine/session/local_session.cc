@@ -145,12 +145,7 @@ void TORBLocalSession::GetTablesList(std::vector<std::u16string>& list) {
 
 bool TORBLocalSession::TableExists(const std::u16string& table_name) {
   CheckConnected();
-  if (DiskDatabaseData() == nullptr) return FDatabaseData->TableExists(table_name);
-  std::vector<std::u16string> names;
-  FDatabaseData->GetTablesList(names);
-  for (const std::u16string& name : names)
-    if (SameNameW(name, table_name)) return true;
-  return false;
+  return FDatabaseData->TableExists(table_name);
 }
 
 void TORBLocalSession::Commit(bool flush) {
