@@ -16,6 +16,7 @@ LAYERS = [
     "engine/disk",
     "engine/memory",
     "engine/session",
+    "engine/cursor",
     "components",
     "ui",
     "app",

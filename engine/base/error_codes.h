@@ -151,6 +151,19 @@ inline constexpr int32_t kErrKeySearchUnavailable = 30676;
 inline constexpr int32_t kErrDiskTableDataUnavailable = 30820;
 // Repairing the tables of a disk database before its tables are available.
 inline constexpr int32_t kErrDiskTableRepairUnavailable = 30821;
+// Disk tables.
+// A table operation that needs the table's managers on a closed table.
+inline constexpr int32_t kErrDiskTableNotOpen = 30850;
+// Direct BLOB data whose length disagrees with its descriptor.
+inline constexpr int32_t kErrDiskDirectBlobData = 30851;
+// A temporary index page written after it was freed.
+inline constexpr int32_t kErrDiskTemporaryPageMissing = 30852;
+// A row change that cannot take its table write lock in multi-user mode.
+inline constexpr int32_t kErrDiskTableWriteLocked = 30853;
+// The integrity check asked to change the file it only reads.
+inline constexpr int32_t kErrCheckReadOnly = 30855;
+// A table's metadata that ends before its record and BLOB index roots.
+inline constexpr int32_t kErrDiskTableMetadataShort = 30856;
 // Using the in-memory or temporary database before its engine is installed.
 inline constexpr int32_t kErrEngineUnavailable = 30822;
 // A session operation that needs a connected session.
@@ -209,6 +222,12 @@ inline constexpr int32_t kErrMemoryBlobMissing = 30784;
 inline constexpr int32_t kErrTemporaryBlobEntry = 30785;
 // A seek in a temporary table's index page file that did not land.
 inline constexpr int32_t kErrTemporaryPageSeek = 30786;
+// A cursor whose session is not connected to a database.
+inline constexpr int32_t kErrCursorNoDatabase = 30870;
+// A cursor operation that needs an open table on a closed cursor.
+inline constexpr int32_t kErrCursorNotOpen = 30871;
+// Closing a BLOB stream that is not open on the cursor.
+inline constexpr int32_t kErrBLOBStreamNotOpen = 30872;
 
 // Database components.
 // A database maintenance operation (compact, repair, truncate, password or
@@ -293,6 +312,12 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrKeySearchUnavailable, "Key search is not available for table '%s'"},
     {kErrDiskTableDataUnavailable, "Disk tables are not available yet. Table: '%s'"},
     {kErrDiskTableRepairUnavailable, "Repairing disk tables is not available yet. Table: '%s'"},
+    {kErrDiskTableNotOpen, "Table '%s' is not open"},
+    {kErrDiskDirectBlobData, "Invalid direct BLOB data. Size = %d"},
+    {kErrDiskTemporaryPageMissing, "Temporary page %d is not allocated"},
+    {kErrDiskTableWriteLocked, "Cannot change table '%s'. Table is locked"},
+    {kErrCheckReadOnly, "The database is checked read-only"},
+    {kErrDiskTableMetadataShort, "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d"},
     {kErrEngineUnavailable, "The %s database is not available yet"},
     {kErrSessionNotConnected, "Session is not connected to database '%s'"},
     {kErrDatabaseNotOpen, "Database '%s' is not open"},
@@ -323,6 +348,9 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrMemoryBlobMissing, "BLOB value of field %d not found"},
     {kErrTemporaryBlobEntry, "Invalid BLOB entry at %d. Stored size = %d, bytes left = %d"},
     {kErrTemporaryPageSeek, "Cannot set stream position to %d. Position = %d, Size = %d"},
+    {kErrCursorNoDatabase, "Cursor has no connected session. Table: '%s'"},
+    {kErrCursorNotOpen, "Table '%s' is not open"},
+    {kErrBLOBStreamNotOpen, "BLOB stream is not open on this cursor. Table: '%s'"},
 };
 
 }  // namespace orb

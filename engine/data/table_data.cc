@@ -10,6 +10,8 @@
 #include "engine/data/index_manager.h"
 #include "engine/data/record_bitmap.h"
 #include "engine/data/record_manager.h"
+#include "engine/data/record_search.h"
+#include "engine/data/scan_condition.h"
 #include "engine/expr/expression.h"
 #include "engine/platform/codepage.h"
 #include "engine/platform/text_case.h"
@@ -293,8 +295,25 @@ void TORBTableData::ClearBLOBFieldsInRecordBuffer(uint8_t* record_buffer) {
   }
 }
 
-bool TORBTableData::FindKey(TORBCursorInterface* /*cursor*/, const TORBScanCondition& /*condition*/) {
-  RaiseORB(kErrKeySearchUnavailable, "Key search is not available for table '%s'", {FTableName});
+bool TORBTableData::FindKey(TORBCursorInterface* cursor, const TORBScanCondition& condition) {
+  TORBTableDataLock lock(this);
+  TORBScanCondition key = condition;
+  if (key.IndexID == -1) key.IndexID = cursor->GetIndexID();
+  const TORBCursorPosition saved = cursor->SavePosition();
+  try {
+    TORBPageItemID found{};
+    if (!FindRecord(cursor, nullptr, &key, true, true, &found, nullptr, false)) {
+      cursor->RestorePosition(saved);
+      return false;
+    }
+    cursor->SetFirstPosition(false);
+    cursor->SetLastPosition(false);
+    cursor->SetCurrentRecordID(found);
+    return true;
+  } catch (...) {
+    cursor->RestorePosition(saved);
+    throw;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -525,47 +544,8 @@ bool TORBTableData::FindRecordInBitmap(TORBCursorInterface* cursor, bool restart
 bool TORBTableData::FindRecordByScan(TORBCursorInterface* cursor, TORBExpression* search_expression,
                                      const TORBScanCondition* key_condition, bool restart, bool go_forward,
                                      TORBPageItemID* record_id, TORBRecordBitmap* bitmap, bool fill_bitmap) {
-  if (key_condition != nullptr)
-    RaiseORB(kErrKeySearchUnavailable, "Key search is not available for table '%s'", {FTableName});
-  const int32_t session_id = cursor->GetSessionID();
-  std::vector<uint8_t> scratch(static_cast<size_t>(std::max(FRecordManager->FRecordBufferSize, 1)));
-  TORBIndexPositionCache cache;
-  TORBNavigationInfo info;
-  info.GetRecordMode = go_forward ? grmNext : grmPrior;
-  info.IndexID = cursor->GetIndexID();
-  info.RecordBuffer = scratch.data();
-  if (restart) {
-    info.FirstPosition = go_forward;
-    info.LastPosition = !go_forward;
-  } else {
-    info.RecordID = cursor->GetCurrentRecordID();
-    info.FirstPosition = cursor->GetFirstPosition();
-    info.LastPosition = cursor->GetLastPosition();
-  }
-  // Filters read the cursor's current buffer: point it at the scratch one.
-  TBufferSwap swap(cursor, scratch.data());
-  for (;;) {
-    InternalGetRecordBuffer(session_id, info, &cache, FRecordManager->FTableState);
-    if (info.GetRecordResult != grrOK) return false;
-    info.FirstPosition = false;
-    info.LastPosition = false;
-    const bool match =
-        IsRecordVisible(cursor) && (search_expression == nullptr || search_expression->GetResult());
-    if (!match) continue;
-    if (bitmap != nullptr) {
-      if (bitmap->FIndexBased) {
-        TORBIndex* index = FIndexManager->OpenIndex(bitmap->FIndexID);
-        std::unique_ptr<TORBIndexPosition> position = index->CreateIndexPosition();
-        if (index->GetIndexPosition(session_id, info.RecordID, scratch.data(), *position))
-          bitmap->ShowRecord(bitmap->FIndexID, *position);
-      } else {
-        bitmap->ShowRecord(info.RecordID);
-      }
-    }
-    if (fill_bitmap) continue;
-    if (record_id != nullptr) *record_id = info.RecordID;
-    return true;
-  }
+  TORBRecordSearch search(this, cursor);
+  return search.Run(search_expression, key_condition, restart, go_forward, record_id, bitmap, fill_bitmap);
 }
 
 bool TORBTableData::Locate(TORBCursorInterface* cursor, TORBExpression* search_expression) {

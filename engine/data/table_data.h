@@ -117,8 +117,10 @@ class TORBTableData {
   // Moves to the first record for which `search_expression` holds; false
   // (position kept) when none does.
   virtual bool Locate(TORBCursorInterface* cursor, TORBExpression* search_expression);
-  // Key search on the cursor's index (record search); the base raises
-  // 30676.
+  // Moves to the first record whose key satisfies `condition` on its index
+  // (the cursor's index when the condition names none; neither raises
+  // 20258); false (position kept) when none does. The record is read by
+  // the caller.
   virtual bool FindKey(TORBCursorInterface* cursor, const TORBScanCondition& condition);
   // BLOB values of a record buffer (the engine's BLOB store).
   virtual void WriteBLOBFieldToRecordBuffer(int32_t session_id, int32_t field_no, TStream& source,
@@ -166,8 +168,9 @@ class TORBTableData {
   // which `search_expression` (may be null) holds, from the cursor's
   // position or from the first (last) record on restart. With `bitmap`, an
   // active bitmap answers alone; with `fill_bitmap` every match is shown in
-  // it and the scan runs to the end (false). The base scans in the
-  // cursor's order; key conditions need the engine's search (30676).
+  // it and the scan runs to the end (false). The conditions that apply
+  // (the expression or key, the cursor's filters, range and distinct
+  // position) may bound an index range scan (see TORBRecordSearch).
   virtual bool FindRecord(TORBCursorInterface* cursor, TORBExpression* search_expression,
                           const TORBScanCondition* key_condition, bool restart, bool go_forward,
                           TORBPageItemID* record_id, TORBRecordBitmap* bitmap, bool fill_bitmap);
@@ -228,7 +231,7 @@ class TORBTableData {
   bool FDisableTempFiles = false;
 
  protected:
-  // The bitmap scan and the scan in the cursor's order behind FindRecord.
+  // The bitmap scan, and the search with its conditions behind FindRecord.
   bool FindRecordInBitmap(TORBCursorInterface* cursor, bool restart, bool go_forward, TORBPageItemID* record_id,
                           TORBRecordBitmap* bitmap);
   virtual bool FindRecordByScan(TORBCursorInterface* cursor, TORBExpression* search_expression,

@@ -29,7 +29,7 @@ bool IsBlobBaseType(TORBBaseFieldType type) { return type == bftBlob || type == 
 
 }  // namespace
 
-TORBDiskBlobManager::TORBDiskBlobManager(TORBDiskPageManager* page_manager, TORBBaseFieldManager* field_manager,
+TORBDiskBlobManager::TORBDiskBlobManager(TORBPageManager* page_manager, TORBBaseFieldManager* field_manager,
                                          TORBDiskRecordManager* record_manager)
     : LPageManager(page_manager),
       LFieldManager(field_manager),

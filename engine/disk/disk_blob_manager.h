@@ -49,6 +49,7 @@ namespace orb {
 class TORBBaseFieldManager;
 class TORBCompressedBLOBStream;
 class TORBDiskPageManager;
+class TORBPageManager;
 class TORBDiskRecordManager;
 class TStream;
 struct TORBBLOBDescriptor;
@@ -57,7 +58,7 @@ struct TORBPartialTemporaryBLOBDescriptor;
 class TORBDiskBlobManager {
  public:
   // REQUIRES: the managers outlive the object.
-  TORBDiskBlobManager(TORBDiskPageManager* page_manager, TORBBaseFieldManager* field_manager,
+  TORBDiskBlobManager(TORBPageManager* page_manager, TORBBaseFieldManager* field_manager,
                       TORBDiskRecordManager* record_manager);
   // Frees the caches still held, silently: call CheckCachesReleased first
   // to have them reported.
@@ -143,7 +144,7 @@ class TORBDiskBlobManager {
   bool IsProbablyLargeBlob(int32_t session_id, int32_t page_no);
   [[noreturn]] void LargeDamaged(int32_t page_no, int64_t size, int64_t count, int32_t list_page_no) const;
 
-  TORBDiskPageManager* LPageManager;
+  TORBPageManager* LPageManager;
   TORBBaseFieldManager* LFieldManager;
   TORBDiskRecordManager* LRecordManager;
   std::vector<std::unique_ptr<TORBDiskBLOBCache>> FBlobCacheList;

@@ -12,12 +12,14 @@
 #include "engine/disk/database_creator.h"
 #include "engine/disk/database_file.h"
 #include "engine/disk/disk_page_manager.h"
+#include "engine/disk/disk_table_data.h"
 #include "engine/disk/disk_session_link.h"
 #include "engine/disk/free_space.h"
 #include "engine/disk/system_directory.h"
 #include "engine/disk/table_list.h"
 #include "engine/disk/table_lock_manager.h"
 #include "engine/platform/codepage.h"
+#include "engine/platform/text_case.h"
 
 namespace orb {
 
@@ -264,12 +266,23 @@ void TORBDiskDatabaseData::CreateDatabase() {
 }
 
 TORBTableData* TORBDiskDatabaseData::CreateTableData(TORBCursorInterface* cursor) {
-  RaiseORB(kErrDiskTableDataUnavailable, "Disk tables are not available yet. Table: '%s'",
-           {cursor != nullptr ? cursor->GetTableName() : std::u16string()});
+  TCriticalSectionGuard guard(FCSect);
+  CheckOpen();
+  return AddTableData(std::make_unique<TORBDiskTableData>(this, cursor->GetTableName()));
 }
 
 void TORBDiskDatabaseData::RepairTableData(const std::u16string& table_name) {
-  RaiseORB(kErrDiskTableRepairUnavailable, "Repairing disk tables is not available yet. Table: '%s'", {table_name});
+  TCriticalSectionGuard guard(FCSect);
+  CheckOpen();
+  const std::u16string wanted = UpperCaseW(table_name);
+  for (const auto& table : FTableDataList) {
+    if (UpperCaseW(table->TableName()) == wanted) {
+      static_cast<TORBDiskTableData*>(table.get())->Repair();
+      return;
+    }
+  }
+  auto* table = static_cast<TORBDiskTableData*>(AddTableData(std::make_unique<TORBDiskTableData>(this, table_name)));
+  table->Repair();
 }
 
 // --- Ids, commit, rollback ---
@@ -349,6 +362,18 @@ void TORBDiskDatabaseData::RemoveTable(const std::u16string& name) {
   if (FTableListFile == nullptr) RaiseORB(20130, kMsgPointerIsNil);
   FTableListFile->RemoveTable(WideToAnsi(name));
   FTableListFile->Save();
+}
+
+bool TORBDiskDatabaseData::TableListed(const std::u16string& name) {
+  TCriticalSectionGuard guard(FCSect);
+  CheckOpen();
+  return FTableListFile->TableExists(WideToAnsi(name));
+}
+
+void TORBDiskDatabaseData::ReloadTableList() {
+  TCriticalSectionGuard guard(FCSect);
+  CheckOpen();
+  FTableListFile->Load();
 }
 
 void TORBDiskDatabaseData::RenameTable(const std::u16string& name, const std::u16string& new_name) {

@@ -90,7 +90,8 @@ class TORBDiskDatabaseData : public TORBDatabaseData {
   // session count and password (replacing a file of that name that no one
   // holds open). The database stays closed.
   void CreateDatabase() override;
-  // Disk tables are not available yet: raises kErrDiskTableDataUnavailable.
+  // A TORBDiskTableData for the cursor's table. kErrDatabaseNotOpen while
+  // closed.
   TORBTableData* CreateTableData(TORBCursorInterface* cursor) override;
   int32_t GetNewObjectId() override;
   void Commit(int32_t session_id) override { Commit(session_id, false); }
@@ -99,8 +100,8 @@ class TORBDiskDatabaseData : public TORBDatabaseData {
   void Rollback(int32_t session_id) override;
   void FlushBuffers() override;
 
-  // Repairs a table on open; disk tables are not available yet
-  // (kErrDiskTableRepairUnavailable).
+  // Validates a table's row count and record page index and rebuilds them
+  // when they fail. 30396 for a table that is not listed.
   virtual void RepairTableData(const std::u16string& table_name);
 
   // --- Opening and closing ---
@@ -122,6 +123,10 @@ class TORBDiskDatabaseData : public TORBDatabaseData {
   void OpenTable(const std::u16string& name, int32_t& table_id, int32_t& metadata_page,
                  int32_t& most_updated_page, int32_t& locks_page);
   void RemoveTable(const std::u16string& name);
+  // Whether the table list names the table.
+  bool TableListed(const std::u16string& name);
+  // Reads the table list again (after a cancelled change of it).
+  void ReloadTableList();
   void RenameTable(const std::u16string& name, const std::u16string& new_name);
   // The tables lock between processes (200 tries 20 ms apart, 20210), and
   // its release (20211). Not under the critical section.

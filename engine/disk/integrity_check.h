@@ -68,7 +68,8 @@ class TORBIntegrityChecker {
   std::vector<std::unique_ptr<TORBIntegrityCheckStep>> FSteps;
 };
 
-// Checks `file_name` with the standard steps.
+// Checks `file_name` with the standard steps (see CheckDatabaseWithTables
+// in integrity_tables.h for the tables' own structures too).
 TORBIntegrityReport CheckDatabaseFile(const std::u16string& file_name, const TORBIntegrityCheckOptions& options);
 
 }  // namespace orb

@@ -36,6 +36,8 @@ enum class TORBIntegrityFindingKind : uint8_t {
   // System directory and table list.
   DirectoryEntry,
   TableEntry,
+  // A table's own structures: metadata, rows, BLOB values, indexes.
+  TableStructure,
 };
 
 // One inconsistency. `PageNo` -1 means the file as a whole.

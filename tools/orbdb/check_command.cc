@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/disk/integrity_check.h"
+#include "engine/disk/integrity_tables.h"
 #include "engine/platform/codepage.h"
 #include "tools/orbdb/command.h"
 
@@ -16,13 +17,13 @@ struct CheckOptions {
   std::string password;
 };
 
-// Prints one line per inconsistency and returns 1, or prints "ok" and
-// returns 0. The file is opened for reading only and shared, so it may be
+// Checks the file and every table's structures. Prints one line per
+// inconsistency and returns 1, or prints "ok" and returns 0. The file is opened for reading only and shared, so it may be
 // checked while other processes use it.
 int RunCheck(const CheckOptions& options) {
   orb::TORBIntegrityCheckOptions check;
   check.Password.Password = orb::Utf8ToAnsi(options.password);
-  const orb::TORBIntegrityReport report = orb::CheckDatabaseFile(orb::PathToWide(options.path), check);
+  const orb::TORBIntegrityReport report = orb::CheckDatabaseWithTables(orb::PathToWide(options.path), check);
   if (report.IsOk()) {
     std::cout << "ok\n";
     return 0;

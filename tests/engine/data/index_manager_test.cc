@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "engine/base/stream_memory.h"
+#include "engine/data/record_search.h"
+#include "engine/data/scan_condition.h"
 #include "tests/engine/data/table_fixture.h"
 #include "tests/support/raised.h"
 
@@ -189,14 +191,13 @@ TEST(DatabaseDataTest, DBDataListStaysConsistentUnderConcurrentCreation) {
   EXPECT_TRUE(DBDataList().Snapshot().empty());
 }
 
-TEST_F(IndexManagerTest, KeySearchNeedsTheEnginesSearch) {
+TEST_F(IndexManagerTest, KeySearchNeedsAnIndex) {
   CreateTable();
   FakeCursor cursor(FTable);
   Insert(cursor, 1, 1);
-  // The condition is never read: only its presence matters here.
-  const auto* key = reinterpret_cast<const TORBScanCondition*>(&cursor);
-  EXPECT_EQ(RaisedCode([&] { FTable->FindRecord(&cursor, nullptr, key, true, true, nullptr, nullptr, false); }),
-            kErrKeySearchUnavailable);
+  TORBScanCondition key{scEqual, cursor.GetCurrentRecordBuffer(), cursor.FRecordBufferSize, 1, -1, false};
+  EXPECT_EQ(RaisedCode([&] { FTable->FindRecord(&cursor, nullptr, &key, true, true, nullptr, nullptr, false); }),
+            kErrKeySearchNoIndex);
   EXPECT_EQ(RaisedCode([&] { FTable->Locate(&cursor, nullptr); }), kErrLocateNoExpression);
 }
 

@@ -213,8 +213,8 @@ TEST_F(DiskDatabaseDataTest, ClosedDatabaseRefusesItsOperationsWithTheirCodes) {
   EXPECT_EQ(ErrorCodeOf([&] { data.GetNewObjectId(); }), kErrDatabaseNotOpen);
   EXPECT_EQ(ErrorCodeOf([&] { data.Commit(0, true); }), kErrDatabaseNotOpen);
   EXPECT_EQ(ErrorCodeOf([&] { data.UnlockTables(); }), 20211);
-  EXPECT_EQ(ErrorCodeOf([&] { data.CreateTableData(nullptr); }), kErrDiskTableDataUnavailable);
-  EXPECT_EQ(ErrorCodeOf([&] { data.RepairTableData(u"T"); }), kErrDiskTableRepairUnavailable);
+  EXPECT_EQ(ErrorCodeOf([&] { data.CreateTableData(nullptr); }), kErrDatabaseNotOpen);
+  EXPECT_EQ(ErrorCodeOf([&] { data.RepairTableData(u"T"); }), kErrDatabaseNotOpen);
   EXPECT_EQ(data.GetDBFileConnectionsCount(), 0);
 }
 

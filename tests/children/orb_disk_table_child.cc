@@ -1,0 +1,130 @@
+// Test helper: works on table T of a database file from its own process.
+//
+//   orb_disk_table_child <path> work <first id> <rows> <shared rows>
+//     multi-user: inserts rows <first id> .. <first id> + rows - 1 (VAL 0),
+//     and after each insert adds 1 to VAL of shared row (i mod shared rows)
+//     (rows with ID 0 .. shared rows - 1), under the table write lock.
+//     Prints "ready" once connected, then "done" or "error <code> <text>".
+//   orb_disk_table_child <path> hold
+//     multi-user: takes the table write lock (ltRW) on T, prints "ready" and
+//     holds it until stdin closes or the process is killed.
+//   orb_disk_table_child <path> single
+//     single-user: connects, opens T, prints "ready" and holds the
+//     connection until stdin closes.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "engine/base/orb_exception.h"
+#include "engine/disk/disk_database_data.h"
+#include "engine/platform/codepage.h"
+#include "tests/engine/disk/disk_table_cursor.h"
+
+namespace {
+
+using orb::disktest::kID;
+using orb::disktest::kVal;
+
+void Say(const std::string& line) {
+  std::string out = line + "\n";
+  if (write(STDOUT_FILENO, out.data(), out.size()) < 0) _exit(3);
+}
+
+void WaitForStdinClose() {
+  char c;
+  while (read(STDIN_FILENO, &c, 1) > 0) {
+  }
+}
+
+int Work(orb::TORBDiskDatabaseData& database, orb::disktest::TLink& link, int32_t first_id, int32_t rows,
+         int32_t shared) {
+  orb::disktest::TDiskCursor cursor(&database, &link, u"T");
+  cursor.Open();
+  orb::TORBDiskTableData* table = cursor.FTable;
+  // Where the shared rows lie (row ids never move).
+  std::map<int32_t, orb::TORBPageItemID> shared_ids;
+  cursor.First();
+  while (cursor.Next()) {
+    const int32_t id = cursor.GetInt(kID).value_or(-1);
+    if (id >= 0 && id < shared) shared_ids[id] = cursor.GetCurrentRecordID();
+  }
+  if (static_cast<int32_t>(shared_ids.size()) != shared) {
+    Say("error 0 shared rows missing");
+    return 1;
+  }
+  for (int32_t i = 0; i < rows; ++i) {
+    if (!cursor.Insert(first_id + i, 0)) {
+      Say("error 0 insert refused");
+      return 1;
+    }
+    // Read, add one and write back under the write lock: no other process
+    // changes the row in between.
+    const int32_t session = cursor.GetSessionID();
+    if (!table->LockTable(session, orb::ltRW, 2250, 40)) {
+      Say("error 0 write lock not obtained");
+      return 1;
+    }
+    if (!cursor.MoveTo(shared_ids[i % shared])) {
+      Say("error 0 shared row not read");
+      return 1;
+    }
+    cursor.SetInt(kVal, cursor.GetInt(kVal).value_or(0) + 1);
+    const bool updated = table->UpdateRecord(&cursor);
+    table->UnlockTable(session, orb::ltRW);
+    if (!updated) {
+      Say("error 0 update refused");
+      return 1;
+    }
+  }
+  Say("done");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: %s path work|hold|single ...\n", argv[0]);
+    return 2;
+  }
+  const std::string mode = argv[2];
+  orb::TORBDiskDatabaseSettings settings;
+  orb::TORBDiskDatabaseData database(orb::PathToWide(argv[1]), u"", settings);
+  orb::disktest::TLink link(mode != "single");
+  int rc = 0;
+  try {
+    database.ConnectSession(&link);
+    if (mode == "work") {
+      if (argc < 6) return 2;
+      Say("ready");
+      rc = Work(database, link, std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
+    } else if (mode == "hold") {
+      orb::disktest::TDiskCursor cursor(&database, &link, u"T");
+      cursor.Open();
+      if (!cursor.FTable->LockTable(link.FId, orb::ltRW, 100, 20)) {
+        Say("error 0 lock not obtained");
+        return 1;
+      }
+      Say("ready");
+      WaitForStdinClose();
+      cursor.FTable->UnlockTable(link.FId, orb::ltRW);
+    } else if (mode == "single") {
+      orb::disktest::TDiskCursor cursor(&database, &link, u"T");
+      cursor.Open();
+      Say("ready");
+      WaitForStdinClose();
+    } else {
+      return 2;
+    }
+    database.DisconnectSession(&link);
+  } catch (const orb::EORBException& e) {
+    Say("error " + std::to_string(e.NativeError()) + " " + e.what());
+    return 1;
+  }
+  return rc;
+}

@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include "engine/data/database_data.h"
+#include "tests/engine/cursor/cursor_fixture.h"
+
+namespace orb::test {
+namespace {
+
+using TableTest = CursorTest;
+
+std::unique_ptr<TORBLocalCursor> Named(TORBLocalSession& session, const std::u16string& name) {
+  auto c = std::make_unique<TORBLocalCursor>();
+  c->FSession = &session;
+  c->FTableName = name;
+  return c;
+}
+
+TEST_F(TableTest, OpeningAMissingTableRaisesAndLeavesTheCursorClosed) {
+  TORBLocalCursor c;
+  c.FSession = &FSession;
+  c.FTableName = FTableName;
+  EXPECT_EQ(RaisedCode([&] { c.OpenTableByFieldDefs(TORBFieldDefs(), TORBIndexDefs(), TORBConstraintDefs()); }),
+            kErrOpenTableNotFound);
+  EXPECT_FALSE(c.FIsOpen);
+  EXPECT_EQ(RaisedCode([&] { c.GetRecordBuffer(grmNext); }), kErrLockTableDataNil);
+  TORBLocalSession unconnected;
+  c.FSession = &unconnected;
+  EXPECT_EQ(RaisedCode([&] { c.OpenTableByFieldDefs(TORBFieldDefs(), TORBIndexDefs(), TORBConstraintDefs()); }),
+            kErrCursorNoDatabase);
+}
+
+TEST_F(TableTest, DesignModeCreatesTheTableOnOpenAndDropsItOnClose) {
+  TORBFieldDefs fields;
+  StandardFields(fields);
+  {
+    TORBLocalCursor c;
+    c.FSession = &FSession;
+    c.FTableName = FTableName;
+    c.FIsDesignMode = true;
+    c.OpenTableByFieldDefs(fields, TORBIndexDefs(), TORBConstraintDefs());
+    EXPECT_TRUE(c.FIsOpen);
+    EXPECT_EQ(c.FFieldDefs.GetCount(), 7);
+    EXPECT_TRUE(FSession.DatabaseData()->TableExists(FTableName));
+  }
+  EXPECT_FALSE(FSession.DatabaseData()->TableExists(FTableName));
+}
+
+TEST_F(TableTest, CreateReplacesEmptyEmptiesDeleteRemoves) {
+  CreateStandardTable();
+  {
+    TORBLocalCursor& c = Open();
+    InsertRows(c, FiveRows());
+  }
+  for (auto& [cursor, buffer] : FCursors) cursor->FreeRecordBuffer(buffer);
+  FCursors.clear();
+  TORBFieldDefs one;
+  AddField(one, u"ONLY", aftInteger);
+  CreateTable(one);
+  TORBLocalCursor& c = Open();
+  EXPECT_EQ(c.FFieldDefs.GetCount(), 1);
+  EXPECT_EQ(c.GetRecordCount(), 0);
+  c.InternalInitRecord(c.FCurrentRecordBuffer, true);
+  SetInt(c, 0, 9);
+  c.InternalPost(true);
+  ASSERT_EQ(c.FErrorCode, 0);
+  ASSERT_EQ(c.GetRecordCount(), 1);
+  c.FreeRecordBuffer(BufferOf(c));
+  FCursors.clear();
+
+  auto manager_owner = Named(FSession, FTableName);
+  TORBLocalCursor& manager = *manager_owner;
+  manager.EmptyTable();
+  EXPECT_FALSE(manager.FIsOpen);
+  TORBLocalCursor& reopened = Open();
+  EXPECT_EQ(reopened.GetRecordCount(), 0);
+  reopened.FreeRecordBuffer(BufferOf(reopened));
+  FCursors.clear();
+  manager.DeleteTable();
+  EXPECT_FALSE(FSession.DatabaseData()->TableExists(FTableName));
+  EXPECT_EQ(RaisedCode([&] { manager.DeleteTable(); }), kErrDeleteTableNotFound);
+  EXPECT_EQ(RaisedCode([&] { manager.EmptyTable(); }), kErrEmptyTableNotFound);
+  EXPECT_EQ(RaisedCode([&] { manager.RenameTable(u"X"); }), kErrRenameTableNotFound);
+}
+
+TEST_F(TableTest, DeletingATableWithOpenCursorsIsRefused) {
+  CreateStandardTable();
+  Open();
+  auto manager_owner = Named(FSession, FTableName);
+  TORBLocalCursor& manager = *manager_owner;
+  EXPECT_EQ(RaisedCode([&] { manager.DeleteTable(); }), kErrDeleteOpenTable);
+  EXPECT_TRUE(FSession.DatabaseData()->TableExists(FTableName));
+}
+
+TEST_F(TableTest, RenameAllowsACaseChangeAndRefusesTakenOrIdenticalNames) {
+  CreateStandardTable();
+  const std::u16string other = FTableName + u"_OTHER";
+  auto other_owner = Named(FSession, other);
+  TORBLocalCursor& other_table = *other_owner;
+  TORBFieldDefs fields;
+  StandardFields(fields);
+  other_table.CreateTable(fields, TORBIndexDefs(), TORBConstraintDefs());
+
+  auto c_owner = Named(FSession, FTableName);
+  TORBLocalCursor& c = *c_owner;
+  EXPECT_EQ(RaisedCode([&] { c.RenameTable(FTableName); }), kErrRenameTableItself);
+  EXPECT_EQ(RaisedCode([&] { c.RenameTable(other); }), kErrRenameTableExists);
+  const std::u16string lower = u"t" + FTableName.substr(1);
+  c.RenameTable(lower);
+  EXPECT_EQ(c.FTableName, lower);
+  EXPECT_TRUE(FSession.DatabaseData()->TableExists(lower));
+  c.RenameTable(FTableName + u"_NEW");
+  EXPECT_FALSE(FSession.DatabaseData()->TableExists(FTableName));
+  c.RenameTable(FTableName);
+  other_table.DeleteTable();
+}
+
+TEST_F(TableTest, IndexesAreAddedFoundAndDeleted) {
+  CreateStandardTable();
+  TORBLocalCursor& c = Open();
+  InsertRows(c, FiveRows());
+  TORBIndexDefs defs;
+  TORBIndexDef* by_score = AddIndexDef(defs, "BY_SCORE", {u"SCORE"}, false, true);
+  c.AddIndex(*by_score);
+  ASSERT_NE(c.GetIndexDefs().GetIndexDefByName(std::string_view("BY_SCORE")), nullptr);
+  EXPECT_EQ(RaisedCode([&] { c.AddIndex(*by_score); }), kErrAddIndexExists);
+  c.SetIndexName(u"BY_SCORE");
+  EXPECT_EQ(Walk(c), (std::vector<int32_t>{3, 2, 5, 1, 4}));
+
+  // A projection alias names its physical field.
+  c.ApplyProjection({u"ID", u"NAME"}, {u"", u"WHO"});
+  bool created = false;
+  const std::u16string name = c.FindOrCreateIndex({u"WHO"}, {u"ASC"}, {u""}, created);
+  EXPECT_TRUE(created);
+  EXPECT_TRUE(c.IndexExists({u"NAME"}, {u"ASC"}, {u""}));
+  EXPECT_EQ(c.FindOrCreateIndex({u"WHO"}, {u"ASC"}, {u""}, created), name);
+  EXPECT_FALSE(created);
+
+  c.DeleteIndex(u"BY_SCORE");
+  EXPECT_EQ(c.FIndexID, -1) << "the active index went away";
+  EXPECT_EQ(RaisedCode([&] { c.DeleteIndex(u"BY_SCORE"); }), kErrDeleteIndexNotFound);
+  EXPECT_EQ(Walk(c), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+}
+
+TEST_F(TableTest, DistinctShowsOneRecordPerKey) {
+  CreateStandardTable();
+  TORBLocalCursor& c = Open();
+  InsertRows(c, FiveRows());
+  c.ApplyDistinct({u"GRP"}, {u"ASC"}, {u""});
+  EXPECT_EQ(c.FDistinctRecordBuffer, nullptr);
+  std::vector<int32_t> groups;
+  c.InternalFirst();
+  while (c.GetRecordBuffer(grmNext) == grrOK) groups.push_back(GetInt(c, kGroup).value_or(-1));
+  EXPECT_EQ(groups, (std::vector<int32_t>{1, 2}));
+  EXPECT_EQ(c.GetRecordCount(), 2);
+}
+
+}  // namespace
+}  // namespace orb::test

@@ -1,0 +1,151 @@
+// Disk tables shared by real processes (tests/children/orb_disk_table_child):
+// concurrent writers, a killed lock holder, a single-user holder.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/base/error_codes.h"
+#include "engine/disk/disk_database_data.h"
+#include "engine/disk/integrity_tables.h"
+#include "tests/engine/disk/disk_table_cursor.h"
+#include "tests/support/child_process.h"
+#include "tests/support/disk_scratch.h"
+
+namespace orb {
+namespace {
+
+using disktest::kID;
+using disktest::kVal;
+using disktest::TDiskCursor;
+using disktest::TLink;
+using testing::ChildProcess;
+using testing::DiskScratch;
+using testing::ErrorCodeOf;
+
+constexpr int32_t kShared = 4;
+
+class DiskTableProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TORBDiskDatabaseSettings settings;
+    settings.MaxSessionCount = 16;
+    TORBDiskDatabaseData creator(FDir.WFile("db.orb"), u"", settings);
+    creator.CreateDatabase();
+    // Table T with a unique index on ID and the shared rows 0 .. 3.
+    TORBDiskDatabaseData database(FDir.WFile("db.orb"), u"", settings);
+    TLink link(true);
+    database.ConnectSession(&link);
+    disktest::CreateTestTable(&database, &link, u"T", {.IdIndex = disktest::TTableSpec::kUnique});
+    {
+      TDiskCursor cursor(&database, &link, u"T");
+      cursor.Open();
+      for (int32_t id = 0; id < kShared; ++id) ASSERT_TRUE(cursor.Insert(id, 0));
+    }
+    database.DisconnectSession(&link);
+  }
+  std::string File() const { return FDir.File("db.orb"); }
+  void ExpectClean() {
+    const TORBIntegrityReport report = CheckDatabaseWithTables(FDir.WFile("db.orb"), {});
+    std::string lines;
+    for (const std::string& line : report.Lines()) lines += line + "\n";
+    EXPECT_TRUE(report.IsOk()) << lines;
+  }
+
+  DiskScratch FDir;
+};
+
+TEST_F(DiskTableProcessTest, ConcurrentWritersLoseNoRowAndNoUpdate) {
+  constexpr int32_t kChildren = 4;
+  constexpr int32_t kRows = 60;
+  std::vector<std::unique_ptr<ChildProcess>> children;
+  for (int32_t c = 0; c < kChildren; ++c) {
+    children.push_back(std::make_unique<ChildProcess>(
+        "orb_disk_table_child",
+        std::vector<std::string>{File(), "work", std::to_string(1000 * (c + 1)), std::to_string(kRows),
+                                 std::to_string(kShared)}));
+  }
+  for (auto& child : children) child->ReadUntilReady();
+  for (auto& child : children) {
+    EXPECT_EQ(child->ReadLine(), "done");
+    EXPECT_EQ(child->Release(), 0);
+  }
+
+  TORBDiskDatabaseData database(FDir.WFile("db.orb"), u"", {});
+  TLink link(true);
+  database.ConnectSession(&link);
+  {
+    TDiskCursor cursor(&database, &link, u"T");
+    cursor.Open();
+    EXPECT_EQ(cursor.Count(), kShared + kChildren * kRows);
+    int32_t increments = 0;
+    std::vector<int32_t> per_child(kChildren, 0);
+    cursor.First();
+    while (cursor.Next()) {
+      const int32_t id = cursor.GetInt(kID).value_or(-1);
+      if (id < kShared)
+        increments += cursor.GetInt(kVal).value_or(0);
+      else
+        ++per_child.at(static_cast<size_t>(id / 1000 - 1));
+    }
+    EXPECT_EQ(increments, kChildren * kRows);
+    EXPECT_EQ(per_child, std::vector<int32_t>(kChildren, kRows));
+  }
+  database.DisconnectSession(&link);
+  ExpectClean();
+}
+
+TEST_F(DiskTableProcessTest, AKilledProcessFreesItsLocks) {
+  ChildProcess holder("orb_disk_table_child", {File(), "hold"});
+  holder.ReadUntilReady();
+
+  TORBDiskDatabaseData database(FDir.WFile("db.orb"), u"", {});
+  TLink link(true);
+  database.ConnectSession(&link);
+  {
+    TDiskCursor cursor(&database, &link, u"T");
+    cursor.Open();
+    EXPECT_FALSE(cursor.FTable->LockTable(link.FId, ltRW, 3, 20));
+    // The holder dies holding the lock: the system drops its byte locks.
+    holder.Kill();
+    ASSERT_TRUE(cursor.FTable->LockTable(link.FId, ltRW, 50, 20));
+    EXPECT_TRUE(cursor.FTable->UnlockTable(link.FId, ltRW));
+    EXPECT_TRUE(cursor.Insert(100, 1));
+    EXPECT_EQ(cursor.Count(), kShared + 1);
+  }
+  database.DisconnectSession(&link);
+  ExpectClean();
+}
+
+TEST_F(DiskTableProcessTest, ASingleUserProcessKeepsOthersFromWriting) {
+  ChildProcess holder("orb_disk_table_child", {File(), "single"});
+  holder.ReadUntilReady();
+  {
+    // A multi-user session finds no slot.
+    TORBDiskDatabaseData database(FDir.WFile("db.orb"), u"", {});
+    TLink link(true);
+    EXPECT_EQ(ErrorCodeOf([&] { database.ConnectSession(&link); }), 20094);
+  }
+  {
+    // A single-user one gets the file read-only and cannot change rows.
+    TORBDiskDatabaseData database(FDir.WFile("db.orb"), u"", {});
+    TLink link(false);
+    database.ConnectSession(&link);
+    EXPECT_TRUE(database.FReadOnly);
+    {
+      TDiskCursor cursor(&database, &link, u"T");
+      cursor.Open();
+      EXPECT_EQ(cursor.Count(), kShared);
+      EXPECT_NE(ErrorCodeOf([&] { cursor.Insert(100, 1); }), 0);
+      EXPECT_EQ(cursor.Count(), kShared);
+    }
+    database.DisconnectSession(&link);
+  }
+  EXPECT_EQ(holder.Release(), 0);
+  ExpectClean();
+}
+
+}  // namespace
+}  // namespace orb
