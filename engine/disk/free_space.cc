@@ -103,7 +103,14 @@ void TORBDatabaseFreeSpaceManager::FormatMapPage(int64_t page_no, uint16_t page_
 
 bool TORBDatabaseFreeSpaceManager::HoldsHeaderLock() const { return LPageManager->FLockDBHeaderCount > 0; }
 
-bool TORBDatabaseFreeSpaceManager::KeepsMaps() const { return LPageManager->KeepsMapPagesCached(); }
+// A file opened for writing by one single-user process has no other writer
+// (other opens get it read-only): its maps and page counts change only
+// here, so they stay in memory between calls, as for an exclusive open, and
+// reach the file with the header (every commit, every header save).
+bool TORBDatabaseFreeSpaceManager::KeepsMaps() const {
+  return LPageManager->KeepsMapPagesCached() ||
+         (!LPageManager->IsDiskMultiUser() && !LPageManager->GetReadOnly() && !ORBIsDesignMode());
+}
 
 void TORBDatabaseFreeSpaceManager::DropMaps() {
   FMapPages.clear();

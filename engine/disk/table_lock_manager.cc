@@ -218,7 +218,7 @@ bool TORBDatabaseTableLockManager::SetPhysicalLockForWeakerLocks(int32_t session
 }
 
 bool TORBDatabaseTableLockManager::ReleasePhysicalLock(int32_t session, TORBLockType type, TORBTableLocksFile& file,
-                                                       bool file_lock_held, int32_t error_code) {
+                                                       bool /*file_lock_held*/, int32_t error_code) {
   if (type == ltX) {
     const int32_t attempts = std::max(FFileLockTries, 1);
     for (int32_t i = 0; i < attempts; ++i) {
@@ -227,8 +227,10 @@ bool TORBDatabaseTableLockManager::ReleasePhysicalLock(int32_t session, TORBLock
     }
     return false;
   }
-  FileLockHold hold(file, file_lock_held);
-  if (!hold.Take(*this, FFileLockTries, FFileLockDelayMs)) return false;
+  // Giving up one's own byte needs no file lock: it only lets others in,
+  // and a check made meanwhile under the file lock sees the byte either
+  // still held (and waits) or free. This spares two system calls on every
+  // read step of a shared file.
   if (!file.UnlockTable(session, type)) RaiseORB(error_code, UnlockMessage(error_code));
   return true;
 }
