@@ -199,7 +199,10 @@ void TORBLocalCursor::DeleteTable() {
     if (!InternalTableExists()) RaiseORB(kErrDeleteTableNotFound, kMsgTableNotFound, {FTableName});
     TORBTableData* table = data->FindOrCreateTableData(this);
     if (table == nullptr) RaiseORB(kErrDeleteTableNoData, kMsgTableNotFoundName, {FTableName});
-    if (FSession != nullptr) {
+    // A stored table that no cursor has open has no fields loaded (the
+    // engine opens it itself to delete it); the session then holds no
+    // values of its fields either.
+    if (FSession != nullptr && table->FieldManager() != nullptr) {
       const TORBFieldDefs& fields = table->FieldManager()->FieldDefs();
       for (int32_t i = 0; i < fields.GetCount(); ++i) FSession->DeleteObject(fields.GetDef(i)->FObjectID);
     }

@@ -343,7 +343,8 @@ void TORBDiskDatabaseData::GetTablesList(std::vector<std::u16string>& list) {
 }
 
 bool TORBDiskDatabaseData::TableExists(const std::u16string& table_name) {
-  if (TORBDatabaseData::TableExists(table_name)) return true;
+  // The file's list alone: a table data left by a failed open names no
+  // stored table.
   std::vector<std::u16string> names;
   GetTablesList(names);
   return std::any_of(names.begin(), names.end(),

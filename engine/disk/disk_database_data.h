@@ -86,7 +86,7 @@ class TORBDiskDatabaseData : public TORBDatabaseData {
   void DisconnectSession(TORBSessionLink* session) override;
   // Names in the table list, in its order.
   void GetTablesList(std::vector<std::u16string>& list) override;
-  // Open table data, or a name in the file's table list.
+  // A name in the file's table list.
   bool TableExists(const std::u16string& table_name) override;
   // Writes a new database file with the settings' page size, extent size,
   // session count and password (replacing a file of that name that no one
