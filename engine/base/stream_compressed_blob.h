@@ -26,6 +26,7 @@
 
 #include "engine/base/compression.h"
 #include "engine/base/stream.h"
+#include "engine/base/stream_memory.h"
 
 namespace orb {
 
@@ -191,6 +192,30 @@ class TORBCompressedBLOBStream : public TORBStream {
   double FCompressionRate = 0;
   TStream& FCompressedStream;
   TORBBLOBDescriptor FBLOBDescriptor;
+};
+
+// A BLOB value's stream over a private copy of its stored form: reads
+// decompress from the copy, writes go to the copy (and mark the stream
+// modified); the owner stores the copy's bytes back if it wants them.
+class TORBOwnedBLOBStream : public TORBStream {
+ public:
+  TORBOwnedBLOBStream(std::vector<uint8_t> stored_form, const TORBBLOBDescriptor& descriptor, bool to_create)
+      : FStorage(std::move(stored_form)), FBLOB(FStorage, descriptor, to_create, false) {}
+  int64_t Read(void* buffer, int64_t count) override { return FBLOB.Read(buffer, count); }
+  int64_t Write(const void* buffer, int64_t count) override {
+    SetModified(true);
+    return FBLOB.Write(buffer, count);
+  }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override { return FBLOB.Seek(offset, origin); }
+  void SetSize(int64_t new_size) override {
+    SetModified(true);
+    FBLOB.SetSize(new_size);
+  }
+  int64_t GetSize() override { return FBLOB.GetSize(); }
+
+ private:
+  TORBMemoryStream FStorage;
+  TORBCompressedBLOBStream FBLOB;
 };
 
 }  // namespace orb

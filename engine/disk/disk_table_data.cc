@@ -42,28 +42,6 @@ TORBBLOBDescriptor FieldBlobDescriptor(const TORBFieldDef& field) {
   return descriptor;
 }
 
-// A BLOB value's stream over a private copy of its stored bytes.
-class TDiskBlobStream : public TORBStream {
- public:
-  TDiskBlobStream(std::vector<uint8_t> stored, const TORBBLOBDescriptor& descriptor, bool to_create)
-      : FStorage(std::move(stored)), FBLOB(FStorage, descriptor, to_create, false) {}
-  int64_t Read(void* buffer, int64_t count) override { return FBLOB.Read(buffer, count); }
-  int64_t Write(const void* buffer, int64_t count) override {
-    SetModified(true);
-    return FBLOB.Write(buffer, count);
-  }
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override { return FBLOB.Seek(offset, origin); }
-  void SetSize(int64_t new_size) override {
-    SetModified(true);
-    FBLOB.SetSize(new_size);
-  }
-  int64_t GetSize() override { return FBLOB.GetSize(); }
-
- private:
-  TORBMemoryStream FStorage;
-  TORBCompressedBLOBStream FBLOB;
-};
-
 // The unposted BLOB values of a record buffer, kept while a change stores
 // them, so that a failed change can put them back.
 class TUnpostedBlobs {
@@ -987,20 +965,20 @@ bool TORBDiskTableData::RunRowChange(TORBCursorInterface* cursor, const std::fun
   }
 }
 
-bool TORBDiskTableData::InsertRecord(TORBCursorInterface* cursor) {
+bool TORBDiskTableData::WriteRow(TORBCursorInterface* cursor, int32_t manager_code, int32_t buffer_code,
+                                 const std::function<bool()>& change) {
   TORBTableDataLock lock(this);
-  if (FRecordManager == nullptr) RaiseORB(20135, kMsgNilPointer);
+  if (FRecordManager == nullptr) RaiseORB(manager_code, kMsgNilPointer);
   uint8_t* record = cursor->GetCurrentRecordBuffer();
-  if (record == nullptr) RaiseORB(20136, kMsgNilPointer);
+  if (record == nullptr) RaiseORB(buffer_code, kMsgNilPointer);
   TWriteStep step(this, cursor);
   SynchronizeTemporaryIndexes(cursor, false);
   const int32_t session = cursor->GetSessionID();
   TUnpostedBlobs unposted(FBlobManager.get(), FFieldManager->FieldDefs(), record, FRecordManager->FRecordBufferSize);
-  bool added = false;
+  bool written = false;
   try {
     FBlobManager->WriteBlobs(session, record);
-    added = RunRowChange(
-        cursor, [&] { return TORBTableData::InsertRecord(cursor); }, [this](int32_t s) { SaveMostUpdated(s); });
+    written = RunRowChange(cursor, change, [this](int32_t s) { SaveMostUpdated(s); });
   } catch (...) {
     unposted.Restore();
     if (!cursor->InTransaction()) {
@@ -1011,36 +989,16 @@ bool TORBDiskTableData::InsertRecord(TORBCursorInterface* cursor) {
     }
     throw;
   }
-  if (!added) unposted.Restore();
-  return added;
+  if (!written) unposted.Restore();
+  return written;
+}
+
+bool TORBDiskTableData::InsertRecord(TORBCursorInterface* cursor) {
+  return WriteRow(cursor, 20135, 20136, [&] { return TORBTableData::InsertRecord(cursor); });
 }
 
 bool TORBDiskTableData::UpdateRecord(TORBCursorInterface* cursor) {
-  TORBTableDataLock lock(this);
-  if (FRecordManager == nullptr) RaiseORB(20138, kMsgNilPointer);
-  uint8_t* record = cursor->GetCurrentRecordBuffer();
-  if (record == nullptr) RaiseORB(20139, kMsgNilPointer);
-  TWriteStep step(this, cursor);
-  SynchronizeTemporaryIndexes(cursor, false);
-  const int32_t session = cursor->GetSessionID();
-  TUnpostedBlobs unposted(FBlobManager.get(), FFieldManager->FieldDefs(), record, FRecordManager->FRecordBufferSize);
-  bool updated = false;
-  try {
-    FBlobManager->WriteBlobs(session, record);
-    updated = RunRowChange(
-        cursor, [&] { return TORBTableData::UpdateRecord(cursor); }, [this](int32_t s) { SaveMostUpdated(s); });
-  } catch (...) {
-    unposted.Restore();
-    if (!cursor->InTransaction()) {
-      try {
-        CancelChanges(session, false);
-      } catch (...) {
-      }
-    }
-    throw;
-  }
-  if (!updated) unposted.Restore();
-  return updated;
+  return WriteRow(cursor, 20138, 20139, [&] { return TORBTableData::UpdateRecord(cursor); });
 }
 
 bool TORBDiskTableData::DeleteRecord(TORBCursorInterface* cursor) {
@@ -1135,7 +1093,7 @@ std::unique_ptr<TStream> TORBDiskTableData::InternalCreateBlobStream(TORBCursorI
   if (field.FBLOBBlockSize == 0) RaiseORB(10420, kMsgStreamBlockSizeZero);
   TORBBLOBDescriptor descriptor = FieldBlobDescriptor(field);
   if (for_writing || record_buffer == nullptr || CheckNullFlag(field_no, record_buffer))
-    return std::make_unique<TDiskBlobStream>(std::vector<uint8_t>(), descriptor, true);
+    return std::make_unique<TORBOwnedBLOBStream>(std::vector<uint8_t>(), descriptor, true);
   const int32_t session = cursor != nullptr ? cursor->GetSessionID() : kSystem;
   std::unique_ptr<TReadStep> step;
   if (FBlobManager->AttachedCache(record_buffer, field_no) == nullptr)
@@ -1146,7 +1104,7 @@ std::unique_ptr<TStream> TORBDiskTableData::InternalCreateBlobStream(TORBCursorI
   FBlobManager->ClearBlobInRecordBuffer(record_buffer, field_no, false);
   std::vector<uint8_t> stored(storage.Memory(), storage.Memory() + storage.GetSize());
   descriptor.StartPosition = 0;
-  return std::make_unique<TDiskBlobStream>(std::move(stored), descriptor, false);
+  return std::make_unique<TORBOwnedBLOBStream>(std::move(stored), descriptor, false);
 }
 
 std::vector<uint8_t> TORBDiskTableData::GetDirectBlobData(int32_t session_id, int32_t field_no,

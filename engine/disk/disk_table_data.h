@@ -213,6 +213,11 @@ class TORBDiskTableData : public TORBTableData {
   // changes outside a transaction and re-raises.
   bool RunRowChange(TORBCursorInterface* cursor, const std::function<bool()>& change,
                     const std::function<void(int32_t)>& before_apply);
+  // An insert or an update (`change`, the base row change): the record's
+  // new BLOB values are stored first and put back into the buffer when the
+  // change fails; `manager_code` and `buffer_code` are the nil checks'.
+  bool WriteRow(TORBCursorInterface* cursor, int32_t manager_code, int32_t buffer_code,
+                const std::function<bool()>& change);
   void SynchronizeTemporaryIndexes(TORBCursorInterface* cursor, bool apply);
   bool IsBlobFieldNo(int32_t field_no) const;
 

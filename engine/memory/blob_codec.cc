@@ -18,28 +18,6 @@ TORBBLOBDescriptor FieldDescriptor(const TORBFieldDef& field) {
   return descriptor;
 }
 
-// The compressed stream over a storage stream it owns.
-class TOwnedBLOBStream : public TORBStream {
- public:
-  TOwnedBLOBStream(std::vector<uint8_t> stored_form, const TORBBLOBDescriptor& descriptor, bool to_create)
-      : FStorage(std::move(stored_form)), FBLOB(FStorage, descriptor, to_create, false) {}
-  int64_t Read(void* buffer, int64_t count) override { return FBLOB.Read(buffer, count); }
-  int64_t Write(const void* buffer, int64_t count) override {
-    SetModified(true);
-    return FBLOB.Write(buffer, count);
-  }
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override { return FBLOB.Seek(offset, origin); }
-  void SetSize(int64_t new_size) override {
-    SetModified(true);
-    FBLOB.SetSize(new_size);
-  }
-  int64_t GetSize() override { return FBLOB.GetSize(); }
-
- private:
-  TORBMemoryStream FStorage;
-  TORBCompressedBLOBStream FBLOB;
-};
-
 }  // namespace
 
 bool IsBlobField(const TORBFieldDef& field) {
@@ -66,10 +44,10 @@ TORBStoredBLOB CompressBLOB(const TORBFieldDef& field, TStream& source) {
 
 std::unique_ptr<TStream> OpenBLOBStream(const TORBFieldDef& field, const TORBStoredBLOB* stored) {
   TORBBLOBDescriptor descriptor = FieldDescriptor(field);
-  if (stored == nullptr) return std::make_unique<TOwnedBLOBStream>(std::vector<uint8_t>{}, descriptor, true);
+  if (stored == nullptr) return std::make_unique<TORBOwnedBLOBStream>(std::vector<uint8_t>{}, descriptor, true);
   descriptor.NumBlocks = stored->Descriptor.NumBlocks;
   descriptor.UncompressedSize = stored->Descriptor.UncompressedSize;
-  return std::make_unique<TOwnedBLOBStream>(stored->StoredForm, descriptor, false);
+  return std::make_unique<TORBOwnedBLOBStream>(stored->StoredForm, descriptor, false);
 }
 
 std::vector<uint8_t> PackDirectBLOB(const TORBPartialBLOBDescriptor& descriptor, const uint8_t* stored_form,
