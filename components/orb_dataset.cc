@@ -28,10 +28,6 @@ TORBPageItemID DecodeBookmark(const uint8_t* bookmark) {
 
 bool IsDateTimeForm(TFieldType type) { return type == ftDateTime || type == ftTimeStamp; }
 
-bool IsSizeable(TORBAdvancedFieldType aft) {
-  return IsStringFieldType(aft) || IsWideStringFieldType(aft) || aft == aftBytes || aft == aftVarBytes;
-}
-
 }  // namespace
 
 TORBDataSet::TORBDataSet(TComponent* owner) : TDataSet(owner) {}
@@ -195,18 +191,8 @@ void TORBDataSet::InternalInitFieldDefs() {
   if (!FHandle) return;
   FieldDefs().Clear();
   FHandle->InternalInitFieldDefs();
-  const TORBFieldDefs& defs = FHandle->FVisibleFieldDefs;
-  for (int32_t i = 0; i < defs.GetCount(); ++i) {
-    const TORBFieldDef* def = defs.GetDef(i);
-    const TORBAdvancedFieldType aft = def->FAdvancedFieldType;
-    const TFieldType type = ORBAdvFieldTypeToFieldType(aft);
-    int32_t size = 0;
-    if (type == ftGuid)
-      size = 38;
-    else if (IsSizeable(aft))
-      size = def->FFieldSize;
-    FieldDefs().Add(def->GetName(), type, size, false);
-  }
+  EngineToHostFieldDefs(FHandle->FVisibleFieldDefs, FHandle->FConstraintDefs, FieldDefs());
+  EngineToAdvFieldDefs(FHandle->FVisibleFieldDefs, FHandle->FConstraintDefs, FAdvFieldDefs);
 }
 
 void TORBDataSet::UpdateIndexInfo() {

@@ -30,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "components/adv_field_defs.h"
 #include "components/dataset.h"
 #include "engine/cursor/local_cursor.h"
 
@@ -90,6 +91,11 @@ class TORBDataSet : public TDataSet {
               TLocateOptions options) override;
   std::vector<TORBVariant> Lookup(std::string_view key_fields, const std::vector<TORBVariant>& key_values,
                                   std::string_view result_fields) override;
+
+  // The field definitions with the engine's settings (required, limits,
+  // defaults, auto-increment, BLOB storage): read from the table when it
+  // opens; what CreateTable creates when not empty.
+  TORBAdvFieldDefs& AdvFieldDefs() { return FAdvFieldDefs; }
 
  protected:
   // Closes the dataset (the database component is going away).
@@ -182,6 +188,7 @@ class TORBDataSet : public TDataSet {
   static bool FilterCallback(const uint8_t* record_buffer, void* owner);
 
   std::unique_ptr<TORBLocalCursor> FHandle;
+  TORBAdvFieldDefs FAdvFieldDefs;
   std::string FDatabaseName;
   std::string FSessionName;
   bool FInMemory = false;

@@ -186,28 +186,30 @@ void TORBTable::CreateTable() {
   CheckInactive();
   CheckTableName();
   WithTableCursor(dbfTable, [this](TORBLocalCursor& cursor) {
-    TORBFieldDefs fields;
-    for (int i = 0; i < FieldDefs().Count(); ++i) {
-      const TFieldDef& source = FieldDefs()[i];
-      TORBFieldDef* def = fields.AddCreated();
-      def->SetName(std::string_view(source.Name()));
-      const TORBAdvancedFieldType aft = FieldTypeToORBAdvFieldType(source.DataType());
-      const bool sized = IsStringFieldType(aft) || IsWideStringFieldType(aft) || aft == aftBytes || aft == aftVarBytes;
-      if (sized && source.Size() < 1)
-        RaiseORB(30453, "Cannot create table '%s' with field: %s %s(%d)",
-                 {Ansi(FTableName), Ansi(source.Name()), WideToAnsi(AftToStr(aft)), source.Size()});
-      def->SetFieldDefDataType(aft, sized ? source.Size() : (aft == aftGuid ? 38 : 0));
+    TORBAdvFieldDefs& adv = AdvFieldDefs();
+    if (adv.Count() == 0) {
+      for (int i = 0; i < FieldDefs().Count(); ++i)
+        if (FieldDefs()[i].DataType() == ftGuid) FieldDefs()[i].SetSize(38);
+      HostToAdvFieldDefs(FieldDefs(), adv);
+      CheckAdvFieldDefs(adv, FTableName);
+    } else {
+      AutoCorrectAdvFieldDefs(adv);
+      CheckAdvFieldDefs(adv, FTableName);
+      AdvToHostFieldDefs(adv, FieldDefs());
     }
     TORBIndexDefs indexes;
     for (int i = 0; i < FIndexDefs.Count(); ++i) {
       TORBIndexDef* def = indexes.AddCreated();
       FillIndexDef(FIndexDefs[i], *def);
       for (int32_t c = 0; c < def->GetColumnCount(); ++c)
-        if (fields.GetFieldDefByName(def->GetIndexColumn(c)->GetFieldName()) == nullptr)
+        if (adv.Find(WideToAnsi(def->GetIndexColumn(c)->GetFieldName())) == nullptr)
           RaiseORB(20050, "Cannot find index field '%s'", {WideToAnsi(def->GetIndexColumn(c)->GetFieldName())});
     }
+    TORBFieldDefs fields;
+    TORBConstraintDefs constraints;
+    AdvToEngineFieldDefs(adv, indexes, /*temporary=*/false, fields, constraints);
     RaiseInTransaction(20182, "CreateTable");
-    cursor.CreateTable(fields, indexes, TORBConstraintDefs());
+    cursor.CreateTable(fields, indexes, constraints);
   });
 }
 
