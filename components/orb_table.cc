@@ -186,30 +186,37 @@ void TORBTable::CreateTable() {
   CheckInactive();
   CheckTableName();
   WithTableCursor(dbfTable, [this](TORBLocalCursor& cursor) {
+    // Definitions converted from the framework's are kept only once the
+    // table exists, so that a refused creation takes corrected framework
+    // definitions next time.
     TORBAdvFieldDefs& adv = AdvFieldDefs();
-    if (adv.Count() == 0) {
+    const bool from_host = adv.Count() == 0;
+    TORBAdvFieldDefs converted;
+    if (from_host) {
       for (int i = 0; i < FieldDefs().Count(); ++i)
         if (FieldDefs()[i].DataType() == ftGuid) FieldDefs()[i].SetSize(38);
-      HostToAdvFieldDefs(FieldDefs(), adv);
-      CheckAdvFieldDefs(adv, FTableName);
+      HostToAdvFieldDefs(FieldDefs(), converted);
+      CheckAdvFieldDefs(converted, FTableName);
     } else {
       AutoCorrectAdvFieldDefs(adv);
       CheckAdvFieldDefs(adv, FTableName);
       AdvToHostFieldDefs(adv, FieldDefs());
     }
+    const TORBAdvFieldDefs& defs = from_host ? converted : adv;
     TORBIndexDefs indexes;
     for (int i = 0; i < FIndexDefs.Count(); ++i) {
       TORBIndexDef* def = indexes.AddCreated();
       FillIndexDef(FIndexDefs[i], *def);
       for (int32_t c = 0; c < def->GetColumnCount(); ++c)
-        if (adv.Find(WideToAnsi(def->GetIndexColumn(c)->GetFieldName())) == nullptr)
+        if (defs.Find(WideToAnsi(def->GetIndexColumn(c)->GetFieldName())) == nullptr)
           RaiseORB(20050, "Cannot find index field '%s'", {WideToAnsi(def->GetIndexColumn(c)->GetFieldName())});
     }
     TORBFieldDefs fields;
     TORBConstraintDefs constraints;
-    AdvToEngineFieldDefs(adv, indexes, /*temporary=*/false, fields, constraints);
+    AdvToEngineFieldDefs(defs, indexes, /*temporary=*/false, fields, constraints);
     RaiseInTransaction(20182, "CreateTable");
     cursor.CreateTable(fields, indexes, constraints);
+    if (from_host) adv.Assign(converted);
   });
 }
 

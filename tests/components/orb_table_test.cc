@@ -7,6 +7,8 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "components/data_source.h"
@@ -23,6 +25,7 @@ namespace {
 
 using orb::testing::DiskScratch;
 using orb::testing::ErrorCodeOf;
+using orb::testing::ErrorMessageOf;
 
 TORBVariant Int(int32_t value) {
   TORBVariant v(bftSignedInt32);
@@ -534,6 +537,133 @@ TEST_P(TableTest, RefusesBadDefinitions) {
   blank.SetTableName("  ");
   EXPECT_EQ(DbError([&] { blank.Open(); }), "Missing TableName property");
   EXPECT_EQ(FDatabase->DataSetCount(), 0);
+}
+
+// The status and text of the engine error `fn` raises; {0, ""} for none.
+template <typename Fn>
+std::pair<int32_t, std::string> EngineErrorOf(Fn&& fn) {
+  try {
+    fn();
+  } catch (const EORBEngineError& e) {
+    return {e.ErrorCode(), e.ErrorMessage()};
+  }
+  return {0, {}};
+}
+
+// ITEMS: ID integer (required), QTY integer 1..10, CODE string(8) with a
+// unique index, SEQ auto-increment (required, yet optional to the form).
+TORBTable& CreateItems(TORBTable& t) {
+  TORBAdvFieldDefs& adv = t.AdvFieldDefs();
+  adv.Add("ID", aftInteger, 0, true);
+  TORBAdvFieldDef& qty = adv.Add("QTY", aftInteger);
+  qty.FMinValue = Text("1");  // text limits take the field's type
+  qty.FMaxValue = Int(10);
+  adv.Add("CODE", aftString, 8);
+  adv.Add("SEQ", aftAutoInc, 0, true);
+  t.IndexDefs().Add("ByCode", "CODE", ixUnique);
+  t.CreateTable();
+  return t;
+}
+
+TEST_P(TableTest, ConstraintsComeBackAsDefinitions) {
+  TORBTable& t = CreateItems(Table("ITEMS"));
+  FCreated.push_back(t.TableName());
+  t.AdvFieldDefs().Clear();
+  t.FieldDefs().Clear();
+  t.Open();
+  ASSERT_EQ(t.FieldDefs().Count(), 4);
+  EXPECT_TRUE(t.FieldDefs().FieldDef("ID").Required());
+  EXPECT_FALSE(t.FieldDefs().FieldDef("QTY").Required());
+  EXPECT_FALSE(t.FieldDefs().FieldDef("SEQ").Required());
+  EXPECT_EQ(t.FieldDefs().FieldDef("CODE").Size(), 8);
+  const TORBAdvFieldDefs& adv = t.AdvFieldDefs();
+  ASSERT_EQ(adv.Count(), 4);
+  EXPECT_TRUE(adv.Find("id")->FRequired);
+  EXPECT_TRUE(adv.Find("SEQ")->FRequired);
+  EXPECT_FALSE(adv.Find("CODE")->FRequired);
+  const TORBAdvFieldDef& qty = *adv.Find("QTY");
+  ASSERT_FALSE(qty.FMinValue.IsNull());
+  ASSERT_FALSE(qty.FMaxValue.IsNull());
+  EXPECT_EQ(qty.FMinValue.AsInteger(), 1);
+  EXPECT_EQ(qty.FMaxValue.AsInteger(), 10);
+  EXPECT_TRUE(adv.Find("CODE")->FMinValue.IsNull());
+  EXPECT_TRUE((t.IndexDefs().Find("ByCode").Options() & ixUnique) != 0);
+}
+
+TEST_P(TableTest, PostsAreCheckedAgainstConstraints) {
+  TORBTable& t = CreateItems(Table("ITEMS"));
+  FCreated.push_back(t.TableName());
+  t.Open();
+  const auto append = [&](bool with_id, int32_t qty, const std::string& code) {
+    t.Append();
+    if (with_id) t.FieldByName("ID").SetAsInteger(1);
+    t.FieldByName("QTY").SetAsInteger(qty);
+    t.FieldByName("CODE").SetAsString(code);
+    t.Post();
+  };
+  append(true, 5, "A");
+  append(true, 1, "B");
+  append(true, 10, "C");
+  // The form refuses a missing required value first; without that check
+  // the table refuses it.
+  EXPECT_EQ(DbError([&] { append(false, 5, "D"); }), "Field 'ID' must have a value");
+  t.Cancel();
+  t.FieldByName("ID").SetRequired(false);
+  auto [code, message] = EngineErrorOf([&] { append(false, 5, "D"); });
+  EXPECT_EQ(code, -8);
+  EXPECT_NE(message.find("Value in field 'ID' cannot be null"), std::string::npos) << message;
+  t.Cancel();
+  const struct {
+    int32_t qty;
+    const char* text;
+  } out_of_range[] = {{0, "Value in field 'QTY' cannot be lower than '1'"},
+                      {-3, "Value in field 'QTY' cannot be lower than '1'"},
+                      {11, "Value in field 'QTY' cannot be greater than '10'"}};
+  for (const auto& c : out_of_range) {
+    SCOPED_TRACE(c.qty);
+    std::tie(code, message) = EngineErrorOf([&] { append(true, c.qty, "E"); });
+    EXPECT_EQ(code, -8);
+    EXPECT_NE(message.find(c.text), std::string::npos) << message;
+    t.Cancel();
+  }
+  std::tie(code, message) = EngineErrorOf([&] { append(true, 5, "A"); });
+  EXPECT_EQ(code, -8);
+  EXPECT_NE(message.find("Constraint unique 'C_Unique$CODE' violated. Duplicate found."), std::string::npos)
+      << message;
+  t.Cancel();
+  EXPECT_EQ(Ids(t).size(), 3u);
+}
+
+TEST_P(TableTest, RequiredFrameworkFieldsBecomeNotNull) {
+  TORBTable& t = Table("REQ");
+  t.FieldDefs().Add("ID", ftInteger, 0, true);
+  t.FieldDefs().Add("NAME", ftString, 10);
+  t.CreateTable();
+  FCreated.push_back(t.TableName());
+  TORBTable& other = Table("REQ");
+  other.SetTableName(t.TableName());
+  other.Open();
+  EXPECT_TRUE(other.FieldDefs().FieldDef("ID").Required());
+  EXPECT_TRUE(other.AdvFieldDefs().Find("ID")->FRequired);
+  EXPECT_FALSE(other.FieldDefs().FieldDef("NAME").Required());
+  other.FieldByName("ID").SetRequired(false);
+  other.Append();
+  other.FieldByName("NAME").SetAsString("x");
+  EXPECT_EQ(EngineErrorOf([&] { other.Post(); }).first, -8);
+  other.Cancel();
+}
+
+TEST_P(TableTest, RefusedCreationTakesCorrectedDefinitions) {
+  TORBTable& t = Table("FIX");
+  t.FieldDefs().Add("S", ftString, 0);
+  EXPECT_EQ(ErrorCodeOf([&] { t.CreateTable(); }), 30453);
+  EXPECT_EQ(t.AdvFieldDefs().Count(), 0);
+  t.FieldDefs().Clear();
+  t.FieldDefs().Add("S", ftString, 4);
+  t.CreateTable();
+  FCreated.push_back(t.TableName());
+  t.Open();
+  EXPECT_EQ(t.FieldDefs().FieldDef("S").Size(), 4);
 }
 
 INSTANTIATE_TEST_SUITE_P(Places, TableTest, ::testing::Values(false, true),
