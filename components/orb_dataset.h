@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "components/adv_field_defs.h"
+#include "components/adv_index_defs.h"
 #include "components/dataset.h"
 #include "engine/cursor/local_cursor.h"
 
@@ -96,6 +97,8 @@ class TORBDataSet : public TDataSet {
   // defaults, auto-increment, BLOB storage): read from the table when it
   // opens; what CreateTable creates when not empty.
   TORBAdvFieldDefs& AdvFieldDefs() { return FAdvFieldDefs; }
+  // The index definitions with their key sizes, kept like AdvFieldDefs.
+  TORBAdvIndexDefs& AdvIndexDefs() { return FAdvIndexDefs; }
 
  protected:
   // Closes the dataset (the database component is going away).
@@ -189,6 +192,7 @@ class TORBDataSet : public TDataSet {
 
   std::unique_ptr<TORBLocalCursor> FHandle;
   TORBAdvFieldDefs FAdvFieldDefs;
+  TORBAdvIndexDefs FAdvIndexDefs;
   std::string FDatabaseName;
   std::string FSessionName;
   bool FInMemory = false;

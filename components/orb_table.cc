@@ -22,34 +22,6 @@ std::string Trimmed(std::string_view text) {
   return std::string(text.substr(first, last - first + 1));
 }
 
-bool ListHas(const std::vector<std::string>& list, std::string_view name) {
-  for (const std::string& item : list)
-    if (SameName(item, name)) return true;
-  return false;
-}
-
-// The engine form of a framework index definition.
-void FillIndexDef(const TIndexDef& source, TORBIndexDef& def) {
-  if (Trimmed(source.Name()).empty()) RaiseORB(20048, "Invalid index name '%s'", {Ansi(source.Name())});
-  const std::vector<std::string> fields = SplitFieldNames(source.Fields());
-  if (fields.empty()) RaiseORB(20049, "Cannot find index field '%s'", {Ansi(source.Fields())});
-  const std::vector<std::string> desc = SplitFieldNames(source.DescFields());
-  const std::vector<std::string> no_case = SplitFieldNames(source.CaseInsFields());
-  def.SetName(std::string_view(Trimmed(source.Name())));
-  def.FIndexType = itBTree;
-  def.FUnique = (source.Options() & (ixUnique | ixPrimary)) != 0;
-  def.FPrimary = (source.Options() & ixPrimary) != 0;
-  def.SetColumnCount(static_cast<int32_t>(fields.size()));
-  for (size_t i = 0; i < fields.size(); ++i) {
-    TORBIndexColumn* column = def.GetIndexColumn(static_cast<int32_t>(i));
-    column->SetFieldName(AnsiToWide(fields[i]));
-    column->FDescending = desc.empty() ? (source.Options() & ixDescending) != 0 : ListHas(desc, fields[i]);
-    column->FCaseInsensitive =
-        no_case.empty() ? (source.Options() & ixCaseInsensitive) != 0 : ListHas(no_case, fields[i]);
-    column->FMaxIndexedSize = 20;
-  }
-}
-
 }  // namespace
 
 TORBTable::TORBTable(TComponent* owner) : TORBDataSet(owner) {
@@ -142,28 +114,8 @@ void TORBTable::CreateHandle() {
 }
 
 void TORBTable::ReadIndexDefs() {
-  FIndexDefs.Clear();
-  TORBIndexDefs& defs = Handle()->GetIndexDefs();
-  for (int32_t i = 0; i < defs.GetCount(); ++i) {
-    const TORBIndexDef* def = defs.GetIndexDef(i);
-    if (def->FTemporary) continue;
-    std::string fields;
-    std::string desc;
-    std::string no_case;
-    for (int32_t c = 0; c < def->GetColumnCount(); ++c) {
-      const TORBIndexColumn* column = def->GetIndexColumn(c);
-      const std::string name = WideToAnsi(column->GetFieldName());
-      fields += (c ? ";" : "") + name;
-      if (column->FDescending) desc += (desc.empty() ? "" : ";") + name;
-      if (column->FCaseInsensitive) no_case += (no_case.empty() ? "" : ";") + name;
-    }
-    TIndexOptions options = 0;
-    if (def->FPrimary) options |= ixPrimary;
-    if (def->FUnique) options |= ixUnique;
-    TIndexDef& added = FIndexDefs.Add(def->GetName(), fields, options);
-    added.SetDescFields(desc);
-    added.SetCaseInsFields(no_case);
-  }
+  EngineToAdvIndexDefs(Handle()->GetIndexDefs(), AdvIndexDefs());
+  AdvToHostIndexDefs(AdvIndexDefs(), FIndexDefs);
   FIndexDefs.SetUpdated(true);
 }
 
@@ -203,20 +155,24 @@ void TORBTable::CreateTable() {
       AdvToHostFieldDefs(adv, FieldDefs());
     }
     const TORBAdvFieldDefs& defs = from_host ? converted : adv;
+    TORBAdvIndexDefs& adv_indexes = AdvIndexDefs();
+    const bool indexes_from_host = adv_indexes.Count() == 0;
+    TORBAdvIndexDefs converted_indexes;
+    if (indexes_from_host)
+      HostToAdvIndexDefs(FIndexDefs, converted_indexes);
+    else
+      AdvToHostIndexDefs(adv_indexes, FIndexDefs);
+    TORBAdvIndexDefs& index_defs = indexes_from_host ? converted_indexes : adv_indexes;
+    AutoCorrectAdvIndexDefs(index_defs, defs);
     TORBIndexDefs indexes;
-    for (int i = 0; i < FIndexDefs.Count(); ++i) {
-      TORBIndexDef* def = indexes.AddCreated();
-      FillIndexDef(FIndexDefs[i], *def);
-      for (int32_t c = 0; c < def->GetColumnCount(); ++c)
-        if (defs.Find(WideToAnsi(def->GetIndexColumn(c)->GetFieldName())) == nullptr)
-          RaiseORB(20050, "Cannot find index field '%s'", {WideToAnsi(def->GetIndexColumn(c)->GetFieldName())});
-    }
+    for (int32_t i = 0; i < index_defs.Count(); ++i) FillORBIndexDef(index_defs.Defs(i), &defs, *indexes.AddCreated());
     TORBFieldDefs fields;
     TORBConstraintDefs constraints;
     AdvToEngineFieldDefs(defs, indexes, /*temporary=*/false, fields, constraints);
     RaiseInTransaction(20182, "CreateTable");
     cursor.CreateTable(fields, indexes, constraints);
     if (from_host) adv.Assign(converted);
+    if (indexes_from_host) adv_indexes.Assign(converted_indexes);
   });
 }
 
@@ -246,11 +202,14 @@ void TORBTable::RenameTable(const std::string& new_name) {
 }
 
 void TORBTable::AddIndex(const std::string& name, const std::string& fields, TIndexOptions options) {
-  TIndexDef source(name, fields, options);
+  TORBAdvIndexDef source;
+  source.FName = name;
+  source.FFields = fields;
+  source.FOptions = options;
   TORBIndexDef def;
   if (Trimmed(name).empty()) RaiseORB(20046, "Invalid index name '%s'", {Ansi(name)});
   if (SplitFieldNames(fields).empty()) RaiseORB(20047, "Cannot find index field '%s'", {Ansi(fields)});
-  FillIndexDef(source, def);
+  FillORBIndexDef(source, nullptr, def);
   const auto add = [&](TORBLocalCursor& cursor) {
     RaiseInTransaction(20175, "AddIndex");
     if (!cursor.LockTable(ltX, 50, 100, false))
