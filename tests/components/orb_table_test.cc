@@ -653,6 +653,23 @@ TEST_P(TableTest, RequiredFrameworkFieldsBecomeNotNull) {
   other.Cancel();
 }
 
+TEST_P(TableTest, IndexKeySizesComeBack) {
+  TORBTable& t = Table("KEYS");
+  t.FieldDefs().Add("CODE", ftString, 30);
+  t.FieldDefs().Add("N", ftInteger);
+  t.AdvIndexDefs().Add("ByCodeN", "CODE;N", ixUnique, false, "N", {}, "12;0");
+  t.CreateTable();
+  FCreated.push_back(t.TableName());
+  t.AdvIndexDefs().Clear();
+  t.Open();
+  const TORBAdvIndexDef* adv = t.AdvIndexDefs().Find("ByCodeN");
+  ASSERT_NE(adv, nullptr);
+  EXPECT_EQ(adv->FMaxIndexedSizes, "12;20");
+  EXPECT_EQ(adv->FDescFields, "N");
+  EXPECT_EQ(t.IndexDefs().Find("ByCodeN").Fields(), "CODE;N");
+  EXPECT_EQ(t.IndexDefs().Find("ByCodeN").Options(), ixUnique);
+}
+
 TEST_P(TableTest, RefusedCreationTakesCorrectedDefinitions) {
   TORBTable& t = Table("FIX");
   t.FieldDefs().Add("S", ftString, 0);
