@@ -168,6 +168,8 @@ void TORBTable::CreateTable() {
     for (int32_t i = 0; i < index_defs.Count(); ++i) FillORBIndexDef(index_defs.Defs(i), &defs, *indexes.AddCreated());
     TORBFieldDefs fields;
     TORBConstraintDefs constraints;
+    // Constraints are left out only for temporary tables, which this
+    // component does not create.
     AdvToEngineFieldDefs(defs, indexes, /*temporary=*/false, fields, constraints);
     RaiseInTransaction(20182, "CreateTable");
     cursor.CreateTable(fields, indexes, constraints);

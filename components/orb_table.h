@@ -52,8 +52,11 @@ class TORBTable : public TORBDataSet {
 
   // --- Table management ---
 
-  // Creates the table from FieldDefs and IndexDefs (an existing table of
-  // that name is replaced). REQUIRES: closed. 20182 inside a transaction.
+  // Creates the table (an existing table of that name is replaced) from
+  // AdvFieldDefs and AdvIndexDefs, or from FieldDefs and IndexDefs when
+  // those are empty, with a not-null constraint per required field, a
+  // check per field with limits and a key constraint per primary or unique
+  // index. REQUIRES: closed. 20182 inside a transaction.
   void CreateTable();
   // Closes first. 20183 inside a transaction.
   void DeleteTable();
