@@ -634,12 +634,12 @@ void TORBDataSet::SetFilteredValue(bool value) {
   TDataSet::SetFilteredValue(value);
 }
 
-void TORBDataSet::SetFilterText(std::string text) {
-  if (!Active() || !Filtered()) return TDataSet::SetFilterText(std::move(text));
+void TORBDataSet::ChangeFilter(const std::function<void()>& change) {
+  if (!Active() || !Filtered()) return change();
   CheckBrowseMode();
   DisableControls();
   try {
-    TDataSet::SetFilterText(std::move(text));
+    change();
     ActivateFilters();
     First();
   } catch (...) {
@@ -647,36 +647,18 @@ void TORBDataSet::SetFilterText(std::string text) {
     throw;
   }
   EnableControls();
+}
+
+void TORBDataSet::SetFilterText(std::string text) {
+  ChangeFilter([&] { TDataSet::SetFilterText(std::move(text)); });
 }
 
 void TORBDataSet::SetFilterOptions(TFilterOptions options) {
-  if (!Active() || !Filtered()) return TDataSet::SetFilterOptions(options);
-  CheckBrowseMode();
-  DisableControls();
-  try {
-    TDataSet::SetFilterOptions(options);
-    ActivateFilters();
-    First();
-  } catch (...) {
-    EnableControls();
-    throw;
-  }
-  EnableControls();
+  ChangeFilter([&] { TDataSet::SetFilterOptions(options); });
 }
 
 void TORBDataSet::SetOnFilterRecord(TFilterRecordEvent event) {
-  if (!Active() || !Filtered()) return TDataSet::SetOnFilterRecord(std::move(event));
-  CheckBrowseMode();
-  DisableControls();
-  try {
-    TDataSet::SetOnFilterRecord(std::move(event));
-    ActivateFilters();
-    First();
-  } catch (...) {
-    EnableControls();
-    throw;
-  }
-  EnableControls();
+  ChangeFilter([&] { TDataSet::SetOnFilterRecord(std::move(event)); });
 }
 
 // --- searching ---

@@ -25,6 +25,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -177,6 +178,10 @@ class TORBDataSet : public TDataSet {
   void SetKeyFieldCountOf(uint8_t* buffer, int32_t value) const;
 
  private:
+  // Runs `change` (a change of the filter settings); on an open, filtered
+  // dataset the filters are applied again and the dataset goes to its
+  // first record, with the controls held meanwhile.
+  void ChangeFilter(const std::function<void()>& change);
   friend class TORBBLOBStream;
 
   uint8_t* CalcSlot(uint8_t* record, const TField& field) const;
