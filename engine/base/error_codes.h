@@ -228,6 +228,8 @@ inline constexpr int32_t kErrCursorNoDatabase = 30870;
 inline constexpr int32_t kErrCursorNotOpen = 30871;
 // Closing a BLOB stream that is not open on the cursor.
 inline constexpr int32_t kErrBLOBStreamNotOpen = 30872;
+// Ending a batch update whose table cannot be write-locked to apply it.
+inline constexpr int32_t kErrBatchApplyLocked = 30980;
 
 // Database components.
 // A database maintenance operation (compact, repair, truncate, password or
@@ -351,6 +353,7 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrCursorNoDatabase, "Cursor has no connected session. Table: '%s'"},
     {kErrCursorNotOpen, "Table '%s' is not open"},
     {kErrBLOBStreamNotOpen, "BLOB stream is not open on this cursor. Table: '%s'"},
+    {kErrBatchApplyLocked, "Cannot apply the batch update of table '%s'. Table is locked"},
 };
 
 }  // namespace orb

@@ -18,7 +18,9 @@ TORBCursor::~TORBCursor() = default;
 
 int32_t TORBCursor::GetSessionID() const { return FSession != nullptr ? FSession->GetSessionID() : 0; }
 
-bool TORBCursor::InTransaction() const { return FSession != nullptr && FSession->GetInTransaction(); }
+bool TORBCursor::InTransaction() const { return SessionInTransaction() || (FBatchUpdate && BatchDefersChanges()); }
+
+bool TORBCursor::SessionInTransaction() const { return FSession != nullptr && FSession->GetInTransaction(); }
 
 // ---------------------------------------------------------------------------
 // Field resolver

@@ -68,7 +68,14 @@ class TORBCursor : public TORBCursorInterface, public TORBFieldResolver {
   // --- TORBCursorInterface ---
 
   int32_t GetSessionID() const override;
+  // True inside the session's transaction, and inside a batch update on a
+  // table whose changes a batch holds back (BatchDefersChanges).
   bool InTransaction() const override;
+  // The session's explicit transaction only.
+  bool SessionInTransaction() const;
+  // Whether the open table holds a batch's changes back until the batch
+  // ends; tables that apply every change in place say no.
+  virtual bool BatchDefersChanges() const { return false; }
   const std::u16string& GetTableName() const override { return FTableName; }
   bool IsTemporary() const override { return FTemporary; }
   uint8_t* GetCurrentRecordBuffer() const override { return FCurrentRecordBuffer; }

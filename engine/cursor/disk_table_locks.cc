@@ -21,6 +21,10 @@ bool TORBDiskTableLocks::UnlockTable(TORBLockType type, bool ignore_if_not_locke
   return FTableData.UnlockTable(FCursor.GetSessionID(), type, ignore_if_not_locked);
 }
 
+bool TORBDiskTableLocks::ReleaseTable(TORBLockType type) {
+  return FTableData.UnlockTable(FCursor.GetSessionID(), type, true, true);
+}
+
 bool TORBDiskTableLocks::LockRecord(const TORBPageItemID& record_id) {
   return FTableData.LockRecord(FCursor.GetSessionID(), record_id, 1, 0);
 }

@@ -30,6 +30,7 @@ class TORBDiskTableLocks : public TORBCursorTableLocks {
 
   bool LockTable(TORBLockType type, bool allow_exclusive_after_shared) override;
   bool UnlockTable(TORBLockType type, bool ignore_if_not_locked) override;
+  bool ReleaseTable(TORBLockType type) override;
   bool LockRecord(const TORBPageItemID& record_id) override;
   bool UnlockRecord(const TORBPageItemID& record_id) override;
   bool IsRecordLocked(const TORBPageItemID& record_id) override;

@@ -137,6 +137,8 @@ void TORBLocalCursor::InternalInitFieldDefs() {
 }
 
 void TORBLocalCursor::CloseTable() {
+  // A batch left open is dropped, as a disconnect drops a transaction.
+  if (FTableData != nullptr && FBatchUpdate) CancelBatchUpdate();
   if (FTableData != nullptr) {
     TORBTableData* table = FTableData;
     TORBDatabaseData* data = table->DatabaseData();

@@ -167,9 +167,19 @@ class TORBLocalCursor : public TORBCursor {
   void InternalDelete();
   bool IsRecordLocked();
   bool CheckConstraints(bool inserting);
+  // A batch update outside a transaction: on a disk table the row changes
+  // made until EndBatchUpdate are applied together, or all dropped by
+  // CancelBatchUpdate (closing the table cancels an open batch). In
+  // multi-user mode the batch holds the table's ltXIRW from its first
+  // change to its end, as a transaction does, so that no other session
+  // changes the table under the held-back pages. Other tables apply each
+  // change at once; ending or cancelling their batch only closes it.
   void BeginBatchUpdate();
+  // 30980 when the table's write lock cannot be had to apply the batch
+  // (the batch stays open: end it again or cancel it).
   void EndBatchUpdate();
   void CancelBatchUpdate();
+  bool BatchDefersChanges() const override;
 
   // --- BLOB streams (owned by the cursor) ---
 

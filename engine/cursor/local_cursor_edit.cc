@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "engine/base/error_codes.h"
 #include "engine/base/field_manager.h"
@@ -11,6 +12,7 @@
 #include "engine/cursor/local_cursor.h"
 #include "engine/cursor/session_autoinc.h"
 #include "engine/data/table_data.h"
+#include "engine/disk/disk_table_data.h"
 #include "engine/platform/clock.h"
 #include "engine/session/base_session.h"
 #include "engine/table/memory_manager.h"
@@ -102,13 +104,21 @@ void TORBLocalCursor::InternalEdit() {
     FErrorCode = kStatusRecordLocked;
     return;
   }
-  const TReread reread = RereadAndCompare(nullptr);
-  if (reread == TReread::kDeleted) FErrorCode = kStatusUpdateDeleted;
-  if (reread == TReread::kModified) FErrorCode = kStatusUpdateModified;
-  if (FErrorCode != 0) {
+  auto release = [&] {
     FTableLocks->UnlockRecord(FCurrentRecordID);
     UnlockTable(type, true);
+  };
+  TReread reread = TReread::kSame;
+  try {
+    reread = RereadAndCompare(nullptr);
+  } catch (...) {
+    // No edit begins: the locks it took go with the error.
+    release();
+    throw;
   }
+  if (reread == TReread::kDeleted) FErrorCode = kStatusUpdateDeleted;
+  if (reread == TReread::kModified) FErrorCode = kStatusUpdateModified;
+  if (FErrorCode != 0) release();
 }
 
 void TORBLocalCursor::InternalCancel(bool inserting) {
@@ -264,22 +274,67 @@ bool TORBLocalCursor::CheckConstraints(bool inserting) {
 // ---------------------------------------------------------------------------
 // Batch update
 
+// On a disk table the cursor reports a batch as a transaction to the table
+// data (InTransaction), so each row change writes the session's private
+// pages without applying them and, in multi-user mode, takes and keeps the
+// table's ltXIRW. The batch's end applies the pages under ltRW, as a commit
+// does; its cancel drops them and reloads the table's state.
+
+bool TORBLocalCursor::BatchDefersChanges() const { return dynamic_cast<TORBDiskTableData*>(FTableData) != nullptr; }
+
 void TORBLocalCursor::BeginBatchUpdate() {
-  if (!InTransaction()) FBatchUpdate = true;
+  if (!SessionInTransaction()) FBatchUpdate = true;
 }
 
 void TORBLocalCursor::EndBatchUpdate() {
-  if (InTransaction() || !FBatchUpdate) return;
+  if (SessionInTransaction() || !FBatchUpdate) return;
   TTableDataScope lock(*this);
-  FTableData->ApplyChanges(GetSessionID(), false);
+  if (!BatchDefersChanges()) {
+    FBatchUpdate = false;
+    return;
+  }
+  const bool multi_user = MultiUser();
+  if (multi_user && !TryTableLock(ltRW, FLockWaits.PostTable, true))
+    RaiseORB(kErrBatchApplyLocked, "Cannot apply the batch update of table '%s'. Table is locked", {FTableName});
+  try {
+    FTableData->ApplyChanges(GetSessionID(), false);
+  } catch (...) {
+    if (multi_user) UnlockTable(ltRW, true);
+    throw;
+  }
   FBatchUpdate = false;
+  if (multi_user) {
+    UnlockTable(ltRW, true);
+    FTableLocks->ReleaseTable(ltXIRW);
+  }
 }
 
 void TORBLocalCursor::CancelBatchUpdate() {
-  if (InTransaction() || !FBatchUpdate) return;
+  if (SessionInTransaction() || !FBatchUpdate) return;
   TTableDataScope lock(*this);
-  FTableData->CancelChanges(GetSessionID(), false);
   FBatchUpdate = false;
+  if (!BatchDefersChanges()) return;
+  // The held-back pages go, then the table forgets what they changed; the
+  // locks go whatever happens.
+  std::exception_ptr failure;
+  try {
+    FTableData->CancelChanges(GetSessionID(), false);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  try {
+    FTableData->Rollback(GetSessionID());
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  if (MultiUser()) {
+    try {
+      FTableLocks->ReleaseTable(ltXIRW);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
 }
 
 // ---------------------------------------------------------------------------
@@ -309,7 +364,9 @@ TORBLocalBLOBStream* TORBLocalCursor::InternalCreateBlobStream(bool inserting, b
     return FBLOBStreams.back().get();
   };
   if (!MultiUser()) return open();
-  if (!LockTable(ltS, FLockWaits.BLOBShared.Tries, FLockWaits.BLOBShared.DelayMS, false)) return nullptr;
+  // Waits between attempts leave the table data free, so that another
+  // session of this process holding the table can finish.
+  if (!TryTableLock(ltS, FLockWaits.BLOBShared, true)) return nullptr;
   TORBLocalBLOBStream* stream = nullptr;
   try {
     if (!inserting && !editing && may_reread && FBLOBStreams.empty() && FCurrentRecordBuffer != nullptr) {

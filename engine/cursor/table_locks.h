@@ -18,6 +18,8 @@ class TORBCursorTableLocks {
   // One attempt each; the cursor retries.
   virtual bool LockTable(TORBLockType type, bool allow_exclusive_after_shared) = 0;
   virtual bool UnlockTable(TORBLockType type, bool ignore_if_not_locked) = 0;
+  // Drops every request of `type` the session made on the table.
+  virtual bool ReleaseTable(TORBLockType type) = 0;
   virtual bool LockRecord(const TORBPageItemID& record_id) = 0;
   virtual bool UnlockRecord(const TORBPageItemID& record_id) = 0;
   // Another session holds a lock on the record.

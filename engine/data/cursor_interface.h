@@ -30,8 +30,10 @@ class TORBCursorInterface {
   TORBCursorInterface& operator=(const TORBCursorInterface&) = delete;
 
   virtual int32_t GetSessionID() const = 0;
-  // The session works inside an explicit transaction: its page changes are
-  // applied or cancelled by the session's commit or rollback.
+  // The cursor's changes are held back: the session works inside an
+  // explicit transaction (its page changes are applied or cancelled by the
+  // session's commit or rollback), or the cursor is in a batch update (they
+  // are applied or cancelled when the batch ends).
   virtual bool InTransaction() const = 0;
   virtual const std::u16string& GetTableName() const = 0;
   // A cursor of the SQL engine or a temporary table: its indexes are

@@ -465,10 +465,12 @@ bool TORBDiskTableData::LockTable(int32_t session_id, TORBLockType type, int32_t
   return true;
 }
 
-bool TORBDiskTableData::UnlockTable(int32_t session_id, TORBLockType type, bool ignore_if_no_lock) {
+bool TORBDiskTableData::UnlockTable(int32_t session_id, TORBLockType type, bool ignore_if_no_lock,
+                                    bool ignore_count) {
   if (!MultiUser()) return true;
   if (FTableLocksFile == nullptr) return ignore_if_no_lock;
-  if (!FDiskDatabase->TableLockManager()->UnlockTable(session_id, type, *FTableLocksFile, ignore_if_no_lock))
+  if (!FDiskDatabase->TableLockManager()->UnlockTable(session_id, type, *FTableLocksFile, ignore_if_no_lock,
+                                                      ignore_count))
     return false;
   TORBDiskTablePagesCacheManager& cache = DiskPageManager()->TablePagesCacheManager();
   if (type == ltS) cache.TableIsSUnlocked(session_id, FTableID);

@@ -172,7 +172,8 @@ class TORBDiskTableData : public TORBTableData {
   // Table and row locks of the session (true at once in single-user mode).
   bool LockTable(int32_t session_id, TORBLockType type, int32_t tries, int32_t delay_ms,
                  bool allow_xirw_after_sirw = false);
-  bool UnlockTable(int32_t session_id, TORBLockType type, bool ignore_if_no_lock = false);
+  // `ignore_count`: drop every request of `type` the session made at once.
+  bool UnlockTable(int32_t session_id, TORBLockType type, bool ignore_if_no_lock = false, bool ignore_count = false);
   bool LockRecord(int32_t session_id, const TORBPageItemID& record_id, int32_t tries, int32_t delay_ms);
   bool UnlockRecord(int32_t session_id, const TORBPageItemID& record_id);
   bool IsRecordLocked(int32_t session_id, const TORBPageItemID& record_id);

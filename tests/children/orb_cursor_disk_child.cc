@@ -105,6 +105,11 @@ int main(int argc, char** argv) {
         WaitForStdinClose();
         rows.Cancel();
         if (mode == "hold-table") session->Rollback();
+      } else if (mode == "rows") {
+        // Every row as ID:VAL in stored order.
+        std::string line = "rows";
+        for (const auto& [row_id, val] : rows.Rows()) line += " " + std::to_string(row_id) + ":" + std::to_string(val);
+        Say(line);
       } else if (mode == "count") {
         Say("ready");
         if (!Count(rows, id, arg)) return 1;

@@ -40,6 +40,42 @@ class CursorDiskProcessTest : public ::testing::Test {
     FSession->SetConnected(false);
   }
 
+  // A batch on this process's cursor: inserts row 10, updates row 1 and
+  // deletes row 2, checks what this and another process see meanwhile, then
+  // ends or cancels it.
+  void RunBatch(bool end) {
+    TORBLocalCursor& cursor = FRows->Cursor();
+    cursor.BeginBatchUpdate();
+    ASSERT_EQ(FRows->Insert(10, 100), 0);
+    ASSERT_TRUE(FRows->MoveTo(1));
+    ASSERT_EQ(FRows->Edit(), 0);
+    ASSERT_EQ(FRows->Post(11), 0);
+    ASSERT_TRUE(FRows->MoveTo(2));
+    ASSERT_EQ(FRows->Delete(), 0);
+    const Rows changed{{1, 11}, {3, 30}, {10, 100}};
+    const Rows unchanged{{1, 10}, {2, 20}, {3, 30}};
+    EXPECT_EQ(FRows->Rows(), changed);
+    EXPECT_EQ(cursor.GetRecordCount(), 3);
+    // Another process reads the table as it was, and cannot change it.
+    EXPECT_EQ(RunChild({"rows", "0"}), "rows 1:10 2:20 3:30");
+    EXPECT_EQ(RunChild({"update", "3", "31"}), "status " + std::to_string(kStatusTableLocked));
+    if (end)
+      cursor.EndBatchUpdate();
+    else
+      cursor.CancelBatchUpdate();
+    EXPECT_FALSE(cursor.FBatchUpdate);
+    const Rows& now = end ? changed : unchanged;
+    EXPECT_EQ(FRows->Rows(), now);
+    EXPECT_EQ(cursor.GetRecordCount(), 3);
+    EXPECT_EQ(RunChild({"rows", "0"}), end ? "rows 1:11 3:30 10:100" : "rows 1:10 2:20 3:30");
+    // The table is free again, and this cursor goes on as before.
+    EXPECT_EQ(RunChild({"update", "3", "33"}), "status 0");
+    EXPECT_EQ(FRows->Insert(20, 200), 0);
+    // (Row 20 takes the slot row 2 left when the batch ended.)
+    EXPECT_EQ(RunChild({"rows", "0"}),
+              end ? "rows 1:11 20:200 3:33 10:100" : "rows 1:10 2:20 3:33 20:200");
+  }
+
   // Runs the child to its end; returns its status line.
   std::string RunChild(const std::vector<std::string>& args) {
     std::vector<std::string> all{FPath};
@@ -211,6 +247,10 @@ TEST_F(CursorDiskProcessTest, OpenCursorSeesRowsInsertedByAnotherProcess) {
   EXPECT_EQ(FRows->Insert(100, 1), 0);
   EXPECT_EQ(FRows->Cursor().GetRecordCount(), 54);
 }
+
+TEST_F(CursorDiskProcessTest, EndedBatchUpdateIsAppliedAtOnce) { RunBatch(true); }
+
+TEST_F(CursorDiskProcessTest, CancelledBatchUpdateLeavesNoTrace) { RunBatch(false); }
 
 }  // namespace
 }  // namespace orb

@@ -58,5 +58,38 @@ TEST(CursorDiskSessionTest, WaitForALockLetsTheHolderOfThisProcessRelease) {
   }
 }
 
+TEST(CursorDiskSessionTest, EditThatFailsAfterTakingItsLocksGivesThemBack) {
+  DiskScratch dir;
+  const std::string path = dir.File("db.orb");
+  CreateRowsDatabase(path);
+  auto session = MakeFileSession(path, true);
+  auto other = MakeFileSession(path, true);
+  session->SetConnected(true);
+  other->SetConnected(true);
+  {
+    TRowCursor rows(*session, 2, 1);
+    ASSERT_EQ(rows.Insert(1, 10), 0);
+    ASSERT_EQ(rows.Insert(2, 20), 0);
+    ASSERT_TRUE(rows.MoveTo(2));
+    // A bookmark naming no stored row: the re-read raises after the table
+    // and row locks were taken.
+    TORBLocalCursor& cursor = rows.Cursor();
+    const TORBPageItemID shown = cursor.GetBookmark(cursor.FCurrentRecordBuffer);
+    cursor.SetBookmark(cursor.FCurrentRecordBuffer, TORBPageItemID{1 << 30, 7});
+    EXPECT_THROW(rows.Edit(), EORBException);
+    cursor.SetBookmark(cursor.FCurrentRecordBuffer, shown);
+    // Neither this session (a second edit lock would be refused) nor
+    // another one finds anything still locked.
+    ASSERT_EQ(rows.Edit(), 0);
+    rows.Cancel();
+    TRowCursor others(*other, 2, 1);
+    ASSERT_TRUE(others.MoveTo(2));
+    ASSERT_EQ(others.Edit(), 0);
+    EXPECT_EQ(others.Post(22), 0);
+  }
+  other->SetConnected(false);
+  session->SetConnected(false);
+}
+
 }  // namespace
 }  // namespace orb

@@ -201,6 +201,10 @@ class FakeLocks : public TORBCursorTableLocks {
     FLog.Tables.erase(it);
     return true;
   }
+  bool ReleaseTable(TORBLockType type) override {
+    FLog.Tables.erase(type);
+    return true;
+  }
   bool LockRecord(const TORBPageItemID&) override {
     ++FLog.RecordAttempts;
     if (FLog.RefuseRecord) return false;
