@@ -141,6 +141,7 @@ class TORBDiskTableData::TWriteStep {
  public:
   TWriteStep(TORBDiskTableData* table, TORBCursorInterface* cursor)
       : FTable(table), FSession(cursor->GetSessionID()), FType(cursor->InTransaction() ? ltXIRW : ltRW) {
+    table->ForgetReadAheads();
     if (!table->MultiUser()) return;
     if (!table->LockTableWaiting(FSession, FType, kReadLockTries, kReadLockDelayMs))
       RaiseORB(kErrDiskTableWriteLocked, "Cannot change table '%s'. Table is locked", {table->FTableName});
@@ -314,6 +315,8 @@ void TORBDiskTableData::Repair() {
 }
 
 void TORBDiskTableData::FreeManagers() {
+  FReadAheads.clear();
+  ForgetReadAheads();
   // The indexes use the temporary page manager: close them first.
   FIndexManager.reset();
   FBlobManager.reset();
@@ -366,6 +369,7 @@ void TORBDiskTableData::FreeTableFiles() {
 // Metadata and most-updated data
 
 void TORBDiskTableData::LoadMetadataFile(int32_t session_id) {
+  ForgetReadAheads();
   if (FTableMetadataFile == nullptr) RaiseORB(kErrDiskTableNotOpen, "Table '%s' is not open", {FTableName});
   std::vector<uint8_t> bytes;
   FTableMetadataFile->ReadAll(session_id, bytes, true);
@@ -379,6 +383,7 @@ void TORBDiskTableData::LoadMetadataFile(int32_t session_id) {
 }
 
 void TORBDiskTableData::SaveMetadataFile(int32_t session_id) {
+  ForgetReadAheads();
   CheckOpen();
   TORBMemoryStream stream;
   FFieldManager->SaveMetadata(stream);
@@ -404,6 +409,7 @@ void TORBDiskTableData::LoadMostUpdated(int32_t session_id) {
 }
 
 void TORBDiskTableData::SaveMostUpdated(int32_t session_id) {
+  ForgetReadAheads();
   if (FTableMostUpdatedFile == nullptr) RaiseORB(kErrDiskMostUpdatedNoFile, kMsgPointerIsNil);
   CheckOpen();
   const std::vector<uint8_t> contents = DiskRecordManager()->SaveMostUpdatedContents();
@@ -411,6 +417,7 @@ void TORBDiskTableData::SaveMostUpdated(int32_t session_id) {
 }
 
 void TORBDiskTableData::CleanMostUpdated(int32_t session_id) {
+  ForgetReadAheads();
   if (FTableMostUpdatedFile == nullptr) RaiseORB(kErrDiskMostUpdatedNoFile, kMsgPointerIsNil);
   FTableMostUpdatedFile->InitFileHeader(session_id);
 }
@@ -519,6 +526,7 @@ void TORBDiskTableData::SetCursorExclusive(TORBCursorInterface* cursor, bool exc
 // Apply and cancel
 
 void TORBDiskTableData::ApplyChanges(int32_t session_id, bool in_transaction) {
+  ForgetReadAheads();
   if (FBeforeApply) {
     std::function<void(int32_t)> before = std::move(FBeforeApply);
     FBeforeApply = nullptr;
@@ -529,6 +537,7 @@ void TORBDiskTableData::ApplyChanges(int32_t session_id, bool in_transaction) {
 }
 
 void TORBDiskTableData::CancelChanges(int32_t session_id, bool in_transaction) {
+  ForgetReadAheads();
   FBeforeApply = nullptr;
   if (!in_transaction) DiskPageManager()->CancelChanges(session_id);
   if (FTemporaryPageManager != nullptr) FTemporaryPageManager->CancelChanges(session_id);
@@ -612,6 +621,7 @@ void TORBDiskTableData::CreateTable(TORBCursorInterface* cursor, const TORBField
 
 void TORBDiskTableData::OpenTable(TORBCursorInterface* cursor) {
   TORBTableDataLock lock(this);
+  FReadAheads.erase(cursor);
   const bool lock_tables = !FIsChangingTableList;
   if (lock_tables) FDiskDatabase->LockTables();
   const bool first = FCursorList.empty();
@@ -661,6 +671,7 @@ void TORBDiskTableData::OpenTable(TORBCursorInterface* cursor) {
 
 void TORBDiskTableData::CloseTable(TORBCursorInterface* cursor) {
   TORBTableDataLock lock(this);
+  FReadAheads.erase(cursor);
   if (auto it = FLockHolders.find(cursor); it != FLockHolders.end()) {
     const int32_t session = it->second;
     FLockHolders.erase(it);
@@ -857,11 +868,121 @@ TORBPageItemID TORBDiskTableData::GetRecordIDByBitmapRecNo(int64_t bit_no) {
 TORBGetRecordResult TORBDiskTableData::GetRecordBuffer(TORBCursorInterface* cursor, TORBGetRecordMode mode) {
   TORBTableDataLock lock(this);
   CheckOpen();
+  const bool plain_walk = IsPlainSharedWalk(cursor, mode);
+  TORBGetRecordResult result = grrError;
+  if (plain_walk && ServeReadAhead(cursor, result)) return result;
   bool locked = true;
   TReadStep step(this, cursor->GetSessionID(), 0, &locked);
   if (!locked) return grrError;
   SynchronizeTemporaryIndexes(cursor, true);
-  return TORBTableData::GetRecordBuffer(cursor, mode);
+  result = TORBTableData::GetRecordBuffer(cursor, mode);
+  if (plain_walk && result == grrOK) FillReadAhead(cursor);
+  return result;
+}
+
+bool TORBDiskTableData::IsPlainSharedWalk(TORBCursorInterface* cursor, TORBGetRecordMode mode) const {
+  return mode == grmNext && MultiUser() && !FExclusive && !DiskPageManager()->GetExclusive() &&
+         FTableMostUpdatedFile != nullptr && cursor->GetIndexID() == -1 && !cursor->IsViewRestricted() &&
+         !cursor->InTransaction() && cursor->GetCurrentRecordBuffer() != nullptr && FLockHolders.count(cursor) != 0;
+}
+
+// Why a row from the read-ahead is the committed row, although no ltS is
+// held when it is served:
+// - The rows were read under ltS, after the most-updated data was loaded:
+//   no commit was writing the table (a commit writes rows under ltRW,
+//   which excludes ltS), so they are the committed state of that moment,
+//   and the stamp read then is the stored stamp of that committed state.
+// - Every commit that changes a row of the table also rewrites the
+//   table's most-updated data (the table state moves on with every
+//   insert, update and delete), and the read-ahead is only kept while
+//   that data fits on its first page. Every write of a page moves its
+//   stored stamp on (wrapping after about 2^31 writes), and a removed page
+//   reads kInvalidPageState. The page stays the table's while this cursor
+//   holds ltIS: dropping the table needs ltX.
+// - So a stored stamp still equal to the recorded one, read at the start
+//   of a later step, means no commit that changed the table's rows has
+//   completed since the rows were read: a commit completes after all its
+//   pages are written. A commit still running then is ordered after this
+//   step, as if it had waited for ltS. A read racing that page write can
+//   only return the old stamp when it read the stamp's low byte, which
+//   every write changes, before the write reached it: the commit had not
+//   completed either. Any other value, unreadable included, takes the
+//   locked step.
+// - The session's own uncommitted changes do not show in the stored
+//   stamp: the read-ahead is not used inside a transaction, and every
+//   change, apply, cancel and metadata load or save in this process
+//   (ForgetReadAheads) makes the filled read-aheads stale.
+// - The rows are the memory form produced by the same conversion as a
+//   locked read (it sets every byte of the record), so a served row equals
+//   what the locked step would have returned.
+bool TORBDiskTableData::ServeReadAhead(TORBCursorInterface* cursor, TORBGetRecordResult& result) {
+  if (cursor->GetFirstPosition() || cursor->GetLastPosition()) return false;
+  const auto it = FReadAheads.find(cursor);
+  if (it == FReadAheads.end()) return false;
+  TReadAhead& ahead = it->second;
+  if (ahead.Session != cursor->GetSessionID() || ahead.LocalChange != FLocalChange || ahead.Next >= ahead.IDs.size())
+    return false;
+  const TORBPageItemID& after = ahead.Next == 0 ? ahead.After : ahead.IDs[ahead.Next - 1];
+  if (!(cursor->GetCurrentRecordID() == after)) return false;
+  if (DiskPageManager()->InternalReadPageState(FTableMostUpdatedFile->GetStartPageNo()) != ahead.Stamp) {
+    FReadAheads.erase(it);
+    return false;
+  }
+  const size_t size = static_cast<size_t>(FFieldManager->GetMemoryRecordBufferSize());
+  std::memcpy(cursor->GetCurrentRecordBuffer(), ahead.Rows.data() + ahead.Next * size, size);
+  cursor->SetCurrentRecordID(ahead.IDs[ahead.Next]);
+  cursor->SetFirstPosition(false);
+  cursor->SetLastPosition(false);
+  ++ahead.Next;
+  result = grrOK;
+  return true;
+}
+
+void TORBDiskTableData::FillReadAhead(TORBCursorInterface* cursor) {
+  constexpr size_t kMaxRows = 4096;
+  TReadAhead& ahead = FReadAheads[cursor];
+  ahead.Session = -1;
+  ahead.Next = 0;
+  ahead.IDs.clear();
+  ahead.Rows.clear();
+  const int32_t session = cursor->GetSessionID();
+  const int32_t first_page = FTableMostUpdatedFile->GetStartPageNo();
+  // A read-ahead that cannot be filled is simply not used: the next step
+  // reads the same rows locked and reports what goes wrong there.
+  try {
+    {
+      TORBPageGuard page = DiskPageManager()->GetPageGuard(session, first_page, kPageTypeTableMostUpdated);
+      if (page->GetNextPageNo() != -1) return;
+    }
+    const int32_t stamp = DiskPageManager()->InternalReadPageState(first_page);
+    if (stamp == kInvalidPageState) return;
+    const TORBPageItemID start = cursor->GetCurrentRecordID();
+    const size_t size = static_cast<size_t>(FFieldManager->GetMemoryRecordBufferSize());
+    TORBPageItemID id = start;
+    while (ahead.IDs.size() < kMaxRows) {
+      const size_t used = ahead.Rows.size();
+      ahead.Rows.resize(used + size);
+      TORBNavigationInfo info;
+      info.GetRecordMode = grmNext;
+      info.RecordID = id;
+      info.RecordBuffer = ahead.Rows.data() + used;
+      DiskRecordManager()->GetRecordBuffer(session, info);
+      if (info.GetRecordResult != grrOK || info.RecordID.PageNo != start.PageNo) {
+        ahead.Rows.resize(used);
+        break;
+      }
+      id = info.RecordID;
+      ahead.IDs.push_back(id);
+    }
+    ahead.Stamp = stamp;
+  } catch (const EORBException&) {
+    ahead.IDs.clear();
+    ahead.Rows.clear();
+    return;
+  }
+  ahead.After = cursor->GetCurrentRecordID();
+  ahead.LocalChange = FLocalChange;
+  ahead.Session = session;
 }
 
 bool TORBDiskTableData::Locate(TORBCursorInterface* cursor, TORBExpression* search_expression) {
@@ -1022,6 +1143,7 @@ bool TORBDiskTableData::DeleteRecord(TORBCursorInterface* cursor) {
 
 void TORBDiskTableData::Rollback(int32_t session_id) {
   TORBTableDataLock lock(this);
+  ForgetReadAheads();
   if (FRecordManager == nullptr) return;
   LoadMostUpdated(session_id);
   if (FTemporaryPageManager != nullptr) FTemporaryPageManager->CancelChanges(session_id);

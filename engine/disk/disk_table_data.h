@@ -221,6 +221,36 @@ class TORBDiskTableData : public TORBTableData {
   void SynchronizeTemporaryIndexes(TORBCursorInterface* cursor, bool apply);
   bool IsBlobFieldNo(int32_t field_no) const;
 
+  // Multi-user stored-order walks: the rows that follow a cursor's row on
+  // its record page, read under ltS together with the stored stamp of the
+  // most-updated page at that moment. A later grmNext of the cursor takes
+  // its row from here, without ltS, while that stamp is unchanged (the
+  // reasoning is beside ServeReadAhead).
+  struct TReadAhead {
+    int32_t Session = -1;
+    int32_t Stamp = 0;
+    uint64_t LocalChange = 0;
+    // The row the first buffered row follows.
+    TORBPageItemID After{};
+    size_t Next = 0;
+    std::vector<TORBPageItemID> IDs;
+    // IDs.size() memory record buffers, back to back.
+    std::vector<uint8_t> Rows;
+  };
+  // The cursor walks the table in stored order through every row: no
+  // index, filter, range or distinct, outside a transaction, with its own
+  // ltIS on a shared table.
+  bool IsPlainSharedWalk(TORBCursorInterface* cursor, TORBGetRecordMode mode) const;
+  // Serves grmNext from the cursor's read-ahead; false when the locked
+  // step has to run.
+  bool ServeReadAhead(TORBCursorInterface* cursor, TORBGetRecordResult& result);
+  // REQUIRES: the cursor's session holds ltS and has loaded the
+  // most-updated data; the cursor has just read its current row.
+  void FillReadAhead(TORBCursorInterface* cursor);
+  // Something in this process may have changed the table or its layout:
+  // no read-ahead filled before serves again.
+  void ForgetReadAheads() { ++FLocalChange; }
+
   TORBDiskDatabaseData* FDiskDatabase;
   int32_t FTableID = 0;
   std::unique_ptr<TORBTableLocksFile> FTableLocksFile;
@@ -236,6 +266,8 @@ class TORBDiskTableData : public TORBTableData {
   std::map<TORBCursorInterface*, int32_t> FLockHolders;
   // Work of the running row change, done just before its apply.
   std::function<void(int32_t)> FBeforeApply;
+  std::map<TORBCursorInterface*, TReadAhead> FReadAheads;
+  uint64_t FLocalChange = 0;
 };
 
 }  // namespace orb
