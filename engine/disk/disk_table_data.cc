@@ -20,6 +20,7 @@
 #include "engine/disk/table_lock_manager.h"
 #include "engine/disk/table_locks_file.h"
 #include "engine/disk/table_pages_cache.h"
+#include "engine/platform/byte_order.h"
 #include "engine/platform/clock.h"
 #include "engine/table/page_header.h"
 
@@ -359,6 +360,8 @@ void TORBDiskTableData::DeleteTableFiles() {
 }
 
 void TORBDiskTableData::FreeTableFiles() {
+  FStampView.Reset();
+  FStampViewPage = -1;
   if (FTableLocksFile != nullptr && FTableLocksFile->IsOpen()) FTableLocksFile->CloseFile();
   FTableLocksFile.reset();
   FTableMetadataFile.reset();
@@ -924,7 +927,7 @@ bool TORBDiskTableData::ServeReadAhead(TORBCursorInterface* cursor, TORBGetRecor
     return false;
   const TORBPageItemID& after = ahead.Next == 0 ? ahead.After : ahead.IDs[ahead.Next - 1];
   if (!(cursor->GetCurrentRecordID() == after)) return false;
-  if (DiskPageManager()->InternalReadPageState(FTableMostUpdatedFile->GetStartPageNo()) != ahead.Stamp) {
+  if (StoredMostUpdatedStamp(FTableMostUpdatedFile->GetStartPageNo()) != ahead.Stamp) {
     FReadAheads.erase(it);
     return false;
   }
@@ -936,6 +939,29 @@ bool TORBDiskTableData::ServeReadAhead(TORBCursorInterface* cursor, TORBGetRecor
   ++ahead.Next;
   result = grrOK;
   return true;
+}
+
+int32_t TORBDiskTableData::StoredMostUpdatedStamp(int32_t page_no) {
+  if (FStampViewPage != page_no || !FStampView.IsMapped()) return DiskPageManager()->InternalReadPageState(page_no);
+  // One aligned load (MapMostUpdatedStamp keeps only aligned views): the
+  // stamp as stored now, as a read of the file would return it.
+  const auto* word = reinterpret_cast<const uint32_t*>(const_cast<const uint8_t*>(FStampView.Data()));
+  const uint32_t raw = __atomic_load_n(word, __ATOMIC_ACQUIRE);
+  uint8_t bytes[4];
+  std::memcpy(bytes, &raw, sizeof bytes);
+  return LoadI32LE(bytes);
+}
+
+void TORBDiskTableData::MapMostUpdatedStamp(int32_t page_no) {
+  if (FStampViewPage == page_no) return;
+  FStampView.Reset();
+  FStampViewPage = page_no;
+  // In design mode the file is open only around each operation.
+  if (ORBIsDesignMode()) return;
+  TORBDiskPageManager* pages = DiskPageManager();
+  const int64_t position = pages->GetPageOffset(page_no) + TORBDiskPageHeader::kOffState;
+  if (!pages->DatabaseFile().MapView(position, sizeof(int32_t), FStampView)) return;
+  if (reinterpret_cast<uintptr_t>(FStampView.Data()) % alignof(uint32_t) != 0) FStampView.Reset();
 }
 
 void TORBDiskTableData::FillReadAhead(TORBCursorInterface* cursor) {
@@ -954,7 +980,8 @@ void TORBDiskTableData::FillReadAhead(TORBCursorInterface* cursor) {
       TORBPageGuard page = DiskPageManager()->GetPageGuard(session, first_page, kPageTypeTableMostUpdated);
       if (page->GetNextPageNo() != -1) return;
     }
-    const int32_t stamp = DiskPageManager()->InternalReadPageState(first_page);
+    MapMostUpdatedStamp(first_page);
+    const int32_t stamp = StoredMostUpdatedStamp(first_page);
     if (stamp == kInvalidPageState) return;
     const TORBPageItemID start = cursor->GetCurrentRecordID();
     const size_t size = static_cast<size_t>(FFieldManager->GetMemoryRecordBufferSize());

@@ -45,6 +45,7 @@
 
 #include "engine/data/table_data.h"
 #include "engine/disk/lock_type.h"
+#include "engine/platform/file.h"
 
 namespace orb {
 
@@ -247,6 +248,12 @@ class TORBDiskTableData : public TORBTableData {
   // REQUIRES: the cursor's session holds ltS and has loaded the
   // most-updated data; the cursor has just read its current row.
   void FillReadAhead(TORBCursorInterface* cursor);
+  // The stored stamp of the most-updated file's first page `page_no`:
+  // through the file view when it shows that page, else read from the file.
+  int32_t StoredMostUpdatedStamp(int32_t page_no);
+  // Maps the stamp of the most-updated file's first page, once per page.
+  // REQUIRES: a cursor of this process holds ltIS on the table.
+  void MapMostUpdatedStamp(int32_t page_no);
   // Something in this process may have changed the table or its layout:
   // no read-ahead filled before serves again.
   void ForgetReadAheads() { ++FLocalChange; }
@@ -268,6 +275,13 @@ class TORBDiskTableData : public TORBTableData {
   std::function<void(int32_t)> FBeforeApply;
   std::map<TORBCursorInterface*, TReadAhead> FReadAheads;
   uint64_t FLocalChange = 0;
+  // A view of the stored stamp of page FStampViewPage (the most-updated
+  // file's first page). It is read only while a cursor of this process
+  // holds ltIS on the table, so the page stays in use and inside the file
+  // (dropping the table needs ltX; a file only loses free pages at its
+  // end); it goes when the table's files are freed.
+  TPlatformFileView FStampView;
+  int32_t FStampViewPage = -1;
 };
 
 }  // namespace orb
