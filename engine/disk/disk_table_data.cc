@@ -965,7 +965,10 @@ void TORBDiskTableData::MapMostUpdatedStamp(int32_t page_no) {
 }
 
 void TORBDiskTableData::FillReadAhead(TORBCursorInterface* cursor) {
-  constexpr size_t kMaxRows = 4096;
+  // Rows read ahead at most, in bytes of their memory form: a bound on the
+  // memory per cursor and on the time ltS is held for rows not yet asked
+  // for.
+  constexpr size_t kMaxBytes = 64 * 1024;
   TReadAhead& ahead = FReadAheads[cursor];
   ahead.Session = -1;
   ahead.Next = 0;
@@ -983,10 +986,11 @@ void TORBDiskTableData::FillReadAhead(TORBCursorInterface* cursor) {
     MapMostUpdatedStamp(first_page);
     const int32_t stamp = StoredMostUpdatedStamp(first_page);
     if (stamp == kInvalidPageState) return;
-    const TORBPageItemID start = cursor->GetCurrentRecordID();
-    const size_t size = static_cast<size_t>(FFieldManager->GetMemoryRecordBufferSize());
-    TORBPageItemID id = start;
-    while (ahead.IDs.size() < kMaxRows) {
+    const size_t size = static_cast<size_t>(std::max(FFieldManager->GetMemoryRecordBufferSize(), 1));
+    const size_t max_rows = std::max<size_t>(kMaxBytes / size, 1);
+    ahead.Rows.reserve(max_rows * size);
+    TORBPageItemID id = cursor->GetCurrentRecordID();
+    while (ahead.IDs.size() < max_rows) {
       const size_t used = ahead.Rows.size();
       ahead.Rows.resize(used + size);
       TORBNavigationInfo info;
@@ -994,7 +998,7 @@ void TORBDiskTableData::FillReadAhead(TORBCursorInterface* cursor) {
       info.RecordID = id;
       info.RecordBuffer = ahead.Rows.data() + used;
       DiskRecordManager()->GetRecordBuffer(session, info);
-      if (info.GetRecordResult != grrOK || info.RecordID.PageNo != start.PageNo) {
+      if (info.GetRecordResult != grrOK) {
         ahead.Rows.resize(used);
         break;
       }

@@ -222,8 +222,8 @@ class TORBDiskTableData : public TORBTableData {
   void SynchronizeTemporaryIndexes(TORBCursorInterface* cursor, bool apply);
   bool IsBlobFieldNo(int32_t field_no) const;
 
-  // Multi-user stored-order walks: the rows that follow a cursor's row on
-  // its record page, read under ltS together with the stored stamp of the
+  // Multi-user stored-order walks: the rows that follow a cursor's row (up
+  // to 64 KiB of them), read under ltS together with the stored stamp of the
   // most-updated page at that moment. A later grmNext of the cursor takes
   // its row from here, without ltS, while that stamp is unchanged (the
   // reasoning is beside ServeReadAhead).

@@ -264,6 +264,27 @@ TEST_F(CursorDiskProcessTest, WalkSeesChangesCommittedBetweenItsSteps) {
   }
 }
 
+// The same for rows several pages further on than the walk.
+TEST_F(CursorDiskProcessTest, WalkSeesChangesCommittedOnLaterPages) {
+  ASSERT_EQ(RunChild({"insert", "100", "2000"}), "status 0");
+  FRows->Cursor().InternalFirst();
+  ASSERT_EQ(FRows->Cursor().GetRecordBuffer(grmNext), grrOK);
+  const int32_t first_page = FRows->Cursor().GetCurrentRecordID().PageNo;
+  ASSERT_EQ(RunChild({"update", "2000", "77"}), "status 0");
+  ASSERT_EQ(RunChild({"delete", "1500"}), "status 0");
+  Rows rest;
+  int32_t last_page = first_page;
+  while (FRows->Cursor().GetRecordBuffer(grmNext) == grrOK) {
+    rest.emplace_back(*FRows->Id(), *FRows->Val());
+    last_page = FRows->Cursor().GetCurrentRecordID().PageNo;
+  }
+  EXPECT_NE(last_page, first_page);
+  Rows expected{{2, 20}, {3, 30}};
+  for (int32_t id = 100; id < 2100; ++id)
+    if (id != 1500) expected.emplace_back(id, id == 2000 ? 77 : 0);
+  EXPECT_EQ(rest, expected);
+}
+
 TEST_F(CursorDiskProcessTest, OpenCursorSeesRowsInsertedByAnotherProcess) {
   ASSERT_EQ(FRows->Cursor().GetRecordCount(), 3);
   ASSERT_EQ(RunChild({"insert", "10", "50"}), "status 0");
