@@ -362,6 +362,7 @@ void TORBDiskTableData::DeleteTableFiles() {
 void TORBDiskTableData::FreeTableFiles() {
   FStampView.Reset();
   FStampViewPage = -1;
+  FLoaded = TLoadedMostUpdated();
   if (FTableLocksFile != nullptr && FTableLocksFile->IsOpen()) FTableLocksFile->CloseFile();
   FTableLocksFile.reset();
   FTableMetadataFile.reset();
@@ -400,12 +401,33 @@ void TORBDiskTableData::SaveMetadataFile(int32_t session_id) {
 void TORBDiskTableData::LoadMostUpdated(int32_t session_id) {
   if (FTableMostUpdatedFile == nullptr) RaiseORB(kErrDiskMostUpdatedNoFile, kMsgPointerIsNil);
   CheckOpen();
-  // Always checked against the file: another process may have committed
-  // since the last load unless this session holds the table locked, and
-  // the stamp check costs one small read per page.
-  std::vector<uint8_t> bytes;
-  FTableMostUpdatedFile->ReadAll(session_id, bytes, true);
-  DiskRecordManager()->LoadMostUpdatedContents(bytes);
+  // Another process may have committed since the last load. The stored
+  // stamp of the file's page is taken before the bytes are read: when it
+  // is still the same at a later load of the same session, with nothing
+  // changed in this process in between (FLocalChange), the stored bytes
+  // are those read then (every write of the page moves its stamp on, and
+  // the kept bytes are only reused while they fit on that one page), and
+  // so are the session's own uncommitted ones (any change of them counts
+  // as a local change). A commit that ran during the read completes after
+  // the stamp was taken, so its new stamp forces the next load to read.
+  // Without a view of the stamp every load reads the file.
+  const int32_t stamp = MostUpdatedStampForLoad();
+  if (stamp != kInvalidPageState && stamp == FLoaded.Stamp && session_id == FLoaded.Session &&
+      FLocalChange == FLoaded.LocalChange) {
+    DiskRecordManager()->LoadMostUpdatedContents(FLoaded.Bytes);
+  } else {
+    FLoaded.Stamp = kInvalidPageState;
+    std::vector<uint8_t> bytes;
+    FTableMostUpdatedFile->ReadAll(session_id, bytes, true);
+    DiskRecordManager()->LoadMostUpdatedContents(bytes);
+    if (stamp != kInvalidPageState && static_cast<int64_t>(bytes.size()) + TORBInternalFileHeader::kSize <=
+                                          DiskPageManager()->GetPageDataSize()) {
+      FLoaded.Bytes = std::move(bytes);
+      FLoaded.Session = session_id;
+      FLoaded.LocalChange = FLocalChange;
+      FLoaded.Stamp = stamp;
+    }
+  }
   if (session_id >= kSystem)
     DiskPageManager()->TablePagesCacheManager().SetIsMostUpdatedLoaded(session_id, FTableID,
                                                                        FRecordManager->FTableState);
@@ -885,8 +907,11 @@ TORBGetRecordResult TORBDiskTableData::GetRecordBuffer(TORBCursorInterface* curs
 
 bool TORBDiskTableData::IsPlainSharedWalk(TORBCursorInterface* cursor, TORBGetRecordMode mode) const {
   return mode == grmNext && MultiUser() && !FExclusive && !DiskPageManager()->GetExclusive() &&
-         FTableMostUpdatedFile != nullptr && cursor->GetIndexID() == -1 && !cursor->IsViewRestricted() &&
-         !cursor->InTransaction() && cursor->GetCurrentRecordBuffer() != nullptr && FLockHolders.count(cursor) != 0;
+         FTableMostUpdatedFile != nullptr && FTableLocksFile != nullptr && cursor->GetIndexID() == -1 && !cursor->IsViewRestricted() &&
+         !cursor->InTransaction() && cursor->GetCurrentRecordBuffer() != nullptr && FLockHolders.count(cursor) != 0 &&
+         FDiskDatabase->TableLockManager() != nullptr &&
+         FDiskDatabase->TableLockManager()->SessionLocks(cursor->GetSessionID()).LockExists(
+             ltIS, FTableLocksFile->GetStartPageNo());
 }
 
 // Why a row from the read-ahead is the committed row, although no ltS is
@@ -939,6 +964,24 @@ bool TORBDiskTableData::ServeReadAhead(TORBCursorInterface* cursor, TORBGetRecor
   ++ahead.Next;
   result = grrOK;
   return true;
+}
+
+bool TORBDiskTableData::HeldOpenInThisProcess() const {
+  if (!MultiUser() || FExclusive || FLockHolders.empty()) return false;
+  const TORBDatabaseTableLockManager* locks = FDiskDatabase->TableLockManager();
+  if (locks == nullptr || FTableLocksFile == nullptr || !FTableLocksFile->IsOpen()) return false;
+  const int32_t table = FTableLocksFile->GetStartPageNo();
+  for (const auto& [cursor, session] : FLockHolders)
+    if (locks->SessionLocks(session).LockExists(ltIS, table)) return true;
+  return false;
+}
+
+int32_t TORBDiskTableData::MostUpdatedStampForLoad() {
+  if (DiskPageManager()->GetExclusive() || !HeldOpenInThisProcess()) return kInvalidPageState;
+  const int32_t page_no = FTableMostUpdatedFile->GetStartPageNo();
+  MapMostUpdatedStamp(page_no);
+  if (!FStampView.IsMapped()) return kInvalidPageState;
+  return StoredMostUpdatedStamp(page_no);
 }
 
 int32_t TORBDiskTableData::StoredMostUpdatedStamp(int32_t page_no) {

@@ -46,6 +46,7 @@
 #include "engine/data/table_data.h"
 #include "engine/disk/lock_type.h"
 #include "engine/platform/file.h"
+#include "engine/table/page_header.h"
 
 namespace orb {
 
@@ -248,6 +249,12 @@ class TORBDiskTableData : public TORBTableData {
   // REQUIRES: the cursor's session holds ltS and has loaded the
   // most-updated data; the cursor has just read its current row.
   void FillReadAhead(TORBCursorInterface* cursor);
+  // A cursor of this process holds ltIS on the shared table: its pages stay
+  // in use and inside the file.
+  bool HeldOpenInThisProcess() const;
+  // The stored stamp of the most-updated file's first page read through
+  // the file view, or kInvalidPageState when there is no view to read.
+  int32_t MostUpdatedStampForLoad();
   // The stored stamp of the most-updated file's first page `page_no`:
   // through the file view when it shows that page, else read from the file.
   int32_t StoredMostUpdatedStamp(int32_t page_no);
@@ -282,6 +289,16 @@ class TORBDiskTableData : public TORBTableData {
   // end); it goes when the table's files are freed.
   TPlatformFileView FStampView;
   int32_t FStampViewPage = -1;
+  // The most-updated bytes last read from the file, for the session, at
+  // the stored stamp and local change count of that load (see
+  // LoadMostUpdated); Stamp is kInvalidPageState when none are kept.
+  struct TLoadedMostUpdated {
+    int32_t Session = -1;
+    int32_t Stamp = kInvalidPageState;
+    uint64_t LocalChange = 0;
+    std::vector<uint8_t> Bytes;
+  };
+  TLoadedMostUpdated FLoaded;
 };
 
 }  // namespace orb
