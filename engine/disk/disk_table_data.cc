@@ -142,8 +142,12 @@ class TORBDiskTableData::TWriteStep {
  public:
   TWriteStep(TORBDiskTableData* table, TORBCursorInterface* cursor)
       : FTable(table), FSession(cursor->GetSessionID()), FType(cursor->InTransaction() ? ltXIRW : ltRW) {
-    table->ForgetReadAheads();
-    if (!table->MultiUser()) return;
+    // The change comes after the reload: until then the kept most-updated
+    // bytes and the read-aheads still hold.
+    if (!table->MultiUser()) {
+      table->ForgetReadAheads();
+      return;
+    }
     if (!table->LockTableWaiting(FSession, FType, kReadLockTries, kReadLockDelayMs))
       RaiseORB(kErrDiskTableWriteLocked, "Cannot change table '%s'. Table is locked", {table->FTableName});
     FLocked = FType == ltRW;
@@ -153,6 +157,7 @@ class TORBDiskTableData::TWriteStep {
       Release();
       throw;
     }
+    table->ForgetReadAheads();
   }
   ~TWriteStep() { Release(); }
   TWriteStep(const TWriteStep&) = delete;
