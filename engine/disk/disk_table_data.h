@@ -261,8 +261,9 @@ class TORBDiskTableData : public TORBTableData {
   // Maps the stamp of the most-updated file's first page, once per page.
   // REQUIRES: a cursor of this process holds ltIS on the table.
   void MapMostUpdatedStamp(int32_t page_no);
-  // Something in this process may have changed the table or its layout:
-  // no read-ahead filled before serves again.
+  // Something in this process may have changed the table, its layout or
+  // the session's own most-updated data: no read-ahead filled and no
+  // most-updated bytes kept before are used again.
   void ForgetReadAheads() { ++FLocalChange; }
 
   TORBDiskDatabaseData* FDiskDatabase;
