@@ -271,6 +271,10 @@ void TORBDatabaseFile::WriteBuffer(const void* buffer, size_t count, int64_t pos
   FPosition = position + static_cast<int64_t>(count);
 }
 
+bool TORBDatabaseFile::MapView(int64_t position, size_t count, TPlatformFileView& view) {
+  return FIsOpened && FHandle.IsOpen() && FHandle.MapView(position, count, &view).Ok();
+}
+
 void TORBDatabaseFile::FlushFileBuffers() {
   CheckOpened("FlushFileBuffers");
   PlatformStatus s = FHandle.Flush();

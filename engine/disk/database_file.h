@@ -72,6 +72,9 @@ class TORBDatabaseFile {
   // Writes `count` bytes or raises `error_code`.
   void WriteBuffer(const void* buffer, size_t count, int64_t position, int32_t error_code);
   void FlushFileBuffers();
+  // A read-only view of `count` bytes at `position` that follows every
+  // write to them (TPlatformFile::MapView); false when it cannot be made.
+  bool MapView(int64_t position, size_t count, TPlatformFileView& view);
 
   // Non-blocking exclusive byte-range locks. True only when the range is
   // actually held (or released) by this object.

@@ -20,6 +20,7 @@
 #include "engine/disk/table_lock_manager.h"
 #include "engine/disk/table_locks_file.h"
 #include "engine/disk/table_pages_cache.h"
+#include "engine/platform/byte_order.h"
 #include "engine/platform/clock.h"
 #include "engine/table/page_header.h"
 
@@ -141,7 +142,12 @@ class TORBDiskTableData::TWriteStep {
  public:
   TWriteStep(TORBDiskTableData* table, TORBCursorInterface* cursor)
       : FTable(table), FSession(cursor->GetSessionID()), FType(cursor->InTransaction() ? ltXIRW : ltRW) {
-    if (!table->MultiUser()) return;
+    // The change comes after the reload: until then the kept most-updated
+    // bytes and the read-aheads still hold.
+    if (!table->MultiUser()) {
+      table->ForgetReadAheads();
+      return;
+    }
     if (!table->LockTableWaiting(FSession, FType, kReadLockTries, kReadLockDelayMs))
       RaiseORB(kErrDiskTableWriteLocked, "Cannot change table '%s'. Table is locked", {table->FTableName});
     FLocked = FType == ltRW;
@@ -151,6 +157,7 @@ class TORBDiskTableData::TWriteStep {
       Release();
       throw;
     }
+    table->ForgetReadAheads();
   }
   ~TWriteStep() { Release(); }
   TWriteStep(const TWriteStep&) = delete;
@@ -314,6 +321,8 @@ void TORBDiskTableData::Repair() {
 }
 
 void TORBDiskTableData::FreeManagers() {
+  FReadAheads.clear();
+  ForgetReadAheads();
   // The indexes use the temporary page manager: close them first.
   FIndexManager.reset();
   FBlobManager.reset();
@@ -356,6 +365,9 @@ void TORBDiskTableData::DeleteTableFiles() {
 }
 
 void TORBDiskTableData::FreeTableFiles() {
+  FStampView.Reset();
+  FStampViewPage = -1;
+  FLoaded = TLoadedMostUpdated();
   if (FTableLocksFile != nullptr && FTableLocksFile->IsOpen()) FTableLocksFile->CloseFile();
   FTableLocksFile.reset();
   FTableMetadataFile.reset();
@@ -366,6 +378,7 @@ void TORBDiskTableData::FreeTableFiles() {
 // Metadata and most-updated data
 
 void TORBDiskTableData::LoadMetadataFile(int32_t session_id) {
+  ForgetReadAheads();
   if (FTableMetadataFile == nullptr) RaiseORB(kErrDiskTableNotOpen, "Table '%s' is not open", {FTableName});
   std::vector<uint8_t> bytes;
   FTableMetadataFile->ReadAll(session_id, bytes, true);
@@ -379,6 +392,7 @@ void TORBDiskTableData::LoadMetadataFile(int32_t session_id) {
 }
 
 void TORBDiskTableData::SaveMetadataFile(int32_t session_id) {
+  ForgetReadAheads();
   CheckOpen();
   TORBMemoryStream stream;
   FFieldManager->SaveMetadata(stream);
@@ -392,18 +406,40 @@ void TORBDiskTableData::SaveMetadataFile(int32_t session_id) {
 void TORBDiskTableData::LoadMostUpdated(int32_t session_id) {
   if (FTableMostUpdatedFile == nullptr) RaiseORB(kErrDiskMostUpdatedNoFile, kMsgPointerIsNil);
   CheckOpen();
-  // Always checked against the file: another process may have committed
-  // since the last load unless this session holds the table locked, and
-  // the stamp check costs one small read per page.
-  std::vector<uint8_t> bytes;
-  FTableMostUpdatedFile->ReadAll(session_id, bytes, true);
-  DiskRecordManager()->LoadMostUpdatedContents(bytes);
+  // Another process may have committed since the last load. The stored
+  // stamp of the file's page is taken before the bytes are read: when it
+  // is still the same at a later load of the same session, with nothing
+  // changed in this process in between (FLocalChange), the stored bytes
+  // are those read then (every write of the page moves its stamp on, and
+  // the kept bytes are only reused while they fit on that one page), and
+  // so are the session's own uncommitted ones (any change of them counts
+  // as a local change). A commit that ran during the read completes after
+  // the stamp was taken, so its new stamp forces the next load to read.
+  // Without a view of the stamp every load reads the file.
+  const int32_t stamp = MostUpdatedStampForLoad();
+  if (stamp != kInvalidPageState && stamp == FLoaded.Stamp && session_id == FLoaded.Session &&
+      FLocalChange == FLoaded.LocalChange) {
+    DiskRecordManager()->LoadMostUpdatedContents(FLoaded.Bytes);
+  } else {
+    FLoaded.Stamp = kInvalidPageState;
+    std::vector<uint8_t> bytes;
+    FTableMostUpdatedFile->ReadAll(session_id, bytes, true);
+    DiskRecordManager()->LoadMostUpdatedContents(bytes);
+    if (stamp != kInvalidPageState && static_cast<int64_t>(bytes.size()) + TORBInternalFileHeader::kSize <=
+                                          DiskPageManager()->GetPageDataSize()) {
+      FLoaded.Bytes = std::move(bytes);
+      FLoaded.Session = session_id;
+      FLoaded.LocalChange = FLocalChange;
+      FLoaded.Stamp = stamp;
+    }
+  }
   if (session_id >= kSystem)
     DiskPageManager()->TablePagesCacheManager().SetIsMostUpdatedLoaded(session_id, FTableID,
                                                                        FRecordManager->FTableState);
 }
 
 void TORBDiskTableData::SaveMostUpdated(int32_t session_id) {
+  ForgetReadAheads();
   if (FTableMostUpdatedFile == nullptr) RaiseORB(kErrDiskMostUpdatedNoFile, kMsgPointerIsNil);
   CheckOpen();
   const std::vector<uint8_t> contents = DiskRecordManager()->SaveMostUpdatedContents();
@@ -411,6 +447,7 @@ void TORBDiskTableData::SaveMostUpdated(int32_t session_id) {
 }
 
 void TORBDiskTableData::CleanMostUpdated(int32_t session_id) {
+  ForgetReadAheads();
   if (FTableMostUpdatedFile == nullptr) RaiseORB(kErrDiskMostUpdatedNoFile, kMsgPointerIsNil);
   FTableMostUpdatedFile->InitFileHeader(session_id);
 }
@@ -521,6 +558,7 @@ void TORBDiskTableData::SetCursorExclusive(TORBCursorInterface* cursor, bool exc
 // Apply and cancel
 
 void TORBDiskTableData::ApplyChanges(int32_t session_id, bool in_transaction) {
+  ForgetReadAheads();
   if (FBeforeApply) {
     std::function<void(int32_t)> before = std::move(FBeforeApply);
     FBeforeApply = nullptr;
@@ -531,6 +569,7 @@ void TORBDiskTableData::ApplyChanges(int32_t session_id, bool in_transaction) {
 }
 
 void TORBDiskTableData::CancelChanges(int32_t session_id, bool in_transaction) {
+  ForgetReadAheads();
   FBeforeApply = nullptr;
   if (!in_transaction) DiskPageManager()->CancelChanges(session_id);
   if (FTemporaryPageManager != nullptr) FTemporaryPageManager->CancelChanges(session_id);
@@ -614,6 +653,7 @@ void TORBDiskTableData::CreateTable(TORBCursorInterface* cursor, const TORBField
 
 void TORBDiskTableData::OpenTable(TORBCursorInterface* cursor) {
   TORBTableDataLock lock(this);
+  FReadAheads.erase(cursor);
   const bool lock_tables = !FIsChangingTableList;
   if (lock_tables) FDiskDatabase->LockTables();
   const bool first = FCursorList.empty();
@@ -663,6 +703,7 @@ void TORBDiskTableData::OpenTable(TORBCursorInterface* cursor) {
 
 void TORBDiskTableData::CloseTable(TORBCursorInterface* cursor) {
   TORBTableDataLock lock(this);
+  FReadAheads.erase(cursor);
   if (auto it = FLockHolders.find(cursor); it != FLockHolders.end()) {
     const int32_t session = it->second;
     FLockHolders.erase(it);
@@ -859,11 +900,170 @@ TORBPageItemID TORBDiskTableData::GetRecordIDByBitmapRecNo(int64_t bit_no) {
 TORBGetRecordResult TORBDiskTableData::GetRecordBuffer(TORBCursorInterface* cursor, TORBGetRecordMode mode) {
   TORBTableDataLock lock(this);
   CheckOpen();
+  const bool plain_walk = IsPlainSharedWalk(cursor, mode);
+  TORBGetRecordResult result = grrError;
+  if (plain_walk && ServeReadAhead(cursor, result)) return result;
   bool locked = true;
   TReadStep step(this, cursor->GetSessionID(), 0, &locked);
   if (!locked) return grrError;
   SynchronizeTemporaryIndexes(cursor, true);
-  return TORBTableData::GetRecordBuffer(cursor, mode);
+  result = TORBTableData::GetRecordBuffer(cursor, mode);
+  if (plain_walk && result == grrOK) FillReadAhead(cursor);
+  return result;
+}
+
+bool TORBDiskTableData::IsPlainSharedWalk(TORBCursorInterface* cursor, TORBGetRecordMode mode) const {
+  return mode == grmNext && MultiUser() && !FExclusive && !DiskPageManager()->GetExclusive() &&
+         FTableMostUpdatedFile != nullptr && FTableLocksFile != nullptr && cursor->GetIndexID() == -1 && !cursor->IsViewRestricted() &&
+         !cursor->InTransaction() && cursor->GetCurrentRecordBuffer() != nullptr && FLockHolders.count(cursor) != 0 &&
+         FDiskDatabase->TableLockManager() != nullptr &&
+         FDiskDatabase->TableLockManager()->SessionLocks(cursor->GetSessionID()).LockExists(
+             ltIS, FTableLocksFile->GetStartPageNo());
+}
+
+// Why a row from the read-ahead is the committed row, although no ltS is
+// held when it is served:
+// - The rows were read under ltS, after the most-updated data was loaded:
+//   no commit was writing the table (a commit writes rows under ltRW,
+//   which excludes ltS), so they are the committed state of that moment,
+//   and the stamp read then is the stored stamp of that committed state.
+// - Every commit that changes a row of the table also rewrites the
+//   table's most-updated data (the table state moves on with every
+//   insert, update and delete), and the read-ahead is only kept while
+//   that data fits on its first page. Every write of a page moves its
+//   stored stamp on (wrapping after about 2^31 writes), and a removed page
+//   reads kInvalidPageState. The page stays the table's while this cursor
+//   holds ltIS: dropping the table needs ltX.
+// - So a stored stamp still equal to the recorded one, read at the start
+//   of a later step, means no commit that changed the table's rows has
+//   completed since the rows were read: a commit completes after all its
+//   pages are written. A commit still running then is ordered after this
+//   step, as if it had waited for ltS. A read racing that page write can
+//   only return the old stamp when it read the stamp's low byte, which
+//   every write changes, before the write reached it: the commit had not
+//   completed either. Any other value, unreadable included, takes the
+//   locked step.
+// - The session's own uncommitted changes do not show in the stored
+//   stamp: the read-ahead is not used inside a transaction, and every
+//   change, apply, cancel and metadata load or save in this process
+//   (ForgetReadAheads) makes the filled read-aheads stale.
+// - The rows are the memory form produced by the same conversion as a
+//   locked read (it sets every byte of the record), so a served row equals
+//   what the locked step would have returned.
+bool TORBDiskTableData::ServeReadAhead(TORBCursorInterface* cursor, TORBGetRecordResult& result) {
+  if (cursor->GetFirstPosition() || cursor->GetLastPosition()) return false;
+  const auto it = FReadAheads.find(cursor);
+  if (it == FReadAheads.end()) return false;
+  TReadAhead& ahead = it->second;
+  if (ahead.Session != cursor->GetSessionID() || ahead.LocalChange != FLocalChange || ahead.Next >= ahead.IDs.size())
+    return false;
+  const TORBPageItemID& after = ahead.Next == 0 ? ahead.After : ahead.IDs[ahead.Next - 1];
+  if (!(cursor->GetCurrentRecordID() == after)) return false;
+  if (StoredMostUpdatedStamp(FTableMostUpdatedFile->GetStartPageNo()) != ahead.Stamp) {
+    FReadAheads.erase(it);
+    return false;
+  }
+  const size_t size = static_cast<size_t>(FFieldManager->GetMemoryRecordBufferSize());
+  std::memcpy(cursor->GetCurrentRecordBuffer(), ahead.Rows.data() + ahead.Next * size, size);
+  cursor->SetCurrentRecordID(ahead.IDs[ahead.Next]);
+  cursor->SetFirstPosition(false);
+  cursor->SetLastPosition(false);
+  ++ahead.Next;
+  result = grrOK;
+  return true;
+}
+
+bool TORBDiskTableData::HeldOpenInThisProcess() const {
+  if (!MultiUser() || FExclusive || FLockHolders.empty()) return false;
+  const TORBDatabaseTableLockManager* locks = FDiskDatabase->TableLockManager();
+  if (locks == nullptr || FTableLocksFile == nullptr || !FTableLocksFile->IsOpen()) return false;
+  const int32_t table = FTableLocksFile->GetStartPageNo();
+  for (const auto& [cursor, session] : FLockHolders)
+    if (locks->SessionLocks(session).LockExists(ltIS, table)) return true;
+  return false;
+}
+
+int32_t TORBDiskTableData::MostUpdatedStampForLoad() {
+  if (DiskPageManager()->GetExclusive() || !HeldOpenInThisProcess()) return kInvalidPageState;
+  const int32_t page_no = FTableMostUpdatedFile->GetStartPageNo();
+  MapMostUpdatedStamp(page_no);
+  if (!FStampView.IsMapped()) return kInvalidPageState;
+  return StoredMostUpdatedStamp(page_no);
+}
+
+int32_t TORBDiskTableData::StoredMostUpdatedStamp(int32_t page_no) {
+  if (FStampViewPage != page_no || !FStampView.IsMapped()) return DiskPageManager()->InternalReadPageState(page_no);
+  // One aligned load (MapMostUpdatedStamp keeps only aligned views): the
+  // stamp as stored now, as a read of the file would return it.
+  const auto* word = reinterpret_cast<const uint32_t*>(const_cast<const uint8_t*>(FStampView.Data()));
+  const uint32_t raw = __atomic_load_n(word, __ATOMIC_ACQUIRE);
+  uint8_t bytes[4];
+  std::memcpy(bytes, &raw, sizeof bytes);
+  return LoadI32LE(bytes);
+}
+
+void TORBDiskTableData::MapMostUpdatedStamp(int32_t page_no) {
+  if (FStampViewPage == page_no) return;
+  FStampView.Reset();
+  FStampViewPage = page_no;
+  // In design mode the file is open only around each operation.
+  if (ORBIsDesignMode()) return;
+  TORBDiskPageManager* pages = DiskPageManager();
+  const int64_t position = pages->GetPageOffset(page_no) + TORBDiskPageHeader::kOffState;
+  if (!pages->DatabaseFile().MapView(position, sizeof(int32_t), FStampView)) return;
+  if (reinterpret_cast<uintptr_t>(FStampView.Data()) % alignof(uint32_t) != 0) FStampView.Reset();
+}
+
+void TORBDiskTableData::FillReadAhead(TORBCursorInterface* cursor) {
+  // Rows read ahead at most, in bytes of their memory form: a bound on the
+  // memory per cursor and on the time ltS is held for rows not yet asked
+  // for.
+  constexpr size_t kMaxBytes = 64 * 1024;
+  TReadAhead& ahead = FReadAheads[cursor];
+  ahead.Session = -1;
+  ahead.Next = 0;
+  ahead.IDs.clear();
+  ahead.Rows.clear();
+  const int32_t session = cursor->GetSessionID();
+  const int32_t first_page = FTableMostUpdatedFile->GetStartPageNo();
+  // A read-ahead that cannot be filled is simply not used: the next step
+  // reads the same rows locked and reports what goes wrong there.
+  try {
+    {
+      TORBPageGuard page = DiskPageManager()->GetPageGuard(session, first_page, kPageTypeTableMostUpdated);
+      if (page->GetNextPageNo() != -1) return;
+    }
+    MapMostUpdatedStamp(first_page);
+    const int32_t stamp = StoredMostUpdatedStamp(first_page);
+    if (stamp == kInvalidPageState) return;
+    const size_t size = static_cast<size_t>(std::max(FFieldManager->GetMemoryRecordBufferSize(), 1));
+    const size_t max_rows = std::max<size_t>(kMaxBytes / size, 1);
+    ahead.Rows.reserve(max_rows * size);
+    TORBPageItemID id = cursor->GetCurrentRecordID();
+    while (ahead.IDs.size() < max_rows) {
+      const size_t used = ahead.Rows.size();
+      ahead.Rows.resize(used + size);
+      TORBNavigationInfo info;
+      info.GetRecordMode = grmNext;
+      info.RecordID = id;
+      info.RecordBuffer = ahead.Rows.data() + used;
+      DiskRecordManager()->GetRecordBuffer(session, info);
+      if (info.GetRecordResult != grrOK) {
+        ahead.Rows.resize(used);
+        break;
+      }
+      id = info.RecordID;
+      ahead.IDs.push_back(id);
+    }
+    ahead.Stamp = stamp;
+  } catch (const EORBException&) {
+    ahead.IDs.clear();
+    ahead.Rows.clear();
+    return;
+  }
+  ahead.After = cursor->GetCurrentRecordID();
+  ahead.LocalChange = FLocalChange;
+  ahead.Session = session;
 }
 
 bool TORBDiskTableData::Locate(TORBCursorInterface* cursor, TORBExpression* search_expression) {
@@ -1024,6 +1224,7 @@ bool TORBDiskTableData::DeleteRecord(TORBCursorInterface* cursor) {
 
 void TORBDiskTableData::Rollback(int32_t session_id) {
   TORBTableDataLock lock(this);
+  ForgetReadAheads();
   if (FRecordManager == nullptr) return;
   LoadMostUpdated(session_id);
   if (FTemporaryPageManager != nullptr) FTemporaryPageManager->CancelChanges(session_id);

@@ -45,6 +45,8 @@
 
 #include "engine/data/table_data.h"
 #include "engine/disk/lock_type.h"
+#include "engine/platform/file.h"
+#include "engine/table/page_header.h"
 
 namespace orb {
 
@@ -222,6 +224,49 @@ class TORBDiskTableData : public TORBTableData {
   void SynchronizeTemporaryIndexes(TORBCursorInterface* cursor, bool apply);
   bool IsBlobFieldNo(int32_t field_no) const;
 
+  // Multi-user stored-order walks: the rows that follow a cursor's row (up
+  // to 64 KiB of them), read under ltS together with the stored stamp of the
+  // most-updated page at that moment. A later grmNext of the cursor takes
+  // its row from here, without ltS, while that stamp is unchanged (the
+  // reasoning is beside ServeReadAhead).
+  struct TReadAhead {
+    int32_t Session = -1;
+    int32_t Stamp = 0;
+    uint64_t LocalChange = 0;
+    // The row the first buffered row follows.
+    TORBPageItemID After{};
+    size_t Next = 0;
+    std::vector<TORBPageItemID> IDs;
+    // IDs.size() memory record buffers, back to back.
+    std::vector<uint8_t> Rows;
+  };
+  // The cursor walks the table in stored order through every row: no
+  // index, filter, range or distinct, outside a transaction, with its own
+  // ltIS on a shared table.
+  bool IsPlainSharedWalk(TORBCursorInterface* cursor, TORBGetRecordMode mode) const;
+  // Serves grmNext from the cursor's read-ahead; false when the locked
+  // step has to run.
+  bool ServeReadAhead(TORBCursorInterface* cursor, TORBGetRecordResult& result);
+  // REQUIRES: the cursor's session holds ltS and has loaded the
+  // most-updated data; the cursor has just read its current row.
+  void FillReadAhead(TORBCursorInterface* cursor);
+  // A cursor of this process holds ltIS on the shared table: its pages stay
+  // in use and inside the file.
+  bool HeldOpenInThisProcess() const;
+  // The stored stamp of the most-updated file's first page read through
+  // the file view, or kInvalidPageState when there is no view to read.
+  int32_t MostUpdatedStampForLoad();
+  // The stored stamp of the most-updated file's first page `page_no`:
+  // through the file view when it shows that page, else read from the file.
+  int32_t StoredMostUpdatedStamp(int32_t page_no);
+  // Maps the stamp of the most-updated file's first page, once per page.
+  // REQUIRES: a cursor of this process holds ltIS on the table.
+  void MapMostUpdatedStamp(int32_t page_no);
+  // Something in this process may have changed the table, its layout or
+  // the session's own most-updated data: no read-ahead filled and no
+  // most-updated bytes kept before are used again.
+  void ForgetReadAheads() { ++FLocalChange; }
+
   TORBDiskDatabaseData* FDiskDatabase;
   int32_t FTableID = 0;
   std::unique_ptr<TORBTableLocksFile> FTableLocksFile;
@@ -237,6 +282,25 @@ class TORBDiskTableData : public TORBTableData {
   std::map<TORBCursorInterface*, int32_t> FLockHolders;
   // Work of the running row change, done just before its apply.
   std::function<void(int32_t)> FBeforeApply;
+  std::map<TORBCursorInterface*, TReadAhead> FReadAheads;
+  uint64_t FLocalChange = 0;
+  // A view of the stored stamp of page FStampViewPage (the most-updated
+  // file's first page). It is read only while a cursor of this process
+  // holds ltIS on the table, so the page stays in use and inside the file
+  // (dropping the table needs ltX; a file only loses free pages at its
+  // end); it goes when the table's files are freed.
+  TPlatformFileView FStampView;
+  int32_t FStampViewPage = -1;
+  // The most-updated bytes last read from the file, for the session, at
+  // the stored stamp and local change count of that load (see
+  // LoadMostUpdated); Stamp is kInvalidPageState when none are kept.
+  struct TLoadedMostUpdated {
+    int32_t Session = -1;
+    int32_t Stamp = kInvalidPageState;
+    uint64_t LocalChange = 0;
+    std::vector<uint8_t> Bytes;
+  };
+  TLoadedMostUpdated FLoaded;
 };
 
 }  // namespace orb

@@ -143,6 +143,7 @@ bool TORBDatabaseTableLockManager::LockTable(int32_t session, TORBLockType type,
 bool TORBDatabaseTableLockManager::TryPhysicalTableLock(int32_t session, TORBLockType type,
                                                         TORBTableLocksFile& file, bool allow,
                                                         TORBTableLockList& list) {
+  if (type != ltX && IsLockCompatible(type, type)) return TryReadTableLock(session, type, file, allow, list);
   const int32_t table = file.GetStartPageNo();
   FileLockHold hold(file, false);
   if (!hold.TakeOnce()) return false;
@@ -160,6 +161,43 @@ bool TORBDatabaseTableLockManager::TryPhysicalTableLock(int32_t session, TORBLoc
     throw;
   }
   return true;
+}
+
+// A read step takes ltS on every call, so it skips the file lock (two
+// system calls): it locks its own ltS byte, then probes the file lock,
+// then the rows of the types ltS conflicts with (ltRW; ltX is the file
+// lock), and gives its byte back when a probe finds one held. ltIS and
+// ltSIRW, the other types that never conflict with themselves, go the
+// same way. Every other request still checks and locks under the file
+// lock, so for such a request R and this one Q, the only orders are:
+// - R's check ran after Q's byte was locked: R sees it and is refused.
+// - R's check ran before Q's byte was locked: R holds the file lock from
+//   before its check until after its byte is locked. Q's probe of the file
+//   lock comes after its byte, hence after R's check; if R still holds the
+//   file lock then, Q is refused, and if not, R's byte was locked before
+//   Q's probe of the rows, which finds it.
+// Two requests of this kind, Q1 and Q2, that conflict: each locks its byte
+// before it probes the other's row, so the later of the two to lock its
+// byte finds the other's (both may be refused, never both let in). So no
+// two sessions ever hold conflicting locks; a byte given back after a
+// refused probe only made others retry, as the file lock held by a check
+// does.
+bool TORBDatabaseTableLockManager::TryReadTableLock(int32_t session, TORBLockType type, TORBTableLocksFile& file,
+                                                    bool allow, TORBTableLockList& list) {
+  const int32_t table = file.GetStartPageNo();
+  // The probes skip the session's own bytes: its byte of `type` is held now.
+  const uint32_t own_free = OwnFreeMask(list, table) & ~(1u << type);
+  if (!file.LockTable(session, type)) RaiseORB(20203, "Cannot set table lock");
+  bool allowed = false;
+  try {
+    allowed = !file.IsFileLocked() && file.IsTableLockAllowed(session, type, allow, own_free);
+    if (allowed) list.AddLock(type, table, true, allow);
+  } catch (...) {
+    file.UnlockTable(session, type);
+    throw;
+  }
+  if (!allowed && !file.UnlockTable(session, type)) RaiseORB(20204, "Cannot unlock table");
+  return allowed;
 }
 
 bool TORBDatabaseTableLockManager::UnlockTable(int32_t session, TORBLockType type, TORBTableLocksFile& locks_file,

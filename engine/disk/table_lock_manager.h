@@ -11,7 +11,8 @@
 //
 // 2. Every change of a table's lock bytes happens under the table's file
 //    lock, so a compatibility check and the lock that follows it are one
-//    step for every other process. ltX is the file lock itself, kept until
+//    step for every other process; ltIS, ltS and ltSIRW are the
+//    exception, see TryReadTableLock. ltX is the file lock itself, kept until
 //    the ltX lock is released. A session that holds ltX on a table
 //    therefore never takes that file lock again (it would wait on itself):
 //    its row locks and weaker locks ride on ltX without bytes, and
@@ -142,6 +143,11 @@ class TORBDatabaseTableLockManager {
   // One attempt at a physical table lock under the file lock.
   bool TryPhysicalTableLock(int32_t session, TORBLockType type, TORBTableLocksFile& file, bool allow,
                             TORBTableLockList& list);
+  // A type that never conflicts with itself (ltIS, ltS, ltSIRW) without
+  // the file lock: the session's byte first, then the probes (the
+  // reasoning is beside the code).
+  bool TryReadTableLock(int32_t session, TORBLockType type, TORBTableLocksFile& file, bool allow,
+                        TORBTableLockList& list);
   // Whether the session's ltX on the table holds the table's file lock.
   static bool HoldsFileLock(const TORBTableLockList& list, int32_t table);
   // Bit t set: the session holds no byte of type t on the table.

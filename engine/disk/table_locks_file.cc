@@ -73,6 +73,8 @@ void TORBTableLocksFile::CheckSession(int32_t session) const {
   }
 }
 
+bool TORBTableLocksFile::IsFileLocked() { return LPageManager->IsPageByteLocked(GetStartPageNo(), 0); }
+
 bool TORBTableLocksFile::LockTable(int32_t session, TORBLockType type) {
   CheckOpen(10489);
   CheckLockType(type);

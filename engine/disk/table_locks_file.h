@@ -73,6 +73,9 @@ class TORBTableLocksFile {
 
   bool LockFile() { return FHandle.LockFile(); }
   bool UnlockFile() { return FHandle.UnlockFile(); }
+  // Whether any session holds the file lock (ltX, or a change of the lock
+  // bytes under way). A probe that cannot be answered reports "locked".
+  bool IsFileLocked();
 
   int32_t GetTableLockByteNo(int32_t session, TORBLockType type) const { return type * FMaxSessionCount + session; }
   int32_t GetRecordLockByteNo(int32_t session) const { return ltU * FMaxSessionCount + session; }

@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "engine/platform/byte_lock.h"
 
@@ -217,6 +220,40 @@ PlatformStatus TPlatformFile::WriteAt(int64_t offset, const void* buffer, size_t
     if (n == 0) return PlatformStatus::FromErrno(EIO);
     done += static_cast<size_t>(n);
   }
+  return PlatformStatus();
+}
+
+void TPlatformFileView::Reset() noexcept {
+  if (FBase != nullptr) munmap(FBase, FLength);
+  FBase = nullptr;
+  FLength = 0;
+  FData = nullptr;
+}
+
+void TPlatformFileView::Swap(TPlatformFileView& other) noexcept {
+  std::swap(FBase, other.FBase);
+  std::swap(FLength, other.FLength);
+  std::swap(FData, other.FData);
+}
+
+PlatformStatus TPlatformFile::MapView(int64_t offset, size_t count, TPlatformFileView* view) const {
+  if (int err = Unusable()) return PlatformStatus::FromErrno(err);
+  if (offset < 0 || count == 0 || count > static_cast<size_t>(INT64_MAX - offset))
+    return PlatformStatus(EINVAL, "Mapped range out of bounds");
+  int64_t size = 0;
+  PlatformStatus s = Size(&size);
+  if (!s.Ok()) return s;
+  if (offset + static_cast<int64_t>(count) > size) return PlatformStatus(ENODATA, "Mapped range past the end of the file");
+  const long page = sysconf(_SC_PAGESIZE);
+  const int64_t start = page > 0 ? offset - offset % page : offset;
+  const size_t length = static_cast<size_t>(offset - start) + count;
+  void* base = mmap(nullptr, length, PROT_READ, MAP_SHARED, FFd, static_cast<off_t>(start));
+  if (base == MAP_FAILED) return PlatformStatus::FromErrno(errno);
+  TPlatformFileView mapped;
+  mapped.FBase = base;
+  mapped.FLength = length;
+  mapped.FData = static_cast<const volatile uint8_t*>(base) + (offset - start);
+  *view = std::move(mapped);
   return PlatformStatus();
 }
 

@@ -68,6 +68,42 @@ enum class FileDisposition {
 // below it.
 inline constexpr int64_t kShareSentinelOffset = int64_t{1} << 62;
 
+// A read-only view of part of a file (mmap, MAP_SHARED). It shows the
+// file's current bytes: a write through any open of the file, in any
+// process, shows in it at once. Reading a viewed byte that no longer lies
+// inside the file kills the process (SIGBUS), so the owner keeps the
+// viewed range inside the file for as long as it reads it. The view stays
+// valid after the file is closed. Not copyable; movable.
+class TPlatformFileView {
+ public:
+  TPlatformFileView() = default;
+  ~TPlatformFileView() { Reset(); }
+  TPlatformFileView(const TPlatformFileView&) = delete;
+  TPlatformFileView& operator=(const TPlatformFileView&) = delete;
+  TPlatformFileView(TPlatformFileView&& other) noexcept { Swap(other); }
+  TPlatformFileView& operator=(TPlatformFileView&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      Swap(other);
+    }
+    return *this;
+  }
+
+  bool IsMapped() const { return FData != nullptr; }
+  // The first viewed byte; null when nothing is mapped.
+  const volatile uint8_t* Data() const { return FData; }
+  // Unmaps the view.
+  void Reset() noexcept;
+
+ private:
+  friend class TPlatformFile;
+  void Swap(TPlatformFileView& other) noexcept;
+
+  void* FBase = nullptr;
+  size_t FLength = 0;
+  const volatile uint8_t* FData = nullptr;
+};
+
 // One open file. Not copyable; all calls are safe from several threads, but
 // positioned I/O on overlapping ranges must be ordered by the caller.
 class TPlatformFile {
@@ -109,6 +145,10 @@ class TPlatformFile {
   PlatformStatus WriteAt(int64_t offset, const void* buffer, size_t count);
 
   PlatformStatus Size(int64_t* size) const;
+  // Maps [offset, offset + count) read-only into `view` (replacing what it
+  // viewed). The range must lie inside the file now (ENODATA otherwise)
+  // and `count` be positive (EINVAL).
+  PlatformStatus MapView(int64_t offset, size_t count, TPlatformFileView* view) const;
   PlatformStatus SetSize(int64_t size);
   // Grows the file to `size` bytes with the new space reserved on the drive
   // (posix_fallocate), so that later writes into it cannot fail for lack of

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -234,6 +235,90 @@ TEST_F(CursorDiskProcessTest, TwoProcessesCountingOnOneRowLoseNoUpdate) {
   EXPECT_EQ(second.Release(), 0);
   ASSERT_TRUE(FRows->MoveTo(1));
   EXPECT_EQ(FRows->Val(), 10 + 2 * kTimes);
+}
+
+// A walk in stored order is part-way through the rows of one page when a
+// change is committed to rows further on that page; the walk's next steps
+// return the rows as committed, whoever made the change.
+TEST_F(CursorDiskProcessTest, WalkSeesChangesCommittedBetweenItsSteps) {
+  struct Case {
+    const char* name;
+    std::function<void()> change;
+    Rows rest;
+  };
+  const std::vector<Case> cases = {
+      {"child updates the next row", [&] { ASSERT_EQ(RunChild({"update", "2", "77"}), "status 0"); },
+       {{2, 77}, {3, 30}, {4, 40}, {5, 50}}},
+      {"child updates a later row", [&] { ASSERT_EQ(RunChild({"update", "4", "77"}), "status 0"); },
+       {{2, 20}, {3, 30}, {4, 77}, {5, 50}}},
+      {"child deletes a later row", [&] { ASSERT_EQ(RunChild({"delete", "3"}), "status 0"); },
+       {{2, 20}, {4, 40}, {5, 50}}},
+      {"child inserts rows", [&] { ASSERT_EQ(RunChild({"insert", "10", "2"}), "status 0"); },
+       {{2, 20}, {3, 30}, {4, 40}, {5, 50}, {10, 0}, {11, 0}}},
+      {"another session of this process updates a row",
+       [&] {
+         auto other = MakeFileSession(FPath, true);
+         other->SetConnected(true);
+         {
+           TRowCursor rows(*other);
+           ASSERT_TRUE(rows.MoveTo(3));
+           ASSERT_EQ(rows.Edit(), 0);
+           ASSERT_EQ(rows.Post(77), 0);
+         }
+         other->SetConnected(false);
+       },
+       {{2, 20}, {3, 77}, {4, 40}, {5, 50}}},
+      {"this session updates a row in a transaction",
+       [&] {
+         FSession->StartTransaction();
+         TRowCursor rows(*FSession);
+         ASSERT_TRUE(rows.MoveTo(3));
+         ASSERT_EQ(rows.Edit(), 0);
+         ASSERT_EQ(rows.Post(77), 0);
+       },
+       {{2, 20}, {3, 77}, {4, 40}, {5, 50}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& [id, val] : FRows->Rows()) {
+      ASSERT_TRUE(FRows->MoveTo(id));
+      ASSERT_EQ(FRows->Delete(), 0);
+    }
+    for (int32_t id = 1; id <= 5; ++id) ASSERT_EQ(FRows->Insert(id, id * 10), 0);
+    // Two walks: the first step of the second one comes after the first
+    // walk has read the page once.
+    for (int pass = 0; pass < 2; ++pass) {
+      FRows->Cursor().InternalFirst();
+      ASSERT_EQ(FRows->Cursor().GetRecordBuffer(grmNext), grrOK);
+    }
+    ASSERT_EQ(FRows->Id(), 1);
+    c.change();
+    Rows rest;
+    while (FRows->Cursor().GetRecordBuffer(grmNext) == grrOK) rest.emplace_back(*FRows->Id(), *FRows->Val());
+    EXPECT_EQ(rest, c.rest);
+    if (FSession->GetInTransaction()) FSession->Commit(false);
+  }
+}
+
+// The same for rows several pages further on than the walk.
+TEST_F(CursorDiskProcessTest, WalkSeesChangesCommittedOnLaterPages) {
+  ASSERT_EQ(RunChild({"insert", "100", "2000"}), "status 0");
+  FRows->Cursor().InternalFirst();
+  ASSERT_EQ(FRows->Cursor().GetRecordBuffer(grmNext), grrOK);
+  const int32_t first_page = FRows->Cursor().GetCurrentRecordID().PageNo;
+  ASSERT_EQ(RunChild({"update", "2000", "77"}), "status 0");
+  ASSERT_EQ(RunChild({"delete", "1500"}), "status 0");
+  Rows rest;
+  int32_t last_page = first_page;
+  while (FRows->Cursor().GetRecordBuffer(grmNext) == grrOK) {
+    rest.emplace_back(*FRows->Id(), *FRows->Val());
+    last_page = FRows->Cursor().GetCurrentRecordID().PageNo;
+  }
+  EXPECT_NE(last_page, first_page);
+  Rows expected{{2, 20}, {3, 30}};
+  for (int32_t id = 100; id < 2100; ++id)
+    if (id != 1500) expected.emplace_back(id, id == 2000 ? 77 : 0);
+  EXPECT_EQ(rest, expected);
 }
 
 TEST_F(CursorDiskProcessTest, OpenCursorSeesRowsInsertedByAnotherProcess) {

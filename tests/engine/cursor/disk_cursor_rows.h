@@ -102,6 +102,7 @@ class TRowCursor {
       rows.emplace_back(GetInt(kRowID).value_or(-1), GetInt(kRowVal).value_or(-1));
     return rows;
   }
+  std::optional<int32_t> Id() const { return GetInt(kRowID); }
   std::optional<int32_t> Val() const { return GetInt(kRowVal); }
 
   // Starts editing the current row: the row as shown becomes the edit

@@ -98,6 +98,25 @@ TEST_F(TableLockProcessTest, KilledChildLeavesNoLockAndNoSlot) {
   EXPECT_EQ(FParent->sessions->GetActiveSlots(), std::vector<int32_t>{FSession});
 }
 
+// A read lock refused by another process's lock leaves no byte behind:
+// once that lock goes, a child takes every lock that conflicts with ltS.
+TEST_F(TableLockProcessTest, RefusedReadLockLeavesNothingHeld) {
+  for (const char* held : {"X", "RW"}) {
+    SCOPED_TRACE(held);
+    auto holder = Start({"hold", held});
+    HeldSlot(*holder);
+    EXPECT_FALSE(Manager().LockTable(FSession, ltS, Locks(), 3, 2));
+    EXPECT_TRUE(Manager().SessionLocks(FSession).Empty());
+    EXPECT_EQ(holder->Release(), 0);
+    for (const char* type : {"RW", "X"}) {
+      auto taker = Start({"hold", type});
+      EXPECT_EQ(taker->ReadLine().rfind("held ", 0), 0u) << type;
+      EXPECT_EQ(taker->ReadLine(), "ready");
+      EXPECT_EQ(taker->Release(), 0);
+    }
+  }
+}
+
 struct Held {
   int child;
   bool row;

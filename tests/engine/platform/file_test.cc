@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "tests/engine/platform/platform_test_util.h"
 
@@ -52,6 +54,47 @@ TEST_F(FileTest, WriteReadSizeAndFlush) {
   ASSERT_TRUE(f.Close().Ok());
   EXPECT_EQ(ReadAll(FPath), "hel");
   EXPECT_TRUE(f.Close().Ok());  // closing twice is harmless
+}
+
+// A view shows what other opens of the file write, also once its own open
+// is closed; ranges that do not lie inside the file are refused.
+TEST_F(FileTest, ViewFollowsWritesOfOtherOpens) {
+  WriteAll(FPath, std::string(10000, 'a'));
+  TPlatformFile reader;
+  TPlatformFile writer;
+  ASSERT_TRUE(reader.Open(FPath, FileAccess::kRead, FileShare::kDenyNone, FileDisposition::kOpenExisting).Ok());
+  ASSERT_TRUE(writer.Open(FPath, FileAccess::kReadWrite, FileShare::kDenyNone, FileDisposition::kOpenExisting).Ok());
+  TPlatformFileView view;
+  // Past the first memory page and not aligned to one.
+  ASSERT_TRUE(reader.MapView(9000, 4, &view).Ok());
+  auto seen = [](const TPlatformFileView& v) {
+    std::string bytes;
+    for (int i = 0; i < 4; ++i) bytes += static_cast<char>(v.Data()[i]);
+    return bytes;
+  };
+  EXPECT_EQ(seen(view), "aaaa");
+  ASSERT_TRUE(writer.WriteAt(9000, "wxyz", 4).Ok());
+  EXPECT_EQ(seen(view), "wxyz");
+  ASSERT_TRUE(reader.Close().Ok());
+  ASSERT_TRUE(writer.WriteAt(9001, "Q", 1).Ok());
+  TPlatformFileView moved = std::move(view);
+  EXPECT_FALSE(view.IsMapped());
+  ASSERT_TRUE(moved.IsMapped());
+  EXPECT_EQ(seen(moved), "wQyz");
+
+  struct Case {
+    int64_t offset;
+    size_t count;
+    int code;
+  };
+  for (const Case& c : {Case{9998, 4, ENODATA}, Case{10000, 1, ENODATA}, Case{-1, 1, EINVAL}, Case{0, 0, EINVAL}}) {
+    SCOPED_TRACE(c.offset);
+    TPlatformFileView refused;
+    EXPECT_EQ(writer.MapView(c.offset, c.count, &refused).Code(), c.code);
+    EXPECT_FALSE(refused.IsMapped());
+  }
+  TPlatformFileView none;
+  EXPECT_FALSE(reader.MapView(0, 1, &none).Ok());
 }
 
 TEST_F(FileTest, ShortReadIsAnErrorButReadSomeStopsAtEnd) {
