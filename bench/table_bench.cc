@@ -583,7 +583,16 @@ void BM_TableSharedUpdates(benchmark::State& state) {
       std::mt19937 rng(static_cast<uint32_t>(child + 1));
       for (int32_t i = 0; i < kSharedUpdatesPerProcess; ++i) {
         const int32_t id = static_cast<int32_t>(rng() % kSharedRows);
-        if (engine.Update(id, NameOf(id + child + 1)) != 0) return false;
+        // The other process may change the row between the search and the
+        // edit (-4) or hold it (-12, -13): find it again and retry, as a
+        // user would.
+        int32_t status = engine.Update(id, NameOf(id + child + 1));
+        for (int32_t retry = 0; retry < 1000 && (status == orb::kStatusUpdateModified ||
+                                                 status == orb::kStatusRecordLocked ||
+                                                 status == orb::kStatusTableLocked);
+             ++retry)
+          status = engine.Update(id, NameOf(id + child + 1));
+        if (status != 0) return false;
       }
       return true;
     });
