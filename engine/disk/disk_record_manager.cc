@@ -1,5 +1,7 @@
 #include "engine/disk/disk_record_manager.h"
 
+#include <algorithm>
+
 #include "engine/base/error_codes.h"
 #include "engine/base/field_manager.h"
 #include "engine/base/orb_exception.h"
@@ -65,16 +67,20 @@ void TORBDiskRecordManager::Init(int32_t memory_record_size, int32_t disk_record
   FMaxRecordsOnPage = n;
   FRecordPageIndex.SetMaxRecordsOnPage(n);
   FTempDiskRecordBuffer.assign(static_cast<size_t>(disk_record_size), 0);
+  FReadPage.PageNo = -1;
   FRecordCount = 0;
   FTableState = 0;
 }
 
 bool TORBDiskRecordManager::IsRecordPageValid(const TORBPage& page) const {
+  return IsRecordPageHeaderValid(page.ReadHeader());
+}
+
+bool TORBDiskRecordManager::IsRecordPageHeaderValid(const TORBDiskPageHeader& header) const {
   TORBDatabaseFreeSpaceManager* fsm = LPageManager->FreeSpaceManager();
   if ((fsm != nullptr && fsm->GetSuppressDBHeaderErrors()) ||
       LPageManager->GetDbHeader().Version < kDBMinimumSoundVersion)
     return true;
-  const TORBDiskPageHeader header = page.ReadHeader();
   return header.State <= 2147483645 && header.PageType == kPageTypeTableRecord && header.ObjectID == FTableID;
 }
 
@@ -141,6 +147,68 @@ bool TORBDiskRecordManager::DeleteRecord(int32_t session_id, const TORBPageItemI
   return true;
 }
 
+// ---------------------------------------------------------------------------
+// Reads
+
+TORBDiskRecordManager::TSlots::TSlots(const uint8_t* data, int32_t page_no, int32_t record_size, int32_t slot_count)
+    : FData(data), FPageNo(page_no), FRecordSize(record_size), FSlotCount(slot_count) {}
+
+int32_t TORBDiskRecordManager::TSlots::RecordCount() const {
+  int32_t count = 0;
+  for (int32_t i = 0; i < FSlotCount; ++i) count += IsUsed(i) ? 1 : 0;
+  return count;
+}
+
+int32_t TORBDiskRecordManager::TSlots::First() const { return After(-1); }
+
+int32_t TORBDiskRecordManager::TSlots::Last() const { return Before(FSlotCount); }
+
+int32_t TORBDiskRecordManager::TSlots::After(int32_t slot) const {
+  for (int32_t i = slot + 1; i < FSlotCount; ++i)
+    if (IsUsed(i)) return i;
+  return -1;
+}
+
+int32_t TORBDiskRecordManager::TSlots::Before(int32_t slot) const {
+  for (int32_t i = std::min(slot, FSlotCount) - 1; i >= 0; --i)
+    if (IsUsed(i)) return i;
+  return -1;
+}
+
+const uint8_t* TORBDiskRecordManager::TSlots::Row(const TORBPageItemID& record_id) const {
+  const int32_t slot = record_id.PageItemNo;
+  if (slot >= FSlotCount || !IsUsed(slot)) return nullptr;
+  return FData + (FSlotCount + 7) / 8 + static_cast<int64_t>(slot) * FRecordSize;
+}
+
+TORBDiskRecordManager::TSlots TORBDiskRecordManager::ReadPage(int32_t session_id, int32_t page_no,
+                                                              uint16_t page_type, TORBPageGuard& guard,
+                                                              bool& valid) {
+  TReadPage& kept = FReadPage;
+  if (kept.PageNo == page_no && kept.SessionID == session_id && kept.ChangeCount == LPageManager->ChangeCount() &&
+      (page_type == kPageTypeAny || page_type == kept.Header.PageType)) {
+    valid = IsRecordPageHeaderValid(kept.Header);
+    return TSlots(kept.Data.data(), page_no, FDiskRecordBufferSize, FMaxRecordsOnPage);
+  }
+  kept.PageNo = -1;
+  guard = LPageManager->GetPageGuard(session_id, page_no, page_type);
+  const int64_t size = (FMaxRecordsOnPage + 7) / 8 + static_cast<int64_t>(FMaxRecordsOnPage) * FDiskRecordBufferSize;
+  if (size > guard->GetPageDataSize()) RaiseORB(20140, "Invalid number of records on page");
+  const TORBDiskPageHeader header = guard->ReadHeader();
+  valid = IsRecordPageHeaderValid(header);
+  const uint8_t* data = guard->GetPageData();
+  if (LPageManager->GetMultiUser()) return TSlots(data, page_no, FDiskRecordBufferSize, FMaxRecordsOnPage);
+  kept.Data.assign(data, data + size);
+  kept.Header = header;
+  guard.Release();
+  // Taken after the release: putting back a page of the session's own
+  // changes moves the count without changing the bytes.
+  kept.ChangeCount = LPageManager->ChangeCount();
+  kept.SessionID = session_id;
+  kept.PageNo = page_no;
+  return TSlots(kept.Data.data(), page_no, FDiskRecordBufferSize, FMaxRecordsOnPage);
+}
+
 void TORBDiskRecordManager::ReadRow(const uint8_t* disk_record, TORBNavigationInfo& navigation_info) {
   if (navigation_info.RecordBuffer != nullptr)
     LFieldManager->DiskRecordBufferToMemRecordBuffer(disk_record, navigation_info.RecordBuffer);
@@ -173,14 +241,15 @@ void TORBDiskRecordManager::GetFirst(int32_t session_id, TORBNavigationInfo& nav
   if (navigation_info.GetRecordMode != grmNext) return;
   int32_t page_no = 0;
   if (!FRecordPageIndex.GetFirstRecordPage(session_id, page_no)) return;
-  TORBPageGuard page = LPageManager->GetPageGuard(session_id, page_no, kPageTypeAny);
-  if (!IsRecordPageValid(*page)) return;
-  TORBSmallRecordPage record_page(page, FDiskRecordBufferSize, FMaxRecordsOnPage);
-  TORBPageItemID id;
-  record_page.GetFirstRecordID(id);
-  if (!record_page.GetRecordBuffer(id, FTempDiskRecordBuffer.data())) return;
-  navigation_info.RecordID = id;
-  ReadRow(FTempDiskRecordBuffer.data(), navigation_info);
+  TORBPageGuard guard;
+  bool valid = false;
+  const TSlots page = ReadPage(session_id, page_no, kPageTypeAny, guard, valid);
+  if (!valid) return;
+  const int32_t slot = page.First();
+  if (slot < 0)
+    RaiseORB(20143, "Record not found. PageNo=%d, PageRecordCount=%d", {page_no, page.RecordCount()});
+  navigation_info.RecordID = page.IDOf(slot);
+  ReadRow(page.Row(navigation_info.RecordID), navigation_info);
 }
 
 void TORBDiskRecordManager::GetLast(int32_t session_id, TORBNavigationInfo& navigation_info) {
@@ -189,77 +258,83 @@ void TORBDiskRecordManager::GetLast(int32_t session_id, TORBNavigationInfo& navi
   if (navigation_info.GetRecordMode != grmPrior) return;
   int32_t page_no = 0;
   if (!FRecordPageIndex.GetLastRecordPage(session_id, page_no)) return;
-  TORBPageGuard page = LPageManager->GetPageGuard(session_id, page_no, kPageTypeAny);
-  if (!IsRecordPageValid(*page)) return;
-  TORBSmallRecordPage record_page(page, FDiskRecordBufferSize, FMaxRecordsOnPage);
-  TORBPageItemID id;
-  record_page.GetLastRecordID(id);
-  if (!record_page.GetRecordBuffer(id, FTempDiskRecordBuffer.data())) return;
-  navigation_info.RecordID = id;
-  ReadRow(FTempDiskRecordBuffer.data(), navigation_info);
+  TORBPageGuard guard;
+  bool valid = false;
+  const TSlots page = ReadPage(session_id, page_no, kPageTypeAny, guard, valid);
+  if (!valid) return;
+  const int32_t slot = page.Last();
+  if (slot < 0) RaiseORB(20144, "Record not found");
+  navigation_info.RecordID = page.IDOf(slot);
+  ReadRow(page.Row(navigation_info.RecordID), navigation_info);
 }
 
 void TORBDiskRecordManager::GetNext(int32_t session_id, TORBNavigationInfo& navigation_info) {
   navigation_info.GetRecordResult = grrEOF;
-  TORBPageItemID id = navigation_info.RecordID;
+  const int32_t page_no = navigation_info.RecordID.PageNo;
   {
-    TORBPageGuard page = LPageManager->GetPageGuard(session_id, id.PageNo, kPageTypeAny);
-    if (!IsRecordPageValid(*page)) return;
-    TORBSmallRecordPage record_page(page, FDiskRecordBufferSize, FMaxRecordsOnPage);
-    if (record_page.GetNextRecordID(id)) {
-      if (!record_page.GetRecordBuffer(id, FTempDiskRecordBuffer.data())) RaiseORB(20145, "Record not found");
-      navigation_info.RecordID = id;
-      ReadRow(FTempDiskRecordBuffer.data(), navigation_info);
+    TORBPageGuard guard;
+    bool valid = false;
+    const TSlots page = ReadPage(session_id, page_no, kPageTypeAny, guard, valid);
+    if (!valid) return;
+    const int32_t slot = page.After(navigation_info.RecordID.PageItemNo);
+    if (slot >= 0) {
+      navigation_info.RecordID = page.IDOf(slot);
+      ReadRow(page.Row(navigation_info.RecordID), navigation_info);
       return;
     }
   }
   int32_t next_page_no = 0;
-  if (!FRecordPageIndex.GetListedPageAfter(session_id, id.PageNo, next_page_no)) return;
-  TORBPageGuard page = LPageManager->GetPageGuard(session_id, next_page_no, kPageTypeTableRecord);
-  TORBSmallRecordPage record_page(page, FDiskRecordBufferSize, FMaxRecordsOnPage);
-  record_page.GetFirstRecordID(id);
-  if (!record_page.GetRecordBuffer(id, FTempDiskRecordBuffer.data())) RaiseORB(20146, "Record not found");
-  navigation_info.RecordID = id;
-  ReadRow(FTempDiskRecordBuffer.data(), navigation_info);
+  if (!FRecordPageIndex.GetListedPageAfter(session_id, page_no, next_page_no)) return;
+  TORBPageGuard guard;
+  bool valid = false;
+  const TSlots page = ReadPage(session_id, next_page_no, kPageTypeTableRecord, guard, valid);
+  const int32_t slot = page.First();
+  if (slot < 0)
+    RaiseORB(20143, "Record not found. PageNo=%d, PageRecordCount=%d", {next_page_no, page.RecordCount()});
+  navigation_info.RecordID = page.IDOf(slot);
+  ReadRow(page.Row(navigation_info.RecordID), navigation_info);
 }
 
 void TORBDiskRecordManager::GetPrior(int32_t session_id, TORBNavigationInfo& navigation_info) {
   navigation_info.GetRecordResult = grrBOF;
-  TORBPageItemID id = navigation_info.RecordID;
+  const int32_t page_no = navigation_info.RecordID.PageNo;
   {
-    TORBPageGuard page = LPageManager->GetPageGuard(session_id, id.PageNo, kPageTypeAny);
-    if (!IsRecordPageValid(*page)) {
-      page.Release();
+    TORBPageGuard guard;
+    bool valid = false;
+    const TSlots page = ReadPage(session_id, page_no, kPageTypeAny, guard, valid);
+    if (!valid) {
+      guard.Release();
       navigation_info.GetRecordMode = grmPrior;
       GetLast(session_id, navigation_info);
       return;
     }
-    TORBSmallRecordPage record_page(page, FDiskRecordBufferSize, FMaxRecordsOnPage);
-    if (record_page.GetPriorRecordID(id)) {
-      if (!record_page.GetRecordBuffer(id, FTempDiskRecordBuffer.data())) RaiseORB(20147, "Record not found");
-      navigation_info.RecordID = id;
-      ReadRow(FTempDiskRecordBuffer.data(), navigation_info);
+    const int32_t slot = page.Before(navigation_info.RecordID.PageItemNo);
+    if (slot >= 0) {
+      navigation_info.RecordID = page.IDOf(slot);
+      ReadRow(page.Row(navigation_info.RecordID), navigation_info);
       return;
     }
   }
   int32_t prior_page_no = 0;
-  if (!FRecordPageIndex.GetListedPageBefore(session_id, id.PageNo, prior_page_no)) return;
-  TORBPageGuard page = LPageManager->GetPageGuard(session_id, prior_page_no, kPageTypeTableRecord);
-  TORBSmallRecordPage record_page(page, FDiskRecordBufferSize, FMaxRecordsOnPage);
-  record_page.GetLastRecordID(id);
-  if (!record_page.GetRecordBuffer(id, FTempDiskRecordBuffer.data())) RaiseORB(20148, "Record not found");
-  navigation_info.RecordID = id;
-  ReadRow(FTempDiskRecordBuffer.data(), navigation_info);
+  if (!FRecordPageIndex.GetListedPageBefore(session_id, page_no, prior_page_no)) return;
+  TORBPageGuard guard;
+  bool valid = false;
+  const TSlots page = ReadPage(session_id, prior_page_no, kPageTypeTableRecord, guard, valid);
+  const int32_t slot = page.Last();
+  if (slot < 0) RaiseORB(20144, "Record not found");
+  navigation_info.RecordID = page.IDOf(slot);
+  ReadRow(page.Row(navigation_info.RecordID), navigation_info);
 }
 
 void TORBDiskRecordManager::GetCurrent(int32_t session_id, TORBNavigationInfo& navigation_info) {
   navigation_info.GetRecordResult = grrError;
-  const TORBPageItemID id = navigation_info.RecordID;
-  TORBPageGuard page = LPageManager->GetPageGuard(session_id, id.PageNo, kPageTypeAny);
-  if (!IsRecordPageValid(*page)) return;
-  TORBSmallRecordPage record_page(page, FDiskRecordBufferSize, FMaxRecordsOnPage);
-  if (!record_page.GetRecordBuffer(id, FTempDiskRecordBuffer.data())) return;
-  ReadRow(FTempDiskRecordBuffer.data(), navigation_info);
+  TORBPageGuard guard;
+  bool valid = false;
+  const TSlots page = ReadPage(session_id, navigation_info.RecordID.PageNo, kPageTypeAny, guard, valid);
+  if (!valid) return;
+  const uint8_t* row = page.Row(navigation_info.RecordID);
+  if (row == nullptr) return;
+  ReadRow(row, navigation_info);
 }
 
 int TORBDiskRecordManager::CompareRecordID(const TORBPageItemID& record_id1, const TORBPageItemID& record_id2) {
