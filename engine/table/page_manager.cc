@@ -230,12 +230,14 @@ void TORBPageManager::PutPage(TORBPage* page) noexcept {
 }
 
 void TORBPageManager::TrimSharedPages() {
-  for (TORBPage* page = FSharedPages.FirstByLRU(); page != nullptr && FSharedPages.Count() > FCacheCapacity;
-       page = FSharedPages.NextByLRU()) {
+  // Each LRU step scans the whole list: none is taken once the cache fits.
+  if (FSharedPages.Count() <= FCacheCapacity) return;
+  for (TORBPage* page = FSharedPages.FirstByLRU(); page != nullptr; page = FSharedPages.NextByLRU()) {
     if (page->FUseCount == 0) {
       FSharedPages.Delete(page->FPageNo);
       delete page;
     }
+    if (FSharedPages.Count() <= FCacheCapacity) return;
   }
 }
 
