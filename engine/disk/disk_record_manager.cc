@@ -11,6 +11,8 @@
 #include "engine/disk/small_record_page.h"
 #include "engine/platform/byte_order.h"
 #include "engine/table/page.h"
+#include "engine/table/btree_page.h"
+#include "engine/table/key_path.h"
 #include "engine/table/page_guard.h"
 
 namespace orb {
@@ -21,25 +23,113 @@ bool TORBDiskRecordPageIndex::IsListed(int32_t session_id, int32_t page_no) {
 }
 
 bool TORBDiskRecordPageIndex::GetListedPageAfter(int32_t session_id, int32_t page_no, int32_t& next_page_no) {
-  if (IsListed(session_id, page_no)) return GetNextRecordPage(session_id, page_no, next_page_no);
-  int32_t p = 0;
-  if (!GetFirstRecordPage(session_id, p)) return false;
-  while (p <= page_no) {
-    if (!GetNextRecordPage(session_id, p, p)) return false;
+  bool found = false;
+  if (StepInKeptLeaf(session_id, page_no, true, found, next_page_no)) return found;
+  if (IsListed(session_id, page_no)) {
+    found = GetNextRecordPage(session_id, page_no, next_page_no);
+  } else {
+    int32_t p = 0;
+    if (!GetFirstRecordPage(session_id, p)) return false;
+    while (p <= page_no) {
+      if (!GetNextRecordPage(session_id, p, p)) return false;
+    }
+    next_page_no = p;
+    found = true;
   }
-  next_page_no = p;
-  return true;
+  if (found) KeepLeafOf(session_id, next_page_no);
+  return found;
 }
 
 bool TORBDiskRecordPageIndex::GetListedPageBefore(int32_t session_id, int32_t page_no, int32_t& prior_page_no) {
-  if (IsListed(session_id, page_no)) return GetPriorRecordPage(session_id, page_no, prior_page_no);
-  int32_t p = 0;
-  if (!GetLastRecordPage(session_id, p)) return false;
-  while (p >= page_no) {
-    if (!GetPriorRecordPage(session_id, p, p)) return false;
+  bool found = false;
+  if (StepInKeptLeaf(session_id, page_no, false, found, prior_page_no)) return found;
+  if (IsListed(session_id, page_no)) {
+    found = GetPriorRecordPage(session_id, page_no, prior_page_no);
+  } else {
+    int32_t p = 0;
+    if (!GetLastRecordPage(session_id, p)) return false;
+    while (p >= page_no) {
+      if (!GetPriorRecordPage(session_id, p, p)) return false;
+    }
+    prior_page_no = p;
+    found = true;
   }
-  prior_page_no = p;
+  if (found) KeepLeafOf(session_id, prior_page_no);
+  return found;
+}
+
+bool TORBDiskRecordPageIndex::StepInKeptLeaf(int32_t session_id, int32_t page_no, bool forward, bool& found,
+                                             int32_t& page) {
+  TKeptLeaf& kept = FKeptLeaf;
+  if (kept.LeafPageNo < 0 || kept.SessionID != session_id || kept.ChangeCount != LPageManager->ChangeCount())
+    return false;
+  const auto at = std::find(kept.Pages.begin(), kept.Pages.end(), page_no);
+  if (at == kept.Pages.end()) return false;
+  if (forward ? at + 1 != kept.Pages.end() : at != kept.Pages.begin()) {
+    page = forward ? at[1] : at[-1];
+    found = true;
+    return true;
+  }
+  // At the end of the leaf: the sibling leaf's first (last) entry comes
+  // next; a leaf without that sibling is the last (first) of the tree.
+  const int32_t sibling = forward ? kept.RightPageNo : kept.LeftPageNo;
+  if (sibling < 0) {
+    found = false;
+    return true;
+  }
+  // A sibling that cannot be read is left to the tree walk, which reports
+  // the damage with its own codes.
+  try {
+    if (!KeepLeaf(session_id, sibling)) return false;
+  } catch (const EORBException&) {
+    kept.LeafPageNo = -1;
+    return false;
+  }
+  page = forward ? kept.Pages.front() : kept.Pages.back();
+  found = true;
   return true;
+}
+
+bool TORBDiskRecordPageIndex::KeepLeaf(int32_t session_id, int32_t leaf_page_no) {
+  TKeptLeaf& kept = FKeptLeaf;
+  kept.LeafPageNo = -1;
+  if (LPageManager->GetMultiUser()) return false;
+  {
+    TORBBTreePage leaf(LPageManager, &FKeyRef);
+    leaf.GetIndexPage(session_id, leaf_page_no);
+    if (!leaf.IsLeaf() || leaf.EntryCount() == 0) return false;
+    kept.Pages.resize(static_cast<size_t>(leaf.EntryCount()));
+    for (int32_t i = 0; i < leaf.EntryCount(); ++i) kept.Pages[static_cast<size_t>(i)] = LoadI32LE(leaf.GetPKey(i));
+    kept.LeftPageNo = leaf.LeftPageNo();
+    kept.RightPageNo = leaf.RightPageNo();
+  }
+  // Taken once the leaf is put back (see TORBDiskRecordManager::ReadPage).
+  kept.ChangeCount = LPageManager->ChangeCount();
+  kept.SessionID = session_id;
+  kept.LeafPageNo = leaf_page_no;
+  return true;
+}
+
+void TORBDiskRecordPageIndex::KeepLeafOf(int32_t session_id, int32_t page_no) {
+  FKeptLeaf.LeafPageNo = -1;
+  if (LPageManager->GetMultiUser()) return;
+  // The walk that found `page_no` read these pages just now; should one
+  // fail all the same, nothing is kept and the next step walks the tree.
+  try {
+    int32_t leaf_page_no = -1;
+    {
+      TORBBTreePage root(LPageManager, &FKeyRef);
+      root.GetIndexPage(session_id, FRootPageNo);
+      TORBKeyPath path;
+      uint8_t key[4];
+      StoreI32LE(key, page_no);
+      if (!root.FindEntry(session_id, key, nullptr, path)) return;
+      leaf_page_no = path.Leaf().PageNo;
+    }
+    KeepLeaf(session_id, leaf_page_no);
+  } catch (const EORBException&) {
+    FKeptLeaf.LeafPageNo = -1;
+  }
 }
 
 TORBDiskRecordManager::TORBDiskRecordManager(TORBDiskPageManager* page_manager, TORBBaseFieldManager* field_manager,

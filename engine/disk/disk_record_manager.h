@@ -53,6 +53,34 @@ class TORBDiskRecordPageIndex final : public TORBBTreeRecordPageIndex {
   // not be listed itself.
   bool GetListedPageAfter(int32_t session_id, int32_t page_no, int32_t& next_page_no);
   bool GetListedPageBefore(int32_t session_id, int32_t page_no, int32_t& prior_page_no);
+
+ private:
+  // The pages one leaf of the index lists, in entry order, as read last:
+  // a walk steps through them without descending the tree for every page.
+  // Kept in single-user mode only, and used only while the page manager's
+  // change count still equals the count taken right after the leaf was
+  // read (see TORBDiskRecordManager::TReadPage): every change of an index
+  // page moves that count.
+  struct TKeptLeaf {
+    int32_t SessionID = 0;
+    // -1: nothing kept.
+    int32_t LeafPageNo = -1;
+    uint64_t ChangeCount = 0;
+    int32_t LeftPageNo = -1;
+    int32_t RightPageNo = -1;
+    std::vector<int32_t> Pages;
+  };
+
+  // The page listed next to `page_no` (forward or back) when the kept leaf
+  // lists `page_no` and is current; false when it cannot tell.
+  bool StepInKeptLeaf(int32_t session_id, int32_t page_no, bool forward, bool& found, int32_t& page);
+  // Keeps leaf `leaf_page_no`; false (nothing kept) when it is no leaf or
+  // lists no page, or in multi-user mode.
+  bool KeepLeaf(int32_t session_id, int32_t leaf_page_no);
+  // Keeps the leaf listing `page_no`.
+  void KeepLeafOf(int32_t session_id, int32_t page_no);
+
+  TKeptLeaf FKeptLeaf;
 };
 
 class TORBDiskRecordManager : public TORBBaseRecordManager {

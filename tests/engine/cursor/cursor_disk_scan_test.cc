@@ -18,19 +18,42 @@
 namespace orb {
 namespace {
 
-using cursortest::CreateRowsDatabase;
 using cursortest::MakeFileSession;
 using cursortest::TRowCursor;
 using testing::DiskScratch;
 using Rows = std::vector<std::pair<int32_t, int32_t>>;
 
+// Creates the file with `page_size`-byte pages and an empty table T of
+// ID, VAL and a `pad_size`-byte field left null (none for 0).
+void CreateDatabase(const std::string& path, int32_t page_size, int32_t pad_size) {
+  auto session = MakeFileSession(path, false);
+  session->FPageSize = page_size;
+  session->CreateDatabase();
+  session->SetConnected(true);
+  TORBFieldDefs fields;
+  for (const char16_t* name : {u"ID", u"VAL", u"PAD"}) {
+    if (pad_size == 0 && name[0] == u'P') break;
+    TORBFieldDef* f = fields.AddCreated();
+    f->SetName(std::u16string_view(name));
+    if (name[0] == u'P')
+      f->SetFieldDefDataType(aftBytes, pad_size);
+    else
+      f->SetFieldDefDataType(aftInteger, 0);
+  }
+  TORBLocalCursor creator;
+  creator.FSession = session.get();
+  creator.FTableName = cursortest::kRowTable;
+  creator.CreateTable(fields, TORBIndexDefs(), TORBConstraintDefs());
+  session->SetConnected(false);
+}
+
 // A single-user database with table T holding rows (id, 10 * id) for id
 // 1 .. `count`, and two cursors on it.
 class ScanFixture {
  public:
-  explicit ScanFixture(int32_t count) {
+  explicit ScanFixture(int32_t count, int32_t page_size = 4096, int32_t pad_size = 0) {
     const std::string path = FDir.File("db.orb");
-    CreateRowsDatabase(path);
+    CreateDatabase(path, page_size, pad_size);
     FSession = MakeFileSession(path, false);
     FSession->SetConnected(true);
     FWalker = std::make_unique<TRowCursor>(*FSession);
@@ -203,6 +226,32 @@ TEST(CursorDiskScanTest, WalkAcrossPagesFollowsPagesEmptiedAndFilledMeanwhile) {
   Rows backward = f.Continue(grmPrior);
   std::reverse(backward.begin(), backward.end());
   EXPECT_EQ(backward, expected);
+}
+
+TEST(CursorDiskScanTest, WalkAcrossManyIndexLeaves) {
+  // Rows of 209 bytes on 1,024-byte pages: four rows a page, and the
+  // pages listed over several leaves of the record page index. Full walks
+  // both ways; then rows over many pages ahead of a walk half way through
+  // are deleted, and the walk goes on past them.
+  constexpr int32_t kCount = 3000;
+  ScanFixture f(kCount, 1024, 200);
+  Rows all;
+  for (int32_t id = 1; id <= kCount; ++id) all.emplace_back(id, 10 * id);
+  f.Walker().Cursor().InternalFirst();
+  EXPECT_EQ(f.Continue(grmNext), all);
+  f.Walker().Cursor().InternalLast();
+  Rows backward = f.Continue(grmPrior);
+  std::reverse(backward.begin(), backward.end());
+  EXPECT_EQ(backward, all);
+
+  ASSERT_TRUE(f.Walker().MoveTo(1500));
+  f.Session().StartTransaction();
+  for (int32_t id = 1600; id <= 2400; ++id) f.Delete(id);
+  f.Session().Commit(false);
+  Rows rest;
+  for (int32_t id = 1501; id <= kCount; ++id)
+    if (id < 1600 || id > 2400) rest.emplace_back(id, 10 * id);
+  EXPECT_EQ(f.Continue(grmNext), rest);
 }
 
 }  // namespace
