@@ -158,6 +158,14 @@ void TORBDiskRecordManager::Init(int32_t memory_record_size, int32_t disk_record
   FRecordPageIndex.SetMaxRecordsOnPage(n);
   FTempDiskRecordBuffer.assign(static_cast<size_t>(disk_record_size), 0);
   FReadPage.PageNo = -1;
+  const TORBFieldDefs& defs = LFieldManager->FieldDefs();
+  std::vector<TORBFieldLayout> layouts;
+  int32_t defs_memory_size = defs.GetNullBitmapSize();
+  for (int32_t i = 0; i < defs.GetCount(); ++i) {
+    layouts.push_back(FieldLayoutOf(*defs.GetDef(i)));
+    defs_memory_size += layouts.back().MemoryDataSize;
+  }
+  FReadPlan = TORBRecordReadPlan(layouts, defs.GetNullBitmapSize(), defs_memory_size);
   FRecordCount = 0;
   FTableState = 0;
 }
@@ -300,8 +308,7 @@ TORBDiskRecordManager::TSlots TORBDiskRecordManager::ReadPage(int32_t session_id
 }
 
 void TORBDiskRecordManager::ReadRow(const uint8_t* disk_record, TORBNavigationInfo& navigation_info) {
-  if (navigation_info.RecordBuffer != nullptr)
-    LFieldManager->DiskRecordBufferToMemRecordBuffer(disk_record, navigation_info.RecordBuffer);
+  if (navigation_info.RecordBuffer != nullptr) FReadPlan.DiskToMem(disk_record, navigation_info.RecordBuffer);
   navigation_info.GetRecordResult = grrOK;
   navigation_info.FirstPosition = false;
   navigation_info.LastPosition = false;

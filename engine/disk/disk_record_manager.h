@@ -32,6 +32,7 @@
 #include <span>
 #include <vector>
 
+#include "engine/base/record_layout.h"
 #include "engine/data/record_manager.h"
 #include "engine/table/btree_page_index.h"
 #include "engine/table/page_guard.h"
@@ -221,6 +222,9 @@ class TORBDiskRecordManager : public TORBBaseRecordManager {
   std::vector<uint8_t> FTempDiskRecordBuffer;
   int32_t FTableID;
   TReadPage FReadPage;
+  // The field manager's disk-to-memory conversion as of Init (the layout
+  // does not change while the manager is in use).
+  TORBRecordReadPlan FReadPlan;
 };
 
 }  // namespace orb
