@@ -88,19 +88,30 @@ void TORBBaseFieldManager::InitLastAutoIncValues() {
   }
 }
 
+// The conversions run once per row read or written: the record sizes are
+// summed in the same pass as the copies (the fields lie back to back after
+// the bitmap, record_layout.h) instead of being laid out again per call.
 void TORBBaseFieldManager::DiskRecordBufferToMemRecordBuffer(const uint8_t* disk_record, uint8_t* mem_record) const {
-  std::memset(mem_record, 0, static_cast<size_t>(GetMemoryRecordBufferSize()));
-  std::memcpy(mem_record, disk_record, static_cast<size_t>(FFieldDefs.GetNullBitmapSize()));
-  for (int32_t i = 0; i < FFieldDefs.GetCount(); ++i) {
+  const int32_t count = FFieldDefs.GetCount();
+  const int32_t bitmap = FFieldDefs.GetNullBitmapSize();
+  int64_t size = bitmap;
+  for (int32_t i = 0; i < count; ++i) size += FFieldDefs.GetDef(i)->FMemoryDataSize;
+  std::memset(mem_record, 0, static_cast<size_t>(size));
+  std::memcpy(mem_record, disk_record, static_cast<size_t>(bitmap));
+  for (int32_t i = 0; i < count; ++i) {
     const TORBFieldDef* f = FFieldDefs.GetDef(i);
     std::memcpy(mem_record + f->FMemoryOffset, disk_record + f->FDiskOffset, static_cast<size_t>(f->FDiskDataSize));
   }
 }
 
 void TORBBaseFieldManager::MemRecordBufferToDiskRecordBuffer(const uint8_t* mem_record, uint8_t* disk_record) const {
-  std::memset(disk_record, 0, static_cast<size_t>(GetDiskRecordBufferSize()));
-  std::memcpy(disk_record, mem_record, static_cast<size_t>(FFieldDefs.GetNullBitmapSize()));
-  for (int32_t i = 0; i < FFieldDefs.GetCount(); ++i) {
+  const int32_t count = FFieldDefs.GetCount();
+  const int32_t bitmap = FFieldDefs.GetNullBitmapSize();
+  int64_t size = bitmap;
+  for (int32_t i = 0; i < count; ++i) size += FFieldDefs.GetDef(i)->FDiskDataSize;
+  std::memset(disk_record, 0, static_cast<size_t>(size));
+  std::memcpy(disk_record, mem_record, static_cast<size_t>(bitmap));
+  for (int32_t i = 0; i < count; ++i) {
     const TORBFieldDef* f = FFieldDefs.GetDef(i);
     std::memcpy(disk_record + f->FDiskOffset, mem_record + f->FMemoryOffset, static_cast<size_t>(f->FDiskDataSize));
   }

@@ -1,6 +1,7 @@
 #include "engine/base/error_codes.h"
 #include "engine/base/record_layout.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -67,6 +68,52 @@ void MemRecordToDiskRecord(const TORBRecordLayout& layout, const uint8_t* mem_re
   std::memcpy(disk_record, mem_record, static_cast<size_t>(layout.NullBitmapSize()));
   for (const TORBFieldLayout& f : layout.Fields())
     std::memcpy(disk_record + f.DiskOffset, mem_record + f.MemoryOffset, static_cast<size_t>(f.DiskDataSize));
+}
+
+TORBRecordReadPlan::TORBRecordReadPlan(std::span<const TORBFieldLayout> fields, int32_t null_bitmap_size,
+                                       int32_t memory_record_size) {
+  // The copies by memory offset: the bitmap, then every field's disk bytes.
+  std::vector<TRun> copies;
+  if (null_bitmap_size > 0) copies.push_back({0, 0, null_bitmap_size});
+  for (const TORBFieldLayout& f : fields)
+    if (f.DiskDataSize > 0) copies.push_back({f.MemoryOffset, f.DiskOffset, f.DiskDataSize});
+  std::vector<TRun> sorted = copies;
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const TRun& a, const TRun& b) { return a.MemoryOffset < b.MemoryOffset; });
+  bool overlap = false;
+  for (size_t i = 0; i < sorted.size(); ++i) {
+    const TRun& c = sorted[i];
+    const int64_t end = int64_t{c.MemoryOffset} + c.Size;
+    if (c.MemoryOffset < 0 || end > memory_record_size || c.DiskOffset < 0) overlap = true;
+    if (i + 1 < sorted.size() && end > sorted[i + 1].MemoryOffset) overlap = true;
+  }
+  if (overlap) {
+    // Zero everything, then copy in the given order.
+    if (memory_record_size > 0) FRuns.push_back({0, -1, memory_record_size});
+    FRuns.insert(FRuns.end(), copies.begin(), copies.end());
+    return;
+  }
+  int32_t at = 0;
+  for (const TRun& c : sorted) {
+    if (c.MemoryOffset > at) FRuns.push_back({at, -1, c.MemoryOffset - at});
+    TRun* last = FRuns.empty() ? nullptr : &FRuns.back();
+    if (last != nullptr && last->DiskOffset >= 0 && last->MemoryOffset + last->Size == c.MemoryOffset &&
+        last->DiskOffset + last->Size == c.DiskOffset)
+      last->Size += c.Size;
+    else
+      FRuns.push_back(c);
+    at = c.MemoryOffset + c.Size;
+  }
+  if (memory_record_size > at) FRuns.push_back({at, -1, memory_record_size - at});
+}
+
+void TORBRecordReadPlan::DiskToMem(const uint8_t* disk_record, uint8_t* mem_record) const {
+  for (const TRun& run : FRuns) {
+    if (run.DiskOffset < 0)
+      std::memset(mem_record + run.MemoryOffset, 0, static_cast<size_t>(run.Size));
+    else
+      std::memcpy(mem_record + run.MemoryOffset, disk_record + run.DiskOffset, static_cast<size_t>(run.Size));
+  }
 }
 
 bool SameStoredRecord(const TORBRecordLayout& layout, const uint8_t* mem_record1, const uint8_t* mem_record2) {

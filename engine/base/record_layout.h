@@ -72,6 +72,28 @@ int32_t LayOutFields(std::span<const int32_t> sizes, std::span<int32_t> offsets)
 void DiskRecordToMemRecord(const TORBRecordLayout& layout, const uint8_t* disk_record, uint8_t* mem_record);
 void MemRecordToDiskRecord(const TORBRecordLayout& layout, const uint8_t* mem_record, uint8_t* disk_record);
 
+// DiskRecordToMemRecord for one table prepared once, for rows read in
+// bulk: the copies of fields that lie back to back in both forms merge into
+// one, and only the memory bytes no field fills (BLOB cache references)
+// are zeroed. Fields given in any order; overlapping fields are converted
+// one by one in their order, as DiskRecordToMemRecord does.
+class TORBRecordReadPlan {
+ public:
+  TORBRecordReadPlan() = default;
+  TORBRecordReadPlan(std::span<const TORBFieldLayout> fields, int32_t null_bitmap_size, int32_t memory_record_size);
+
+  // The memory form of `disk_record`, every byte of the memory record set.
+  void DiskToMem(const uint8_t* disk_record, uint8_t* mem_record) const;
+
+ private:
+  struct TRun {
+    int32_t MemoryOffset;
+    int32_t DiskOffset;  // -1: zero the bytes
+    int32_t Size;
+  };
+  std::vector<TRun> FRuns;
+};
+
 // True when two memory-form records hold the same stored data: equal null
 // bitmaps and, per field, equal bytes over the field's disk size (so a BLOB
 // compares its page item id, never its cache reference).

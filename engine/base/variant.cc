@@ -238,6 +238,15 @@ void TORBVariant::SetDataValue(const void* buffer, int32_t size, TORBBaseFieldTy
 
 void TORBVariant::GetDataValue(void* buffer, int32_t size, TORBBaseFieldType type) const {
   if (IsNull()) RaiseORB(kErrValueIsNull, "Value is Null");
+  // A fixed-size value read as its own kind is its bytes: no conversion
+  // buffer (what the cast would copy, with its checks passed).
+  if (type == FDataType && type != bftUnknown && type != bftBFile) {
+    const int32_t fixed = FixedValueSize(type);
+    if (fixed > 0 && FDataSize >= fixed && size >= 0 && size <= fixed) {
+      std::memcpy(buffer, FPData, static_cast<size_t>(size));
+      return;
+    }
+  }
   int32_t new_size = 0;
   std::unique_ptr<uint8_t[]> data = CastToNewBuffer(FPData, FDataSize, FDataType, type, new_size);
   if (new_size < size) RaiseORB(kErrCastParse, "Cannot cast from '%s' to '%s'", {BftToStr(FDataType), BftToStr(type)});

@@ -438,7 +438,9 @@ void TORBLocalCursor::InternalLast() {
 }
 
 TORBGetRecordResult TORBLocalCursor::GetRecordBuffer(TORBGetRecordMode mode) {
-  TTableDataScope lock(*this);
+  // The table data takes its lock for the read; what follows touches only
+  // this cursor's own buffer.
+  if (FTableData == nullptr) RaiseORB(kErrLockTableDataNil, kMsgNilPointer);
   const TORBGetRecordResult result = FTableData->GetRecordBuffer(this, mode);
   if (result == grrOK && FCurrentRecordBuffer != nullptr) {
     SetBookmark(FCurrentRecordBuffer, FCurrentRecordID);

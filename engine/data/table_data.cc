@@ -1,6 +1,7 @@
 #include "engine/data/table_data.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "engine/base/orb_exception.h"
 #include "engine/base/record_layout.h"
@@ -441,8 +442,13 @@ void TORBTableData::InternalGetRecordBuffer(int32_t session_id, TORBNavigationIn
 
 TORBGetRecordResult TORBTableData::GetRecordBuffer(TORBCursorInterface* cursor, TORBGetRecordMode mode) {
   TORBTableDataLock lock(this);
+  if (InternalGetRecordCount(cursor->GetSessionID()) == 0) return grrEOF;
+  return GetRecordBufferOfRecords(cursor, mode);
+}
+
+TORBGetRecordResult TORBTableData::GetRecordBufferOfRecords(TORBCursorInterface* cursor, TORBGetRecordMode mode) {
+  assert(FDatabaseData == nullptr || FDatabaseData->CSect().HeldByCurrentThread());
   const int32_t session_id = cursor->GetSessionID();
-  if (InternalGetRecordCount(session_id) == 0) return grrEOF;
   if (cursor->IsDistinctApplied() && mode != grmCurrent && !cursor->GetFirstPosition() &&
       !cursor->GetLastPosition()) {
     // The record being left, for the distinct search to compare against.

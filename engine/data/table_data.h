@@ -231,6 +231,9 @@ class TORBTableData {
   bool FDisableTempFiles = false;
 
  protected:
+  // GetRecordBuffer once the table is known to hold records. REQUIRES:
+  // the lock is held.
+  TORBGetRecordResult GetRecordBufferOfRecords(TORBCursorInterface* cursor, TORBGetRecordMode mode);
   // The bitmap scan, and the search with its conditions behind FindRecord.
   bool FindRecordInBitmap(TORBCursorInterface* cursor, bool restart, bool go_forward, TORBPageItemID* record_id,
                           TORBRecordBitmap* bitmap);

@@ -1,5 +1,7 @@
 #include "engine/disk/disk_record_manager.h"
 
+#include <algorithm>
+
 #include "engine/base/error_codes.h"
 #include "engine/base/field_manager.h"
 #include "engine/base/orb_exception.h"
@@ -9,6 +11,8 @@
 #include "engine/disk/small_record_page.h"
 #include "engine/platform/byte_order.h"
 #include "engine/table/page.h"
+#include "engine/table/btree_page.h"
+#include "engine/table/key_path.h"
 #include "engine/table/page_guard.h"
 
 namespace orb {
@@ -19,25 +23,113 @@ bool TORBDiskRecordPageIndex::IsListed(int32_t session_id, int32_t page_no) {
 }
 
 bool TORBDiskRecordPageIndex::GetListedPageAfter(int32_t session_id, int32_t page_no, int32_t& next_page_no) {
-  if (IsListed(session_id, page_no)) return GetNextRecordPage(session_id, page_no, next_page_no);
-  int32_t p = 0;
-  if (!GetFirstRecordPage(session_id, p)) return false;
-  while (p <= page_no) {
-    if (!GetNextRecordPage(session_id, p, p)) return false;
+  bool found = false;
+  if (StepInKeptLeaf(session_id, page_no, true, found, next_page_no)) return found;
+  if (IsListed(session_id, page_no)) {
+    found = GetNextRecordPage(session_id, page_no, next_page_no);
+  } else {
+    int32_t p = 0;
+    if (!GetFirstRecordPage(session_id, p)) return false;
+    while (p <= page_no) {
+      if (!GetNextRecordPage(session_id, p, p)) return false;
+    }
+    next_page_no = p;
+    found = true;
   }
-  next_page_no = p;
-  return true;
+  if (found) KeepLeafOf(session_id, next_page_no);
+  return found;
 }
 
 bool TORBDiskRecordPageIndex::GetListedPageBefore(int32_t session_id, int32_t page_no, int32_t& prior_page_no) {
-  if (IsListed(session_id, page_no)) return GetPriorRecordPage(session_id, page_no, prior_page_no);
-  int32_t p = 0;
-  if (!GetLastRecordPage(session_id, p)) return false;
-  while (p >= page_no) {
-    if (!GetPriorRecordPage(session_id, p, p)) return false;
+  bool found = false;
+  if (StepInKeptLeaf(session_id, page_no, false, found, prior_page_no)) return found;
+  if (IsListed(session_id, page_no)) {
+    found = GetPriorRecordPage(session_id, page_no, prior_page_no);
+  } else {
+    int32_t p = 0;
+    if (!GetLastRecordPage(session_id, p)) return false;
+    while (p >= page_no) {
+      if (!GetPriorRecordPage(session_id, p, p)) return false;
+    }
+    prior_page_no = p;
+    found = true;
   }
-  prior_page_no = p;
+  if (found) KeepLeafOf(session_id, prior_page_no);
+  return found;
+}
+
+bool TORBDiskRecordPageIndex::StepInKeptLeaf(int32_t session_id, int32_t page_no, bool forward, bool& found,
+                                             int32_t& page) {
+  TKeptLeaf& kept = FKeptLeaf;
+  if (kept.LeafPageNo < 0 || kept.SessionID != session_id || kept.ChangeCount != LPageManager->ChangeCount())
+    return false;
+  const auto at = std::find(kept.Pages.begin(), kept.Pages.end(), page_no);
+  if (at == kept.Pages.end()) return false;
+  if (forward ? at + 1 != kept.Pages.end() : at != kept.Pages.begin()) {
+    page = forward ? at[1] : at[-1];
+    found = true;
+    return true;
+  }
+  // At the end of the leaf: the sibling leaf's first (last) entry comes
+  // next; a leaf without that sibling is the last (first) of the tree.
+  const int32_t sibling = forward ? kept.RightPageNo : kept.LeftPageNo;
+  if (sibling < 0) {
+    found = false;
+    return true;
+  }
+  // A sibling that cannot be read is left to the tree walk, which reports
+  // the damage with its own codes.
+  try {
+    if (!KeepLeaf(session_id, sibling)) return false;
+  } catch (const EORBException&) {
+    kept.LeafPageNo = -1;
+    return false;
+  }
+  page = forward ? kept.Pages.front() : kept.Pages.back();
+  found = true;
   return true;
+}
+
+bool TORBDiskRecordPageIndex::KeepLeaf(int32_t session_id, int32_t leaf_page_no) {
+  TKeptLeaf& kept = FKeptLeaf;
+  kept.LeafPageNo = -1;
+  if (LPageManager->GetMultiUser()) return false;
+  {
+    TORBBTreePage leaf(LPageManager, &FKeyRef);
+    leaf.GetIndexPage(session_id, leaf_page_no);
+    if (!leaf.IsLeaf() || leaf.EntryCount() == 0) return false;
+    kept.Pages.resize(static_cast<size_t>(leaf.EntryCount()));
+    for (int32_t i = 0; i < leaf.EntryCount(); ++i) kept.Pages[static_cast<size_t>(i)] = LoadI32LE(leaf.GetPKey(i));
+    kept.LeftPageNo = leaf.LeftPageNo();
+    kept.RightPageNo = leaf.RightPageNo();
+  }
+  // Taken once the leaf is put back (see TORBDiskRecordManager::ReadPage).
+  kept.ChangeCount = LPageManager->ChangeCount();
+  kept.SessionID = session_id;
+  kept.LeafPageNo = leaf_page_no;
+  return true;
+}
+
+void TORBDiskRecordPageIndex::KeepLeafOf(int32_t session_id, int32_t page_no) {
+  FKeptLeaf.LeafPageNo = -1;
+  if (LPageManager->GetMultiUser()) return;
+  // The walk that found `page_no` read these pages just now; should one
+  // fail all the same, nothing is kept and the next step walks the tree.
+  try {
+    int32_t leaf_page_no = -1;
+    {
+      TORBBTreePage root(LPageManager, &FKeyRef);
+      root.GetIndexPage(session_id, FRootPageNo);
+      TORBKeyPath path;
+      uint8_t key[4];
+      StoreI32LE(key, page_no);
+      if (!root.FindEntry(session_id, key, nullptr, path)) return;
+      leaf_page_no = path.Leaf().PageNo;
+    }
+    KeepLeaf(session_id, leaf_page_no);
+  } catch (const EORBException&) {
+    FKeptLeaf.LeafPageNo = -1;
+  }
 }
 
 TORBDiskRecordManager::TORBDiskRecordManager(TORBDiskPageManager* page_manager, TORBBaseFieldManager* field_manager,
@@ -65,16 +157,28 @@ void TORBDiskRecordManager::Init(int32_t memory_record_size, int32_t disk_record
   FMaxRecordsOnPage = n;
   FRecordPageIndex.SetMaxRecordsOnPage(n);
   FTempDiskRecordBuffer.assign(static_cast<size_t>(disk_record_size), 0);
+  FReadPage.PageNo = -1;
+  const TORBFieldDefs& defs = LFieldManager->FieldDefs();
+  std::vector<TORBFieldLayout> layouts;
+  int32_t defs_memory_size = defs.GetNullBitmapSize();
+  for (int32_t i = 0; i < defs.GetCount(); ++i) {
+    layouts.push_back(FieldLayoutOf(*defs.GetDef(i)));
+    defs_memory_size += layouts.back().MemoryDataSize;
+  }
+  FReadPlan = TORBRecordReadPlan(layouts, defs.GetNullBitmapSize(), defs_memory_size);
   FRecordCount = 0;
   FTableState = 0;
 }
 
 bool TORBDiskRecordManager::IsRecordPageValid(const TORBPage& page) const {
+  return IsRecordPageHeaderValid(page.ReadHeader());
+}
+
+bool TORBDiskRecordManager::IsRecordPageHeaderValid(const TORBDiskPageHeader& header) const {
   TORBDatabaseFreeSpaceManager* fsm = LPageManager->FreeSpaceManager();
   if ((fsm != nullptr && fsm->GetSuppressDBHeaderErrors()) ||
       LPageManager->GetDbHeader().Version < kDBMinimumSoundVersion)
     return true;
-  const TORBDiskPageHeader header = page.ReadHeader();
   return header.State <= 2147483645 && header.PageType == kPageTypeTableRecord && header.ObjectID == FTableID;
 }
 
@@ -141,9 +245,70 @@ bool TORBDiskRecordManager::DeleteRecord(int32_t session_id, const TORBPageItemI
   return true;
 }
 
+// ---------------------------------------------------------------------------
+// Reads
+
+TORBDiskRecordManager::TSlots::TSlots(const uint8_t* data, int32_t page_no, int32_t record_size, int32_t slot_count)
+    : FData(data), FPageNo(page_no), FRecordSize(record_size), FSlotCount(slot_count) {}
+
+int32_t TORBDiskRecordManager::TSlots::RecordCount() const {
+  int32_t count = 0;
+  for (int32_t i = 0; i < FSlotCount; ++i) count += IsUsed(i) ? 1 : 0;
+  return count;
+}
+
+int32_t TORBDiskRecordManager::TSlots::First() const { return After(-1); }
+
+int32_t TORBDiskRecordManager::TSlots::Last() const { return Before(FSlotCount); }
+
+int32_t TORBDiskRecordManager::TSlots::After(int32_t slot) const {
+  for (int32_t i = slot + 1; i < FSlotCount; ++i)
+    if (IsUsed(i)) return i;
+  return -1;
+}
+
+int32_t TORBDiskRecordManager::TSlots::Before(int32_t slot) const {
+  for (int32_t i = std::min(slot, FSlotCount) - 1; i >= 0; --i)
+    if (IsUsed(i)) return i;
+  return -1;
+}
+
+const uint8_t* TORBDiskRecordManager::TSlots::Row(const TORBPageItemID& record_id) const {
+  const int32_t slot = record_id.PageItemNo;
+  if (slot >= FSlotCount || !IsUsed(slot)) return nullptr;
+  return FData + (FSlotCount + 7) / 8 + static_cast<int64_t>(slot) * FRecordSize;
+}
+
+TORBDiskRecordManager::TSlots TORBDiskRecordManager::ReadPage(int32_t session_id, int32_t page_no,
+                                                              uint16_t page_type, TORBPageGuard& guard,
+                                                              bool& valid) {
+  TReadPage& kept = FReadPage;
+  if (kept.PageNo == page_no && kept.SessionID == session_id && kept.ChangeCount == LPageManager->ChangeCount() &&
+      (page_type == kPageTypeAny || page_type == kept.Header.PageType)) {
+    valid = IsRecordPageHeaderValid(kept.Header);
+    return TSlots(kept.Data.data(), page_no, FDiskRecordBufferSize, FMaxRecordsOnPage);
+  }
+  kept.PageNo = -1;
+  guard = LPageManager->GetPageGuard(session_id, page_no, page_type);
+  const int64_t size = (FMaxRecordsOnPage + 7) / 8 + static_cast<int64_t>(FMaxRecordsOnPage) * FDiskRecordBufferSize;
+  if (size > guard->GetPageDataSize()) RaiseORB(20140, "Invalid number of records on page");
+  const TORBDiskPageHeader header = guard->ReadHeader();
+  valid = IsRecordPageHeaderValid(header);
+  const uint8_t* data = guard->GetPageData();
+  if (LPageManager->GetMultiUser()) return TSlots(data, page_no, FDiskRecordBufferSize, FMaxRecordsOnPage);
+  kept.Data.assign(data, data + size);
+  kept.Header = header;
+  guard.Release();
+  // Taken after the release: putting back a page of the session's own
+  // changes moves the count without changing the bytes.
+  kept.ChangeCount = LPageManager->ChangeCount();
+  kept.SessionID = session_id;
+  kept.PageNo = page_no;
+  return TSlots(kept.Data.data(), page_no, FDiskRecordBufferSize, FMaxRecordsOnPage);
+}
+
 void TORBDiskRecordManager::ReadRow(const uint8_t* disk_record, TORBNavigationInfo& navigation_info) {
-  if (navigation_info.RecordBuffer != nullptr)
-    LFieldManager->DiskRecordBufferToMemRecordBuffer(disk_record, navigation_info.RecordBuffer);
+  if (navigation_info.RecordBuffer != nullptr) FReadPlan.DiskToMem(disk_record, navigation_info.RecordBuffer);
   navigation_info.GetRecordResult = grrOK;
   navigation_info.FirstPosition = false;
   navigation_info.LastPosition = false;
@@ -173,14 +338,15 @@ void TORBDiskRecordManager::GetFirst(int32_t session_id, TORBNavigationInfo& nav
   if (navigation_info.GetRecordMode != grmNext) return;
   int32_t page_no = 0;
   if (!FRecordPageIndex.GetFirstRecordPage(session_id, page_no)) return;
-  TORBPageGuard page = LPageManager->GetPageGuard(session_id, page_no, kPageTypeAny);
-  if (!IsRecordPageValid(*page)) return;
-  TORBSmallRecordPage record_page(page, FDiskRecordBufferSize, FMaxRecordsOnPage);
-  TORBPageItemID id;
-  record_page.GetFirstRecordID(id);
-  if (!record_page.GetRecordBuffer(id, FTempDiskRecordBuffer.data())) return;
-  navigation_info.RecordID = id;
-  ReadRow(FTempDiskRecordBuffer.data(), navigation_info);
+  TORBPageGuard guard;
+  bool valid = false;
+  const TSlots page = ReadPage(session_id, page_no, kPageTypeAny, guard, valid);
+  if (!valid) return;
+  const int32_t slot = page.First();
+  if (slot < 0)
+    RaiseORB(20143, "Record not found. PageNo=%d, PageRecordCount=%d", {page_no, page.RecordCount()});
+  navigation_info.RecordID = page.IDOf(slot);
+  ReadRow(page.Row(navigation_info.RecordID), navigation_info);
 }
 
 void TORBDiskRecordManager::GetLast(int32_t session_id, TORBNavigationInfo& navigation_info) {
@@ -189,77 +355,83 @@ void TORBDiskRecordManager::GetLast(int32_t session_id, TORBNavigationInfo& navi
   if (navigation_info.GetRecordMode != grmPrior) return;
   int32_t page_no = 0;
   if (!FRecordPageIndex.GetLastRecordPage(session_id, page_no)) return;
-  TORBPageGuard page = LPageManager->GetPageGuard(session_id, page_no, kPageTypeAny);
-  if (!IsRecordPageValid(*page)) return;
-  TORBSmallRecordPage record_page(page, FDiskRecordBufferSize, FMaxRecordsOnPage);
-  TORBPageItemID id;
-  record_page.GetLastRecordID(id);
-  if (!record_page.GetRecordBuffer(id, FTempDiskRecordBuffer.data())) return;
-  navigation_info.RecordID = id;
-  ReadRow(FTempDiskRecordBuffer.data(), navigation_info);
+  TORBPageGuard guard;
+  bool valid = false;
+  const TSlots page = ReadPage(session_id, page_no, kPageTypeAny, guard, valid);
+  if (!valid) return;
+  const int32_t slot = page.Last();
+  if (slot < 0) RaiseORB(20144, "Record not found");
+  navigation_info.RecordID = page.IDOf(slot);
+  ReadRow(page.Row(navigation_info.RecordID), navigation_info);
 }
 
 void TORBDiskRecordManager::GetNext(int32_t session_id, TORBNavigationInfo& navigation_info) {
   navigation_info.GetRecordResult = grrEOF;
-  TORBPageItemID id = navigation_info.RecordID;
+  const int32_t page_no = navigation_info.RecordID.PageNo;
   {
-    TORBPageGuard page = LPageManager->GetPageGuard(session_id, id.PageNo, kPageTypeAny);
-    if (!IsRecordPageValid(*page)) return;
-    TORBSmallRecordPage record_page(page, FDiskRecordBufferSize, FMaxRecordsOnPage);
-    if (record_page.GetNextRecordID(id)) {
-      if (!record_page.GetRecordBuffer(id, FTempDiskRecordBuffer.data())) RaiseORB(20145, "Record not found");
-      navigation_info.RecordID = id;
-      ReadRow(FTempDiskRecordBuffer.data(), navigation_info);
+    TORBPageGuard guard;
+    bool valid = false;
+    const TSlots page = ReadPage(session_id, page_no, kPageTypeAny, guard, valid);
+    if (!valid) return;
+    const int32_t slot = page.After(navigation_info.RecordID.PageItemNo);
+    if (slot >= 0) {
+      navigation_info.RecordID = page.IDOf(slot);
+      ReadRow(page.Row(navigation_info.RecordID), navigation_info);
       return;
     }
   }
   int32_t next_page_no = 0;
-  if (!FRecordPageIndex.GetListedPageAfter(session_id, id.PageNo, next_page_no)) return;
-  TORBPageGuard page = LPageManager->GetPageGuard(session_id, next_page_no, kPageTypeTableRecord);
-  TORBSmallRecordPage record_page(page, FDiskRecordBufferSize, FMaxRecordsOnPage);
-  record_page.GetFirstRecordID(id);
-  if (!record_page.GetRecordBuffer(id, FTempDiskRecordBuffer.data())) RaiseORB(20146, "Record not found");
-  navigation_info.RecordID = id;
-  ReadRow(FTempDiskRecordBuffer.data(), navigation_info);
+  if (!FRecordPageIndex.GetListedPageAfter(session_id, page_no, next_page_no)) return;
+  TORBPageGuard guard;
+  bool valid = false;
+  const TSlots page = ReadPage(session_id, next_page_no, kPageTypeTableRecord, guard, valid);
+  const int32_t slot = page.First();
+  if (slot < 0)
+    RaiseORB(20143, "Record not found. PageNo=%d, PageRecordCount=%d", {next_page_no, page.RecordCount()});
+  navigation_info.RecordID = page.IDOf(slot);
+  ReadRow(page.Row(navigation_info.RecordID), navigation_info);
 }
 
 void TORBDiskRecordManager::GetPrior(int32_t session_id, TORBNavigationInfo& navigation_info) {
   navigation_info.GetRecordResult = grrBOF;
-  TORBPageItemID id = navigation_info.RecordID;
+  const int32_t page_no = navigation_info.RecordID.PageNo;
   {
-    TORBPageGuard page = LPageManager->GetPageGuard(session_id, id.PageNo, kPageTypeAny);
-    if (!IsRecordPageValid(*page)) {
-      page.Release();
+    TORBPageGuard guard;
+    bool valid = false;
+    const TSlots page = ReadPage(session_id, page_no, kPageTypeAny, guard, valid);
+    if (!valid) {
+      guard.Release();
       navigation_info.GetRecordMode = grmPrior;
       GetLast(session_id, navigation_info);
       return;
     }
-    TORBSmallRecordPage record_page(page, FDiskRecordBufferSize, FMaxRecordsOnPage);
-    if (record_page.GetPriorRecordID(id)) {
-      if (!record_page.GetRecordBuffer(id, FTempDiskRecordBuffer.data())) RaiseORB(20147, "Record not found");
-      navigation_info.RecordID = id;
-      ReadRow(FTempDiskRecordBuffer.data(), navigation_info);
+    const int32_t slot = page.Before(navigation_info.RecordID.PageItemNo);
+    if (slot >= 0) {
+      navigation_info.RecordID = page.IDOf(slot);
+      ReadRow(page.Row(navigation_info.RecordID), navigation_info);
       return;
     }
   }
   int32_t prior_page_no = 0;
-  if (!FRecordPageIndex.GetListedPageBefore(session_id, id.PageNo, prior_page_no)) return;
-  TORBPageGuard page = LPageManager->GetPageGuard(session_id, prior_page_no, kPageTypeTableRecord);
-  TORBSmallRecordPage record_page(page, FDiskRecordBufferSize, FMaxRecordsOnPage);
-  record_page.GetLastRecordID(id);
-  if (!record_page.GetRecordBuffer(id, FTempDiskRecordBuffer.data())) RaiseORB(20148, "Record not found");
-  navigation_info.RecordID = id;
-  ReadRow(FTempDiskRecordBuffer.data(), navigation_info);
+  if (!FRecordPageIndex.GetListedPageBefore(session_id, page_no, prior_page_no)) return;
+  TORBPageGuard guard;
+  bool valid = false;
+  const TSlots page = ReadPage(session_id, prior_page_no, kPageTypeTableRecord, guard, valid);
+  const int32_t slot = page.Last();
+  if (slot < 0) RaiseORB(20144, "Record not found");
+  navigation_info.RecordID = page.IDOf(slot);
+  ReadRow(page.Row(navigation_info.RecordID), navigation_info);
 }
 
 void TORBDiskRecordManager::GetCurrent(int32_t session_id, TORBNavigationInfo& navigation_info) {
   navigation_info.GetRecordResult = grrError;
-  const TORBPageItemID id = navigation_info.RecordID;
-  TORBPageGuard page = LPageManager->GetPageGuard(session_id, id.PageNo, kPageTypeAny);
-  if (!IsRecordPageValid(*page)) return;
-  TORBSmallRecordPage record_page(page, FDiskRecordBufferSize, FMaxRecordsOnPage);
-  if (!record_page.GetRecordBuffer(id, FTempDiskRecordBuffer.data())) return;
-  ReadRow(FTempDiskRecordBuffer.data(), navigation_info);
+  TORBPageGuard guard;
+  bool valid = false;
+  const TSlots page = ReadPage(session_id, navigation_info.RecordID.PageNo, kPageTypeAny, guard, valid);
+  if (!valid) return;
+  const uint8_t* row = page.Row(navigation_info.RecordID);
+  if (row == nullptr) return;
+  ReadRow(row, navigation_info);
 }
 
 int TORBDiskRecordManager::CompareRecordID(const TORBPageItemID& record_id1, const TORBPageItemID& record_id2) {

@@ -20,6 +20,9 @@
 // the record page index (after the constraint definitions, before the BLOB
 // manager's part).
 //
+// Reads keep a copy of the record page they read last (single-user mode
+// only, see TReadPage) so that a walk through a page fetches it once.
+//
 // Table state: every add, update, delete and empty moves it on by one,
 // wrapping from 2147483647 to 1, never to 0: bitmaps, cached pages and
 // other processes compare states, and a table emptied back to 0 would look
@@ -29,8 +32,11 @@
 #include <span>
 #include <vector>
 
+#include "engine/base/record_layout.h"
 #include "engine/data/record_manager.h"
 #include "engine/table/btree_page_index.h"
+#include "engine/table/page_guard.h"
+#include "engine/table/page_header.h"
 
 namespace orb {
 
@@ -48,6 +54,34 @@ class TORBDiskRecordPageIndex final : public TORBBTreeRecordPageIndex {
   // not be listed itself.
   bool GetListedPageAfter(int32_t session_id, int32_t page_no, int32_t& next_page_no);
   bool GetListedPageBefore(int32_t session_id, int32_t page_no, int32_t& prior_page_no);
+
+ private:
+  // The pages one leaf of the index lists, in entry order, as read last:
+  // a walk steps through them without descending the tree for every page.
+  // Kept in single-user mode only, and used only while the page manager's
+  // change count still equals the count taken right after the leaf was
+  // read (see TORBDiskRecordManager::TReadPage): every change of an index
+  // page moves that count.
+  struct TKeptLeaf {
+    int32_t SessionID = 0;
+    // -1: nothing kept.
+    int32_t LeafPageNo = -1;
+    uint64_t ChangeCount = 0;
+    int32_t LeftPageNo = -1;
+    int32_t RightPageNo = -1;
+    std::vector<int32_t> Pages;
+  };
+
+  // The page listed next to `page_no` (forward or back) when the kept leaf
+  // lists `page_no` and is current; false when it cannot tell.
+  bool StepInKeptLeaf(int32_t session_id, int32_t page_no, bool forward, bool& found, int32_t& page);
+  // Keeps leaf `leaf_page_no`; false (nothing kept) when it is no leaf or
+  // lists no page, or in multi-user mode.
+  bool KeepLeaf(int32_t session_id, int32_t leaf_page_no);
+  // Keeps the leaf listing `page_no`.
+  void KeepLeafOf(int32_t session_id, int32_t page_no);
+
+  TKeptLeaf FKeptLeaf;
 };
 
 class TORBDiskRecordManager : public TORBBaseRecordManager {
@@ -119,6 +153,59 @@ class TORBDiskRecordManager : public TORBBaseRecordManager {
   TORBDiskRecordPageIndex& RecordPageIndex() { return FRecordPageIndex; }
 
  private:
+  // The slots of one record page as a read sees them (layout in
+  // small_record_page.h): the page held by a guard, or the kept copy.
+  class TSlots {
+   public:
+    TSlots(const uint8_t* data, int32_t page_no, int32_t record_size, int32_t slot_count);
+    int32_t PageNo() const { return FPageNo; }
+    int32_t RecordCount() const;
+    // Used slots: -1 when none.
+    int32_t First() const;
+    int32_t Last() const;
+    int32_t After(int32_t slot) const;
+    int32_t Before(int32_t slot) const;
+    // The row of `record_id`, or null when its slot holds none.
+    const uint8_t* Row(const TORBPageItemID& record_id) const;
+    TORBPageItemID IDOf(int32_t slot) const { return {FPageNo, static_cast<uint16_t>(slot)}; }
+
+   private:
+    bool IsUsed(int32_t slot) const { return (FData[slot >> 3] >> (slot & 7)) & 1; }
+
+    const uint8_t* FData;
+    int32_t FPageNo;
+    int32_t FRecordSize;
+    int32_t FSlotCount;
+  };
+
+  // The data of the record page read last, kept in single-user mode.
+  //
+  // Invariant: the copy equals what the page manager would hand session
+  // SessionID for page PageNo as long as the page manager's ChangeCount
+  // still equals the count taken right after the copy was made. Every
+  // change that could make them differ moves that count: a row added,
+  // updated or deleted by any cursor or session of the process (the page
+  // is marked changed and put back changed), a commit (apply) or rollback
+  // (cancel) of any session, pages added, removed, re-read or discarded.
+  // Another process cannot change pages in single-user mode; in
+  // multi-user mode nothing is kept and every read goes through the page
+  // manager, whose checks against the file stay in force.
+  struct TReadPage {
+    int32_t SessionID = 0;
+    // -1: nothing kept.
+    int32_t PageNo = -1;
+    uint64_t ChangeCount = 0;
+    TORBDiskPageHeader Header;
+    std::vector<uint8_t> Data;
+  };
+
+  // The session's view of page `page_no` as GetPageGuard(session_id,
+  // page_no, page_type) gives it, with the same checks and errors: from the
+  // kept copy when it is current, else read, and kept in single-user mode.
+  // `guard` holds the page while the slots are used when it is not kept.
+  // `valid` tells whether IsRecordPageValid holds for the page.
+  TSlots ReadPage(int32_t session_id, int32_t page_no, uint16_t page_type, TORBPageGuard& guard, bool& valid);
+  bool IsRecordPageHeaderValid(const TORBDiskPageHeader& header) const;
   void ReadRow(const uint8_t* disk_record, TORBNavigationInfo& navigation_info);
   void GetFirst(int32_t session_id, TORBNavigationInfo& navigation_info);
   void GetLast(int32_t session_id, TORBNavigationInfo& navigation_info);
@@ -134,6 +221,10 @@ class TORBDiskRecordManager : public TORBBaseRecordManager {
   int32_t FFieldCount = 0;
   std::vector<uint8_t> FTempDiskRecordBuffer;
   int32_t FTableID;
+  TReadPage FReadPage;
+  // The field manager's disk-to-memory conversion as of Init (the layout
+  // does not change while the manager is in use).
+  TORBRecordReadPlan FReadPlan;
 };
 
 }  // namespace orb

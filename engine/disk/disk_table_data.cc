@@ -900,6 +900,13 @@ TORBPageItemID TORBDiskTableData::GetRecordIDByBitmapRecNo(int64_t bit_no) {
 TORBGetRecordResult TORBDiskTableData::GetRecordBuffer(TORBCursorInterface* cursor, TORBGetRecordMode mode) {
   TORBTableDataLock lock(this);
   CheckOpen();
+  if (!MultiUser()) {
+    // No read step and no temporary indexes to synchronise; the row count
+    // is the record manager's (InternalGetRecordCount without its nested
+    // lock, once per row of a walk).
+    if (FRecordManager->FRecordCount == 0) return grrEOF;
+    return GetRecordBufferOfRecords(cursor, mode);
+  }
   const bool plain_walk = IsPlainSharedWalk(cursor, mode);
   TORBGetRecordResult result = grrError;
   if (plain_walk && ServeReadAhead(cursor, result)) return result;

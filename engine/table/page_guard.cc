@@ -28,6 +28,7 @@ int32_t TORBPageGuard::PageNo() const {
 void TORBPageGuard::MarkDirty() {
   assert(FPage != nullptr);
   FPage->FIsDirty = true;
+  ++FManager->FChangeCount;
 }
 
 void TORBPageGuard::Release() noexcept {

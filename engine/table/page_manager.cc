@@ -82,6 +82,7 @@ void TORBPageManager::Discard(TORBPage* page) {
 
 void TORBPageManager::DropShared(int32_t page_no) {
   if (TORBPage* old = FSharedPages.Find(page_no)) {
+    ++FChangeCount;
     FSharedPages.Delete(page_no);
     Discard(old);
   }
@@ -90,6 +91,7 @@ void TORBPageManager::DropShared(int32_t page_no) {
 void TORBPageManager::RemovePage(int32_t session, int32_t page_no) {
   assert(CallerLockHeld());
   TORBSessionPageInfo& info = GetOrAddSession(session);
+  ++FChangeCount;
   auto& removed = info.RemovedPageNumbers;
   // Freeing a page twice would corrupt the free space.
   if (std::find(removed.begin(), removed.end(), page_no) == removed.end()) removed.push_back(page_no);
@@ -111,6 +113,7 @@ TORBPage* TORBPageManager::GetPage(int32_t session, int32_t page_no, uint16_t pa
         // raises (a damaged encrypted page) the buffer may hold half-read
         // bytes under the new stamp, so the page leaves the cache.
         bool synchronized = false;
+        ++FChangeCount;
         try {
           synchronized = page->Synchronize();
         } catch (...) {
@@ -156,6 +159,7 @@ void TORBPageManager::CheckStoredType(const TORBPage& page, uint16_t page_type) 
 TORBPage* TORBPageManager::AddPage(int32_t session, uint16_t page_type) {
   assert(CallerLockHeld());
   TORBSessionPageInfo& info = GetOrAddSession(session);
+  ++FChangeCount;
   auto fresh = std::make_unique<TORBPage>(this);
   InternalAddPage(*fresh);
   if (fresh->FPageNo < 0) RaiseORB(20064, "Invalid page number");
@@ -199,6 +203,7 @@ void TORBPageManager::PutPage(TORBPage* page) noexcept {
   assert(CallerLockHeld());
   if (page == nullptr || page->FUseCount <= 0) return;
   assert(page->LPageManager == this);
+  if (page->FIsDirty) ++FChangeCount;
   if (--page->FUseCount == 0) page->FReloaded = false;
   if (page->FParentList == nullptr) {
     // Dropped while in use: its contents are stale or freed.
@@ -225,12 +230,14 @@ void TORBPageManager::PutPage(TORBPage* page) noexcept {
 }
 
 void TORBPageManager::TrimSharedPages() {
-  for (TORBPage* page = FSharedPages.FirstByLRU(); page != nullptr && FSharedPages.Count() > FCacheCapacity;
-       page = FSharedPages.NextByLRU()) {
+  // Each LRU step scans the whole list: none is taken once the cache fits.
+  if (FSharedPages.Count() <= FCacheCapacity) return;
+  for (TORBPage* page = FSharedPages.FirstByLRU(); page != nullptr; page = FSharedPages.NextByLRU()) {
     if (page->FUseCount == 0) {
       FSharedPages.Delete(page->FPageNo);
       delete page;
     }
+    if (FSharedPages.Count() <= FCacheCapacity) return;
   }
 }
 
@@ -242,6 +249,7 @@ void TORBPageManager::ApplyChanges(int32_t session) {
   }
   TORBSessionPageInfo* info = FindSession(session);
   if (info == nullptr) return;
+  ++FChangeCount;
 
   auto is_removed = [info](int32_t page_no) {
     const auto& removed = info->RemovedPageNumbers;
@@ -298,6 +306,7 @@ void TORBPageManager::CancelChanges(int32_t session) {
   assert(CallerLockHeld());
   TORBSessionPageInfo* info = FindSession(session);
   if (info == nullptr) return;
+  ++FChangeCount;
   for (int32_t i = 0; i < info->DirtyPages.Count(); ++i) {
     const TORBPage* page = info->DirtyPages.PageAt(i);
     if (!page->FIsDirty) RaiseORB(20087, "Invalid index page");
@@ -332,6 +341,7 @@ bool TORBPageManager::HasAnyPendingChanges() const {
 }
 
 void TORBPageManager::DiscardAllPages() {
+  ++FChangeCount;
   for (auto& info : FSessions) {
     for (int32_t i = 0; i < info->DirtyPages.Count(); ++i) Discard(info->DirtyPages.PageAt(i));
     info->DirtyPages.Clear();

@@ -82,6 +82,15 @@ class TORBPageManager {
   const TORBSessionPageInfo* FindSessionInfo(int32_t session) const;
   // True when ApplyChanges would write or free anything for the session.
   bool HasPendingChanges(int32_t session) const;
+  // Moves on whenever the bytes some session gets from GetPage may have
+  // changed in this process: a page marked changed or put back changed, a
+  // page added, removed, re-read or dropped from the cache, a session's
+  // changes applied or cancelled, every page discarded. Equal counts
+  // around a stretch of time mean every session still reads what it read
+  // before, so a copy of page bytes taken under one count stays exact
+  // while the count holds. Changes of other processes (IsDiskMultiUser)
+  // do not move it.
+  uint64_t ChangeCount() const { return FChangeCount; }
 
   virtual int32_t GetPageCount() { return FPageCount; }
 
@@ -208,6 +217,7 @@ class TORBPageManager {
   const TCriticalSection* FCallerLock = nullptr;
   // Guards holding a page of this manager.
   int32_t FGuardCount = 0;
+  uint64_t FChangeCount = 0;
 };
 
 }  // namespace orb

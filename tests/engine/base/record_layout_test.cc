@@ -1,5 +1,6 @@
 #include "engine/base/record_layout.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -127,6 +128,47 @@ TEST(RecordLayoutTest, MemoryDiskRoundTrip) {
   back[layout.Field(1).MemoryOffset + 5] ^= 1;
   back[0] ^= 0x04;
   EXPECT_FALSE(SameStoredRecord(layout, mem.data(), back.data()));
+}
+
+TEST(RecordLayoutTest, ReadPlanSetsTheBytesDiskRecordToMemRecordSets) {
+  // Each layout's plan converts patterned disk bytes into a memory record
+  // filled with garbage first: every byte comes out as DiskRecordToMemRecord
+  // sets it. The hand-made layouts list fields out of order, and
+  // overlapping.
+  auto shaped = [](std::vector<TORBFieldShape> shapes) {
+    const TORBRecordLayout layout(shapes);
+    return std::vector<TORBFieldLayout>(layout.Fields().begin(), layout.Fields().end());
+  };
+  auto field = [](int32_t memory_offset, int32_t memory_size, int32_t disk_offset, int32_t disk_size) {
+    return TORBFieldLayout{aftBytes, bftBytes, memory_size, disk_size, memory_offset, disk_offset};
+  };
+  const std::vector<std::vector<TORBFieldLayout>> cases = {
+      shaped({Shape(aftInteger)}),
+      shaped({Shape(aftInteger), Shape(aftString, 100), Shape(aftMemo)}),
+      shaped({Shape(aftMemo), Shape(aftInteger), Shape(aftBlob), Shape(aftBlob), Shape(aftString, 3)}),
+      shaped(std::vector<TORBFieldShape>(17, Shape(aftShortint))),
+      {field(9, 4, 5, 4), field(1, 8, 1, 4)},
+      {field(1, 6, 1, 6), field(4, 6, 3, 6)},
+  };
+  for (size_t c = 0; c < cases.size(); ++c) {
+    const std::vector<TORBFieldLayout>& fields = cases[c];
+    const int32_t bitmap = GetNullBitmapSize(static_cast<int32_t>(fields.size()));
+    int32_t memory_size = bitmap, disk_size = bitmap;
+    for (const TORBFieldLayout& f : fields) {
+      memory_size = std::max(memory_size, f.MemoryOffset + f.MemoryDataSize);
+      disk_size = std::max(disk_size, f.DiskOffset + f.DiskDataSize);
+    }
+    std::vector<uint8_t> disk(static_cast<size_t>(disk_size));
+    for (size_t i = 0; i < disk.size(); ++i) disk[i] = static_cast<uint8_t>(i * 7 + 1);
+    // What DiskRecordToMemRecord does: zero, the bitmap, then each field.
+    std::vector<uint8_t> expected(static_cast<size_t>(memory_size), 0);
+    std::memcpy(expected.data(), disk.data(), static_cast<size_t>(bitmap));
+    for (const TORBFieldLayout& f : fields)
+      std::memcpy(expected.data() + f.MemoryOffset, disk.data() + f.DiskOffset, static_cast<size_t>(f.DiskDataSize));
+    std::vector<uint8_t> mem(expected.size(), 0xAB);
+    TORBRecordReadPlan(fields, bitmap, memory_size).DiskToMem(disk.data(), mem.data());
+    EXPECT_EQ(mem, expected) << "case " << c;
+  }
 }
 
 TEST(RecordLayoutTest, CompareRecordBuffersNeedsBothBuffers) {
