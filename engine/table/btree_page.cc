@@ -786,11 +786,7 @@ void TORBBTreeNodeController::DeleteNodeEntry(int32_t session_id, TORBKeyPath& p
 // Page
 
 TORBBTreePage::TORBBTreePage(TORBPageManager* page_manager, TORBBTreeKeyRef* key_ref)
-    : TORBPageController(nullptr),
-      LPageManager(page_manager),
-      LKeyRef(key_ref),
-      FLeafController(std::make_unique<TORBBTreeLeafController>(this)),
-      FNodeController(std::make_unique<TORBBTreeNodeController>(this)) {}
+    : TORBPageController(nullptr), LPageManager(page_manager), LKeyRef(key_ref) {}
 
 TORBBTreePage::~TORBBTreePage() = default;
 
@@ -799,22 +795,28 @@ TORBBTreePage::TORBBTreePage(TORBBTreePage&& other) noexcept
       LPageManager(other.LPageManager),
       LKeyRef(other.LKeyRef),
       FGuard(std::move(other.FGuard)),
-      FLeafController(std::move(other.FLeafController)),
-      FNodeController(std::move(other.FNodeController)) {
+      FData(other.FData) {
   other.LPage = nullptr;
-  FLeafController->SetPage(this);
-  FNodeController->SetPage(this);
+  other.FData = nullptr;
 }
 
 TORBBTreePage& TORBBTreePage::operator=(TORBBTreePage&& other) noexcept {
   if (this != &other) {
     FGuard = std::move(other.FGuard);
     LPage = other.LPage;
+    FData = other.FData;
     other.LPage = nullptr;
+    other.FData = nullptr;
     LPageManager = other.LPageManager;
     LKeyRef = other.LKeyRef;
   }
   return *this;
+}
+
+void TORBBTreePage::Hold(TORBPageGuard guard) {
+  FGuard = std::move(guard);
+  LPage = FGuard.Get();
+  FData = LPage != nullptr ? LPage->GetPageData() : nullptr;
 }
 
 void TORBBTreePage::CheckEntrySize(uint16_t page_data_size, const TORBBTreeKeyRef& key_ref) {
@@ -827,33 +829,34 @@ void TORBBTreePage::CheckEntrySize(uint16_t page_data_size, const TORBBTreeKeyRe
 }
 
 void TORBBTreePage::AddIndexPage(int32_t session_id) {
-  FGuard = LPageManager->AddPageGuard(session_id, kPageTypeTableIndex);
-  LPage = FGuard.Get();
+  Hold(LPageManager->AddPageGuard(session_id, kPageTypeTableIndex));
   Init();
 }
 
 void TORBBTreePage::GetIndexPage(int32_t session_id, int32_t page_no) {
-  FGuard = LPageManager->GetPageGuard(session_id, page_no, kPageTypeTableIndex);
-  LPage = FGuard.Get();
+  Hold(LPageManager->GetPageGuard(session_id, page_no, kPageTypeTableIndex));
   CheckHeader();
 }
 
 void TORBBTreePage::CheckHeader() const {
-  const TORBBTreePageHeader h = TORBBTreePageHeader::LoadFrom(Data());
   const uint8_t* raw = Data();
-  bool bools_ok = raw[H::kOffIsRoot] <= 1 && raw[H::kOffIsLeaf] <= 1 && raw[H::kOffHasKeys] <= 1;
-  const int32_t entry = h.KeyPrefixSize + (h.IsLeaf ? LKeyRef->ReferenceSize() : kNodeReferenceSize);
-  const int64_t used = static_cast<int64_t>(TORBBTreePageHeader::kSize) + static_cast<int64_t>(h.EntryCount) * entry;
-  if (!bools_ok || h.HasSuffixes || h.PagePrefixSize != 0 || h.KeyPrefixSize != LKeyRef->ShortKeySize() ||
-      used > PageDataSize())
+  const bool bools_ok = raw[H::kOffIsRoot] <= 1 && raw[H::kOffIsLeaf] <= 1 && raw[H::kOffHasKeys] <= 1;
+  const uint16_t key_prefix_size = KeyPrefixSize();
+  const uint16_t entry_count = LoadU16LE(raw + H::kOffEntryCount);
+  const uint16_t page_prefix_size = PagePrefixSize();
+  const int32_t entry = key_prefix_size + (raw[H::kOffIsLeaf] != 0 ? LKeyRef->ReferenceSize() : kNodeReferenceSize);
+  const int64_t used = static_cast<int64_t>(TORBBTreePageHeader::kSize) + static_cast<int64_t>(entry_count) * entry;
+  if (!bools_ok || raw[H::kOffHasSuffixes] != 0 || page_prefix_size != 0 ||
+      key_prefix_size != LKeyRef->ShortKeySize() || used > PageDataSize())
     RaiseORB(kErrBTreePageDamaged, "Index page damaged. PageNo=%d, EntryCount=%d, KeyPrefixSize=%d, PagePrefixSize=%d",
-             {PageNo(), static_cast<int>(h.EntryCount), static_cast<int>(h.KeyPrefixSize),
-              static_cast<int>(h.PagePrefixSize)});
+             {PageNo(), static_cast<int>(entry_count), static_cast<int>(key_prefix_size),
+              static_cast<int>(page_prefix_size)});
 }
 
 void TORBBTreePage::PutIndexPage() {
   FGuard.Release();
   LPage = nullptr;
+  FData = nullptr;
 }
 
 void TORBBTreePage::RemoveIndexPage(int32_t session_id, int32_t page_no) { LPageManager->RemovePage(session_id, page_no); }
@@ -901,53 +904,36 @@ void TORBBTreePage::InsertFrom(const TORBBTreePage& source, int32_t start_no, in
   SetEntryCount(n + count);
 }
 
-bool TORBBTreePage::IsRoot() const { return LoadU8(Data() + H::kOffIsRoot) != 0; }
 void TORBBTreePage::SetIsRoot(bool value) {
   StoreU8(Data() + H::kOffIsRoot, value ? 1 : 0);
   Dirty();
 }
-bool TORBBTreePage::IsLeaf() const { return LoadU8(Data() + H::kOffIsLeaf) != 0; }
 void TORBBTreePage::SetIsLeaf(bool value) {
   StoreU8(Data() + H::kOffIsLeaf, value ? 1 : 0);
   Dirty();
 }
-int32_t TORBBTreePage::LeftPageNo() const { return LoadI32LE(Data() + H::kOffLeftPageNo); }
 void TORBBTreePage::SetLeftPageNo(int32_t value) {
   StoreI32LE(Data() + H::kOffLeftPageNo, value);
   Dirty();
 }
-int32_t TORBBTreePage::RightPageNo() const { return LoadI32LE(Data() + H::kOffRightPageNo); }
 void TORBBTreePage::SetRightPageNo(int32_t value) {
   StoreI32LE(Data() + H::kOffRightPageNo, value);
   Dirty();
 }
-bool TORBBTreePage::HasKeys() const { return LoadU8(Data() + H::kOffHasKeys) != 0; }
 void TORBBTreePage::SetHasKeys(bool value) {
   StoreU8(Data() + H::kOffHasKeys, value ? 1 : 0);
   Dirty();
 }
-bool TORBBTreePage::HasSuffixes() const { return LoadU8(Data() + H::kOffHasSuffixes) != 0; }
-uint16_t TORBBTreePage::KeyPrefixSize() const { return LoadU16LE(Data() + H::kOffKeyPrefixSize); }
 void TORBBTreePage::SetKeyPrefixSize(uint16_t value) {
   StoreU16LE(Data() + H::kOffKeyPrefixSize, value);
   Dirty();
 }
-int32_t TORBBTreePage::EntryCount() const { return LoadU16LE(Data() + H::kOffEntryCount); }
 void TORBBTreePage::SetEntryCount(int32_t value) {
   StoreU16LE(Data() + H::kOffEntryCount, static_cast<uint16_t>(value));
   Dirty();
 }
-uint16_t TORBBTreePage::PagePrefixSize() const { return LoadU16LE(Data() + H::kOffPagePrefixSize); }
-int32_t TORBBTreePage::ReferenceSize() const { return IsLeaf() ? LKeyRef->ReferenceSize() : kNodeReferenceSize; }
-int32_t TORBBTreePage::EntrySize() const { return KeyPrefixSize() + ReferenceSize(); }
-int32_t TORBBTreePage::EntriesOffset() const { return static_cast<int32_t>(H::kSize) + PagePrefixSize(); }
 int32_t TORBBTreePage::MaxEntryCount() const { return (PageDataSize() - EntriesOffset()) / EntrySize(); }
 
-const uint8_t* TORBBTreePage::EntryPtr(int32_t position) const {
-  return Data() + EntriesOffset() + static_cast<size_t>(position) * static_cast<size_t>(EntrySize());
-}
-const uint8_t* TORBBTreePage::GetPKey(int32_t position) const { return EntryPtr(position); }
-const uint8_t* TORBBTreePage::GetPReference(int32_t position) const { return EntryPtr(position) + KeyPrefixSize(); }
 
 void TORBBTreePage::UpdateKey(int32_t position, const uint8_t* key) {
   std::memmove(const_cast<uint8_t*>(EntryPtr(position)), key, KeyPrefixSize());
@@ -1039,8 +1025,8 @@ int32_t TORBBTreePage::GetKeyPosition(bool may_use_full_keys, int32_t session_id
 }
 
 TORBBTreePageController& TORBBTreePage::Controller() {
-  if (IsLeaf()) return *FLeafController;
-  return *FNodeController;
+  if (IsLeaf()) return FLeafController;
+  return FNodeController;
 }
 
 void TORBBTreePage::InsertLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference,
@@ -1056,12 +1042,12 @@ bool TORBBTreePage::DeleteLeafEntry(int32_t session_id, const uint8_t* key, cons
 void TORBBTreePage::InsertNodeEntry(int32_t session_id, const uint8_t* key, int32_t child_page_no,
                                     TORBKeyPath& path) {
   if (IsLeaf()) RaiseORB(20020, "Internal index error");
-  FNodeController->InsertNodeEntry(session_id, key, child_page_no, path);
+  FNodeController.InsertNodeEntry(session_id, key, child_page_no, path);
 }
 
 void TORBBTreePage::DeleteNodeEntry(int32_t session_id, TORBKeyPath& path, bool merge_with_left) {
   if (IsLeaf()) RaiseORB(20024, "Internal index error");
-  FNodeController->DeleteNodeEntry(session_id, path, merge_with_left);
+  FNodeController.DeleteNodeEntry(session_id, path, merge_with_left);
 }
 
 bool TORBBTreePage::FindEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference, TORBKeyPath& path) {
