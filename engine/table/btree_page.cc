@@ -265,6 +265,26 @@ class TTree {
   void Insert(const uint8_t* key, const uint8_t* reference, TORBKeyPath& path) {
     TTarget t{key, reference, TBias::kExact};
     Descend(t, path);
+    InsertDescended(t, path);
+  }
+
+  // Inserts unless an entry with an equal key exists (then false, nothing
+  // changed). One descent serves both: without an equal key anywhere in
+  // the tree every comparison on the way is decided by the keys, so the
+  // position before all equal keys is the position of (key, reference).
+  bool InsertUnique(const uint8_t* key, const uint8_t* reference, TORBKeyPath& path) {
+    Descend(TTarget{key, nullptr, TBias::kBeforeEqual}, path);
+    TORBKeyPath probe = path;
+    if (Normalize(probe) && CompareAt(probe, key) == 0) return false;
+    InsertDescended(TTarget{key, reference, TBias::kExact}, path);
+    return true;
+  }
+
+  // Inserts the target at the leaf position `path` was descended to; the
+  // path then stands on the new entry.
+  void InsertDescended(const TTarget& t, TORBKeyPath& path) {
+    const uint8_t* key = t.Key;
+    const uint8_t* reference = t.Reference;
     int32_t key_size = FKeyRef->ShortKeySize();
     TBytes entry(static_cast<size_t>(key_size + FKeyRef->ReferenceSize()));
     std::memcpy(entry.data(), key, static_cast<size_t>(key_size));
@@ -710,6 +730,11 @@ void TORBBTreePageController::InsertLeafEntry(int32_t session_id, const uint8_t*
   TreeOf(*FPage, session_id).Insert(key, reference, path);
 }
 
+bool TORBBTreePageController::InsertUniqueLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference,
+                                                    TORBKeyPath& path) {
+  return TreeOf(*FPage, session_id).InsertUnique(key, reference, path);
+}
+
 bool TORBBTreePageController::DeleteLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference,
                                               TORBKeyPath& path) {
   return TreeOf(*FPage, session_id).Delete(key, reference, path);
@@ -1032,6 +1057,11 @@ TORBBTreePageController& TORBBTreePage::Controller() {
 void TORBBTreePage::InsertLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference,
                                     TORBKeyPath& path) {
   Controller().InsertLeafEntry(session_id, key, reference, path);
+}
+
+bool TORBBTreePage::InsertUniqueLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference,
+                                          TORBKeyPath& path) {
+  return Controller().InsertUniqueLeafEntry(session_id, key, reference, path);
 }
 
 bool TORBBTreePage::DeleteLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference,

@@ -91,6 +91,8 @@ class TORBBTreePageController {
   // Orders (key, reference) against entry `entry_no` of the page: -1, 0, 1.
   virtual int CompareEntries(int32_t session_id, const uint8_t* key, const uint8_t* reference, int32_t entry_no);
   virtual void InsertLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference, TORBKeyPath& path);
+  virtual bool InsertUniqueLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference,
+                                     TORBKeyPath& path);
   virtual bool DeleteLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference, TORBKeyPath& path);
   virtual void FreeAllPages(int32_t session_id, bool keep_root_page);
   virtual void CheckIntegrity(int32_t session_id);
@@ -241,6 +243,10 @@ class TORBBTreePage : public TORBPageController {
   // entry with an equal key goes. After a delete the path is no position
   // (pages may have merged): search again to get one.
   void InsertLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference, TORBKeyPath& path);
+  // As InsertLeafEntry unless an entry with an equal key exists (the one
+  // FindByCondition with scEqual would find): then false and the tree is
+  // unchanged. One descent does both.
+  bool InsertUniqueLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference, TORBKeyPath& path);
   bool DeleteLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference, TORBKeyPath& path);
   // On a leaf these raise 20020 / 20024.
   void InsertNodeEntry(int32_t session_id, const uint8_t* key, int32_t child_page_no, TORBKeyPath& path);

@@ -256,6 +256,40 @@ TEST(BTreeFindByConditionTest, AnEmptyTreeFindsNothing) {
   EXPECT_FALSE(root.DeleteLeafEntry(0, t.FKeyRef.Key(1).data(), t.FKeyRef.Ref(1).data(), path));
 }
 
+// A unique insertion refuses every key the tree holds, wherever the equal
+// entry sits (also first in the next leaf, or inside a run of equal keys
+// over several leaves), and lands every other key where the plain insertion
+// would, stale separators left by deletions included.
+TEST(BTreeUniqueInsertTest, RefusesHeldKeysAndInsertsTheOthersInOrder) {
+  TreeFixture t(kSixLeafEntries);
+  for (int64_t k = 0; k <= 120; k += 2) t.Insert(k, static_cast<uint32_t>(k));
+  for (uint32_t r = 0; r < 15; ++r) t.Insert(61, 1000 + r);  // a run over several leaves
+  ASSERT_GE(t.Depth(), 3);
+  auto insert_unique = [&](int64_t key, uint32_t ref) {
+    TORBKeyPath path;
+    const bool inserted =
+        t.Root().InsertUniqueLeafEntry(0, t.FKeyRef.Key(key).data(), t.FKeyRef.Ref(ref).data(), path);
+    if (inserted) {
+      EXPECT_EQ(t.At(path), TEntry(key, ref));
+    }
+    return inserted;
+  };
+  const std::vector<TEntry> before = t.Forward();
+  for (int64_t k = 0; k <= 120; k += 2) EXPECT_FALSE(insert_unique(k, 5000)) << k;
+  EXPECT_FALSE(insert_unique(61, 5000));
+  EXPECT_EQ(t.Forward(), before);
+  // Deleting leaves separators older than their subtrees' first entries.
+  for (int64_t k = 0; k <= 120; k += 6) ASSERT_TRUE(t.Delete(k, static_cast<uint32_t>(k)));
+  for (int64_t k = -1; k <= 121; ++k) {
+    const bool held = k == 61 || (k % 2 == 0 && k % 6 != 0);
+    EXPECT_EQ(insert_unique(k, static_cast<uint32_t>(2000 + k)), !held) << k;
+  }
+  t.Check();
+  const std::vector<TEntry> after = t.Forward();
+  EXPECT_TRUE(std::is_sorted(after.begin(), after.end()));
+  EXPECT_EQ(after.size(), before.size() + 61);  // the deleted 21 came back, 61 odd keys joined
+}
+
 // Node searches compare separators by binary search and fetch a child's
 // first entry only on a tie: with distinct keys a lookup costs about one
 // comparison per halving on each level, not a descent per probe.
