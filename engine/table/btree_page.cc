@@ -1158,6 +1158,27 @@ bool TORBBTreePage::GetEntryByIndexPosition(int32_t session_id, TORBKeyPath& pat
   return false;
 }
 
+bool TORBBTreePage::GetEdgeLeaf(int32_t session_id, bool first, TORBBTreePage& leaf) {
+  TTree tree = TreeOf(*this, session_id);
+  // The root is this page: its child is read here, not fetched again.
+  const TORBBTreePage* page = this;
+  for (int32_t level = 0;; ++level) {
+    const int32_t n = page->EntryCount();
+    if (n == 0) {
+      if (page->IsRoot() && page->IsLeaf()) return false;
+      RaiseIntegrity(page->PageNo(), 0);
+    }
+    if (page->IsLeaf()) {
+      if (page == this) leaf = tree.Load(PageNo());
+      return true;
+    }
+    if (level >= TORBKeyPath::kMaxLevels)
+      RaiseORB(kErrBTreeTooDeep, "Index tree is deeper than %d levels. PageNo=%d", {TORBKeyPath::kMaxLevels, PageNo()});
+    leaf = tree.Load(page->ChildPageNo(first ? 0 : n - 1));
+    page = &leaf;
+  }
+}
+
 int64_t TORBBTreePage::GetRecNoByPosition(int32_t session_id, const TORBKeyPath& path) {
   if (path.Count() == 0) RaiseORB(kErrKeyPathEntry, "Index error: invalid position");
   TTree tree = TreeOf(*this, session_id);

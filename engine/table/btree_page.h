@@ -260,6 +260,11 @@ class TORBBTreePage : public TORBPageController {
   // `key`; scNone or a null key: the first or last entry. False when none.
   bool FindByCondition(int32_t session_id, bool first, const uint8_t* key, TORBSearchCondition condition,
                        TORBKeyPath& path);
+  // The first (`first`) or last leaf, held in `leaf` (a page object of
+  // this tree's manager and key reference); false on an empty tree. An
+  // empty page below the root raises 20028, a chain deeper than a path
+  // holds kErrBTreeTooDeep.
+  bool GetEdgeLeaf(int32_t session_id, bool first, TORBBTreePage& leaf);
   // Removes every page below the root, and the root unless
   // `keep_root_page` (the root's contents stay as they are).
   void FreeAllPages(int32_t session_id, bool keep_root_page);

@@ -191,32 +191,28 @@ bool TORBBTreePageIndex::FindPageForNewItem(int32_t session_id, int32_t size, in
   if (slot != nullptr) *slot = TORBPageIndexSlot{};
   TORBBTreePage root(LPageManager, &FKeyRef);
   root.GetIndexPage(session_id, FRootPageNo);
-  TORBKeyPath path;
-  if (!root.GetLastPosition(session_id, path)) return false;
-  const int32_t last_leaf = path.Leaf().PageNo;
-  {
-    TORBBTreePage leaf(LPageManager, &FKeyRef);
-    leaf.GetIndexPage(session_id, last_leaf);
-    for (int32_t i = leaf.EntryCount() - 1; i >= 0; --i) {
-      if (CanAddNewItem(LoadU16LE(leaf.GetPReference(i)), size)) {
-        page_no = LoadI32LE(leaf.GetPKey(i));
-        if (slot != nullptr) *slot = TORBPageIndexSlot{last_leaf, i};
-        return true;
-      }
+  TORBBTreePage leaf(LPageManager, &FKeyRef);
+  if (!root.GetEdgeLeaf(session_id, false, leaf)) return false;
+  const int32_t last_leaf = leaf.PageNo();
+  for (int32_t i = leaf.EntryCount() - 1; i >= 0; --i) {
+    if (CanAddNewItem(LoadU16LE(leaf.GetPReference(i)), size)) {
+      page_no = LoadI32LE(leaf.GetPKey(i));
+      if (slot != nullptr) *slot = TORBPageIndexSlot{last_leaf, i};
+      return true;
     }
   }
-  root.GetFirstPosition(session_id, path);
-  if (path.Leaf().PageNo != last_leaf) {
-    TORBBTreePage leaf(LPageManager, &FKeyRef);
-    leaf.GetIndexPage(session_id, path.Leaf().PageNo);
+  leaf.PutIndexPage();
+  root.GetEdgeLeaf(session_id, true, leaf);
+  if (leaf.PageNo() != last_leaf) {
     for (int32_t i = 0; i < leaf.EntryCount(); ++i) {
       if (CanAddNewItem(LoadU16LE(leaf.GetPReference(i)), size)) {
         page_no = LoadI32LE(leaf.GetPKey(i));
-        if (slot != nullptr) *slot = TORBPageIndexSlot{path.Leaf().PageNo, i};
+        if (slot != nullptr) *slot = TORBPageIndexSlot{leaf.PageNo(), i};
         return true;
       }
     }
   }
+  leaf.PutIndexPage();
   // Pages that lost items in the middle of the index. A candidate stays
   // while it has room, so it is filled before the next one is looked at.
   while (!FCandidatePages.empty()) {

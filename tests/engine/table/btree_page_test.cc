@@ -246,6 +246,27 @@ TEST(BTreeFindByConditionTest, EqualKeysSpanningLeavesGiveTheFirstAndLastOfTheRu
   EXPECT_FALSE(root.FindByCondition(0, true, t.FKeyRef.Key(8).data(), scEqual, path));
 }
 
+TEST(BTreeEdgeLeafTest, TheEdgeLeavesAreThoseOfTheFirstAndLastPositions) {
+  TreeFixture t(kSixLeafEntries);
+  TORBBTreePage leaf(&t.FPages, &t.FKeyRef);
+  EXPECT_FALSE(t.Root().GetEdgeLeaf(0, true, leaf));
+  t.Insert(5, 5);
+  ASSERT_TRUE(t.Root().GetEdgeLeaf(0, false, leaf));
+  EXPECT_EQ(leaf.PageNo(), t.FRootPageNo);  // a root leaf is its own edge
+  leaf.PutIndexPage();
+  for (int64_t k = 1; k <= 60; ++k) t.Insert(k * 10, static_cast<uint32_t>(k));
+  ASSERT_GE(t.Depth(), 3);
+  for (bool first : {true, false}) {
+    TORBBTreePage root = t.Root();
+    TORBKeyPath path;
+    ASSERT_TRUE(first ? root.GetFirstPosition(0, path) : root.GetLastPosition(0, path));
+    ASSERT_TRUE(root.GetEdgeLeaf(0, first, leaf));
+    EXPECT_EQ(leaf.PageNo(), path.Leaf().PageNo);
+    EXPECT_TRUE(leaf.IsLeaf());
+    leaf.PutIndexPage();
+  }
+}
+
 TEST(BTreeFindByConditionTest, AnEmptyTreeFindsNothing) {
   TreeFixture t(kSixLeafEntries);
   TORBBTreePage root = t.Root();
