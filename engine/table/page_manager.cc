@@ -39,8 +39,12 @@ void TORBPageManager::SetPageSizes(uint16_t page_size, uint16_t header_size) {
 }
 
 TORBSessionPageInfo* TORBPageManager::FindSession(int32_t session) {
+  if (FLastSession != nullptr && FLastSession->SessionID == session) return FLastSession;
   for (auto& info : FSessions) {
-    if (info->SessionID == session) return info.get();
+    if (info->SessionID == session) {
+      FLastSession = info.get();
+      return FLastSession;
+    }
   }
   return nullptr;
 }
@@ -337,6 +341,7 @@ void TORBPageManager::DiscardAllPages() {
     info->DirtyPages.Clear();
   }
   FSessions.clear();
+  FLastSession = nullptr;
   for (int32_t i = 0; i < FSharedPages.Count(); ++i) Discard(FSharedPages.PageAt(i));
   FSharedPages.Clear();
 }

@@ -205,6 +205,9 @@ class TORBPageManager {
 
   // Pages dropped from the cache while in use.
   std::vector<TORBPage*> FDetachedPages;
+  // The session FindSession found last (null when none): session entries
+  // live until DiscardAllPages, which forgets this too.
+  TORBSessionPageInfo* FLastSession = nullptr;
   const TCriticalSection* FCallerLock = nullptr;
   // Guards holding a page of this manager.
   int32_t FGuardCount = 0;
