@@ -149,20 +149,29 @@ class TTree {
 
   // Fills `path` from the root to the leaf where the target belongs; the
   // leaf level's entry number is the leaf position (may equal the count).
-  void Descend(const TTarget& t, TORBKeyPath& path) {
+  // With `leaf`, the leaf reached stays held there.
+  void Descend(const TTarget& t, TORBKeyPath& path, TORBBTreePage* leaf = nullptr) {
     path.Clear();
     int32_t page_no = FRoot;
+    TORBBTreePage held(FPageManager, FKeyRef);
+    const TORBBTreePage* page = FRootPage;
+    if (page == nullptr) {
+      held = Load(page_no);
+      page = &held;
+    }
     for (;;) {
-      TORBBTreePage page = Load(page_no);
-      int32_t n = page.EntryCount();
-      if (page.IsLeaf()) {
-        path.AddItem(page_no, LeafPosition(page, t), n);
+      int32_t n = page->EntryCount();
+      if (page->IsLeaf()) {
+        path.AddItem(page_no, LeafPosition(*page, t), n);
+        if (leaf != nullptr) *leaf = page == &held ? std::move(held) : Load(page_no);
         return;
       }
       if (n == 0) RaiseIntegrity(page_no, 0);
-      int32_t child = ChooseChild(page, t);
+      int32_t child = ChooseChild(*page, t);
       path.AddItem(page_no, child, n);
-      page_no = page.ChildPageNo(child);
+      page_no = page->ChildPageNo(child);
+      held = Load(page_no);
+      page = &held;
     }
   }
 
@@ -273,16 +282,26 @@ class TTree {
   // the tree every comparison on the way is decided by the keys, so the
   // position before all equal keys is the position of (key, reference).
   bool InsertUnique(const uint8_t* key, const uint8_t* reference, TORBKeyPath& path) {
-    Descend(TTarget{key, nullptr, TBias::kBeforeEqual}, path);
-    TORBKeyPath probe = path;
-    if (Normalize(probe) && CompareAt(probe, key) == 0) return false;
-    InsertDescended(TTarget{key, reference, TBias::kExact}, path);
+    TORBBTreePage leaf(FPageManager, FKeyRef);
+    Descend(TTarget{key, nullptr, TBias::kBeforeEqual}, path, &leaf);
+    const TORBKeyPathItem& item = path.Leaf();
+    if (item.EntryNo < item.EntryCount) {
+      // CompareAt on the leaf held.
+      if (FKeyRef->CompareShortKeys(leaf.GetPKey(item.EntryNo), key, true, FSession,
+                                    leaf.GetPReference(item.EntryNo), nullptr) == 0)
+        return false;
+    } else {
+      TORBKeyPath probe = path;
+      if (Normalize(probe) && CompareAt(probe, key) == 0) return false;
+    }
+    InsertDescended(TTarget{key, reference, TBias::kExact}, path, &leaf);
     return true;
   }
 
   // Inserts the target at the leaf position `path` was descended to; the
-  // path then stands on the new entry.
-  void InsertDescended(const TTarget& t, TORBKeyPath& path) {
+  // path then stands on the new entry. `leaf`, when given, holds the leaf
+  // of the path (it is released here).
+  void InsertDescended(const TTarget& t, TORBKeyPath& path, TORBBTreePage* leaf = nullptr) {
     const uint8_t* key = t.Key;
     const uint8_t* reference = t.Reference;
     int32_t key_size = FKeyRef->ShortKeySize();
@@ -297,7 +316,7 @@ class TTree {
       if (all_full)
         RaiseORB(kErrBTreeTooDeep, "Index tree is deeper than %d levels. PageNo=%d", {TORBKeyPath::kMaxLevels, FRoot});
     }
-    bool split = InsertAt(path, path.Count() - 1, path.Leaf().EntryNo, entry.data());
+    bool split = InsertAt(path, path.Count() - 1, path.Leaf().EntryNo, entry.data(), leaf);
     if (split) {
       TORBKeyPath found;
       Descend(t, found);
@@ -308,8 +327,11 @@ class TTree {
 
   // Inserts a raw entry at `position` of the page at path level `level`;
   // true when pages were split.
-  bool InsertAt(TORBKeyPath& path, int32_t level, int32_t position, const uint8_t* entry) {
-    TORBBTreePage page = Load(path.Item(level).PageNo);
+  bool InsertAt(TORBKeyPath& path, int32_t level, int32_t position, const uint8_t* entry,
+                TORBBTreePage* held = nullptr) {
+    TORBBTreePage page = held != nullptr && held->HasPage() && held->PageNo() == path.Item(level).PageNo
+                             ? std::move(*held)
+                             : Load(path.Item(level).PageNo);
     int32_t key_size = page.KeyPrefixSize();
     if (page.CanAddEntry()) {
       page.InsertEntry(position, entry, entry + key_size);
@@ -687,10 +709,16 @@ class TTree {
   TORBBTreeKeyRef* FKeyRef;
   int32_t FSession;
   int32_t FRoot;
+  // The root page as the caller holds it, or null: a descent reads it
+  // there instead of fetching it again. It is the same page in memory as
+  // Load(FRoot) returns, so both see every change.
+  const TORBBTreePage* FRootPage = nullptr;
 };
 
 TTree TreeOf(TORBBTreePage& root, int32_t session_id) {
-  return TTree(root.LPageManager, root.LKeyRef, session_id, root.PageNo());
+  TTree tree(root.LPageManager, root.LKeyRef, session_id, root.PageNo());
+  if (root.HasPage()) tree.FRootPage = &root;
+  return tree;
 }
 
 }  // namespace
