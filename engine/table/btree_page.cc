@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <unordered_set>
 #include <vector>
 
@@ -305,7 +306,12 @@ class TTree {
     const uint8_t* key = t.Key;
     const uint8_t* reference = t.Reference;
     int32_t key_size = FKeyRef->ShortKeySize();
-    TBytes entry(static_cast<size_t>(key_size + FKeyRef->ReferenceSize()));
+    // Short entries are assembled on the stack.
+    const size_t entry_size = static_cast<size_t>(key_size + FKeyRef->ReferenceSize());
+    uint8_t small[256];
+    TBytes large;
+    if (entry_size > sizeof(small)) large.resize(entry_size);
+    const std::span<uint8_t> entry(entry_size > sizeof(small) ? large.data() : small, entry_size);
     std::memcpy(entry.data(), key, static_cast<size_t>(key_size));
     if (FKeyRef->ReferenceSize() > 0) std::memcpy(entry.data() + key_size, reference, FKeyRef->ReferenceSize());
     // A split that runs up through a full path of kMaxLevels pages would
