@@ -56,16 +56,27 @@ const TORBKeyPath& PathOf(const TORBIndexPosition& position) {
 }
 TORBKeyPath& PathOf(TORBIndexPosition& position) { return static_cast<TORBBTreeIndexPosition&>(position).Path; }
 
-// Key buffer of the key reference's short key size.
+// Zero-filled key buffer of the key reference's short key size; short
+// keys live on the stack, longer ones on the heap.
 class TKeyBuffer {
  public:
-  explicit TKeyBuffer(const TORBRecordKeyRef& key_ref) : FBuffer(key_ref.AllocShortKeyBuffer()) {}
-  ~TKeyBuffer() { TORBBTreeKeyRef::FreeAndNilKeyBuffer(FBuffer); }
+  explicit TKeyBuffer(const TORBRecordKeyRef& key_ref) {
+    const size_t size = static_cast<size_t>(std::max(key_ref.ShortKeySize(), 1));
+    if (size <= sizeof(FSmall)) {
+      std::memset(FSmall, 0, size);
+      FBuffer = FSmall;
+    } else {
+      FLarge.assign(size, 0);
+      FBuffer = FLarge.data();
+    }
+  }
   TKeyBuffer(const TKeyBuffer&) = delete;
   TKeyBuffer& operator=(const TKeyBuffer&) = delete;
   uint8_t* Get() const { return FBuffer; }
 
  private:
+  uint8_t FSmall[256];
+  std::vector<uint8_t> FLarge;
   uint8_t* FBuffer;
 };
 
@@ -570,18 +581,24 @@ bool TORBBTreeRecordIndex::CanUpdateRecord(int32_t session_id, const uint8_t* ol
 
 void TORBBTreeRecordIndex::InsertRecord(TORBCursorInterface* cursor) {
   const int32_t session_id = cursor->GetSessionID();
-  if (IsUnique() && !CanInsertRecord(session_id, cursor->GetCurrentRecordBuffer()))
-    RaiseORB(kErrIndexDuplicateKey, "Key violation: index '%s' already holds this key", {FIndexDef.GetName()});
   TORBCompareStateSaver saver(*FKeyRef);
   FKeyRef->SetPartialCompare(nullptr, false);
   FKeyRef->FCompareFieldCount = FKeyRef->GetPartCount();
   TORBFullKeyCacheScope full_keys(*FKeyRef, true);
-  TORBBTreePage root = GetRoot(session_id, kErrRootInsert);
+  TORBBTreePage root = GetRoot(session_id, IsUnique() ? kErrRootUniqueness : kErrRootInsert);
   TKeyBuffer key(*FKeyRef);
   FKeyRef->MakeShortKeyFromRecordBuffer(cursor->GetCurrentRecordBuffer(), key.Get());
-  const std::vector<uint8_t> reference = Reference(cursor->GetCurrentRecordID());
+  uint8_t reference[kPageItemIDSize];
+  StorePageItemID(reference, cursor->GetCurrentRecordID());
   TORBKeyPath path;
-  root.InsertLeafEntry(session_id, key.Get(), reference.data(), path);
+  if (!IsUnique()) {
+    root.InsertLeafEntry(session_id, key.Get(), reference, path);
+    return;
+  }
+  // The uniqueness check and the insertion share one descent; a key the
+  // index holds already leaves the tree unchanged.
+  if (!root.InsertUniqueLeafEntry(session_id, key.Get(), reference, path))
+    RaiseORB(kErrIndexDuplicateKey, "Key violation: index '%s' already holds this key", {FIndexDef.GetName()});
 }
 
 void TORBBTreeRecordIndex::DeleteRecord(TORBCursorInterface* cursor) {

@@ -36,6 +36,35 @@ bool FillsStoredWidth(const uint8_t* value, int32_t stored_bytes, TORBBaseFieldT
   return std::memchr(value, 0, static_cast<size_t>(stored_bytes)) == nullptr;
 }
 
+// Orders two non-null integer values of `type` held in `size` bytes each,
+// as the general value comparison does (host byte order, the integer's
+// own width); false when `type` is no integer kind of at most `size`
+// bytes, and the general comparison decides.
+template <class T>
+bool OrderOf(const uint8_t* a, const uint8_t* b, int32_t size, int& order) {
+  if (size < static_cast<int32_t>(sizeof(T))) return false;
+  T x, y;
+  std::memcpy(&x, a, sizeof(T));
+  std::memcpy(&y, b, sizeof(T));
+  order = x < y ? -1 : (y < x ? 1 : 0);
+  return true;
+}
+
+bool IntegerOrder(TORBBaseFieldType type, const uint8_t* a, const uint8_t* b, int32_t size, int& order) {
+  switch (type) {
+    case bftSignedInt8: return OrderOf<int8_t>(a, b, size, order);
+    case bftSignedInt16: return OrderOf<int16_t>(a, b, size, order);
+    case bftSignedInt32: return OrderOf<int32_t>(a, b, size, order);
+    case bftSignedInt64: return OrderOf<int64_t>(a, b, size, order);
+    case bftUnsignedInt8: return OrderOf<uint8_t>(a, b, size, order);
+    case bftUnsignedInt16: return OrderOf<uint16_t>(a, b, size, order);
+    case bftUnsignedInt32: return OrderOf<uint32_t>(a, b, size, order);
+    case bftDate:
+    case bftTime: return OrderOf<int32_t>(a, b, size, order);
+    default: return false;
+  }
+}
+
 }  // namespace
 
 void TORBRecordKeyRef::SetPartCount(int32_t count) {
@@ -135,8 +164,13 @@ int TORBRecordKeyRef::CompareParts(const uint8_t* key1, const uint8_t* key2, boo
     const bool null2 = p2[0] == BTreeKeyIsNull;
     const int32_t length = i < static_cast<int32_t>(FCompareLengths.size()) ? FCompareLengths[static_cast<size_t>(i)]
                                                                             : -1;
-    int order = CompareValueBuffersForOrder({p1 + 1, size, part.DataType, null1}, {p2 + 1, size, part.DataType, null2},
-                                            length, part.CaseInsensitive);
+    int order;
+    if (null1 || null2) {
+      order = null1 == null2 ? 0 : (null1 ? -1 : 1);
+    } else if (!IntegerOrder(part.DataType, p1 + 1, p2 + 1, size, order)) {
+      order = CompareValueBuffersForOrder({p1 + 1, size, part.DataType, false}, {p2 + 1, size, part.DataType, false},
+                                          length, part.CaseInsensitive);
+    }
     if (order == 0 && short_keys && part.AddedSize > 0 && !null1 && !null2) {
       const int32_t stored_bytes = part.ShortSize - part.AddedSize - 1;
       const int32_t stored_chars = IsWide(part.DataType) ? stored_bytes / 2 : stored_bytes;

@@ -17,6 +17,7 @@
 // prefixes that tie at full stored width are ordered by the full keys of
 // their records, read through the table's record manager.
 
+#include <algorithm>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
@@ -116,13 +117,22 @@ class TORBFullKeyCacheScope {
 };
 
 // Restores the compared part count and the compare lengths on every exit.
+// Lengths that are all -1 (whole values, the usual state) are restored
+// without a copy.
 class TORBCompareStateSaver {
  public:
   explicit TORBCompareStateSaver(TORBRecordKeyRef& key_ref)
-      : FKeyRef(key_ref), FCount(key_ref.FCompareFieldCount), FLengths(key_ref.CompareLengths()) {}
+      : FKeyRef(key_ref), FCount(key_ref.FCompareFieldCount), FLengthCount(key_ref.CompareLengths().size()) {
+    const std::vector<int32_t>& lengths = key_ref.CompareLengths();
+    FAllWhole = std::all_of(lengths.begin(), lengths.end(), [](int32_t length) { return length == -1; });
+    if (!FAllWhole) FLengths = lengths;
+  }
   ~TORBCompareStateSaver() {
     FKeyRef.FCompareFieldCount = FCount;
-    FKeyRef.CompareLengths().swap(FLengths);
+    if (FAllWhole)
+      FKeyRef.CompareLengths().assign(FLengthCount, -1);
+    else
+      FKeyRef.CompareLengths().swap(FLengths);
   }
   TORBCompareStateSaver(const TORBCompareStateSaver&) = delete;
   TORBCompareStateSaver& operator=(const TORBCompareStateSaver&) = delete;
@@ -130,6 +140,8 @@ class TORBCompareStateSaver {
  private:
   TORBRecordKeyRef& FKeyRef;
   int32_t FCount;
+  size_t FLengthCount;
+  bool FAllWhole;
   std::vector<int32_t> FLengths;
 };
 

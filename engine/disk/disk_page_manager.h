@@ -323,6 +323,8 @@ class TORBDiskPageManager : public TORBPageManager {
   void InternalRemovePage(int32_t page_no) override;
   bool InternalReadPage(TORBPage& page) override;
   void InternalWritePage(TORBPage& page) override;
+  // One positioned write for the run (map pages are written alone).
+  void InternalWritePages(std::span<TORBPage* const> pages) override;
   bool IsDiskMultiUser() const override { return FMultiUser; }
   bool IsSafeNotToSyncPage(int32_t session, TORBPage& page) override {
     return FTablePagesCacheManager.IsSafeNotToSyncPage(FMultiUser, session, page);
@@ -350,6 +352,12 @@ class TORBDiskPageManager : public TORBPageManager {
   void SetDefaultOffsets();
   void CheckFileOpened(int32_t code) const;
   bool IsMapPage(int32_t page_no) const;
+  // Moves the page's State stamp on and puts its stored form (encrypted
+  // when the database is and the page is no map page) at `out`, PageSize
+  // bytes; with a null `out` the stored form is the page's own buffer,
+  // which then stays plain when no encryption applies. Returns the bytes
+  // to write.
+  const uint8_t* PreparePageImage(TORBPage& page, uint8_t* out, std::vector<uint8_t>& scratch);
   // Writes the allocation changes kept in memory, before anything else
   // reaches the file or the header is read again.
   void FlushFreeSpace();

@@ -200,7 +200,10 @@ bool TORBDiskRecordManager::AddRecord(int32_t session_id, const uint8_t* record_
              {FRecordCount});
   int32_t page_no = 0;
   TORBPageGuard page;
-  if (FRecordPageIndex.FindPageForNewRecord(session_id, page_no)) {
+  // Where the index lists the page found; nothing changes the index before
+  // the row is counted below.
+  TORBPageIndexSlot slot;
+  if (FRecordPageIndex.FindPageForNewRecord(session_id, page_no, &slot)) {
     page = LPageManager->GetPageGuard(session_id, page_no, kPageTypeTableRecord);
   } else {
     page = LPageManager->AddPageGuard(session_id, kPageTypeTableRecord);
@@ -213,7 +216,7 @@ bool TORBDiskRecordManager::AddRecord(int32_t session_id, const uint8_t* record_
   LFieldManager->MemRecordBufferToDiskRecordBuffer(record_buffer, FTempDiskRecordBuffer.data());
   TORBPageItemID new_id;
   record_page.AddRecord(FTempDiskRecordBuffer.data(), new_id);
-  FRecordPageIndex.AddRecord(session_id, page.PageNo(), 1);
+  FRecordPageIndex.AddRecordAt(session_id, page.PageNo(), 1, slot);
   ++FRecordCount;
   FTableState = NextTableState(FTableState);
   record_id = new_id;

@@ -31,13 +31,25 @@ TORBDatabaseFreeSpaceManager::TORBDatabaseFreeSpaceManager(TORBDiskPageManager* 
   FEAMPage_PagesAddressed = 4 * data_size * FPageCountInExtent;
   FLastUsedPageNo = header.LastUsedPageNo;
   FTotalPageCount = header.TotalPageCount;
+  FPfsDivisor = TDivisor(FPFSPage_PagesAddressed);
+  FEamDivisor = TDivisor(FEAMPage_PagesAddressed);
+}
+
+TORBDatabaseFreeSpaceManager::TDivisor::TDivisor(int64_t divisor) : Divisor(divisor) {
+  // n % d == 0 exactly when n * M <= M - 1 (mod 2^64), M = floor((2^64 - 1) / d) + 1,
+  // for every n and d below 2^32.
+  if (divisor > 0 && divisor <= INT32_MAX) Magic = UINT64_MAX / static_cast<uint64_t>(divisor) + 1;
+}
+
+bool TORBDatabaseFreeSpaceManager::TDivisor::Divides(int64_t n) const {
+  if (Magic != 0 && n >= 0 && n <= INT32_MAX) return static_cast<uint64_t>(n) * Magic <= Magic - 1;
+  return n % Divisor == 0;
 }
 
 bool TORBDatabaseFreeSpaceManager::IsPagePfsOrEam(int64_t page_no) const {
-  const int64_t p = FPFSPage_PagesAddressed;
-  const int64_t e = FEAMPage_PagesAddressed;
   if (page_no < 0) return false;
-  return page_no % p == 0 || page_no % e == 0 || ((page_no - 1) % p == 0 && (page_no - 1) % e == 0);
+  return FPfsDivisor.Divides(page_no) || FEamDivisor.Divides(page_no) ||
+         (FPfsDivisor.Divides(page_no - 1) && FEamDivisor.Divides(page_no - 1));
 }
 
 void TORBDatabaseFreeSpaceManager::CheckPageNoForSystemPages(int32_t page_no) const {

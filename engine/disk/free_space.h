@@ -142,11 +142,25 @@ class TORBDatabaseFreeSpaceManager {
   template <typename Body>
   auto UnderHeaderLock(int32_t lock_error, Body&& body);
 
+  // Divisibility by a fixed number without a division (every page access
+  // asks whether its page is a map page).
+  struct TDivisor {
+    TDivisor() = default;
+    explicit TDivisor(int64_t divisor);
+    // n is a multiple of the divisor. REQUIRES: the divisor is not 0.
+    bool Divides(int64_t n) const;
+    int64_t Divisor = 1;
+    // 0 when the divisor does not fit 31 bits: then % decides.
+    uint64_t Magic = 0;
+  };
+
   TORBDiskPageManager* LPageManager;
   int64_t FPageCountInExtent;
   int64_t FPFSPage_PagesAddressed;
   int64_t FEAMPage_ExtentsAddressed;
   int64_t FEAMPage_PagesAddressed;
+  TDivisor FPfsDivisor;
+  TDivisor FEamDivisor;
   int32_t FLastUsedPageNo;
   int32_t FTotalPageCount;
   bool FSuppressDBHeaderErrors = false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <unordered_set>
 #include <vector>
 
@@ -149,20 +150,29 @@ class TTree {
 
   // Fills `path` from the root to the leaf where the target belongs; the
   // leaf level's entry number is the leaf position (may equal the count).
-  void Descend(const TTarget& t, TORBKeyPath& path) {
+  // With `leaf`, the leaf reached stays held there.
+  void Descend(const TTarget& t, TORBKeyPath& path, TORBBTreePage* leaf = nullptr) {
     path.Clear();
     int32_t page_no = FRoot;
+    TORBBTreePage held(FPageManager, FKeyRef);
+    const TORBBTreePage* page = FRootPage;
+    if (page == nullptr) {
+      held = Load(page_no);
+      page = &held;
+    }
     for (;;) {
-      TORBBTreePage page = Load(page_no);
-      int32_t n = page.EntryCount();
-      if (page.IsLeaf()) {
-        path.AddItem(page_no, LeafPosition(page, t), n);
+      int32_t n = page->EntryCount();
+      if (page->IsLeaf()) {
+        path.AddItem(page_no, LeafPosition(*page, t), n);
+        if (leaf != nullptr) *leaf = page == &held ? std::move(held) : Load(page_no);
         return;
       }
       if (n == 0) RaiseIntegrity(page_no, 0);
-      int32_t child = ChooseChild(page, t);
+      int32_t child = ChooseChild(*page, t);
       path.AddItem(page_no, child, n);
-      page_no = page.ChildPageNo(child);
+      page_no = page->ChildPageNo(child);
+      held = Load(page_no);
+      page = &held;
     }
   }
 
@@ -265,8 +275,43 @@ class TTree {
   void Insert(const uint8_t* key, const uint8_t* reference, TORBKeyPath& path) {
     TTarget t{key, reference, TBias::kExact};
     Descend(t, path);
+    InsertDescended(t, path);
+  }
+
+  // Inserts unless an entry with an equal key exists (then false, nothing
+  // changed). One descent serves both: without an equal key anywhere in
+  // the tree every comparison on the way is decided by the keys, so the
+  // position before all equal keys is the position of (key, reference).
+  bool InsertUnique(const uint8_t* key, const uint8_t* reference, TORBKeyPath& path) {
+    TORBBTreePage leaf(FPageManager, FKeyRef);
+    Descend(TTarget{key, nullptr, TBias::kBeforeEqual}, path, &leaf);
+    const TORBKeyPathItem& item = path.Leaf();
+    if (item.EntryNo < item.EntryCount) {
+      // CompareAt on the leaf held.
+      if (FKeyRef->CompareShortKeys(leaf.GetPKey(item.EntryNo), key, true, FSession,
+                                    leaf.GetPReference(item.EntryNo), nullptr) == 0)
+        return false;
+    } else {
+      TORBKeyPath probe = path;
+      if (Normalize(probe) && CompareAt(probe, key) == 0) return false;
+    }
+    InsertDescended(TTarget{key, reference, TBias::kExact}, path, &leaf);
+    return true;
+  }
+
+  // Inserts the target at the leaf position `path` was descended to; the
+  // path then stands on the new entry. `leaf`, when given, holds the leaf
+  // of the path (it is released here).
+  void InsertDescended(const TTarget& t, TORBKeyPath& path, TORBBTreePage* leaf = nullptr) {
+    const uint8_t* key = t.Key;
+    const uint8_t* reference = t.Reference;
     int32_t key_size = FKeyRef->ShortKeySize();
-    TBytes entry(static_cast<size_t>(key_size + FKeyRef->ReferenceSize()));
+    // Short entries are assembled on the stack.
+    const size_t entry_size = static_cast<size_t>(key_size + FKeyRef->ReferenceSize());
+    uint8_t small[256];
+    TBytes large;
+    if (entry_size > sizeof(small)) large.resize(entry_size);
+    const std::span<uint8_t> entry(entry_size > sizeof(small) ? large.data() : small, entry_size);
     std::memcpy(entry.data(), key, static_cast<size_t>(key_size));
     if (FKeyRef->ReferenceSize() > 0) std::memcpy(entry.data() + key_size, reference, FKeyRef->ReferenceSize());
     // A split that runs up through a full path of kMaxLevels pages would
@@ -277,7 +322,7 @@ class TTree {
       if (all_full)
         RaiseORB(kErrBTreeTooDeep, "Index tree is deeper than %d levels. PageNo=%d", {TORBKeyPath::kMaxLevels, FRoot});
     }
-    bool split = InsertAt(path, path.Count() - 1, path.Leaf().EntryNo, entry.data());
+    bool split = InsertAt(path, path.Count() - 1, path.Leaf().EntryNo, entry.data(), leaf);
     if (split) {
       TORBKeyPath found;
       Descend(t, found);
@@ -288,8 +333,11 @@ class TTree {
 
   // Inserts a raw entry at `position` of the page at path level `level`;
   // true when pages were split.
-  bool InsertAt(TORBKeyPath& path, int32_t level, int32_t position, const uint8_t* entry) {
-    TORBBTreePage page = Load(path.Item(level).PageNo);
+  bool InsertAt(TORBKeyPath& path, int32_t level, int32_t position, const uint8_t* entry,
+                TORBBTreePage* held = nullptr) {
+    TORBBTreePage page = held != nullptr && held->HasPage() && held->PageNo() == path.Item(level).PageNo
+                             ? std::move(*held)
+                             : Load(path.Item(level).PageNo);
     int32_t key_size = page.KeyPrefixSize();
     if (page.CanAddEntry()) {
       page.InsertEntry(position, entry, entry + key_size);
@@ -667,10 +715,16 @@ class TTree {
   TORBBTreeKeyRef* FKeyRef;
   int32_t FSession;
   int32_t FRoot;
+  // The root page as the caller holds it, or null: a descent reads it
+  // there instead of fetching it again. It is the same page in memory as
+  // Load(FRoot) returns, so both see every change.
+  const TORBBTreePage* FRootPage = nullptr;
 };
 
 TTree TreeOf(TORBBTreePage& root, int32_t session_id) {
-  return TTree(root.LPageManager, root.LKeyRef, session_id, root.PageNo());
+  TTree tree(root.LPageManager, root.LKeyRef, session_id, root.PageNo());
+  if (root.HasPage()) tree.FRootPage = &root;
+  return tree;
 }
 
 }  // namespace
@@ -708,6 +762,11 @@ int TORBBTreeNodeController::CompareEntries(int32_t session_id, const uint8_t* k
 void TORBBTreePageController::InsertLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference,
                                               TORBKeyPath& path) {
   TreeOf(*FPage, session_id).Insert(key, reference, path);
+}
+
+bool TORBBTreePageController::InsertUniqueLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference,
+                                                    TORBKeyPath& path) {
+  return TreeOf(*FPage, session_id).InsertUnique(key, reference, path);
 }
 
 bool TORBBTreePageController::DeleteLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference,
@@ -786,11 +845,7 @@ void TORBBTreeNodeController::DeleteNodeEntry(int32_t session_id, TORBKeyPath& p
 // Page
 
 TORBBTreePage::TORBBTreePage(TORBPageManager* page_manager, TORBBTreeKeyRef* key_ref)
-    : TORBPageController(nullptr),
-      LPageManager(page_manager),
-      LKeyRef(key_ref),
-      FLeafController(std::make_unique<TORBBTreeLeafController>(this)),
-      FNodeController(std::make_unique<TORBBTreeNodeController>(this)) {}
+    : TORBPageController(nullptr), LPageManager(page_manager), LKeyRef(key_ref) {}
 
 TORBBTreePage::~TORBBTreePage() = default;
 
@@ -799,22 +854,28 @@ TORBBTreePage::TORBBTreePage(TORBBTreePage&& other) noexcept
       LPageManager(other.LPageManager),
       LKeyRef(other.LKeyRef),
       FGuard(std::move(other.FGuard)),
-      FLeafController(std::move(other.FLeafController)),
-      FNodeController(std::move(other.FNodeController)) {
+      FData(other.FData) {
   other.LPage = nullptr;
-  FLeafController->SetPage(this);
-  FNodeController->SetPage(this);
+  other.FData = nullptr;
 }
 
 TORBBTreePage& TORBBTreePage::operator=(TORBBTreePage&& other) noexcept {
   if (this != &other) {
     FGuard = std::move(other.FGuard);
     LPage = other.LPage;
+    FData = other.FData;
     other.LPage = nullptr;
+    other.FData = nullptr;
     LPageManager = other.LPageManager;
     LKeyRef = other.LKeyRef;
   }
   return *this;
+}
+
+void TORBBTreePage::Hold(TORBPageGuard guard) {
+  FGuard = std::move(guard);
+  LPage = FGuard.Get();
+  FData = LPage != nullptr ? LPage->GetPageData() : nullptr;
 }
 
 void TORBBTreePage::CheckEntrySize(uint16_t page_data_size, const TORBBTreeKeyRef& key_ref) {
@@ -827,33 +888,34 @@ void TORBBTreePage::CheckEntrySize(uint16_t page_data_size, const TORBBTreeKeyRe
 }
 
 void TORBBTreePage::AddIndexPage(int32_t session_id) {
-  FGuard = LPageManager->AddPageGuard(session_id, kPageTypeTableIndex);
-  LPage = FGuard.Get();
+  Hold(LPageManager->AddPageGuard(session_id, kPageTypeTableIndex));
   Init();
 }
 
 void TORBBTreePage::GetIndexPage(int32_t session_id, int32_t page_no) {
-  FGuard = LPageManager->GetPageGuard(session_id, page_no, kPageTypeTableIndex);
-  LPage = FGuard.Get();
+  Hold(LPageManager->GetPageGuard(session_id, page_no, kPageTypeTableIndex));
   CheckHeader();
 }
 
 void TORBBTreePage::CheckHeader() const {
-  const TORBBTreePageHeader h = TORBBTreePageHeader::LoadFrom(Data());
   const uint8_t* raw = Data();
-  bool bools_ok = raw[H::kOffIsRoot] <= 1 && raw[H::kOffIsLeaf] <= 1 && raw[H::kOffHasKeys] <= 1;
-  const int32_t entry = h.KeyPrefixSize + (h.IsLeaf ? LKeyRef->ReferenceSize() : kNodeReferenceSize);
-  const int64_t used = static_cast<int64_t>(TORBBTreePageHeader::kSize) + static_cast<int64_t>(h.EntryCount) * entry;
-  if (!bools_ok || h.HasSuffixes || h.PagePrefixSize != 0 || h.KeyPrefixSize != LKeyRef->ShortKeySize() ||
-      used > PageDataSize())
+  const bool bools_ok = raw[H::kOffIsRoot] <= 1 && raw[H::kOffIsLeaf] <= 1 && raw[H::kOffHasKeys] <= 1;
+  const uint16_t key_prefix_size = KeyPrefixSize();
+  const uint16_t entry_count = LoadU16LE(raw + H::kOffEntryCount);
+  const uint16_t page_prefix_size = PagePrefixSize();
+  const int32_t entry = key_prefix_size + (raw[H::kOffIsLeaf] != 0 ? LKeyRef->ReferenceSize() : kNodeReferenceSize);
+  const int64_t used = static_cast<int64_t>(TORBBTreePageHeader::kSize) + static_cast<int64_t>(entry_count) * entry;
+  if (!bools_ok || raw[H::kOffHasSuffixes] != 0 || page_prefix_size != 0 ||
+      key_prefix_size != LKeyRef->ShortKeySize() || used > PageDataSize())
     RaiseORB(kErrBTreePageDamaged, "Index page damaged. PageNo=%d, EntryCount=%d, KeyPrefixSize=%d, PagePrefixSize=%d",
-             {PageNo(), static_cast<int>(h.EntryCount), static_cast<int>(h.KeyPrefixSize),
-              static_cast<int>(h.PagePrefixSize)});
+             {PageNo(), static_cast<int>(entry_count), static_cast<int>(key_prefix_size),
+              static_cast<int>(page_prefix_size)});
 }
 
 void TORBBTreePage::PutIndexPage() {
   FGuard.Release();
   LPage = nullptr;
+  FData = nullptr;
 }
 
 void TORBBTreePage::RemoveIndexPage(int32_t session_id, int32_t page_no) { LPageManager->RemovePage(session_id, page_no); }
@@ -901,53 +963,36 @@ void TORBBTreePage::InsertFrom(const TORBBTreePage& source, int32_t start_no, in
   SetEntryCount(n + count);
 }
 
-bool TORBBTreePage::IsRoot() const { return LoadU8(Data() + H::kOffIsRoot) != 0; }
 void TORBBTreePage::SetIsRoot(bool value) {
   StoreU8(Data() + H::kOffIsRoot, value ? 1 : 0);
   Dirty();
 }
-bool TORBBTreePage::IsLeaf() const { return LoadU8(Data() + H::kOffIsLeaf) != 0; }
 void TORBBTreePage::SetIsLeaf(bool value) {
   StoreU8(Data() + H::kOffIsLeaf, value ? 1 : 0);
   Dirty();
 }
-int32_t TORBBTreePage::LeftPageNo() const { return LoadI32LE(Data() + H::kOffLeftPageNo); }
 void TORBBTreePage::SetLeftPageNo(int32_t value) {
   StoreI32LE(Data() + H::kOffLeftPageNo, value);
   Dirty();
 }
-int32_t TORBBTreePage::RightPageNo() const { return LoadI32LE(Data() + H::kOffRightPageNo); }
 void TORBBTreePage::SetRightPageNo(int32_t value) {
   StoreI32LE(Data() + H::kOffRightPageNo, value);
   Dirty();
 }
-bool TORBBTreePage::HasKeys() const { return LoadU8(Data() + H::kOffHasKeys) != 0; }
 void TORBBTreePage::SetHasKeys(bool value) {
   StoreU8(Data() + H::kOffHasKeys, value ? 1 : 0);
   Dirty();
 }
-bool TORBBTreePage::HasSuffixes() const { return LoadU8(Data() + H::kOffHasSuffixes) != 0; }
-uint16_t TORBBTreePage::KeyPrefixSize() const { return LoadU16LE(Data() + H::kOffKeyPrefixSize); }
 void TORBBTreePage::SetKeyPrefixSize(uint16_t value) {
   StoreU16LE(Data() + H::kOffKeyPrefixSize, value);
   Dirty();
 }
-int32_t TORBBTreePage::EntryCount() const { return LoadU16LE(Data() + H::kOffEntryCount); }
 void TORBBTreePage::SetEntryCount(int32_t value) {
   StoreU16LE(Data() + H::kOffEntryCount, static_cast<uint16_t>(value));
   Dirty();
 }
-uint16_t TORBBTreePage::PagePrefixSize() const { return LoadU16LE(Data() + H::kOffPagePrefixSize); }
-int32_t TORBBTreePage::ReferenceSize() const { return IsLeaf() ? LKeyRef->ReferenceSize() : kNodeReferenceSize; }
-int32_t TORBBTreePage::EntrySize() const { return KeyPrefixSize() + ReferenceSize(); }
-int32_t TORBBTreePage::EntriesOffset() const { return static_cast<int32_t>(H::kSize) + PagePrefixSize(); }
 int32_t TORBBTreePage::MaxEntryCount() const { return (PageDataSize() - EntriesOffset()) / EntrySize(); }
 
-const uint8_t* TORBBTreePage::EntryPtr(int32_t position) const {
-  return Data() + EntriesOffset() + static_cast<size_t>(position) * static_cast<size_t>(EntrySize());
-}
-const uint8_t* TORBBTreePage::GetPKey(int32_t position) const { return EntryPtr(position); }
-const uint8_t* TORBBTreePage::GetPReference(int32_t position) const { return EntryPtr(position) + KeyPrefixSize(); }
 
 void TORBBTreePage::UpdateKey(int32_t position, const uint8_t* key) {
   std::memmove(const_cast<uint8_t*>(EntryPtr(position)), key, KeyPrefixSize());
@@ -1039,13 +1084,18 @@ int32_t TORBBTreePage::GetKeyPosition(bool may_use_full_keys, int32_t session_id
 }
 
 TORBBTreePageController& TORBBTreePage::Controller() {
-  if (IsLeaf()) return *FLeafController;
-  return *FNodeController;
+  if (IsLeaf()) return FLeafController;
+  return FNodeController;
 }
 
 void TORBBTreePage::InsertLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference,
                                     TORBKeyPath& path) {
   Controller().InsertLeafEntry(session_id, key, reference, path);
+}
+
+bool TORBBTreePage::InsertUniqueLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference,
+                                          TORBKeyPath& path) {
+  return Controller().InsertUniqueLeafEntry(session_id, key, reference, path);
 }
 
 bool TORBBTreePage::DeleteLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference,
@@ -1056,12 +1106,12 @@ bool TORBBTreePage::DeleteLeafEntry(int32_t session_id, const uint8_t* key, cons
 void TORBBTreePage::InsertNodeEntry(int32_t session_id, const uint8_t* key, int32_t child_page_no,
                                     TORBKeyPath& path) {
   if (IsLeaf()) RaiseORB(20020, "Internal index error");
-  FNodeController->InsertNodeEntry(session_id, key, child_page_no, path);
+  FNodeController.InsertNodeEntry(session_id, key, child_page_no, path);
 }
 
 void TORBBTreePage::DeleteNodeEntry(int32_t session_id, TORBKeyPath& path, bool merge_with_left) {
   if (IsLeaf()) RaiseORB(20024, "Internal index error");
-  FNodeController->DeleteNodeEntry(session_id, path, merge_with_left);
+  FNodeController.DeleteNodeEntry(session_id, path, merge_with_left);
 }
 
 bool TORBBTreePage::FindEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference, TORBKeyPath& path) {
@@ -1140,6 +1190,27 @@ bool TORBBTreePage::GetEntryByIndexPosition(int32_t session_id, TORBKeyPath& pat
     page_no = page.ChildPageNo(item.EntryNo);
   }
   return false;
+}
+
+bool TORBBTreePage::GetEdgeLeaf(int32_t session_id, bool first, TORBBTreePage& leaf) {
+  TTree tree = TreeOf(*this, session_id);
+  // The root is this page: its child is read here, not fetched again.
+  const TORBBTreePage* page = this;
+  for (int32_t level = 0;; ++level) {
+    const int32_t n = page->EntryCount();
+    if (n == 0) {
+      if (page->IsRoot() && page->IsLeaf()) return false;
+      RaiseIntegrity(page->PageNo(), 0);
+    }
+    if (page->IsLeaf()) {
+      if (page == this) leaf = tree.Load(PageNo());
+      return true;
+    }
+    if (level >= TORBKeyPath::kMaxLevels)
+      RaiseORB(kErrBTreeTooDeep, "Index tree is deeper than %d levels. PageNo=%d", {TORBKeyPath::kMaxLevels, PageNo()});
+    leaf = tree.Load(page->ChildPageNo(first ? 0 : n - 1));
+    page = &leaf;
+  }
 }
 
 int64_t TORBBTreePage::GetRecNoByPosition(int32_t session_id, const TORBKeyPath& path) {

@@ -39,6 +39,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/platform/byte_order.h"
 #include "engine/table/btree_key_ref.h"
 #include "engine/table/key_path.h"
 #include "engine/table/page.h"
@@ -90,6 +91,8 @@ class TORBBTreePageController {
   // Orders (key, reference) against entry `entry_no` of the page: -1, 0, 1.
   virtual int CompareEntries(int32_t session_id, const uint8_t* key, const uint8_t* reference, int32_t entry_no);
   virtual void InsertLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference, TORBKeyPath& path);
+  virtual bool InsertUniqueLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference,
+                                     TORBKeyPath& path);
   virtual bool DeleteLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference, TORBKeyPath& path);
   virtual void FreeAllPages(int32_t session_id, bool keep_root_page);
   virtual void CheckIntegrity(int32_t session_id);
@@ -177,33 +180,34 @@ class TORBBTreePage : public TORBPageController {
   // Inserts `count` of `source`'s entries from `start_no` at the front.
   void InsertFrom(const TORBBTreePage& source, int32_t start_no, int32_t count);
 
-  // Header fields (setters mark the page dirty).
-  bool IsRoot() const;
+  // Header fields (setters mark the page dirty). Getters read the held
+  // page's bytes directly: they are called once per probed entry.
+  bool IsRoot() const { return LoadU8(FData + TORBBTreePageHeader::kOffIsRoot) != 0; }
   void SetIsRoot(bool value);
-  bool IsLeaf() const;
+  bool IsLeaf() const { return LoadU8(FData + TORBBTreePageHeader::kOffIsLeaf) != 0; }
   void SetIsLeaf(bool value);
-  int32_t LeftPageNo() const;
+  int32_t LeftPageNo() const { return LoadI32LE(FData + TORBBTreePageHeader::kOffLeftPageNo); }
   void SetLeftPageNo(int32_t value);
-  int32_t RightPageNo() const;
+  int32_t RightPageNo() const { return LoadI32LE(FData + TORBBTreePageHeader::kOffRightPageNo); }
   void SetRightPageNo(int32_t value);
-  bool HasKeys() const;
+  bool HasKeys() const { return LoadU8(FData + TORBBTreePageHeader::kOffHasKeys) != 0; }
   void SetHasKeys(bool value);
-  bool HasSuffixes() const;
-  uint16_t KeyPrefixSize() const;
+  bool HasSuffixes() const { return LoadU8(FData + TORBBTreePageHeader::kOffHasSuffixes) != 0; }
+  uint16_t KeyPrefixSize() const { return LoadU16LE(FData + TORBBTreePageHeader::kOffKeyPrefixSize); }
   void SetKeyPrefixSize(uint16_t value);
-  int32_t EntryCount() const;
+  int32_t EntryCount() const { return LoadU16LE(FData + TORBBTreePageHeader::kOffEntryCount); }
   void SetEntryCount(int32_t value);
-  uint16_t PagePrefixSize() const;
+  uint16_t PagePrefixSize() const { return LoadU16LE(FData + TORBBTreePageHeader::kOffPagePrefixSize); }
   // Leaf: the key reference's reference size; node: 4.
-  int32_t ReferenceSize() const;
-  int32_t EntrySize() const;
-  int32_t EntriesOffset() const;
+  int32_t ReferenceSize() const { return IsLeaf() ? LKeyRef->ReferenceSize() : kNodeReferenceSize; }
+  int32_t EntrySize() const { return KeyPrefixSize() + ReferenceSize(); }
+  int32_t EntriesOffset() const { return static_cast<int32_t>(TORBBTreePageHeader::kSize) + PagePrefixSize(); }
   // Entries the page holds at most.
   int32_t MaxEntryCount() const;
 
   // Entry access. REQUIRES: 0 <= position < EntryCount().
-  const uint8_t* GetPKey(int32_t position) const;
-  const uint8_t* GetPReference(int32_t position) const;
+  const uint8_t* GetPKey(int32_t position) const { return EntryPtr(position); }
+  const uint8_t* GetPReference(int32_t position) const { return EntryPtr(position) + KeyPrefixSize(); }
   void UpdateKey(int32_t position, const uint8_t* key);
   void UpdateReference(int32_t position, const uint8_t* reference);
   // Child page of node entry `position`; a negative one raises 30654.
@@ -239,6 +243,10 @@ class TORBBTreePage : public TORBPageController {
   // entry with an equal key goes. After a delete the path is no position
   // (pages may have merged): search again to get one.
   void InsertLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference, TORBKeyPath& path);
+  // As InsertLeafEntry unless an entry with an equal key exists (the one
+  // FindByCondition with scEqual would find): then false and the tree is
+  // unchanged. One descent does both.
+  bool InsertUniqueLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference, TORBKeyPath& path);
   bool DeleteLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference, TORBKeyPath& path);
   // On a leaf these raise 20020 / 20024.
   void InsertNodeEntry(int32_t session_id, const uint8_t* key, int32_t child_page_no, TORBKeyPath& path);
@@ -252,6 +260,11 @@ class TORBBTreePage : public TORBPageController {
   // `key`; scNone or a null key: the first or last entry. False when none.
   bool FindByCondition(int32_t session_id, bool first, const uint8_t* key, TORBSearchCondition condition,
                        TORBKeyPath& path);
+  // The first (`first`) or last leaf, held in `leaf` (a page object of
+  // this tree's manager and key reference); false on an empty tree. An
+  // empty page below the root raises 20028, a chain deeper than a path
+  // holds kErrBTreeTooDeep.
+  bool GetEdgeLeaf(int32_t session_id, bool first, TORBBTreePage& leaf);
   // Removes every page below the root, and the root unless
   // `keep_root_page` (the root's contents stay as they are).
   void FreeAllPages(int32_t session_id, bool keep_root_page);
@@ -302,14 +315,22 @@ class TORBBTreePage : public TORBPageController {
   friend class TORBBTreeNodeController;
 
   TORBBTreePageController& Controller();
-  uint8_t* Data() const { return PageData(); }
-  const uint8_t* EntryPtr(int32_t position) const;
+  uint8_t* Data() const { return FData; }
+  const uint8_t* EntryPtr(int32_t position) const {
+    return FData + EntriesOffset() + static_cast<size_t>(position) * static_cast<size_t>(EntrySize());
+  }
   void Dirty();
   void CheckHeader() const;
+  // Takes over the page `guard` holds (or none).
+  void Hold(TORBPageGuard guard);
 
   TORBPageGuard FGuard;
-  std::unique_ptr<TORBBTreeLeafController> FLeafController;
-  std::unique_ptr<TORBBTreeNodeController> FNodeController;
+  // The held page's data area (after the page manager's header), null
+  // when none is held. A held page keeps its buffer: the manager re-reads
+  // or replaces a buffer only while nobody uses the page.
+  uint8_t* FData = nullptr;
+  TORBBTreeLeafController FLeafController{this};
+  TORBBTreeNodeController FNodeController{this};
 };
 
 }  // namespace orb

@@ -117,12 +117,34 @@ void TORBBTreePageIndex::AddPageItem(int32_t session_id, int32_t add_value, int3
   }
   TORBBTreePage leaf(LPageManager, &FKeyRef);
   leaf.GetIndexPage(session_id, path.Leaf().PageNo);
-  const int32_t old_value = LoadU16LE(leaf.GetPReference(path.Leaf().EntryNo));
+  AddToEntry(leaf, path.Leaf().EntryNo, add_value, page_no);
+}
+
+void TORBBTreePageIndex::AddToEntry(TORBBTreePage& leaf, int32_t entry_no, int32_t add_value, int32_t page_no) {
+  const int32_t old_value = LoadU16LE(leaf.GetPReference(entry_no));
   if (!CanAddNewItem(old_value, add_value)) RaiseORB(20106, "Cannot add data item to page. Page is full");
   const int32_t new_value = old_value + add_value;
   if (new_value > kMaxValue) RaiseValueRange(new_value, page_no);
   TValueRef value(new_value);
-  leaf.UpdateReference(path.Leaf().EntryNo, value.Bytes);
+  leaf.UpdateReference(entry_no, value.Bytes);
+}
+
+void TORBBTreePageIndex::AddPageItemAt(int32_t session_id, int32_t add_value, int32_t page_no,
+                                       const TORBPageIndexSlot& slot) {
+  CheckRoot(20115);
+  if (page_no < 0) RaiseORB(20110, "Invalid page number");
+  if (add_value < 0 || add_value > kMaxValue) RaiseValueRange(add_value, page_no);
+  if (slot.LeafPageNo >= 0 && slot.EntryNo >= 0) {
+    // The slot is trusted only while it still names the page: a leaf of
+    // this index whose entry there has the page's number.
+    TORBBTreePage leaf(LPageManager, &FKeyRef);
+    leaf.GetIndexPage(session_id, slot.LeafPageNo);
+    if (leaf.IsLeaf() && slot.EntryNo < leaf.EntryCount() && LoadI32LE(leaf.GetPKey(slot.EntryNo)) == page_no) {
+      AddToEntry(leaf, slot.EntryNo, add_value, page_no);
+      return;
+    }
+  }
+  AddPageItem(session_id, add_value, page_no);
 }
 
 void TORBBTreePageIndex::DeletePageItem(int32_t session_id, int32_t sub_value, int32_t page_no, int32_t new_value) {
@@ -163,34 +185,34 @@ void TORBBTreePageIndex::RememberCandidate(int32_t page_no) {
   FCandidatePages.push_back(page_no);
 }
 
-bool TORBBTreePageIndex::FindPageForNewItem(int32_t session_id, int32_t size, int32_t& page_no) {
+bool TORBBTreePageIndex::FindPageForNewItem(int32_t session_id, int32_t size, int32_t& page_no,
+                                            TORBPageIndexSlot* slot) {
   CheckRoot(20117);
+  if (slot != nullptr) *slot = TORBPageIndexSlot{};
   TORBBTreePage root(LPageManager, &FKeyRef);
   root.GetIndexPage(session_id, FRootPageNo);
-  TORBKeyPath path;
-  if (!root.GetLastPosition(session_id, path)) return false;
-  const int32_t last_leaf = path.Leaf().PageNo;
-  {
-    TORBBTreePage leaf(LPageManager, &FKeyRef);
-    leaf.GetIndexPage(session_id, last_leaf);
-    for (int32_t i = leaf.EntryCount() - 1; i >= 0; --i) {
-      if (CanAddNewItem(LoadU16LE(leaf.GetPReference(i)), size)) {
-        page_no = LoadI32LE(leaf.GetPKey(i));
-        return true;
-      }
+  TORBBTreePage leaf(LPageManager, &FKeyRef);
+  if (!root.GetEdgeLeaf(session_id, false, leaf)) return false;
+  const int32_t last_leaf = leaf.PageNo();
+  for (int32_t i = leaf.EntryCount() - 1; i >= 0; --i) {
+    if (CanAddNewItem(LoadU16LE(leaf.GetPReference(i)), size)) {
+      page_no = LoadI32LE(leaf.GetPKey(i));
+      if (slot != nullptr) *slot = TORBPageIndexSlot{last_leaf, i};
+      return true;
     }
   }
-  root.GetFirstPosition(session_id, path);
-  if (path.Leaf().PageNo != last_leaf) {
-    TORBBTreePage leaf(LPageManager, &FKeyRef);
-    leaf.GetIndexPage(session_id, path.Leaf().PageNo);
+  leaf.PutIndexPage();
+  root.GetEdgeLeaf(session_id, true, leaf);
+  if (leaf.PageNo() != last_leaf) {
     for (int32_t i = 0; i < leaf.EntryCount(); ++i) {
       if (CanAddNewItem(LoadU16LE(leaf.GetPReference(i)), size)) {
         page_no = LoadI32LE(leaf.GetPKey(i));
+        if (slot != nullptr) *slot = TORBPageIndexSlot{leaf.PageNo(), i};
         return true;
       }
     }
   }
+  leaf.PutIndexPage();
   // Pages that lost items in the middle of the index. A candidate stays
   // while it has room, so it is filled before the next one is looked at.
   while (!FCandidatePages.empty()) {
@@ -226,12 +248,17 @@ bool TORBBTreePageIndex::StepPage(int32_t session_id, int32_t current, bool forw
 
 bool TORBBTreeRecordPageIndex::CanAddNewItem(int32_t value, int32_t) const { return value < FMaxRecordsOnPage; }
 
-bool TORBBTreeRecordPageIndex::FindPageForNewRecord(int32_t session_id, int32_t& page_no) {
-  return FindPageForNewItem(session_id, 1, page_no);
+bool TORBBTreeRecordPageIndex::FindPageForNewRecord(int32_t session_id, int32_t& page_no, TORBPageIndexSlot* slot) {
+  return FindPageForNewItem(session_id, 1, page_no, slot);
 }
 
 void TORBBTreeRecordPageIndex::AddRecord(int32_t session_id, int32_t page_no, int32_t add_count) {
   AddPageItem(session_id, add_count, page_no);
+}
+
+void TORBBTreeRecordPageIndex::AddRecordAt(int32_t session_id, int32_t page_no, int32_t add_count,
+                                           const TORBPageIndexSlot& slot) {
+  AddPageItemAt(session_id, add_count, page_no, slot);
 }
 
 void TORBBTreeRecordPageIndex::DeleteRecord(int32_t session_id, int32_t page_no, int32_t new_item_count) {

@@ -26,6 +26,14 @@
 namespace orb {
 
 class TORBPageManager;
+class TORBBTreePage;
+
+// Where a search found a listed page: its leaf page and entry number. Only
+// good until the index next changes.
+struct TORBPageIndexSlot {
+  int32_t LeafPageNo = -1;
+  int32_t EntryNo = -1;
+};
 
 class TORBBTreePageIndex {
  public:
@@ -68,9 +76,14 @@ class TORBBTreePageIndex {
   // without a root, 20111 for an unlisted page, 20112 when lowering a value
   // of 0, 30658 for a value below 0 or above 65535.
   void DeletePageItem(int32_t session_id, int32_t sub_value, int32_t page_no, int32_t new_value);
-  // A listed page whose value passes CanAddNewItem(value, size). Raises
+  // AddPageItem for a page that FindPageForNewItem found at `slot`, the
+  // index unchanged since: the slot's entry is updated without a search.
+  // A slot that no longer holds the page falls back to AddPageItem.
+  void AddPageItemAt(int32_t session_id, int32_t add_value, int32_t page_no, const TORBPageIndexSlot& slot);
+  // A listed page whose value passes CanAddNewItem(value, size); `slot`,
+  // when given, receives where it was found (or stays empty). Raises
   // 20117 without a root.
-  bool FindPageForNewItem(int32_t session_id, int32_t size, int32_t& page_no);
+  bool FindPageForNewItem(int32_t session_id, int32_t size, int32_t& page_no, TORBPageIndexSlot* slot = nullptr);
   // Value of `page_no`; false when unlisted.
   bool GetPageValue(int32_t session_id, int32_t page_no, int32_t& value);
   // Raises `code` ("Index error: invalid page number") without a root.
@@ -85,6 +98,9 @@ class TORBBTreePageIndex {
 
  private:
   void RememberCandidate(int32_t page_no);
+  // Adds `add_value` to the value of the leaf entry `entry_no` (page
+  // `page_no`), with AddPageItem's checks.
+  void AddToEntry(TORBBTreePage& leaf, int32_t entry_no, int32_t add_value, int32_t page_no);
 
   std::deque<int32_t> FCandidatePages;
 };
@@ -101,8 +117,10 @@ class TORBBTreeRecordPageIndex : public TORBBTreePageIndex {
   // Value < MaxRecordsOnPage().
   bool CanAddNewItem(int32_t value, int32_t size) const override;
 
-  bool FindPageForNewRecord(int32_t session_id, int32_t& page_no);
+  bool FindPageForNewRecord(int32_t session_id, int32_t& page_no, TORBPageIndexSlot* slot = nullptr);
   void AddRecord(int32_t session_id, int32_t page_no, int32_t add_count);
+  // AddRecord for the page FindPageForNewRecord just found at `slot`.
+  void AddRecordAt(int32_t session_id, int32_t page_no, int32_t add_count, const TORBPageIndexSlot& slot);
   // Sets the page's row count; 0 unlists it.
   void DeleteRecord(int32_t session_id, int32_t page_no, int32_t new_item_count);
   // Record pages in page-number order; false when there is none (further).

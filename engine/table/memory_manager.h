@@ -2,16 +2,73 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "engine/platform/critical_section.h"
 
 namespace orb {
 
+// Blocks of page-buffer sizes carved from 2 MB arenas that ask the system
+// for huge pages: a transaction that takes thousands of new pages then
+// costs a handful of page faults instead of one per 4 KB. Freed blocks are
+// reused; an arena whose blocks are all free goes back to the system,
+// except one kept per block size. Not thread-safe: the memory manager
+// calls it under its lock.
+//
+// Arena layout (kArenaSize bytes, kArenaSize-aligned, so that a block finds
+// its arena by masking its address): a kHeaderSize-byte header (TArena),
+// then Capacity blocks of BlockSize bytes back to back. A free block holds
+// the next free block's address at offset kLinkOffset.
+class TORBBlockPool {
+ public:
+  static constexpr size_t kArenaSize = size_t{2} << 20;
+  static constexpr size_t kHeaderSize = 64;
+  static constexpr size_t kMinBlockSize = 2048;
+  static constexpr size_t kMaxBlockSize = 128 * 1024;
+  static constexpr size_t kBlockAlign = 64;
+  static constexpr size_t kLinkOffset = 16;
+
+  TORBBlockPool() = default;
+  // Releases the arenas without blocks in use; arenas with blocks still in
+  // use stay mapped (their blocks remain valid).
+  ~TORBBlockPool();
+  TORBBlockPool(const TORBBlockPool&) = delete;
+  TORBBlockPool& operator=(const TORBBlockPool&) = delete;
+
+  // The block size serving `size` bytes, or 0 when the pool does not serve
+  // it.
+  static size_t BlockSizeFor(size_t size);
+  // A block of `block_size` bytes (from BlockSizeFor); null when no arena
+  // can be mapped.
+  uint8_t* Take(size_t block_size);
+  // Gives back a block that Take returned.
+  void Give(uint8_t* block);
+  // Arenas mapped now.
+  size_t ArenaCount() const;
+
+ private:
+  struct TArena;
+  struct TSizeClass {
+    size_t BlockSize = 0;
+    std::vector<TArena*> Arenas;
+    // Arenas with a free or never used block.
+    std::vector<TArena*> Open;
+  };
+
+  TSizeClass& ClassFor(size_t block_size);
+  void Release(TSizeClass& size_class, TArena* arena);
+
+  std::vector<TSizeClass> FClasses;
+};
+
 // Guarded allocator for page, record and key buffers. Each block is framed
-// by a 9-byte prefix (uint32 size, allocation-method byte 0, guard word
+// by a 9-byte prefix (uint32 size, allocation-method byte, guard word
 // 0xACCACCAC, little-endian) and a 4-byte suffix guard 0xACCEACCE, so that
 // foreign pointers and overruns are detected when the block is freed. The
-// byte counter and its optional limit are shared by all threads.
+// method byte is 0 for a block from the heap, 1 for one from the block
+// pool (blocks of page-buffer sizes; builds with AddressSanitizer take
+// every block from the heap, so that it watches them). The byte counter
+// and its optional limit are shared by all threads.
 class TORBMemoryManager {
  public:
   static constexpr size_t kPrefixSize = 9;
@@ -46,6 +103,8 @@ class TORBMemoryManager {
   void SetMaxMemorySize(int64_t limit);
   // Bytes handed out and not yet freed.
   int64_t TotalMemAllocated() const;
+  // Arenas the block pool has mapped now (always 0 without the pool).
+  size_t PoolArenaCount() const;
 
  private:
   static bool PrefixValid(const uint8_t* block);
@@ -53,6 +112,8 @@ class TORBMemoryManager {
   int64_t FMaxMemorySize = 0;
   int64_t FTotalMemAllocated = 0;
   mutable TCriticalSection MMLock;
+  // Guarded by MMLock.
+  TORBBlockPool FPool;
 };
 
 // The process-wide memory manager.

@@ -39,8 +39,12 @@ void TORBPageManager::SetPageSizes(uint16_t page_size, uint16_t header_size) {
 }
 
 TORBSessionPageInfo* TORBPageManager::FindSession(int32_t session) {
+  if (FLastSession != nullptr && FLastSession->SessionID == session) return FLastSession;
   for (auto& info : FSessions) {
-    if (info->SessionID == session) return info.get();
+    if (info->SessionID == session) {
+      FLastSession = info.get();
+      return FLastSession;
+    }
   }
   return nullptr;
 }
@@ -267,19 +271,18 @@ void TORBPageManager::ApplyChanges(int32_t session) {
   }
 
   // Write before freeing: a failed write must not leave freed pages that
-  // live structures still point to.
-  for (TORBPage* page : to_write) {
-    InternalWritePage(*page);
-    page->FIsDirty = false;
-    info->DirtyPages.Delete(page->FPageNo);
-    // Copies other sessions read while the page was private are stale.
-    DropShared(page->FPageNo);
-    if (FSharedPages.Count() < FCacheCapacity) {
-      FSharedPages.Insert(page);
-      page->FParentList = &FSharedPages;
-    } else {
-      delete page;
-    }
+  // live structures still point to. Pages with consecutive numbers go to
+  // storage together; a page counts as written (clean, shared) only once
+  // its whole run is stored, so a failure leaves the run pending.
+  const size_t max_run = std::max<size_t>(1, kMaxWriteRunBytes / std::max<size_t>(FPageSize, 1));
+  for (size_t first = 0; first < to_write.size();) {
+    size_t end = first + 1;
+    while (end < to_write.size() && end - first < max_run && to_write[end]->FPageNo == to_write[end - 1]->FPageNo + 1)
+      ++end;
+    const std::span<TORBPage* const> run(to_write.data() + first, end - first);
+    if (run.size() == 1) InternalWritePage(*run[0]); else InternalWritePages(run);
+    first = end;
+    for (TORBPage* page : run) MarkWritten(*info, page);
   }
 
   auto& removed = info->RemovedPageNumbers;
@@ -300,6 +303,23 @@ void TORBPageManager::ApplyChanges(int32_t session) {
   }
   removed.clear();
   info->AddedPageNumbers.clear();
+}
+
+void TORBPageManager::InternalWritePages(std::span<TORBPage* const> pages) {
+  for (TORBPage* page : pages) InternalWritePage(*page);
+}
+
+void TORBPageManager::MarkWritten(TORBSessionPageInfo& info, TORBPage* page) {
+  page->FIsDirty = false;
+  info.DirtyPages.Delete(page->FPageNo);
+  // Copies other sessions read while the page was private are stale.
+  DropShared(page->FPageNo);
+  if (FSharedPages.Count() < FCacheCapacity) {
+    FSharedPages.Insert(page);
+    page->FParentList = &FSharedPages;
+  } else {
+    delete page;
+  }
 }
 
 void TORBPageManager::CancelChanges(int32_t session) {
@@ -347,6 +367,7 @@ void TORBPageManager::DiscardAllPages() {
     info->DirtyPages.Clear();
   }
   FSessions.clear();
+  FLastSession = nullptr;
   for (int32_t i = 0; i < FSharedPages.Count(); ++i) Discard(FSharedPages.PageAt(i));
   FSharedPages.Clear();
 }

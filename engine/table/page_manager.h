@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "engine/table/page.h"
@@ -180,6 +181,10 @@ class TORBPageManager {
   virtual bool InternalReadPage(TORBPage& page) = 0;
   // Stores the page's buffer.
   virtual void InternalWritePage(TORBPage& page) = 0;
+  // Stores `pages`, whose numbers follow each other (ascending, no gap).
+  // The default writes them one by one; a storage may write them at once.
+  // When it raises, any of them may or may not be stored.
+  virtual void InternalWritePages(std::span<TORBPage* const> pages);
 
   // Multi-user hooks, see the class comment.
   virtual bool IsDiskMultiUser() const { return false; }
@@ -200,8 +205,14 @@ class TORBPageManager {
  private:
   friend class TORBPageGuard;
 
+  // Bytes ApplyChanges hands to storage in one InternalWritePages at most.
+  static constexpr size_t kMaxWriteRunBytes = size_t{1} << 20;
+
   // PutPage for a guard.
   void ReleaseGuarded(TORBPage* page) noexcept;
+  // A private page of `info` just stored: clean, and shared while the
+  // cache has room (else destroyed).
+  void MarkWritten(TORBSessionPageInfo& info, TORBPage* page);
   // Destroys an idle page; a page still in use is detached from every list
   // and destroyed when its last use is put back.
   void Discard(TORBPage* page);
@@ -214,6 +225,9 @@ class TORBPageManager {
 
   // Pages dropped from the cache while in use.
   std::vector<TORBPage*> FDetachedPages;
+  // The session FindSession found last (null when none): session entries
+  // live until DiscardAllPages, which forgets this too.
+  TORBSessionPageInfo* FLastSession = nullptr;
   const TCriticalSection* FCallerLock = nullptr;
   // Guards holding a page of this manager.
   int32_t FGuardCount = 0;

@@ -40,8 +40,14 @@ bool TORBSortedPageList::Contains(const TORBPage* page) const {
 }
 
 int32_t TORBSortedPageList::FindPosition(int32_t page_no) const {
+  int32_t& found = FFoundPositions[static_cast<uint32_t>(page_no) % kFoundSlots];
+  if (found < ItemCount && KeyItems[found] == page_no) return found;
   int32_t pos = FindPositionForInsert(page_no);
-  return pos < ItemCount && KeyItems[pos] == page_no ? pos : -1;
+  if (pos < ItemCount && KeyItems[pos] == page_no) {
+    found = pos;
+    return pos;
+  }
+  return -1;
 }
 
 int32_t TORBSortedPageList::FindPositionForInsert(int32_t page_no) const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -72,6 +74,11 @@ class TORBSortedPageList {
   int64_t LRUCount = 0;
   int64_t LRULastFound = 0;
   std::vector<TORBPageElement> ValueItems;
+  // Positions where page numbers were last found, by page number modulo
+  // the size. A position is used only after its key proves it (keys are
+  // unique): a stale one costs the binary search, never a wrong answer.
+  static constexpr size_t kFoundSlots = 64;
+  mutable std::array<int32_t, kFoundSlots> FFoundPositions{};
 };
 
 }  // namespace orb

@@ -203,6 +203,18 @@ TEST_P(FreeSpaceTest, MapPagePlacement) {
   EXPECT_EQ(f.GetEAMPagesAddressed(), 129792);
   for (int64_t n : {0, 1, 32448, 64896, 97344, 129792, 129793, 259585}) EXPECT_TRUE(f.IsPagePfsOrEam(n)) << n;
   for (int64_t n : {2, 32449, 129794, 259584 + 2}) EXPECT_FALSE(f.IsPagePfsOrEam(n)) << n;
+  // The placement rule, checked by division, over the first map periods
+  // and around the ends of the 32-bit range.
+  auto rule = [](int64_t n) {
+    const int64_t p = 32448, e = 129792;
+    return n % p == 0 || n % e == 0 || ((n - 1) % p == 0 && (n - 1) % e == 0);
+  };
+  std::vector<int64_t> probes;
+  for (int64_t n = 0; n < 600000; ++n) probes.push_back(n);
+  for (int64_t base : {int64_t{INT32_MAX} / 129792 * 129792, int64_t{INT32_MAX}, int64_t{1} << 33})
+    for (int64_t n = base - 3; n <= base + 3; ++n) probes.push_back(n);
+  for (int64_t n : probes) ASSERT_EQ(f.IsPagePfsOrEam(n), rule(n)) << n;
+  EXPECT_FALSE(f.IsPagePfsOrEam(-1));
   EXPECT_EQ(f.EamPageNoForPageNo(200000), 129793);
   EXPECT_EQ(f.PfsPageNoForPageNo(70000), 64896);
   EXPECT_EQ(ErrorCodeOf([&] { (void)FPm.GetPageGuard(0, 32448, kPageTypeAny); }), 30434);

@@ -164,12 +164,41 @@ TEST(RecordPageIndexTest, ChurnDoesNotGrowThePageCount) {
     index.DeleteRecord(kSession, it->first, it->second - 1);
     if (--it->second == 0) rows.erase(it);
     int32_t page_no;
-    if (!index.FindPageForNewRecord(kSession, page_no)) page_no = next_page++;
-    index.AddRecord(kSession, page_no, 1);
+    TORBPageIndexSlot slot;
+    if (!index.FindPageForNewRecord(kSession, page_no, &slot)) page_no = next_page++;
+    index.AddRecordAt(kSession, page_no, 1, slot);
     ++rows[page_no];
     ASSERT_LE(rows[page_no], 8);
   }
   EXPECT_LE(next_page, 300 + 8);
+  index.CheckIntegrity(kSession);
+}
+
+// A slot from FindPageForNewRecord counts the row on its page without a
+// search; a slot gone stale (entries shifted, leaves split) or naming
+// another page falls back to the search and still counts the right page.
+TEST(RecordPageIndexTest, AddingAtAFoundSlotCountsThePageAlsoWhenTheSlotIsStale) {
+  FakePageManager pm(1000, kSmallPage);
+  TORBBTreeRecordPageIndex index(&pm);
+  index.SetMaxRecordsOnPage(4);
+  index.CreateIndex(kSession);
+  for (int32_t p = 10; p < 100; p += 2) index.AddRecord(kSession, p, 4);
+  index.AddRecord(kSession, 200, 1);
+  ASSERT_GE(index.GetDepth(kSession), 2);
+  int32_t page_no = 0;
+  TORBPageIndexSlot slot;
+  ASSERT_TRUE(index.FindPageForNewRecord(kSession, page_no, &slot));
+  ASSERT_EQ(page_no, 200);
+  ASSERT_GE(slot.LeafPageNo, 0);
+  index.AddRecordAt(kSession, 200, 1, slot);
+  for (int32_t p = 101; p < 140; p += 2) index.AddRecord(kSession, p, 4);
+  index.AddRecordAt(kSession, 200, 1, slot);
+  index.AddRecordAt(kSession, 11, 1, TORBPageIndexSlot{slot.LeafPageNo, 0});
+  index.AddRecordAt(kSession, 200, 1, TORBPageIndexSlot{slot.LeafPageNo, 0});
+  // Page 200 now holds its four rows: one more is refused.
+  EXPECT_EQ(RaisedCode([&] { index.AddRecordAt(kSession, 200, 1, slot); }), 20106);
+  EXPECT_EQ(index.GetRecordTotal(kSession), 45 * 4 + 4 + 20 * 4 + 1);
+  EXPECT_EQ(ForwardPages(index).size(), 45u + 1 + 20 + 1);
   index.CheckIntegrity(kSession);
 }
 

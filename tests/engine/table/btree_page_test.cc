@@ -246,6 +246,27 @@ TEST(BTreeFindByConditionTest, EqualKeysSpanningLeavesGiveTheFirstAndLastOfTheRu
   EXPECT_FALSE(root.FindByCondition(0, true, t.FKeyRef.Key(8).data(), scEqual, path));
 }
 
+TEST(BTreeEdgeLeafTest, TheEdgeLeavesAreThoseOfTheFirstAndLastPositions) {
+  TreeFixture t(kSixLeafEntries);
+  TORBBTreePage leaf(&t.FPages, &t.FKeyRef);
+  EXPECT_FALSE(t.Root().GetEdgeLeaf(0, true, leaf));
+  t.Insert(5, 5);
+  ASSERT_TRUE(t.Root().GetEdgeLeaf(0, false, leaf));
+  EXPECT_EQ(leaf.PageNo(), t.FRootPageNo);  // a root leaf is its own edge
+  leaf.PutIndexPage();
+  for (int64_t k = 1; k <= 60; ++k) t.Insert(k * 10, static_cast<uint32_t>(k));
+  ASSERT_GE(t.Depth(), 3);
+  for (bool first : {true, false}) {
+    TORBBTreePage root = t.Root();
+    TORBKeyPath path;
+    ASSERT_TRUE(first ? root.GetFirstPosition(0, path) : root.GetLastPosition(0, path));
+    ASSERT_TRUE(root.GetEdgeLeaf(0, first, leaf));
+    EXPECT_EQ(leaf.PageNo(), path.Leaf().PageNo);
+    EXPECT_TRUE(leaf.IsLeaf());
+    leaf.PutIndexPage();
+  }
+}
+
 TEST(BTreeFindByConditionTest, AnEmptyTreeFindsNothing) {
   TreeFixture t(kSixLeafEntries);
   TORBBTreePage root = t.Root();
@@ -254,6 +275,40 @@ TEST(BTreeFindByConditionTest, AnEmptyTreeFindsNothing) {
   EXPECT_FALSE(root.GetFirstPosition(0, path));
   EXPECT_FALSE(root.FindEntry(0, t.FKeyRef.Key(1).data(), nullptr, path));
   EXPECT_FALSE(root.DeleteLeafEntry(0, t.FKeyRef.Key(1).data(), t.FKeyRef.Ref(1).data(), path));
+}
+
+// A unique insertion refuses every key the tree holds, wherever the equal
+// entry sits (also first in the next leaf, or inside a run of equal keys
+// over several leaves), and lands every other key where the plain insertion
+// would, stale separators left by deletions included.
+TEST(BTreeUniqueInsertTest, RefusesHeldKeysAndInsertsTheOthersInOrder) {
+  TreeFixture t(kSixLeafEntries);
+  for (int64_t k = 0; k <= 120; k += 2) t.Insert(k, static_cast<uint32_t>(k));
+  for (uint32_t r = 0; r < 15; ++r) t.Insert(61, 1000 + r);  // a run over several leaves
+  ASSERT_GE(t.Depth(), 3);
+  auto insert_unique = [&](int64_t key, uint32_t ref) {
+    TORBKeyPath path;
+    const bool inserted =
+        t.Root().InsertUniqueLeafEntry(0, t.FKeyRef.Key(key).data(), t.FKeyRef.Ref(ref).data(), path);
+    if (inserted) {
+      EXPECT_EQ(t.At(path), TEntry(key, ref));
+    }
+    return inserted;
+  };
+  const std::vector<TEntry> before = t.Forward();
+  for (int64_t k = 0; k <= 120; k += 2) EXPECT_FALSE(insert_unique(k, 5000)) << k;
+  EXPECT_FALSE(insert_unique(61, 5000));
+  EXPECT_EQ(t.Forward(), before);
+  // Deleting leaves separators older than their subtrees' first entries.
+  for (int64_t k = 0; k <= 120; k += 6) ASSERT_TRUE(t.Delete(k, static_cast<uint32_t>(k)));
+  for (int64_t k = -1; k <= 121; ++k) {
+    const bool held = k == 61 || (k % 2 == 0 && k % 6 != 0);
+    EXPECT_EQ(insert_unique(k, static_cast<uint32_t>(2000 + k)), !held) << k;
+  }
+  t.Check();
+  const std::vector<TEntry> after = t.Forward();
+  EXPECT_TRUE(std::is_sorted(after.begin(), after.end()));
+  EXPECT_EQ(after.size(), before.size() + 61);  // the deleted 21 came back, 61 odd keys joined
 }
 
 // Node searches compare separators by binary search and fetch a child's

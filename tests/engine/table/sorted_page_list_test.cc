@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -60,6 +61,33 @@ TEST_F(SortedPageListTest, KeepsPagesSortedAndFindsThem) {
   EXPECT_THROW(list.Insert(other30), std::logic_error);
   EXPECT_EQ(list.Count(), 5);
   EXPECT_EQ(list.Find(30), pages[2].get());
+}
+
+// Finds stay right while inserts and deletes shift the positions of pages
+// found before (numbers sharing a remembered slot included).
+TEST_F(SortedPageListTest, FindsStayRightWhilePositionsShift) {
+  std::vector<TORBPage*> by_no(400, nullptr);
+  for (int32_t no = 0; no < 400; no += 2) list.Insert(by_no[static_cast<size_t>(no)] = Page(no));
+  auto check_all = [&] {
+    for (int32_t no = -1; no < 400; ++no) {
+      TORBPage* want = no >= 0 ? by_no[static_cast<size_t>(no)] : nullptr;
+      ASSERT_EQ(list.Find(no), want) << no;
+      if (want != nullptr) {
+        ASSERT_EQ(list.KeyAt(list.FindPosition(no)), no);
+      }
+    }
+  };
+  check_all();
+  for (int32_t no = 1; no < 400; no += 6) list.Insert(by_no[static_cast<size_t>(no)] = Page(no));
+  check_all();
+  for (int32_t no = 0; no < 400; no += 8) {
+    list.Delete(no);
+    by_no[static_cast<size_t>(no)] = nullptr;
+  }
+  check_all();
+  list.Clear();
+  std::fill(by_no.begin(), by_no.end(), nullptr);
+  check_all();
 }
 
 TEST_F(SortedPageListTest, ErrorCodes) {
