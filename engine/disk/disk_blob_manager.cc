@@ -144,6 +144,29 @@ void TORBDiskBlobManager::CopyBlobFromRecordBufferToStream(int32_t session_id, u
   descriptor.UncompressedSize = cache->UncompressedSize;
 }
 
+std::vector<uint8_t> TORBDiskBlobManager::TakeStoredForm(int32_t session_id, uint8_t* record_buffer,
+                                                         int32_t field_no, TORBBLOBDescriptor& descriptor) {
+  descriptor.NumBlocks = 0;
+  descriptor.UncompressedSize = 0;
+  if (CheckNullFlag(field_no, record_buffer)) return {};
+  TORBDiskBLOBCache* cache = AttachedCache(record_buffer, field_no);
+  TORBDiskBLOBCache loaded;
+  if (cache == nullptr) {
+    const TORBPageItemID location = LoadPageItemID(record_buffer + FieldOffset(field_no));
+    if (!HasLocation(location) || !LoadValue(session_id, location, loaded))
+      RaiseORB(20162, "Cannot read BLOB field value");
+  } else if (cache->Modified) {
+    loaded = *cache;
+  } else {
+    loaded = std::move(*cache);
+    ReleaseCache(cache);
+    StoreU64LE(record_buffer + FieldOffset(field_no) + kCacheRefOffset, 0);
+  }
+  descriptor.NumBlocks = loaded.NumBlocks;
+  descriptor.UncompressedSize = loaded.UncompressedSize;
+  return std::move(loaded.BlobData);
+}
+
 void TORBDiskBlobManager::CopyBlobFromStreamToRecordBuffer(uint8_t* record_buffer, int32_t field_no,
                                                            TORBCompressedBLOBStream& blob_stream,
                                                            TStream& stored_stream) {

@@ -86,6 +86,13 @@ class TORBDiskBlobManager {
   // when the value cannot be loaded.
   void CopyBlobFromRecordBufferToStream(int32_t session_id, uint8_t* record_buffer, int32_t field_no,
                                         TORBBLOBDescriptor& descriptor, TStream& stream);
+  // The stored bytes, block count and uncompressed size, as
+  // CopyBlobFromRecordBufferToStream followed by ClearBlobInRecordBuffer
+  // (not forced) give them: an unmodified cache is handed over and
+  // released, a modified one copied and kept, a stored value without a
+  // cache loaded without attaching one.
+  std::vector<uint8_t> TakeStoredForm(int32_t session_id, uint8_t* record_buffer, int32_t field_no,
+                                      TORBBLOBDescriptor& descriptor);
   // When `blob_stream` was modified: the field gets a new modified cache
   // with its block count, size and stored bytes (those of `stored_stream`,
   // the stream under `blob_stream`, from its descriptor's StartPosition);
