@@ -354,7 +354,8 @@ void TORBDiskBlobManager::LargeDamaged(int32_t page_no, int64_t size, int64_t co
 }
 
 void TORBDiskBlobManager::ReadLargeLayout(int32_t session_id, int32_t first_page_no, TORBDiskBLOBHeader& header,
-                                          std::vector<int32_t>& data_pages, std::vector<int32_t>& list_pages) {
+                                          std::vector<int32_t>& data_pages, std::vector<int32_t>& list_pages,
+                                          TORBPageGuard* first_page, TORBPageGuard* list_start_page) {
   const int64_t d = LPageManager->GetPageDataSize();
   const int32_t page_count = LPageManager->GetPageCount();
   TORBPageListLink link;
@@ -362,6 +363,7 @@ void TORBDiskBlobManager::ReadLargeLayout(int32_t session_id, int32_t first_page
     TORBPageGuard first = LPageManager->GetPageGuard(session_id, first_page_no, kPageTypeTableBlob);
     header = TORBDiskBLOBHeader::LoadFrom(first->GetPageData());
     link = TORBPageListLink::LoadFrom(first->GetPageData() + TORBDiskBLOBHeader::kSize);
+    if (first_page != nullptr) *first_page = std::move(first);
   }
   const int64_t size = header.CompressedSize;
   // The pages the stored size needs, as the writer lays them out.
@@ -387,6 +389,7 @@ void TORBDiskBlobManager::ReadLargeLayout(int32_t session_id, int32_t first_page
     read += part;
     offset = 0;
     page_no = page->GetNextPageNo();
+    if (list_start_page != nullptr && list_pages.size() == 1) *list_start_page = std::move(page);
   }
   data_pages.resize(static_cast<size_t>(link.ItemCount));
   for (size_t i = 0; i < data_pages.size(); ++i) {
@@ -401,15 +404,26 @@ void TORBDiskBlobManager::LoadLarge(int32_t session_id, int32_t first_page_no, T
   TORBDiskBLOBHeader header;
   std::vector<int32_t> data_pages;
   std::vector<int32_t> list_pages;
-  ReadLargeLayout(session_id, first_page_no, header, data_pages, list_pages);
-  std::vector<uint8_t> bytes(static_cast<size_t>(header.CompressedSize));
-  int64_t done = 0;
-  for (size_t i = 0; i < data_pages.size() && done < header.CompressedSize; ++i) {
+  // The first page and the one the list begins on (as written, the last
+  // data page) stay held from reading the layout: no page is got twice.
+  TORBPageGuard first;
+  TORBPageGuard list_start;
+  ReadLargeLayout(session_id, first_page_no, header, data_pages, list_pages, &first, &list_start);
+  std::vector<uint8_t> bytes;
+  bytes.reserve(static_cast<size_t>(header.CompressedSize));
+  for (size_t i = 0; i < data_pages.size() && static_cast<int64_t>(bytes.size()) < header.CompressedSize; ++i) {
     const int64_t from = i == 0 ? kLargeFirstDataOffset : 0;
-    const int64_t part = std::min<int64_t>(header.CompressedSize - done, d - from);
-    TORBPageGuard page = LPageManager->GetPageGuard(session_id, data_pages[i], kPageTypeTableBlob);
-    std::memcpy(&bytes[static_cast<size_t>(done)], page->GetPageData() + from, static_cast<size_t>(part));
-    done += part;
+    const int64_t part = std::min<int64_t>(header.CompressedSize - static_cast<int64_t>(bytes.size()), d - from);
+    TORBPageGuard other;
+    TORBPageGuard* page = &first;  // data_pages[0] is the first page, checked
+    if (i > 0 && list_start && data_pages[i] == list_start.PageNo()) {
+      page = &list_start;
+    } else if (i > 0) {
+      other = LPageManager->GetPageGuard(session_id, data_pages[i], kPageTypeTableBlob);
+      page = &other;
+    }
+    const uint8_t* data = (*page)->GetPageData() + from;
+    bytes.insert(bytes.end(), data, data + part);
   }
   cache.NumBlocks = header.NumBlocks;
   cache.UncompressedSize = header.UncompressedSize;

@@ -145,9 +145,12 @@ class TORBDiskBlobManager {
   void DeleteSmall(int32_t session_id, const TORBPageItemID& location);
   void DeleteLarge(int32_t session_id, int32_t first_page_no);
   // Header and link of a large BLOB's first page, checked; the data pages
-  // and the pages the list occupies.
+  // and the pages the list occupies. Given, `first_page` and
+  // `list_start_page` receive the guards of the first page and of the page
+  // the list begins on.
   void ReadLargeLayout(int32_t session_id, int32_t first_page_no, TORBDiskBLOBHeader& header,
-                       std::vector<int32_t>& data_pages, std::vector<int32_t>& list_pages);
+                       std::vector<int32_t>& data_pages, std::vector<int32_t>& list_pages,
+                       TORBPageGuard* first_page = nullptr, TORBPageGuard* list_start_page = nullptr);
   bool IsProbablyLargeBlob(int32_t session_id, int32_t page_no);
   [[noreturn]] void LargeDamaged(int32_t page_no, int64_t size, int64_t count, int32_t list_page_no) const;
 
