@@ -8,10 +8,12 @@
 namespace orb {
 
 // Guarded allocator for page, record and key buffers. Each block is framed
-// by a 9-byte prefix (uint32 size, allocation-method byte 0, guard word
-// 0xACCACCAC, little-endian) and a 4-byte suffix guard 0xACCEACCE, so that
-// foreign pointers and overruns are detected when the block is freed. The
-// byte counter and its optional limit are shared by all threads.
+// by a 9-byte prefix (uint32 size, allocation-method byte: 0 heap, 1 page
+// pool; guard word 0xACCACCAC, little-endian) and a 4-byte suffix guard
+// 0xACCEACCE, so that foreign pointers and overruns are detected when the
+// block is freed. Blocks of a page size (a power of two from 1 KB to 64 KB)
+// come from a pool of huge-page regions that keeps freed blocks for reuse.
+// The byte counter and its optional limit are shared by all threads.
 class TORBMemoryManager {
  public:
   static constexpr size_t kPrefixSize = 9;
