@@ -27,6 +27,44 @@ constexpr int32_t kCacheRefOffset = kPageItemIDSize;
 
 bool IsBlobBaseType(TORBBaseFieldType type) { return type == bftBlob || type == bftClob || type == bftWideClob; }
 
+// Holds a database file's header lock over the page allocations of one
+// large value, so that its lock byte is taken once per value rather than
+// once per page. Sound because the lock nests: each allocation still takes
+// and releases it (as a count) and does its whole step under it as before
+// (a shared file's maps re-read, and written back before the outermost
+// release); nothing else is waited for while it is held; and it is given
+// back on every path. The hold is one attempt without waiting: when the
+// lock is busy each allocation waits for it as it always did.
+class THeaderLockHold {
+ public:
+  explicit THeaderLockHold(TORBPageManager* page_manager)
+      : FManager(dynamic_cast<TORBDiskPageManager*>(page_manager)) {
+    try {
+      if (FManager != nullptr && (!FManager->GetIsOpened() || !FManager->LockDBHeader())) FManager = nullptr;
+    } catch (const EORBException&) {
+      FManager = nullptr;  // each allocation meets the failure itself
+    }
+  }
+  ~THeaderLockHold() {
+    try {
+      Release();
+    } catch (...) {
+      // Only on an error path: the error under way is the one reported.
+    }
+  }
+  THeaderLockHold(const THeaderLockHold&) = delete;
+  THeaderLockHold& operator=(const THeaderLockHold&) = delete;
+
+  void Release() {
+    TORBDiskPageManager* manager = FManager;
+    FManager = nullptr;
+    if (manager != nullptr) manager->UnlockDBHeader();
+  }
+
+ private:
+  TORBDiskPageManager* FManager;
+};
+
 }  // namespace
 
 TORBDiskBlobManager::TORBDiskBlobManager(TORBPageManager* page_manager, TORBBaseFieldManager* field_manager,
@@ -292,6 +330,7 @@ TORBPageItemID TORBDiskBlobManager::StoreLarge(int32_t session_id, const TORBDis
   const int32_t d = LPageManager->GetPageDataSize();
   const uint8_t* bytes = cache.BlobData.data();
   const int64_t size = static_cast<int64_t>(cache.BlobData.size());
+  THeaderLockHold hold(LPageManager);
   TORBPageGuard first = LPageManager->AddPageGuard(session_id, kPageTypeTableBlob);
   TORBDiskBLOBHeader header;
   header.NumBlocks = cache.NumBlocks;
@@ -345,6 +384,7 @@ TORBPageItemID TORBDiskBlobManager::StoreLarge(int32_t session_id, const TORBDis
   }
   link.SaveTo(first->GetPageData() + TORBDiskBLOBHeader::kSize);
   first.MarkDirty();
+  hold.Release();
   return {first.PageNo(), kLargeBlobItemNo};
 }
 
