@@ -457,4 +457,18 @@ void TORBCompressedBLOBStream::InternalSetSize(int64_t new_size) {
 
 void TORBCompressedBLOBStream::SetSize(int64_t new_size) { InternalSetSize(new_size); }
 
+bool TORBOwnedBLOBStream::HasStoredFormOf(const TORBBLOBDescriptor& layout) {
+  const TORBBLOBDescriptor& own = FBLOB.BLOBDescriptor();
+  if (!FCreated || own.StartPosition != 0 || own.CompressionAlgorithm != layout.CompressionAlgorithm) return false;
+  if (layout.CompressionAlgorithm == acaNone) return StoredSize() == own.UncompressedSize;
+  const int32_t block_size = layout.BlockSize > 0 ? layout.BlockSize : InternalGetBlockSize(layout.CompressionMode);
+  if (own.CompressionMode != layout.CompressionMode || own.BlockSize != block_size) return false;
+  // A shrink to a block boundary drops headers but leaves their bytes in
+  // the copy: only a copy that ends with the last block is the stored form.
+  const TORBCompressedStreamBlockHeadersArray& headers = FBLOB.Headers();
+  const int64_t n = headers.ItemCount();
+  const int64_t end = n == 0 ? 0 : headers.Positions(n - 1) + headers.Items(n - 1).OffsetToNextHeader;
+  return StoredSize() == end;
+}
+
 }  // namespace orb

@@ -199,8 +199,9 @@ class TORBCompressedBLOBStream : public TORBStream {
 // modified); the owner stores the copy's bytes back if it wants them.
 class TORBOwnedBLOBStream : public TORBStream {
  public:
+  // `stored_form` is adopted, not copied.
   TORBOwnedBLOBStream(std::vector<uint8_t> stored_form, const TORBBLOBDescriptor& descriptor, bool to_create)
-      : FStorage(std::move(stored_form)), FBLOB(FStorage, descriptor, to_create, false) {}
+      : FStorage(std::move(stored_form)), FBLOB(FStorage, descriptor, to_create, false), FCreated(to_create) {}
   int64_t Read(void* buffer, int64_t count) override { return FBLOB.Read(buffer, count); }
   int64_t Write(const void* buffer, int64_t count) override {
     SetModified(true);
@@ -213,9 +214,24 @@ class TORBOwnedBLOBStream : public TORBStream {
   }
   int64_t GetSize() override { return FBLOB.GetSize(); }
 
+  // True when the stored form is exactly what compressing the content from
+  // offset 0 with `layout`'s algorithm, level and block size gives, so an
+  // owner may keep these bytes instead of compressing the content again.
+  // That holds for a stream created empty (every block in the copy was
+  // encoded here, from the content, back to back from offset 0) whose
+  // layout matches; a stream over a value stored earlier may hold blocks
+  // of another writer and never qualifies.
+  bool HasStoredFormOf(const TORBBLOBDescriptor& layout);
+  // The stored form: StoredSize() bytes from StoredData(); its block count
+  // and content size are in BLOBDescriptor().
+  const uint8_t* StoredData() const { return FStorage.Memory(); }
+  int64_t StoredSize() { return FStorage.GetSize(); }
+  const TORBBLOBDescriptor& BLOBDescriptor() const { return FBLOB.BLOBDescriptor(); }
+
  private:
   TORBMemoryStream FStorage;
   TORBCompressedBLOBStream FBLOB;
+  bool FCreated;
 };
 
 }  // namespace orb

@@ -14,24 +14,24 @@ TORBMemoryStream::TORBMemoryStream(int32_t default_allocated_size) {
   if (default_allocated_size > 0) Reallocate(default_allocated_size);
 }
 
-TORBMemoryStream::TORBMemoryStream(std::vector<uint8_t> buffer) {
-  const int32_t size = static_cast<int32_t>(std::min<size_t>(buffer.size(), kMaxMemorySize));
-  if (size > 0) {
-    Reallocate(size);
-    std::memcpy(FBuffer.get(), buffer.data(), static_cast<size_t>(size));
-    FBufferSize = size;
-  }
+TORBMemoryStream::TORBMemoryStream(std::vector<uint8_t> buffer) : FBuffer(std::move(buffer)) {
+  if (FBuffer.size() > static_cast<size_t>(kMaxMemorySize)) FBuffer.resize(static_cast<size_t>(kMaxMemorySize));
+  FBufferSize = static_cast<int32_t>(FBuffer.size());
+  FAllocatedBufferSize = FBufferSize;
 }
 
 void TORBMemoryStream::Reallocate(int32_t new_allocation) {
   if (new_allocation <= 0) {
-    FBuffer.reset();
+    std::vector<uint8_t>().swap(FBuffer);
     FAllocatedBufferSize = 0;
     return;
   }
-  std::unique_ptr<uint8_t[]> fresh(new uint8_t[static_cast<size_t>(new_allocation)]);
+  // Only the content moves to the new allocation.
+  std::vector<uint8_t> fresh;
+  fresh.reserve(static_cast<size_t>(new_allocation));
   const int32_t keep = std::min(FBufferSize, new_allocation);
-  if (keep > 0) std::memcpy(fresh.get(), FBuffer.get(), static_cast<size_t>(keep));
+  fresh.insert(fresh.end(), FBuffer.begin(), FBuffer.begin() + keep);
+  fresh.resize(static_cast<size_t>(new_allocation));
   FBuffer = std::move(fresh);
   FAllocatedBufferSize = new_allocation;
 }
@@ -39,7 +39,7 @@ void TORBMemoryStream::Reallocate(int32_t new_allocation) {
 int64_t TORBMemoryStream::Read(void* buffer, int64_t count) {
   if (count <= 0 || FPosition >= FBufferSize) return 0;
   const int32_t n = static_cast<int32_t>(std::min<int64_t>(count, FBufferSize - FPosition));
-  std::memcpy(buffer, FBuffer.get() + FPosition, static_cast<size_t>(n));
+  std::memcpy(buffer, FBuffer.data() + FPosition, static_cast<size_t>(n));
   FPosition += n;
   return n;
 }
@@ -50,8 +50,8 @@ int64_t TORBMemoryStream::Write(const void* buffer, int64_t count) {
   if (n <= 0) return 0;
   const int32_t end = FPosition + n;
   if (end > FAllocatedBufferSize) Reallocate(static_cast<int32_t>(std::min<int64_t>(int64_t{end} * 2, kMaxMemorySize)));
-  if (FPosition > FBufferSize) std::memset(FBuffer.get() + FBufferSize, 0, static_cast<size_t>(FPosition - FBufferSize));
-  std::memcpy(FBuffer.get() + FPosition, buffer, static_cast<size_t>(n));
+  if (FPosition > FBufferSize) std::memset(FBuffer.data() + FBufferSize, 0, static_cast<size_t>(FPosition - FBufferSize));
+  std::memcpy(FBuffer.data() + FPosition, buffer, static_cast<size_t>(n));
   FBufferSize = std::max(FBufferSize, end);
   FPosition = end;
   FModified = true;
@@ -74,7 +74,7 @@ void TORBMemoryStream::SetSize(int64_t new_size) {
   } else if (size > FAllocatedBufferSize) {
     Reallocate(size);
   }
-  if (size > FBufferSize) std::memset(FBuffer.get() + FBufferSize, 0, static_cast<size_t>(size - FBufferSize));
+  if (size > FBufferSize) std::memset(FBuffer.data() + FBufferSize, 0, static_cast<size_t>(size - FBufferSize));
   FBufferSize = size;
   if (FPosition > FBufferSize) FPosition = FBufferSize;
   FModified = true;

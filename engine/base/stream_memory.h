@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "engine/base/stream.h"
@@ -11,12 +10,14 @@ namespace orb {
 // A stream over one heap buffer. Positions and sizes are 32-bit: a write
 // that would pass INT32_MAX writes what fits. Reading stops at the end;
 // writing past the allocation grows it to twice the size needed; a gap left
-// by seeking past the end and writing reads back as zeros.
+// by seeking past the end and writing reads back as zeros. A buffer handed
+// in is adopted without copying.
 class TORBMemoryStream : public TORBStream {
  public:
   // Preallocates `default_allocated_size` bytes (none for 0).
   explicit TORBMemoryStream(int32_t default_allocated_size = 0);
-  // Adopts `buffer`; size and allocation are its size.
+  // Adopts `buffer` (moved, not copied); size and allocation are its size
+  // (at most INT32_MAX bytes are kept).
   explicit TORBMemoryStream(std::vector<uint8_t> buffer);
   ~TORBMemoryStream() override = default;
 
@@ -28,14 +29,16 @@ class TORBMemoryStream : public TORBStream {
   void SetSize(int64_t new_size) override;
   int64_t GetSize() override { return FBufferSize; }
 
-  const uint8_t* Memory() const { return FBuffer.get(); }
-  uint8_t* Memory() { return FBuffer.get(); }
+  // Null while nothing is allocated.
+  const uint8_t* Memory() const { return FBuffer.empty() ? nullptr : FBuffer.data(); }
+  uint8_t* Memory() { return FBuffer.empty() ? nullptr : FBuffer.data(); }
   int32_t AllocatedSize() const { return FAllocatedBufferSize; }
 
  private:
   void Reallocate(int32_t new_allocation);
 
-  std::unique_ptr<uint8_t[]> FBuffer;
+  // Its length is the allocation; bytes past FBufferSize are spare.
+  std::vector<uint8_t> FBuffer;
   int32_t FBufferSize = 0;
   int32_t FAllocatedBufferSize = 0;
   int32_t FPosition = 0;

@@ -27,6 +27,44 @@ constexpr int32_t kCacheRefOffset = kPageItemIDSize;
 
 bool IsBlobBaseType(TORBBaseFieldType type) { return type == bftBlob || type == bftClob || type == bftWideClob; }
 
+// Holds a database file's header lock over the page allocations of one
+// large value, so that its lock byte is taken once per value rather than
+// once per page. Sound because the lock nests: each allocation still takes
+// and releases it (as a count) and does its whole step under it as before
+// (a shared file's maps re-read, and written back before the outermost
+// release); nothing else is waited for while it is held; and it is given
+// back on every path. The hold is one attempt without waiting: when the
+// lock is busy each allocation waits for it as it always did.
+class THeaderLockHold {
+ public:
+  explicit THeaderLockHold(TORBPageManager* page_manager)
+      : FManager(dynamic_cast<TORBDiskPageManager*>(page_manager)) {
+    try {
+      if (FManager != nullptr && (!FManager->GetIsOpened() || !FManager->LockDBHeader())) FManager = nullptr;
+    } catch (const EORBException&) {
+      FManager = nullptr;  // each allocation meets the failure itself
+    }
+  }
+  ~THeaderLockHold() {
+    try {
+      Release();
+    } catch (...) {
+      // Only on an error path: the error under way is the one reported.
+    }
+  }
+  THeaderLockHold(const THeaderLockHold&) = delete;
+  THeaderLockHold& operator=(const THeaderLockHold&) = delete;
+
+  void Release() {
+    TORBDiskPageManager* manager = FManager;
+    FManager = nullptr;
+    if (manager != nullptr) manager->UnlockDBHeader();
+  }
+
+ private:
+  TORBDiskPageManager* FManager;
+};
+
 }  // namespace
 
 TORBDiskBlobManager::TORBDiskBlobManager(TORBPageManager* page_manager, TORBBaseFieldManager* field_manager,
@@ -142,6 +180,29 @@ void TORBDiskBlobManager::CopyBlobFromRecordBufferToStream(int32_t session_id, u
     SaveDataToStream(cache->BlobData.data(), static_cast<int64_t>(cache->BlobData.size()), stream, kErrBlobCopyWrite);
   descriptor.NumBlocks = cache->NumBlocks;
   descriptor.UncompressedSize = cache->UncompressedSize;
+}
+
+std::vector<uint8_t> TORBDiskBlobManager::TakeStoredForm(int32_t session_id, uint8_t* record_buffer,
+                                                         int32_t field_no, TORBBLOBDescriptor& descriptor) {
+  descriptor.NumBlocks = 0;
+  descriptor.UncompressedSize = 0;
+  if (CheckNullFlag(field_no, record_buffer)) return {};
+  TORBDiskBLOBCache* cache = AttachedCache(record_buffer, field_no);
+  TORBDiskBLOBCache loaded;
+  if (cache == nullptr) {
+    const TORBPageItemID location = LoadPageItemID(record_buffer + FieldOffset(field_no));
+    if (!HasLocation(location) || !LoadValue(session_id, location, loaded))
+      RaiseORB(20162, "Cannot read BLOB field value");
+  } else if (cache->Modified) {
+    loaded = *cache;
+  } else {
+    loaded = std::move(*cache);
+    ReleaseCache(cache);
+    StoreU64LE(record_buffer + FieldOffset(field_no) + kCacheRefOffset, 0);
+  }
+  descriptor.NumBlocks = loaded.NumBlocks;
+  descriptor.UncompressedSize = loaded.UncompressedSize;
+  return std::move(loaded.BlobData);
 }
 
 void TORBDiskBlobManager::CopyBlobFromStreamToRecordBuffer(uint8_t* record_buffer, int32_t field_no,
@@ -269,6 +330,7 @@ TORBPageItemID TORBDiskBlobManager::StoreLarge(int32_t session_id, const TORBDis
   const int32_t d = LPageManager->GetPageDataSize();
   const uint8_t* bytes = cache.BlobData.data();
   const int64_t size = static_cast<int64_t>(cache.BlobData.size());
+  THeaderLockHold hold(LPageManager);
   TORBPageGuard first = LPageManager->AddPageGuard(session_id, kPageTypeTableBlob);
   TORBDiskBLOBHeader header;
   header.NumBlocks = cache.NumBlocks;
@@ -322,6 +384,7 @@ TORBPageItemID TORBDiskBlobManager::StoreLarge(int32_t session_id, const TORBDis
   }
   link.SaveTo(first->GetPageData() + TORBDiskBLOBHeader::kSize);
   first.MarkDirty();
+  hold.Release();
   return {first.PageNo(), kLargeBlobItemNo};
 }
 
@@ -331,7 +394,8 @@ void TORBDiskBlobManager::LargeDamaged(int32_t page_no, int64_t size, int64_t co
 }
 
 void TORBDiskBlobManager::ReadLargeLayout(int32_t session_id, int32_t first_page_no, TORBDiskBLOBHeader& header,
-                                          std::vector<int32_t>& data_pages, std::vector<int32_t>& list_pages) {
+                                          std::vector<int32_t>& data_pages, std::vector<int32_t>& list_pages,
+                                          TORBPageGuard* first_page, TORBPageGuard* list_start_page) {
   const int64_t d = LPageManager->GetPageDataSize();
   const int32_t page_count = LPageManager->GetPageCount();
   TORBPageListLink link;
@@ -339,6 +403,7 @@ void TORBDiskBlobManager::ReadLargeLayout(int32_t session_id, int32_t first_page
     TORBPageGuard first = LPageManager->GetPageGuard(session_id, first_page_no, kPageTypeTableBlob);
     header = TORBDiskBLOBHeader::LoadFrom(first->GetPageData());
     link = TORBPageListLink::LoadFrom(first->GetPageData() + TORBDiskBLOBHeader::kSize);
+    if (first_page != nullptr) *first_page = std::move(first);
   }
   const int64_t size = header.CompressedSize;
   // The pages the stored size needs, as the writer lays them out.
@@ -364,6 +429,7 @@ void TORBDiskBlobManager::ReadLargeLayout(int32_t session_id, int32_t first_page
     read += part;
     offset = 0;
     page_no = page->GetNextPageNo();
+    if (list_start_page != nullptr && list_pages.size() == 1) *list_start_page = std::move(page);
   }
   data_pages.resize(static_cast<size_t>(link.ItemCount));
   for (size_t i = 0; i < data_pages.size(); ++i) {
@@ -378,15 +444,26 @@ void TORBDiskBlobManager::LoadLarge(int32_t session_id, int32_t first_page_no, T
   TORBDiskBLOBHeader header;
   std::vector<int32_t> data_pages;
   std::vector<int32_t> list_pages;
-  ReadLargeLayout(session_id, first_page_no, header, data_pages, list_pages);
-  std::vector<uint8_t> bytes(static_cast<size_t>(header.CompressedSize));
-  int64_t done = 0;
-  for (size_t i = 0; i < data_pages.size() && done < header.CompressedSize; ++i) {
+  // The first page and the one the list begins on (as written, the last
+  // data page) stay held from reading the layout: no page is got twice.
+  TORBPageGuard first;
+  TORBPageGuard list_start;
+  ReadLargeLayout(session_id, first_page_no, header, data_pages, list_pages, &first, &list_start);
+  std::vector<uint8_t> bytes;
+  bytes.reserve(static_cast<size_t>(header.CompressedSize));
+  for (size_t i = 0; i < data_pages.size() && static_cast<int64_t>(bytes.size()) < header.CompressedSize; ++i) {
     const int64_t from = i == 0 ? kLargeFirstDataOffset : 0;
-    const int64_t part = std::min<int64_t>(header.CompressedSize - done, d - from);
-    TORBPageGuard page = LPageManager->GetPageGuard(session_id, data_pages[i], kPageTypeTableBlob);
-    std::memcpy(&bytes[static_cast<size_t>(done)], page->GetPageData() + from, static_cast<size_t>(part));
-    done += part;
+    const int64_t part = std::min<int64_t>(header.CompressedSize - static_cast<int64_t>(bytes.size()), d - from);
+    TORBPageGuard other;
+    TORBPageGuard* page = &first;  // data_pages[0] is the first page, checked
+    if (i > 0 && list_start && data_pages[i] == list_start.PageNo()) {
+      page = &list_start;
+    } else if (i > 0) {
+      other = LPageManager->GetPageGuard(session_id, data_pages[i], kPageTypeTableBlob);
+      page = &other;
+    }
+    const uint8_t* data = (*page)->GetPageData() + from;
+    bytes.insert(bytes.end(), data, data + part);
   }
   cache.NumBlocks = header.NumBlocks;
   cache.UncompressedSize = header.UncompressedSize;

@@ -86,6 +86,13 @@ class TORBDiskBlobManager {
   // when the value cannot be loaded.
   void CopyBlobFromRecordBufferToStream(int32_t session_id, uint8_t* record_buffer, int32_t field_no,
                                         TORBBLOBDescriptor& descriptor, TStream& stream);
+  // The stored bytes, block count and uncompressed size, as
+  // CopyBlobFromRecordBufferToStream followed by ClearBlobInRecordBuffer
+  // (not forced) give them: an unmodified cache is handed over and
+  // released, a modified one copied and kept, a stored value without a
+  // cache loaded without attaching one.
+  std::vector<uint8_t> TakeStoredForm(int32_t session_id, uint8_t* record_buffer, int32_t field_no,
+                                      TORBBLOBDescriptor& descriptor);
   // When `blob_stream` was modified: the field gets a new modified cache
   // with its block count, size and stored bytes (those of `stored_stream`,
   // the stream under `blob_stream`, from its descriptor's StartPosition);
@@ -138,9 +145,12 @@ class TORBDiskBlobManager {
   void DeleteSmall(int32_t session_id, const TORBPageItemID& location);
   void DeleteLarge(int32_t session_id, int32_t first_page_no);
   // Header and link of a large BLOB's first page, checked; the data pages
-  // and the pages the list occupies.
+  // and the pages the list occupies. Given, `first_page` and
+  // `list_start_page` receive the guards of the first page and of the page
+  // the list begins on.
   void ReadLargeLayout(int32_t session_id, int32_t first_page_no, TORBDiskBLOBHeader& header,
-                       std::vector<int32_t>& data_pages, std::vector<int32_t>& list_pages);
+                       std::vector<int32_t>& data_pages, std::vector<int32_t>& list_pages,
+                       TORBPageGuard* first_page = nullptr, TORBPageGuard* list_start_page = nullptr);
   bool IsProbablyLargeBlob(int32_t session_id, int32_t page_no);
   [[noreturn]] void LargeDamaged(int32_t page_no, int64_t size, int64_t count, int32_t list_page_no) const;
 

@@ -429,6 +429,10 @@ void TORBDiskPageManager::WritePageRegion(const void* buffer, int32_t page_no, i
 
 int32_t TORBDiskPageManager::GetPageCount() {
   if (!FIsOpened) return FPageCount;
+  // Where the free space maps are kept in memory, the header's counts
+  // change only through this process and the header in memory is the
+  // current one (the maps rely on the same).
+  if (FDatabaseFreeSpaceManager && FDatabaseFreeSpaceManager->KeepsMaps()) return FDBHeader.TotalPageCount;
   DesignTimeScope scope(*this);
   if (!LockDBHeader()) RaiseORB(20236, kDatabaseLocked);
   HeaderLockRelease release(*this);

@@ -1281,8 +1281,18 @@ void TORBDiskTableData::WriteBLOBFieldToRecordBuffer(int32_t session_id, int32_t
     FBlobManager->SetDirectBlobInfoFromRecordBuffer(session_id, record_buffer, field_no, {}, nullptr);
     return;
   }
+  const TORBBLOBDescriptor layout = FieldBlobDescriptor(field);
+  // A stream this table opened for writing already holds the stored form.
+  if (auto* owned = dynamic_cast<TORBOwnedBLOBStream*>(&source); owned != nullptr && owned->HasStoredFormOf(layout)) {
+    TORBPartialTemporaryBLOBDescriptor info;
+    info.NumBlocks = static_cast<int32_t>(owned->BLOBDescriptor().NumBlocks);
+    info.UncompressedSize = owned->GetSize();
+    info.CompressedSize = owned->StoredSize();
+    FBlobManager->SetDirectBlobInfoFromRecordBuffer(session_id, record_buffer, field_no, info, owned->StoredData());
+    return;
+  }
   TORBMemoryStream storage;
-  TORBCompressedBLOBStream blob(storage, FieldBlobDescriptor(field), true, false);
+  TORBCompressedBLOBStream blob(storage, layout, true, false);
   std::vector<uint8_t> chunk(64 * 1024);
   for (;;) {
     const int64_t read = source.Read(chunk.data(), static_cast<int64_t>(chunk.size()));
@@ -1308,11 +1318,8 @@ std::unique_ptr<TStream> TORBDiskTableData::InternalCreateBlobStream(TORBCursorI
   std::unique_ptr<TReadStep> step;
   if (FBlobManager->AttachedCache(record_buffer, field_no) == nullptr)
     step = std::make_unique<TReadStep>(this, session, 20214);
-  TORBMemoryStream storage;
-  FBlobManager->CopyBlobFromRecordBufferToStream(session, record_buffer, field_no, descriptor, storage);
-  // The value is in the stream: the record keeps no copy of a stored one.
-  FBlobManager->ClearBlobInRecordBuffer(record_buffer, field_no, false);
-  std::vector<uint8_t> stored(storage.Memory(), storage.Memory() + storage.GetSize());
+  // The value goes to the stream: the record keeps no copy of a stored one.
+  std::vector<uint8_t> stored = FBlobManager->TakeStoredForm(session, record_buffer, field_no, descriptor);
   descriptor.StartPosition = 0;
   return std::make_unique<TORBOwnedBLOBStream>(std::move(stored), descriptor, false);
 }

@@ -51,6 +51,10 @@ class TORBDatabaseFreeSpaceManager {
  public:
   explicit TORBDatabaseFreeSpaceManager(TORBDiskPageManager* page_manager);
 
+  // Whether map pages and counts stay in memory between calls (no other
+  // process changes them while this one has the file open).
+  bool KeepsMaps() const;
+
   // A page number now marked in use (the file grows when none is free).
   int32_t GetPage();
   // Marks the page free and shrinks the file when enough of its end is free.
@@ -110,8 +114,6 @@ class TORBDatabaseFreeSpaceManager {
   // on mismatch).
   TORBPage* ReadPage(int64_t page_no, uint16_t expected_type, int32_t type_error);
   void MarkDirty(TORBPage* page);
-  // Whether map pages and counts stay in memory between calls.
-  bool KeepsMaps() const;
   // This manager's database header lock is taken (UnderHeaderLock).
   bool HoldsHeaderLock() const;
   // Raises kErrReadOnlyAllocation on a file opened for reading only.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cassert>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "engine/base/orb_exception.h"
 #include "engine/table/memory_manager.h"
@@ -234,14 +236,24 @@ void TORBPageManager::PutPage(TORBPage* page) noexcept {
 }
 
 void TORBPageManager::TrimSharedPages() {
-  // Each LRU step scans the whole list: none is taken once the cache fits.
-  if (FSharedPages.Count() <= FCacheCapacity) return;
-  for (TORBPage* page = FSharedPages.FirstByLRU(); page != nullptr; page = FSharedPages.NextByLRU()) {
-    if (page->FUseCount == 0) {
-      FSharedPages.Delete(page->FPageNo);
-      delete page;
-    }
-    if (FSharedPages.Count() <= FCacheCapacity) return;
+  // The least recently used idle pages go, down to a sixteenth below the
+  // capacity: finding them walks the whole cache, a cost paid once per
+  // many puts instead of on each. A cache of fewer than 16 pages is cut to
+  // its capacity exactly.
+  const int32_t target = FCacheCapacity - FCacheCapacity / 16;
+  const int32_t excess = FSharedPages.Count() - target;
+  if (excess <= 0) return;
+  std::vector<std::pair<int64_t, TORBPage*>> idle;
+  for (int32_t i = 0; i < FSharedPages.Count(); ++i) {
+    TORBPage* page = FSharedPages.PageAt(i);
+    if (page->FUseCount == 0) idle.emplace_back(FSharedPages.StampAt(i), page);
+  }
+  const auto evicted = static_cast<std::ptrdiff_t>(std::min<size_t>(idle.size(), static_cast<size_t>(excess)));
+  std::nth_element(idle.begin(), idle.begin() + evicted, idle.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (auto it = idle.begin(); it != idle.begin() + evicted; ++it) {
+    FSharedPages.Delete(it->second->FPageNo);
+    delete it->second;
   }
 }
 

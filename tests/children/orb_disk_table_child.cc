@@ -1,9 +1,11 @@
 // Test helper: works on table T of a database file from its own process.
 //
-//   orb_disk_table_child <path> work <first id> <rows> <shared rows>
+//   orb_disk_table_child <path> work <first id> <rows> <shared rows> [<memo size>]
 //     multi-user: inserts rows <first id> .. <first id> + rows - 1 (VAL 0),
 //     and after each insert adds 1 to VAL of shared row (i mod shared rows)
 //     (rows with ID 0 .. shared rows - 1), under the table write lock.
+//     With a memo size, each inserted row gets a MEMO of that many bytes,
+//     byte i being 'a' + (ID * 7 + i) % 26.
 //     Prints "ready" once connected, then "done" or "error <code> <text>".
 //   orb_disk_table_child <path> hold
 //     multi-user: takes the table write lock (ltRW) on T, prints "ready" and
@@ -18,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "engine/base/orb_exception.h"
@@ -41,8 +44,14 @@ void WaitForStdinClose() {
   }
 }
 
+std::string MemoOf(int32_t id, int32_t size) {
+  std::string memo(static_cast<size_t>(size), '\0');
+  for (size_t i = 0; i < memo.size(); ++i) memo[i] = static_cast<char>('a' + (static_cast<size_t>(id) * 7 + i) % 26);
+  return memo;
+}
+
 int Work(orb::TORBDiskDatabaseData& database, orb::disktest::TLink& link, int32_t first_id, int32_t rows,
-         int32_t shared) {
+         int32_t shared, int32_t memo_size) {
   orb::disktest::TDiskCursor cursor(&database, &link, u"T");
   cursor.Open();
   orb::TORBDiskTableData* table = cursor.FTable;
@@ -58,7 +67,9 @@ int Work(orb::TORBDiskDatabaseData& database, orb::disktest::TLink& link, int32_
     return 1;
   }
   for (int32_t i = 0; i < rows; ++i) {
-    if (!cursor.Insert(first_id + i, 0)) {
+    const std::optional<std::string> memo =
+        memo_size > 0 ? std::optional<std::string>(MemoOf(first_id + i, memo_size)) : std::nullopt;
+    if (!cursor.Insert(first_id + i, 0, memo)) {
       Say("error 0 insert refused");
       return 1;
     }
@@ -102,7 +113,8 @@ int main(int argc, char** argv) {
     if (mode == "work") {
       if (argc < 6) return 2;
       Say("ready");
-      rc = Work(database, link, std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
+      rc = Work(database, link, std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
+                argc > 6 ? std::atoi(argv[6]) : 0);
     } else if (mode == "hold") {
       orb::disktest::TDiskCursor cursor(&database, &link, u"T");
       cursor.Open();

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
@@ -504,6 +506,57 @@ TEST(CompressedBLOBStreamTest, RandomOperationsMatchAPlainBuffer) {
       }
     }
     ASSERT_TRUE(ReadContent(*stream) == model);
+  }
+}
+
+// A stream created empty hands its stored form over only when those bytes
+// are what compressing its content in one go gives.
+TEST(CompressedBLOBStreamTest, OwnedStreamHandsOverOnlyACanonicalStoredForm) {
+  const std::vector<uint8_t> text = TextBytes(3500, 5);
+  auto in_pieces = [&](TStream& s, int64_t piece) {
+    for (int64_t at = 0; at < 3500; at += piece) s.Write(text.data() + at, std::min<int64_t>(piece, 3500 - at));
+  };
+  struct Case {
+    const char* name;
+    TORBCompressionAlgorithm alg;
+    std::function<void(TStream&)> edit;
+    bool canonical;
+  };
+  const Case cases[] = {
+      {"plain in one write", acaNone, [&](TStream& s) { in_pieces(s, 3500); }, true},
+      {"plain in pieces", acaNone, [&](TStream& s) { in_pieces(s, 7); }, true},
+      {"plain past the end", acaNone, [&](TStream& s) { s.Seek(100, soBeginning), in_pieces(s, 3500); }, true},
+      {"plain shrunk", acaNone, [&](TStream& s) { in_pieces(s, 3500), s.SetSize(1000); }, true},
+      {"zlib in one write", acaZLIB, [&](TStream& s) { in_pieces(s, 3500); }, true},
+      {"zlib in pieces", acaZLIB, [&](TStream& s) { in_pieces(s, 333); }, true},
+      {"zlib grown by a gap", acaZLIB, [&](TStream& s) { s.Write("ab", 2), s.Seek(2600, soBeginning), s.Write("c", 1); },
+       true},
+      {"zlib cut inside a block", acaZLIB, [&](TStream& s) { in_pieces(s, 3500), s.SetSize(2500); }, true},
+      {"zlib cut at a block end", acaZLIB, [&](TStream& s) { in_pieces(s, 3500), s.SetSize(2000); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TORBBLOBDescriptor layout = NewDescriptor(c.alg, 1000, 6);
+    TORBOwnedBLOBStream owned({}, layout, true);
+    c.edit(owned);
+    ASSERT_EQ(owned.HasStoredFormOf(layout), c.canonical);
+    if (!c.canonical) continue;
+    const std::vector<uint8_t> content = ReadContent(owned);
+    TORBMemoryStream fresh;
+    TORBCompressedBLOBStream once(fresh, layout, true, false);
+    once.Write(content.data(), static_cast<int64_t>(content.size()));
+    EXPECT_EQ(owned.BLOBDescriptor().NumBlocks, once.BLOBDescriptor().NumBlocks);
+    ASSERT_EQ(owned.StoredSize(), fresh.GetSize());
+    EXPECT_EQ(std::memcmp(owned.StoredData(), fresh.Memory(), static_cast<size_t>(fresh.GetSize())), 0);
+    // Another layout, or a stream over a value stored before, never hands over.
+    EXPECT_FALSE(owned.HasStoredFormOf(NewDescriptor(c.alg == acaNone ? acaZLIB : acaNone, 1000, 6)));
+    if (c.alg != acaNone) {
+      EXPECT_FALSE(owned.HasStoredFormOf(NewDescriptor(c.alg, 2000, 6)));
+      EXPECT_FALSE(owned.HasStoredFormOf(NewDescriptor(c.alg, 1000, 1)));
+    }
+    TORBOwnedBLOBStream reopened(Bytes(fresh), once.BLOBDescriptor(), false);
+    EXPECT_TRUE(ReadContent(reopened) == content);
+    EXPECT_FALSE(reopened.HasStoredFormOf(layout));
   }
 }
 

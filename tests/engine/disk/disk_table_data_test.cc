@@ -248,6 +248,62 @@ TEST_P(DiskTableMemoTest, ValuesOfEverySizeRoundTrip) {
   EXPECT_TRUE(report.IsOk()) << Joined(report);
 }
 
+// Values written the way a cursor writes them, through the table's own
+// stream in pieces, at the sizes where the stored layout changes (small or
+// large, one more data page, the page list spilling to a page of its own),
+// read back whole and from an offset.
+TEST_P(DiskTableMemoTest, ValuesWrittenThroughTheTablesStreamRoundTrip) {
+  CreateFile(GetParam().Password);
+  Connect();
+  disktest::CreateTestTable(FDatabase.get(), FLink.get(), u"T", {.Algorithm = GetParam().Algorithm});
+  const int32_t d = FDatabase->DiskPageManager()->GetPageDataSize();
+  std::vector<size_t> sizes;
+  // 24 + size < d is small; a large value keeps d - 32 bytes on its first
+  // page and d on each further one, with its page list after them.
+  for (int32_t edge : {d - 24, d - 32, 2 * d - 32, 3 * d - 32 - 12, 3 * d - 32})
+    for (int32_t delta : {-1, 0, 1}) sizes.push_back(static_cast<size_t>(edge + delta));
+  sizes.push_back(static_cast<size_t>(10 * 1024));
+  std::vector<std::string> values;
+  for (size_t size : sizes) {
+    std::string v(size, '\0');
+    for (size_t i = 0; i < size; ++i) v[i] = static_cast<char>('a' + (i * 13 + size) % 26);
+    values.push_back(v);
+  }
+  {
+    TDiskCursor& c = Open();
+    for (size_t i = 0; i < values.size(); ++i) {
+      c.Clear();
+      c.SetInt(kID, static_cast<int32_t>(i));
+      std::unique_ptr<TStream> stream = c.FTable->InternalCreateBlobStream(&c, kMemo, c.FCurrentPtr, true);
+      const std::string& v = values[i];
+      for (size_t at = 0; at < v.size(); at += 1000)
+        ASSERT_EQ(stream->Write(v.data() + at, static_cast<int64_t>(std::min<size_t>(1000, v.size() - at))),
+                  static_cast<int64_t>(std::min<size_t>(1000, v.size() - at)));
+      c.FTable->WriteBLOBFieldToRecordBuffer(c.GetSessionID(), kMemo, *stream, c.FCurrentPtr);
+      ASSERT_TRUE(c.FTable->InsertRecord(&c));
+    }
+  }
+  Connect();
+  TDiskCursor& c = Open();
+  c.First();
+  for (size_t i = 0; i < values.size(); ++i) {
+    SCOPED_TRACE(values[i].size());
+    ASSERT_TRUE(c.Next());
+    EXPECT_EQ(c.GetText(kMemo), values[i]);
+    std::unique_ptr<TStream> stream = c.FTable->InternalCreateBlobStream(&c, kMemo, c.FCurrentPtr, false);
+    const int64_t from = static_cast<int64_t>(values[i].size()) - d / 2;
+    std::string tail(static_cast<size_t>(d), '\0');
+    ASSERT_EQ(stream->Seek(from, soBeginning), from);
+    ASSERT_EQ(stream->Read(tail.data(), d), d / 2);
+    EXPECT_EQ(tail.substr(0, static_cast<size_t>(d / 2)), values[i].substr(static_cast<size_t>(from)));
+  }
+  EXPECT_FALSE(c.Next());
+  CloseAll();
+  Disconnect();
+  const TORBIntegrityReport report = Check();
+  EXPECT_TRUE(report.IsOk()) << Joined(report);
+}
+
 INSTANTIATE_TEST_SUITE_P(Storage, DiskTableMemoTest,
                          ::testing::Values(MemoCase{"Plain", "", acaNone}, MemoCase{"Zlib", "", acaZLIB},
                                            MemoCase{"Encrypted", "secret", acaNone}),

@@ -97,6 +97,51 @@ TEST_F(DiskTableProcessTest, ConcurrentWritersLoseNoRowAndNoUpdate) {
   ExpectClean();
 }
 
+// Large memos stored by several processes at once: each value's pages are
+// allocated under one hold of the header lock, which must neither hand a
+// page to two processes nor keep the others waiting past their retries.
+TEST_F(DiskTableProcessTest, ConcurrentWritersOfLargeMemosKeepEveryValue) {
+  constexpr int32_t kChildren = 3;
+  constexpr int32_t kRows = 25;
+  constexpr int32_t kMemoSize = 3 * 4096 + 100;
+  auto memo_of = [](int32_t id) {
+    std::string memo(static_cast<size_t>(kMemoSize), '\0');
+    for (size_t i = 0; i < memo.size(); ++i) memo[i] = static_cast<char>('a' + (static_cast<size_t>(id) * 7 + i) % 26);
+    return memo;
+  };
+  std::vector<std::unique_ptr<ChildProcess>> children;
+  for (int32_t c = 0; c < kChildren; ++c) {
+    children.push_back(std::make_unique<ChildProcess>(
+        "orb_disk_table_child",
+        std::vector<std::string>{File(), "work", std::to_string(1000 * (c + 1)), std::to_string(kRows),
+                                 std::to_string(kShared), std::to_string(kMemoSize)}));
+  }
+  for (auto& child : children) child->ReadUntilReady();
+  for (auto& child : children) {
+    EXPECT_EQ(child->ReadLine(), "done");
+    EXPECT_EQ(child->Release(), 0);
+  }
+
+  TORBDiskDatabaseData database(FDir.WFile("db.orb"), u"", {});
+  TLink link(true);
+  database.ConnectSession(&link);
+  {
+    TDiskCursor cursor(&database, &link, u"T");
+    cursor.Open();
+    int32_t memos = 0;
+    cursor.First();
+    while (cursor.Next()) {
+      const int32_t id = cursor.GetInt(kID).value_or(-1);
+      if (id < kShared) continue;
+      ++memos;
+      EXPECT_EQ(cursor.GetText(disktest::kMemo), memo_of(id)) << "row " << id;
+    }
+    EXPECT_EQ(memos, kChildren * kRows);
+  }
+  database.DisconnectSession(&link);
+  ExpectClean();
+}
+
 TEST_F(DiskTableProcessTest, AKilledProcessFreesItsLocks) {
   ChildProcess holder("orb_disk_table_child", {File(), "hold"});
   holder.ReadUntilReady();

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <random>
 #include <set>
@@ -403,6 +405,33 @@ TEST(FreeSpaceProcessTest, ConcurrentProcessesNeverShareAPage) {
     EXPECT_EQ(f.GetPageUsageFromPFS(n), f.IsPagePfsOrEam(n) || held.count(n) > 0) << n;
   }
   EXPECT_EQ(pm.GetDbHeader().LastUsedPageNo, *held.rbegin());
+}
+
+// A file shared with other processes gives the page count they leave: it
+// is read from the file, never taken from this process's memory.
+TEST(FreeSpaceProcessTest, SharedFilePageCountIncludesOtherProcessesPages) {
+  DiskScratch dir;
+  {
+    TORBDiskPageManager creator;
+    creator.CreateAndOpenDatabase(dir.WFile("p.orb"), TORBPassword{}, 64, 2);
+  }
+  TORBDiskPageManager pm;
+  bool ro = false, repair = false, multi = true;
+  pm.OpenDatabase(dir.WFile("p.orb"), TORBPassword{}, ro, repair, false, multi);
+  ASSERT_TRUE(multi);
+  const int32_t before = pm.GetPageCount();
+  const std::string cmd = std::string(ORB_TEST_BIN_DIR) + "/orb_disk_alloc_child " + dir.File("p.orb") + " 200 5";
+  FILE* p = popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  char line[256];
+  std::string last;
+  while (std::fgets(line, sizeof line, p)) last = line;
+  EXPECT_EQ(pclose(p), 0);
+  EXPECT_EQ(last, "done\n");
+  const int64_t file_pages =
+      (static_cast<int64_t>(std::filesystem::file_size(dir.File("p.orb"))) - pm.GetOffsetToFirstPage()) / 64;
+  EXPECT_GT(file_pages, before);
+  EXPECT_EQ(pm.GetPageCount(), file_pages);
 }
 
 }  // namespace

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "engine/disk/disk_database_data.h"
+#include "engine/disk/disk_page_manager.h"
 #include "engine/disk/integrity_tables.h"
 #include "tests/engine/disk/disk_table_cursor.h"
 #include "tests/support/disk_scratch.h"
@@ -40,6 +42,14 @@ TEST(SingleUserMapsTest, CommittedAllocationsAndFreesAreInTheFileWhileTheWriterH
   auto expect_clean = [&](const char* when) {
     const TORBIntegrityReport report = CheckDatabaseWithTables(dir.WFile("db.orb"), {});
     EXPECT_TRUE(report.IsOk()) << when << ":\n" << Findings(report);
+    // The page count the writer gives from memory is the file's: its page
+    // area ends at the last page.
+    TORBDiskPageManager* pm = database.DiskPageManager();
+    if (pm == nullptr || !pm->GetIsOpened()) return;
+    const int64_t file_pages =
+        (static_cast<int64_t>(std::filesystem::file_size(dir.File("db.orb"))) - pm->GetOffsetToFirstPage()) /
+        database.GetPageSize();
+    EXPECT_EQ(pm->GetPageCount(), file_pages) << when;
   };
   {
     TDiskCursor cursor(&database, &link, u"T");

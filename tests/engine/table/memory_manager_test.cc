@@ -164,6 +164,34 @@ TEST_F(MemoryManagerTest, PageSizedBlocksAreFramedReusedAndTheirArenasReleased) 
   uint8_t* small = mm.GetMem(100);
   EXPECT_EQ(small[-9 + 4], 0);
   mm.FreeAndNillMem(small);
+
+// Page-sized blocks come from a pool and are reused once freed: they keep
+// their framing, checks and zero-filling, and never overlap, also across
+// the pool's regions.
+TEST_F(MemoryManagerTest, PageSizedBlocksAreReusedWithTheirChecks) {
+  for (size_t size : {size_t{1024}, size_t{4096}, size_t{65536}}) {
+    SCOPED_TRACE(size);
+    std::vector<uint8_t*> blocks;
+    const size_t count = (size_t{5} << 20) / size;  // over two 2 MB regions
+    for (size_t i = 0; i < count; ++i) {
+      blocks.push_back(mm.GetMem(size));
+      std::memset(blocks.back(), static_cast<int>(i % 251), size);
+    }
+    for (size_t i = 0; i < count; ++i) {
+      ASSERT_EQ(mm.GetMemoryBufferSize(blocks[i]), size);
+      ASSERT_EQ(blocks[i][0], i % 251);
+      ASSERT_EQ(blocks[i][size - 1], i % 251) << i;
+    }
+    EXPECT_EQ(mm.TotalMemAllocated(), static_cast<int64_t>(count * size));
+    mm.FreeAndNillMem(blocks.back());
+    blocks.pop_back();
+    uint8_t* again = mm.AllocMem(size);  // the freed block, zero-filled
+    for (size_t i = 0; i < size; ++i) ASSERT_EQ(again[i], 0) << i;
+    again[size] ^= 0xFF;
+    EXPECT_EQ(ErrorCodeOf([&] { mm.FreeAndNillMem(again); }), 30137);
+    for (uint8_t*& block : blocks) mm.FreeAndNillMem(block);
+    EXPECT_EQ(mm.TotalMemAllocated(), 0);
+  }
 }
 
 TEST(MemoryManagerInstanceTest, OneProcessWideInstance) {

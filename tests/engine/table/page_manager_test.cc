@@ -175,6 +175,28 @@ TEST_F(PageManagerTest, CacheEvictsLeastRecentlyUsed) {
   EXPECT_TRUE(pm->reads.empty());
 }
 
+// A cache of 16 pages or more is trimmed a sixteenth below its capacity
+// when it overflows, least recently used idle pages first.
+TEST_F(PageManagerTest, LargeCacheTrimsBelowCapacityOldestIdleFirst) {
+  Reset(32);
+  for (int32_t no = 1; no <= 40; ++no) pm->StorePage(no, kRec, static_cast<uint8_t>(no));
+  for (int32_t no = 1; no <= 32; ++no) Read(1, no);
+  EXPECT_EQ(pm->SharedPageCount(), 32);
+  Read(1, 1);  // 1 becomes the most recent
+  Read(1, 33);
+  EXPECT_EQ(pm->SharedPageCount(), 30);
+  for (int32_t no : {2, 3, 4}) EXPECT_FALSE(pm->Cached(no)) << no;
+  for (int32_t no : {1, 5, 32, 33}) EXPECT_TRUE(pm->Cached(no)) << no;
+
+  TORBPageGuard held = pm->GetPageGuard(1, 5, kRec);
+  for (int32_t no = 34; no <= 36; ++no) Read(1, no);
+  EXPECT_EQ(pm->SharedPageCount(), 30);
+  EXPECT_EQ(held.Get(), pm->CachedPage(5));
+  for (int32_t no : {6, 7, 8}) EXPECT_FALSE(pm->Cached(no)) << no;
+  for (int32_t no : {9, 36}) EXPECT_TRUE(pm->Cached(no)) << no;
+  EXPECT_EQ(Fill(held), 5);
+}
+
 TEST_F(PageManagerTest, PageInUseIsNeverEvicted) {
   Reset(3);
   for (int32_t no = 1; no <= 7; ++no) pm->StorePage(no, kRec, static_cast<uint8_t>(no));
