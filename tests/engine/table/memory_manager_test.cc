@@ -164,6 +164,7 @@ TEST_F(MemoryManagerTest, PageSizedBlocksAreFramedReusedAndTheirArenasReleased) 
   uint8_t* small = mm.GetMem(100);
   EXPECT_EQ(small[-9 + 4], 0);
   mm.FreeAndNillMem(small);
+}
 
 // Page-sized blocks come from a pool and are reused once freed: they keep
 // their framing, checks and zero-filling, and never overlap, also across
