@@ -47,6 +47,23 @@ class DiskTableProcessTest : public ::testing::Test {
     database.DisconnectSession(&link);
   }
   std::string File() const { return FDir.File("db.orb"); }
+  // Runs `count` children in "work" mode at once (child c inserts `rows`
+  // rows from ID 1000 * (c + 1); `extra` follows their arguments) and
+  // waits until each has ended cleanly.
+  void RunWorkers(int32_t count, int32_t rows, const std::vector<std::string>& extra = {}) {
+    std::vector<std::unique_ptr<ChildProcess>> children;
+    for (int32_t c = 0; c < count; ++c) {
+      std::vector<std::string> args{File(), "work", std::to_string(1000 * (c + 1)), std::to_string(rows),
+                                    std::to_string(kShared)};
+      args.insert(args.end(), extra.begin(), extra.end());
+      children.push_back(std::make_unique<ChildProcess>("orb_disk_table_child", args));
+    }
+    for (auto& child : children) child->ReadUntilReady();
+    for (auto& child : children) {
+      EXPECT_EQ(child->ReadLine(), "done");
+      EXPECT_EQ(child->Release(), 0);
+    }
+  }
   void ExpectClean() {
     const TORBIntegrityReport report = CheckDatabaseWithTables(FDir.WFile("db.orb"), {});
     std::string lines;
@@ -60,18 +77,7 @@ class DiskTableProcessTest : public ::testing::Test {
 TEST_F(DiskTableProcessTest, ConcurrentWritersLoseNoRowAndNoUpdate) {
   constexpr int32_t kChildren = 4;
   constexpr int32_t kRows = 60;
-  std::vector<std::unique_ptr<ChildProcess>> children;
-  for (int32_t c = 0; c < kChildren; ++c) {
-    children.push_back(std::make_unique<ChildProcess>(
-        "orb_disk_table_child",
-        std::vector<std::string>{File(), "work", std::to_string(1000 * (c + 1)), std::to_string(kRows),
-                                 std::to_string(kShared)}));
-  }
-  for (auto& child : children) child->ReadUntilReady();
-  for (auto& child : children) {
-    EXPECT_EQ(child->ReadLine(), "done");
-    EXPECT_EQ(child->Release(), 0);
-  }
+  RunWorkers(kChildren, kRows);
 
   TORBDiskDatabaseData database(FDir.WFile("db.orb"), u"", {});
   TLink link(true);
@@ -109,18 +115,7 @@ TEST_F(DiskTableProcessTest, ConcurrentWritersOfLargeMemosKeepEveryValue) {
     for (size_t i = 0; i < memo.size(); ++i) memo[i] = static_cast<char>('a' + (static_cast<size_t>(id) * 7 + i) % 26);
     return memo;
   };
-  std::vector<std::unique_ptr<ChildProcess>> children;
-  for (int32_t c = 0; c < kChildren; ++c) {
-    children.push_back(std::make_unique<ChildProcess>(
-        "orb_disk_table_child",
-        std::vector<std::string>{File(), "work", std::to_string(1000 * (c + 1)), std::to_string(kRows),
-                                 std::to_string(kShared), std::to_string(kMemoSize)}));
-  }
-  for (auto& child : children) child->ReadUntilReady();
-  for (auto& child : children) {
-    EXPECT_EQ(child->ReadLine(), "done");
-    EXPECT_EQ(child->Release(), 0);
-  }
+  RunWorkers(kChildren, kRows, {std::to_string(kMemoSize)});
 
   TORBDiskDatabaseData database(FDir.WFile("db.orb"), u"", {});
   TLink link(true);
