@@ -340,23 +340,27 @@ void TORBTable::Cancel() {
   DataEvent(deDataSetChange);
 }
 
-bool TORBTable::KeyExclusive() const {
+void TORBTable::CheckSetKeyState() const {
   if (State() != dsSetKey) DatabaseError(std::string(kSNotEditing));
+}
+
+bool TORBTable::KeyExclusive() const {
+  CheckSetKeyState();
   return KeyExclusiveOf(FKeyBuffer);
 }
 
 void TORBTable::SetKeyExclusive(bool value) {
-  if (State() != dsSetKey) DatabaseError(std::string(kSNotEditing));
+  CheckSetKeyState();
   SetKeyExclusiveOf(FKeyBuffer, value);
 }
 
 int32_t TORBTable::KeyFieldCount() const {
-  if (State() != dsSetKey) DatabaseError(std::string(kSNotEditing));
+  CheckSetKeyState();
   return KeyFieldCountOf(FKeyBuffer);
 }
 
 void TORBTable::SetKeyFieldCount(int32_t value) {
-  if (State() != dsSetKey) DatabaseError(std::string(kSNotEditing));
+  CheckSetKeyState();
   SetKeyFieldCountOf(FKeyBuffer, value);
 }
 

@@ -114,6 +114,8 @@ class TORBTable : public TORBDataSet {
   // A cursor on the database's engine session for this table, not open.
   std::unique_ptr<TORBLocalCursor> NewCursor(bool exclusive) const;
   void CheckTableName() const;
+  // kSNotEditing unless the table is in dsSetKey.
+  void CheckSetKeyState() const;
   // Runs `fn` with a closed cursor on the table while the database is
   // held for table management.
   template <typename Fn>

@@ -26,21 +26,14 @@
 
 #include "engine/base/orb_exception.h"
 #include "tests/engine/cursor/disk_cursor_rows.h"
+#include "tests/support/child_io.h"
 
 namespace {
 
+using orb::test::Say;
+using orb::test::WaitForStdinClose;
+
 using orb::cursortest::TRowCursor;
-
-void Say(const std::string& line) {
-  std::string out = line + "\n";
-  if (write(STDOUT_FILENO, out.data(), out.size()) < 0) _exit(3);
-}
-
-void WaitForStdinClose() {
-  char c;
-  while (read(STDIN_FILENO, &c, 1) > 0) {
-  }
-}
 
 int32_t Update(TRowCursor& rows, int32_t id, int32_t val) {
   if (!rows.MoveTo(id)) return 1;

@@ -27,22 +27,15 @@
 #include "engine/disk/disk_database_data.h"
 #include "engine/platform/codepage.h"
 #include "tests/engine/disk/disk_table_cursor.h"
+#include "tests/support/child_io.h"
 
 namespace {
 
+using orb::test::Say;
+using orb::test::WaitForStdinClose;
+
 using orb::disktest::kID;
 using orb::disktest::kVal;
-
-void Say(const std::string& line) {
-  std::string out = line + "\n";
-  if (write(STDOUT_FILENO, out.data(), out.size()) < 0) _exit(3);
-}
-
-void WaitForStdinClose() {
-  char c;
-  while (read(STDIN_FILENO, &c, 1) > 0) {
-  }
-}
 
 std::string MemoOf(int32_t id, int32_t size) {
   std::string memo(static_cast<size_t>(size), '\0');

@@ -16,18 +16,16 @@
 #include <string>
 
 #include "engine/platform/file.h"
+#include "tests/support/child_io.h"
 
 namespace {
+
+using orb::test::Say;
 
 orb::FileShare ParseShare(const char* s) {
   if (std::strcmp(s, "all") == 0) return orb::FileShare::kDenyAll;
   if (std::strcmp(s, "write") == 0) return orb::FileShare::kDenyWrite;
   return orb::FileShare::kDenyNone;
-}
-
-void Say(const std::string& line) {
-  std::string out = line + "\n";
-  if (write(STDOUT_FILENO, out.data(), out.size()) < 0) std::exit(3);
 }
 
 }  // namespace

@@ -16,13 +16,11 @@
 #include "engine/base/orb_exception.h"
 #include "engine/platform/codepage.h"
 #include "engine/session/local_session.h"
+#include "tests/support/child_io.h"
 
 namespace {
 
-void Say(const std::string& line) {
-  std::string out = line + "\n";
-  if (write(STDOUT_FILENO, out.data(), out.size()) < 0) _exit(3);
-}
+using orb::test::Say;
 
 }  // namespace
 

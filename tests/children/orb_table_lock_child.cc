@@ -43,15 +43,14 @@
 #include "engine/disk/table_locks_file.h"
 #include "engine/platform/clock.h"
 #include "engine/platform/codepage.h"
+#include "tests/support/child_io.h"
 
 namespace {
 
-using namespace orb;
+using orb::test::Say;
+using orb::test::WaitForStdinClose;
 
-void Say(const std::string& line) {
-  std::string out = line + "\n";
-  if (write(STDOUT_FILENO, out.data(), out.size()) < 0) std::exit(3);
-}
+using namespace orb;
 
 TORBLockType ParseType(const char* s) {
   for (int32_t t = 0; t < kLockTypeCount; ++t) {
@@ -59,12 +58,6 @@ TORBLockType ParseType(const char* s) {
   }
   std::fprintf(stderr, "unknown lock type %s\n", s);
   std::exit(2);
-}
-
-void WaitForStdinClose() {
-  char c;
-  while (read(STDIN_FILENO, &c, 1) > 0) {
-  }
 }
 
 int64_t Now() {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/support/cli.h"
+#include "tests/support/disk_scratch.h"
 
 namespace orb {
 namespace {
@@ -17,16 +18,6 @@ using test::RunOrbdb;
 
 class TableCommandsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string templ = (std::filesystem::temp_directory_path() / "orb_tables_XXXXXX").string();
-    ASSERT_NE(mkdtemp(templ.data()), nullptr);
-    FDir = templ;
-    FFile = FDir + "/db.orb";
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(FDir, ec);
-  }
   static CliResult Load(const std::vector<std::string>& args, const std::string& input) {
     std::vector<std::string> all = {"load"};
     all.insert(all.end(), args.begin(), args.end());
@@ -53,8 +44,8 @@ class TableCommandsTest : public ::testing::Test {
     EXPECT_EQ(r.status, 0) << r.out << r.err;
   }
 
-  std::string FDir;
-  std::string FFile;
+  testing::DiskScratch FScratch;
+  const std::string FFile = FScratch.File("db.orb");
 };
 
 constexpr const char* kAllTypes =
@@ -79,7 +70,7 @@ TEST_F(TableCommandsTest, DumpThenLoadRoundTripsEveryValue) {
   EXPECT_EQ(dumped, input);
 
   // Into a new, encrypted file, through the dump's own text.
-  const std::string second = FDir + "/second.orb";
+  const std::string second = FScratch.File("second.orb");
   Create(second, {"--cipher", "rijndael_128", "--password", "pw"});
   r = Load({second, "T", "--password", "pw", "--fields", kAllTypes}, dumped);
   ASSERT_EQ(r.status, 0) << r.err;
@@ -152,7 +143,7 @@ TEST_F(TableCommandsTest, EngineErrorsGoToStandardError) {
   r = Load({FFile, "V", "--fields", "a VARCHAR"}, "a\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("30161"), std::string::npos) << r.err;
-  r = RunOrbdb({"tables", FDir + "/none.orb"});
+  r = RunOrbdb({"tables", FScratch.File("none.orb")});
   EXPECT_EQ(r.status, 1);
   EXPECT_FALSE(r.err.empty());
 }
