@@ -590,6 +590,8 @@ void TORBDiskPageManager::RemovePage(int32_t session, int32_t page_no) {
 void TORBDiskPageManager::ApplyChanges(int32_t session) { ApplyChanges(session, false); }
 
 void TORBDiskPageManager::ApplyChanges(int32_t session, bool flush) {
+  // Kept changes reach the session's pages before anything is decided.
+  WriteDeferredWork(session);
   if (!HasPendingChanges(session)) return;
   // A commit the cache would refuse is refused before the header says that
   // pages are being written.

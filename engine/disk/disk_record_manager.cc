@@ -462,14 +462,18 @@ void TORBDiskRecordManager::SaveMostUpdated(std::span<uint8_t> buffer, int32_t& 
 }
 
 std::vector<uint8_t> TORBDiskRecordManager::SaveMostUpdatedContents() const {
-  std::vector<uint8_t> buffer(static_cast<size_t>(32) * (static_cast<size_t>(FFieldCount) + 1), 0);
-  int32_t offset = 0;
-  if (LFieldManager->MostUpdatedSize() > static_cast<int64_t>(buffer.size()))
-    RaiseORB(20164, "Invalid table header data");
-  LFieldManager->SaveMostUpdated(buffer, offset);
-  SaveMostUpdated(buffer, offset);
-  buffer.resize(static_cast<size_t>(offset));
+  std::vector<uint8_t> buffer;
+  SaveMostUpdatedContents(buffer);
   return buffer;
+}
+
+void TORBDiskRecordManager::SaveMostUpdatedContents(std::vector<uint8_t>& out) const {
+  out.assign(static_cast<size_t>(32) * (static_cast<size_t>(FFieldCount) + 1), 0);
+  int32_t offset = 0;
+  if (LFieldManager->MostUpdatedSize() > static_cast<int64_t>(out.size())) RaiseORB(20164, "Invalid table header data");
+  LFieldManager->SaveMostUpdated(out, offset);
+  SaveMostUpdated(out, offset);
+  out.resize(static_cast<size_t>(offset));
 }
 
 void TORBDiskRecordManager::LoadMostUpdatedContents(std::span<const uint8_t> contents) {

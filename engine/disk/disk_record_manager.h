@@ -114,6 +114,8 @@ class TORBDiskRecordManager : public TORBBaseRecordManager {
   // The whole most-updated contents, auto-increment values included: the
   // writer's buffer is 32 * (field count + 1) bytes (20164 beyond it).
   std::vector<uint8_t> SaveMostUpdatedContents() const;
+  // The same into `out`, whose memory is reused.
+  void SaveMostUpdatedContents(std::vector<uint8_t>& out) const;
   void LoadMostUpdatedContents(std::span<const uint8_t> contents);
 
   void LoadMetadata(TStream& stream);

@@ -358,6 +358,7 @@ void TORBDiskTableData::OpenTableFiles(int32_t metadata_page, int32_t most_updat
 }
 
 void TORBDiskTableData::DeleteTableFiles() {
+  WriteKeptMostUpdated();
   if (FTableLocksFile != nullptr && FTableLocksFile->IsOpen()) FTableLocksFile->DeleteFile();
   if (FTableMetadataFile != nullptr && FTableMetadataFile->IsOpen()) FTableMetadataFile->DeleteFile(kSystem);
   if (FTableMostUpdatedFile != nullptr && FTableMostUpdatedFile->IsOpen())
@@ -365,6 +366,7 @@ void TORBDiskTableData::DeleteTableFiles() {
 }
 
 void TORBDiskTableData::FreeTableFiles() {
+  ForgetKeptMostUpdated();
   FStampView.Reset();
   FStampViewPage = -1;
   FLoaded = TLoadedMostUpdated();
@@ -405,6 +407,7 @@ void TORBDiskTableData::SaveMetadataFile(int32_t session_id) {
 
 void TORBDiskTableData::LoadMostUpdated(int32_t session_id) {
   if (FTableMostUpdatedFile == nullptr) RaiseORB(kErrDiskMostUpdatedNoFile, kMsgPointerIsNil);
+  WriteKeptMostUpdated();
   CheckOpen();
   // Another process may have committed since the last load. The stored
   // stamp of the file's page is taken before the bytes are read: when it
@@ -442,13 +445,62 @@ void TORBDiskTableData::SaveMostUpdated(int32_t session_id) {
   ForgetReadAheads();
   if (FTableMostUpdatedFile == nullptr) RaiseORB(kErrDiskMostUpdatedNoFile, kMsgPointerIsNil);
   CheckOpen();
+  WriteKeptMostUpdated();
   const std::vector<uint8_t> contents = DiskRecordManager()->SaveMostUpdatedContents();
   FTableMostUpdatedFile->WriteFile(session_id, contents.data(), static_cast<int32_t>(contents.size()));
+}
+
+void TORBDiskTableData::SaveRowMostUpdated(int32_t session_id, bool in_transaction) {
+  if (!in_transaction || MultiUser()) {
+    SaveMostUpdated(session_id);
+    return;
+  }
+  ForgetReadAheads();
+  if (FTableMostUpdatedFile == nullptr) RaiseORB(kErrDiskMostUpdatedNoFile, kMsgPointerIsNil);
+  CheckOpen();
+  TKeptMostUpdated& kept = FKeptMostUpdated;
+  if (kept.Kept && kept.Session != session_id) WriteKeptMostUpdated();
+  // Registered before anything is kept: a failed registration keeps nothing.
+  if (kept.Manager == nullptr) {
+    DiskPageManager()->AddDeferredWork(this);
+    kept.Manager = DiskPageManager();
+  }
+  // Built beside the kept bytes: a failure leaves those as they were.
+  DiskRecordManager()->SaveMostUpdatedContents(kept.Spare);
+  kept.Bytes.swap(kept.Spare);
+  kept.Session = session_id;
+  kept.Kept = true;
+}
+
+void TORBDiskTableData::WriteKeptMostUpdated() {
+  TKeptMostUpdated& kept = FKeptMostUpdated;
+  if (!kept.Kept) return;
+  if (FTableMostUpdatedFile == nullptr) RaiseORB(kErrDiskMostUpdatedNoFile, kMsgPointerIsNil);
+  FTableMostUpdatedFile->WriteFile(kept.Session, kept.Bytes.data(), static_cast<int32_t>(kept.Bytes.size()));
+  ForgetKeptMostUpdated();
+}
+
+void TORBDiskTableData::ForgetKeptMostUpdated() noexcept {
+  TKeptMostUpdated& kept = FKeptMostUpdated;
+  kept.Kept = false;
+  if (kept.Manager != nullptr) kept.Manager->RemoveDeferredWork(this);
+  kept.Manager = nullptr;
+}
+
+void TORBDiskTableData::WriteDeferred(int32_t session) {
+  TORBTableDataLock lock(this);
+  if (FKeptMostUpdated.Kept && FKeptMostUpdated.Session == session) WriteKeptMostUpdated();
+}
+
+void TORBDiskTableData::DropDeferred(int32_t session) noexcept {
+  const TKeptMostUpdated& kept = FKeptMostUpdated;
+  if (session == TORBPageManager::kEverySession || (kept.Kept && kept.Session == session)) ForgetKeptMostUpdated();
 }
 
 void TORBDiskTableData::CleanMostUpdated(int32_t session_id) {
   ForgetReadAheads();
   if (FTableMostUpdatedFile == nullptr) RaiseORB(kErrDiskMostUpdatedNoFile, kMsgPointerIsNil);
+  WriteKeptMostUpdated();
   FTableMostUpdatedFile->InitFileHeader(session_id);
 }
 
@@ -703,6 +755,9 @@ void TORBDiskTableData::OpenTable(TORBCursorInterface* cursor) {
 
 void TORBDiskTableData::CloseTable(TORBCursorInterface* cursor) {
   TORBTableDataLock lock(this);
+  // The managers go with the last cursor: kept bytes are written first
+  // (a failure leaves the cursor open).
+  if (FCursorList.size() <= 1) WriteKeptMostUpdated();
   FReadAheads.erase(cursor);
   if (auto it = FLockHolders.find(cursor); it != FLockHolders.end()) {
     const int32_t session = it->second;
@@ -1187,7 +1242,8 @@ bool TORBDiskTableData::WriteRow(TORBCursorInterface* cursor, int32_t manager_co
   bool written = false;
   try {
     FBlobManager->WriteBlobs(session, record);
-    written = RunRowChange(cursor, change, [this](int32_t s) { SaveMostUpdated(s); });
+    const bool in_transaction = cursor->InTransaction();
+    written = RunRowChange(cursor, change, [this, in_transaction](int32_t s) { SaveRowMostUpdated(s, in_transaction); });
   } catch (...) {
     unposted.Restore();
     if (!cursor->InTransaction()) {
@@ -1220,11 +1276,12 @@ bool TORBDiskTableData::DeleteRecord(TORBCursorInterface* cursor) {
   std::vector<uint8_t> stored(static_cast<size_t>(std::max(FRecordManager->FRecordBufferSize, 1)));
   const bool has_stored = ReadRecordByID(session, cursor->GetCurrentRecordID(), stored.data()) == grrOK;
   const bool blobs = FFieldManager->BlobFieldsPresent();
+  const bool in_transaction = cursor->InTransaction();
   const bool deleted = RunRowChange(
       cursor, [&] { return TORBTableData::DeleteRecord(cursor); },
       [&](int32_t s) {
         if (has_stored && blobs) FBlobManager->DeleteBlobs(s, stored.data());
-        SaveMostUpdated(s);
+        SaveRowMostUpdated(s, in_transaction);
       });
   return deleted;
 }
@@ -1232,6 +1289,9 @@ bool TORBDiskTableData::DeleteRecord(TORBCursorInterface* cursor) {
 void TORBDiskTableData::Rollback(int32_t session_id) {
   TORBTableDataLock lock(this);
   ForgetReadAheads();
+  // The session's pages are cancelled already: what was kept for it goes
+  // with them.
+  DropDeferred(session_id);
   if (FRecordManager == nullptr) return;
   LoadMostUpdated(session_id);
   if (FTemporaryPageManager != nullptr) FTemporaryPageManager->CancelChanges(session_id);

@@ -47,6 +47,7 @@
 #include "engine/disk/lock_type.h"
 #include "engine/platform/file.h"
 #include "engine/table/page_header.h"
+#include "engine/table/page_manager.h"
 
 namespace orb {
 
@@ -65,7 +66,7 @@ inline constexpr int32_t kErrDiskTableLockedOnOpen = 20209;
 inline constexpr int32_t kErrDiskMostUpdatedNoFile = 20176;
 inline constexpr int32_t kErrDiskRepairLargeTable = 10512;
 
-class TORBDiskTableData : public TORBTableData {
+class TORBDiskTableData : public TORBTableData, private TORBDeferredPageWork {
  public:
   // Lock attempts of the table's operations.
   static constexpr int32_t kOpenLockTries = 50;
@@ -167,6 +168,10 @@ class TORBDiskTableData : public TORBTableData {
   void LoadMostUpdated(int32_t session_id);
   void SaveMostUpdated(int32_t session_id);
   void CleanMostUpdated(int32_t session_id);
+  // The most-updated data after a row change of the session: kept in
+  // memory inside a single-user transaction (see FKeptMostUpdated), written
+  // at once otherwise.
+  void SaveRowMostUpdated(int32_t session_id, bool in_transaction);
   void RebuildRecordPageIndex(int32_t session_id);
   void ValidateRecordPageIndex(int32_t session_id);
   void ValidateAndRepairMostUpdatedAndRecordPageIndex(int32_t session_id);
@@ -301,6 +306,36 @@ class TORBDiskTableData : public TORBTableData {
     std::vector<uint8_t> Bytes;
   };
   TLoadedMostUpdated FLoaded;
+
+  // Within a single-user transaction every row change rewrites the same
+  // most-updated bytes into the session's private pages, which nobody reads
+  // before the next access to the file. They are kept here instead and
+  // written, as the last of those writes would have been, before anything
+  // else touches the most-updated file (load, save, clean, delete, the
+  // last cursor's close) and before the page manager applies the session
+  // (WriteDeferred, registered while bytes are kept); cancelling the
+  // session's pages forgets them (DropDeferred), as it would have dropped
+  // the written page. So the file a session commits, and every read of it
+  // by this process, holds exactly the bytes the immediate writes would
+  // have left. No other process can see the difference: the pages are
+  // private until the commit, and another process never opens the table
+  // for writing while this one holds the file for a single user.
+  struct TKeptMostUpdated {
+    bool Kept = false;
+    int32_t Session = -1;
+    std::vector<uint8_t> Bytes;
+    // Where the next bytes are built before they replace Bytes.
+    std::vector<uint8_t> Spare;
+    // The page manager this table is registered with while Kept.
+    TORBPageManager* Manager = nullptr;
+  };
+  TKeptMostUpdated FKeptMostUpdated;
+  // Writes the kept bytes, if any, to the session they were kept for.
+  void WriteKeptMostUpdated();
+  // Forgets the kept bytes and unregisters.
+  void ForgetKeptMostUpdated() noexcept;
+  void WriteDeferred(int32_t session) override;
+  void DropDeferred(int32_t session) noexcept override;
 };
 
 }  // namespace orb

@@ -26,6 +26,8 @@ TORBPageManager::TORBPageManager()
 TORBPageManager::~TORBPageManager() {
   // A guard left holding a page would put it back into freed memory.
   assert(FGuardCount == 0);
+  DropDeferredWork(kEverySession);
+  FDeferredWork.clear();
   for (auto& info : FSessions) {
     for (int32_t i = 0; i < info->DirtyPages.Count(); ++i) delete info->DirtyPages.PageAt(i);
   }
@@ -259,6 +261,7 @@ void TORBPageManager::TrimSharedPages() {
 
 void TORBPageManager::ApplyChanges(int32_t session) {
   assert(CallerLockHeld());
+  WriteDeferredWork(session);
   for (int32_t i = 0; i < FSharedPages.Count(); ++i) {
     const TORBPage* page = FSharedPages.PageAt(i);
     if (page->FSessionID == session && page->FUseCount > 0) RaiseORB(20152, "Some session pages not released");
@@ -337,7 +340,10 @@ void TORBPageManager::MarkWritten(TORBSessionPageInfo& info, TORBPage* page) {
 void TORBPageManager::CancelChanges(int32_t session) {
   assert(CallerLockHeld());
   TORBSessionPageInfo* info = FindSession(session);
-  if (info == nullptr) return;
+  if (info == nullptr) {
+    DropDeferredWork(session);
+    return;
+  }
   ++FChangeCount;
   for (int32_t i = 0; i < info->DirtyPages.Count(); ++i) {
     const TORBPage* page = info->DirtyPages.PageAt(i);
@@ -346,6 +352,8 @@ void TORBPageManager::CancelChanges(int32_t session) {
   }
   for (int32_t i = 0; i < info->DirtyPages.Count(); ++i) delete info->DirtyPages.PageAt(i);
   info->DirtyPages.Clear();
+  // What the kept work would have written is gone with the private pages.
+  DropDeferredWork(session);
 
   auto& added = info->AddedPageNumbers;
   size_t done = 0;
@@ -372,7 +380,29 @@ bool TORBPageManager::HasAnyPendingChanges() const {
   return false;
 }
 
+void TORBPageManager::AddDeferredWork(TORBDeferredPageWork* work) {
+  if (std::find(FDeferredWork.begin(), FDeferredWork.end(), work) == FDeferredWork.end()) FDeferredWork.push_back(work);
+}
+
+void TORBPageManager::RemoveDeferredWork(TORBDeferredPageWork* work) noexcept {
+  std::erase(FDeferredWork, work);
+}
+
+void TORBPageManager::WriteDeferredWork(int32_t session) {
+  if (FDeferredWork.empty()) return;
+  // A copy: the work may unregister itself once written.
+  const std::vector<TORBDeferredPageWork*> works = FDeferredWork;
+  for (TORBDeferredPageWork* work : works) work->WriteDeferred(session);
+}
+
+void TORBPageManager::DropDeferredWork(int32_t session) noexcept {
+  if (FDeferredWork.empty()) return;
+  const std::vector<TORBDeferredPageWork*> works = FDeferredWork;
+  for (TORBDeferredPageWork* work : works) work->DropDeferred(session);
+}
+
 void TORBPageManager::DiscardAllPages() {
+  DropDeferredWork(kEverySession);
   ++FChangeCount;
   for (auto& info : FSessions) {
     for (int32_t i = 0; i < info->DirtyPages.Count(); ++i) Discard(info->DirtyPages.PageAt(i));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -22,6 +23,24 @@ struct TORBSessionPageInfo {
   std::vector<int32_t> AddedPageNumbers;
   // Pages to free on apply, in the order asked for.
   std::vector<int32_t> RemovedPageNumbers;
+};
+
+// Changes that a layer above keeps in memory for a session instead of
+// writing them into the session's pages at once (a value rewritten by every
+// row change of a transaction, say). The page manager has them written
+// before it applies the session's pages and has them forgotten when it
+// cancels those pages, so that a session commits exactly what it would have
+// committed had each change been written when it was made.
+class TORBDeferredPageWork {
+ public:
+  virtual ~TORBDeferredPageWork() = default;
+  // Writes the changes kept for `session` into its pages; on a failure
+  // they stay kept.
+  virtual void WriteDeferred(int32_t session) = 0;
+  // Forgets the changes kept for `session` (TORBPageManager::kEverySession:
+  // every session's, the storage is closing or the manager going away).
+  // The work may unregister itself from here.
+  virtual void DropDeferred(int32_t session) noexcept = 0;
 };
 
 // Hands pages to sessions over a storage supplied by a descendant.
@@ -54,6 +73,8 @@ class TORBPageManager {
   static constexpr int32_t kMaxCacheCapacity = 1000;
   static constexpr int32_t kInvalidSession = -1;
   static constexpr int32_t kSystemSession = -2;
+  // DropDeferred of every session.
+  static constexpr int32_t kEverySession = INT32_MIN;
 
   TORBPageManager();
   // Destroys every page it still holds, private ones included, silently. Call
@@ -118,6 +139,13 @@ class TORBPageManager {
   // Drops the session's private pages and gives back the pages it added.
   // Raises 20087/20088 for a clean or used private page (nothing dropped).
   void CancelChanges(int32_t session);
+
+  // Registers `work` (once, however often added) until RemoveDeferredWork:
+  // ApplyChanges(session) first has it write what it keeps for the
+  // session, a successful CancelChanges(session) has it forget that, and
+  // DiscardAllPages and the destructor have it forget everything.
+  void AddDeferredWork(TORBDeferredPageWork* work);
+  void RemoveDeferredWork(TORBDeferredPageWork* work) noexcept;
 
   // Raises 20097 when any session still has private pages.
   void CheckNoPrivatePages() const;
@@ -186,6 +214,11 @@ class TORBPageManager {
   // When it raises, any of them may or may not be stored.
   virtual void InternalWritePages(std::span<TORBPage* const> pages);
 
+  // Has every registered TORBDeferredPageWork write what it keeps for the
+  // session (the first failure is raised, the rest stay kept).
+  void WriteDeferredWork(int32_t session);
+  void DropDeferredWork(int32_t session) noexcept;
+
   // Multi-user hooks, see the class comment.
   virtual bool IsDiskMultiUser() const { return false; }
   // Stored State stamp of `page_no`; kInvalidPageState when unreadable.
@@ -225,6 +258,8 @@ class TORBPageManager {
 
   // Pages dropped from the cache while in use.
   std::vector<TORBPage*> FDetachedPages;
+  // Registered deferred work, in the order registered.
+  std::vector<TORBDeferredPageWork*> FDeferredWork;
   // The session FindSession found last (null when none): session entries
   // live until DiscardAllPages, which forgets this too.
   TORBSessionPageInfo* FLastSession = nullptr;

@@ -13,6 +13,10 @@
 //   orb_disk_table_child <path> single
 //     single-user: connects, opens T, prints "ready" and holds the
 //     connection until stdin closes.
+//   orb_disk_table_child <path> single-tx <first id> <rows>
+//     single-user: inserts rows <first id> .. <first id> + rows - 1 (VAL 1,
+//     a 300-byte MEMO) into T in one transaction, prints "ready", and once
+//     stdin closes commits and prints "done".
 
 #include <unistd.h>
 
@@ -99,7 +103,7 @@ int main(int argc, char** argv) {
   const std::string mode = argv[2];
   orb::TORBDiskDatabaseSettings settings;
   orb::TORBDiskDatabaseData database(orb::PathToWide(argv[1]), u"", settings);
-  orb::disktest::TLink link(mode != "single");
+  orb::disktest::TLink link(mode != "single" && mode != "single-tx");
   int rc = 0;
   try {
     database.ConnectSession(&link);
@@ -123,6 +127,24 @@ int main(int argc, char** argv) {
       cursor.Open();
       Say("ready");
       WaitForStdinClose();
+    } else if (mode == "single-tx") {
+      if (argc < 5) return 2;
+      const int32_t first_id = std::atoi(argv[3]);
+      const int32_t rows = std::atoi(argv[4]);
+      orb::disktest::TDiskCursor cursor(&database, &link, u"T");
+      cursor.Open();
+      link.FInTransaction = true;
+      for (int32_t id = first_id; id < first_id + rows; ++id) {
+        if (!cursor.Insert(id, 1, std::string(300, 'm'))) {
+          Say("error 0 insert refused");
+          return 1;
+        }
+      }
+      Say("ready");
+      WaitForStdinClose();
+      database.Commit(link.FId, false);
+      link.FInTransaction = false;
+      Say("done");
     } else {
       return 2;
     }

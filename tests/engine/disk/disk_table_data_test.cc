@@ -465,6 +465,82 @@ TEST_F(DiskTableTest, AFailedInsertCancelsTheSessionsChangesAndKeepsTheUnpostedM
   EXPECT_TRUE(report.IsOk()) << Joined(report);
 }
 
+// Inside a single-user transaction the row count and table state are
+// written once, not per row: however the transaction ends, the file holds
+// the count of the rows it holds.
+TEST_F(DiskTableTest, SingleUserTransactionsLeaveTheRowCountOfTheRowsTheyLeave) {
+  enum TEnd { kCommit, kRollback, kCloseThenCommit, kAnotherSessionApplies };
+  struct TCase {
+    TEnd End;
+    const char* Name;
+    int64_t Rows;
+  };
+  // One row before the transaction; inside it ids 2 .. 31 are inserted, a
+  // duplicate is refused and row 2 is deleted again.
+  const TCase cases[] = {
+      {kCommit, "commit", 30},
+      {kRollback, "rollback", 1},
+      {kCloseThenCommit, "cursor closed before the commit", 30},
+      // Single-user sessions share one id: an apply outside the transaction
+      // applies the transaction's pages too, and the rollback finds them
+      // committed.
+      {kAnotherSessionApplies, "another session applies", 30},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    CreateFile();
+    Connect();
+    disktest::CreateTestTable(FDatabase.get(), FLink.get(), u"T", {.IdIndex = disktest::TTableSpec::kUnique});
+    disktest::CreateTestTable(FDatabase.get(), FLink.get(), u"U");
+    TDiskCursor& cursor = Open();
+    ASSERT_TRUE(cursor.Insert(1, 1));
+    FLink->FInTransaction = true;
+    TORBPageItemID second{};
+    for (int32_t id = 2; id <= 31; ++id) {
+      ASSERT_TRUE(cursor.Insert(id, id, std::string(id % 3 == 0 ? 500 : 0, 'x')));
+      if (id == 2) second = cursor.GetCurrentRecordID();
+      if (id == 10) {
+        EXPECT_NE(ErrorCodeOf([&] { cursor.Insert(5, 0); }), 0);
+      }
+    }
+    EXPECT_EQ(cursor.Count(), 31);
+    ASSERT_TRUE(cursor.MoveTo(second));
+    ASSERT_TRUE(cursor.FTable->DeleteRecord(&cursor));
+    EXPECT_EQ(cursor.Count(), 30);
+    switch (c.End) {
+      case kCommit:
+        FDatabase->Commit(FLink->FId, false);
+        break;
+      case kRollback:
+        FDatabase->Rollback(FLink->FId);
+        break;
+      case kCloseThenCommit:
+        CloseAll();
+        FDatabase->Commit(FLink->FId, false);
+        break;
+      case kAnotherSessionApplies: {
+        TLink* other = OtherSession();
+        ASSERT_EQ(other->FId, FLink->FId);
+        other->FInTransaction = false;
+        ASSERT_TRUE(Open(u"U", other).Insert(1, 1));
+        FDatabase->Rollback(FLink->FId);
+        break;
+      }
+    }
+    FLink->FInTransaction = false;
+    CloseAll();
+    Disconnect();
+    const TORBIntegrityReport report = Check();
+    EXPECT_TRUE(report.IsOk()) << Joined(report);
+    Connect();
+    TDiskCursor& reopened = Open();
+    EXPECT_EQ(reopened.Count(), c.Rows);
+    EXPECT_EQ(static_cast<int64_t>(reopened.Rows().size()), c.Rows);
+    CloseAll();
+    Disconnect();
+  }
+}
+
 TEST_F(DiskTableTest, RepairRecountsAWrongStoredRowCount) {
   Connect();
   disktest::CreateTestTable(FDatabase.get(), FLink.get(), u"T");

@@ -187,5 +187,37 @@ TEST_F(DiskTableProcessTest, ASingleUserProcessKeepsOthersFromWriting) {
   ExpectClean();
 }
 
+// A single-user transaction's rows reach the file only with its commit: a
+// process killed before it leaves the committed table, one that commits
+// leaves every row and the row count that goes with them.
+TEST_F(DiskTableProcessTest, ASingleUserTransactionIsWholeOrAbsentAfterItsProcessEnds) {
+  constexpr int32_t kRows = 400;
+  for (const bool commit : {false, true}) {
+    SCOPED_TRACE(commit ? "committed" : "killed");
+    ChildProcess writer("orb_disk_table_child", {File(), "single-tx", std::to_string(1000), std::to_string(kRows)});
+    writer.ReadUntilReady();
+    if (commit) {
+      EXPECT_EQ(writer.Release(), 0);
+    } else {
+      writer.Kill();
+    }
+    ExpectClean();
+    TORBDiskDatabaseData database(FDir.WFile("db.orb"), u"", {});
+    TLink link(false);
+    database.ConnectSession(&link);
+    {
+      TDiskCursor cursor(&database, &link, u"T");
+      cursor.Open();
+      const int64_t expected = commit ? kShared + kRows : kShared;
+      EXPECT_EQ(cursor.Count(), expected);
+      int64_t walked = 0;
+      cursor.First();
+      while (cursor.Next()) ++walked;
+      EXPECT_EQ(walked, expected);
+    }
+    database.DisconnectSession(&link);
+  }
+}
+
 }  // namespace
 }  // namespace orb
