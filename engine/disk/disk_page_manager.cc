@@ -537,6 +537,11 @@ bool TORBDiskPageManager::LockDBHeader() {
   return true;
 }
 
+void TORBDiskPageManager::LockDBHeaderInMemory() {
+  if (FLockDBHeaderCount == 0) FHeaderByteLocked = false;
+  ++FLockDBHeaderCount;
+}
+
 bool TORBDiskPageManager::UnlockDBHeader() {
   if (FLockDBHeaderCount <= 0) return false;
   if (--FLockDBHeaderCount > 0) return true;

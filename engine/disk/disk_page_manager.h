@@ -59,7 +59,11 @@
 //    file: before an ordinary page or a page stamp is written, before a
 //    page region is read or written, before the header is read or saved,
 //    and on close. A shared file's map changes reach the file before its
-//    header lock is released.
+//    header lock is released. A file held for one single-user writer
+//    (other opens get it read-only) keeps its maps the same way; its page
+//    allocations (the free space manager's GetPage) then take no header
+//    byte, as they change nothing stored but the file's length, while its
+//    commits and page releases still do.
 //
 // Page stamps
 //
@@ -365,6 +369,11 @@ class TORBDiskPageManager : public TORBPageManager {
   // cannot be keyed.
   const TORBCipher* CipherFor(uint8_t algorithm);
   bool TryLock(const std::function<bool()>& lock) const;
+  // LockDBHeader for work that changes nothing another process reads
+  // through the header lock: nests as LockDBHeader does, but an outermost
+  // call takes no file byte. REQUIRES: the free space manager keeps the
+  // maps in memory (KeepsMaps).
+  void LockDBHeaderInMemory();
   bool LockFileByte(int64_t offset);
   bool UnlockFileByte(int64_t offset);
   // True when the file cannot be written; `*in_use` receives the failure

@@ -192,9 +192,13 @@ void TORBDatabaseFreeSpaceManager::ReWritePageCountVariables() {
 }
 
 template <typename Body>
-auto TORBDatabaseFreeSpaceManager::UnderHeaderLock(int32_t lock_error, Body&& body) {
-  if (!LPageManager->TryLock([this] { return LPageManager->LockDBHeader(); })) RaiseORB(lock_error, "Database is locked");
+auto TORBDatabaseFreeSpaceManager::UnderHeaderLock(int32_t lock_error, Body&& body, bool in_memory) {
   const bool keep = KeepsMaps();
+  assert(!in_memory || keep);
+  if (in_memory)
+    LPageManager->LockDBHeaderInMemory();
+  else if (!LPageManager->TryLock([this] { return LPageManager->LockDBHeader(); }))
+    RaiseORB(lock_error, "Database is locked");
   ++FLockDepth;
   try {
     // Another process may have changed the maps since the lock was last
@@ -245,12 +249,23 @@ void TORBDatabaseFreeSpaceManager::CheckWritable(int32_t page_no) const {
 
 int32_t TORBDatabaseFreeSpaceManager::GetPage() {
   CheckWritable(-1);
-  return UnderHeaderLock(20231, [this] {
-    int32_t result = FindAndReusePage();
-    if (result == -1) result = AddNewPageAndExtentFile();
-    if (result > FLastUsedPageNo) FLastUsedPageNo = result;
-    return result;
-  });
+  // The header byte orders the changes of the header and the maps between
+  // processes. While the maps are kept (KeepsMaps: no other process
+  // allocates in this file) an allocation changes the maps and counts in
+  // memory and lengthens the file, nothing else: the stored header and
+  // maps, which other opens read under the byte, stay as they are until a
+  // later write flushes them. So the allocation takes no byte, only the
+  // in-process nesting its helpers assert. Freeing may cut the file after
+  // saving the header, and keeps the byte.
+  return UnderHeaderLock(
+      20231,
+      [this] {
+        int32_t result = FindAndReusePage();
+        if (result == -1) result = AddNewPageAndExtentFile();
+        if (result > FLastUsedPageNo) FLastUsedPageNo = result;
+        return result;
+      },
+      KeepsMaps());
 }
 
 void TORBDatabaseFreeSpaceManager::FreePage(int32_t page_no) {

@@ -140,9 +140,11 @@ class TORBDatabaseFreeSpaceManager {
   void ReReadPageCountVariables();
   void ReWritePageCountVariables();
   // Runs `body` under the header lock (`lock_error` when not obtained),
-  // saving the counts afterwards in every case.
+  // saving the counts afterwards in every case. With `in_memory` the lock
+  // takes no file byte (LockDBHeaderInMemory). REQUIRES for `in_memory`:
+  // KeepsMaps().
   template <typename Body>
-  auto UnderHeaderLock(int32_t lock_error, Body&& body);
+  auto UnderHeaderLock(int32_t lock_error, Body&& body, bool in_memory = false);
 
   // Divisibility by a fixed number without a division (every page access
   // asks whether its page is a map page).

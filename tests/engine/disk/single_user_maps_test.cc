@@ -5,11 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "engine/disk/disk_database_data.h"
+#include "engine/disk/database_file.h"
+#include "engine/disk/disk_header.h"
 #include "engine/disk/disk_page_manager.h"
+#include "engine/disk/free_space.h"
+#include "engine/platform/codepage.h"
 #include "engine/disk/integrity_tables.h"
 #include "tests/engine/disk/disk_table_cursor.h"
 #include "tests/support/disk_scratch.h"
@@ -76,6 +81,59 @@ TEST(SingleUserMapsTest, CommittedAllocationsAndFreesAreInTheFileWhileTheWriterH
   expect_clean("after deleting the rows");
   database.DisconnectSession(&link);
   expect_clean("after closing");
+}
+
+// A single-user writer's page allocations change nothing stored: they go
+// on while another open holds the header byte (a reader reading the
+// header), where a shared writer's allocation waits for the byte. Its
+// commit still takes the byte.
+TEST(SingleUserMapsTest, AllocationsNeedNoHeaderByteButCommitsDo) {
+  DiskScratch dir;
+  TORBDiskDatabaseSettings settings;
+  {
+    TORBDiskDatabaseData creator(dir.WFile("db.orb"), u"", settings);
+    creator.CreateDatabase();
+  }
+  const int64_t header_byte = kDBHeaderSize + kCryptoHeaderSize + kDBHeaderByteOffset;
+  for (const bool multi_user : {false, true}) {
+    SCOPED_TRACE(multi_user ? "shared writer" : "single-user writer");
+    TORBDiskPageManager pm;
+    bool read_only = false, repair = false, multi = multi_user;
+    pm.OpenDatabase(dir.WFile("db.orb"), TORBPassword{}, read_only, repair, false, multi);
+    ASSERT_EQ(multi, multi_user);
+    ASSERT_FALSE(read_only);
+    pm.SetLockRetries(2, 1);
+    // Opened after the writer, as a reader of a held file is.
+    TORBDatabaseFile reader;
+    reader.OpenFile(dir.WFile("db.orb"), amReadOnly, smShareDenyNone);
+    ASSERT_TRUE(reader.LockByte(header_byte, 1));
+    std::vector<int32_t> pages;
+    if (multi_user) {
+      EXPECT_EQ(testing::ErrorCodeOf([&] { pm.FreeSpaceManager()->GetPage(); }), 20231);
+    } else {
+      // Enough pages to grow the file several times.
+      for (int32_t i = 0; i < 300; ++i) pages.push_back(pm.FreeSpaceManager()->GetPage());
+      EXPECT_EQ(std::set<int32_t>(pages.begin(), pages.end()).size(), pages.size());
+      int32_t added = -1;
+      {
+        TORBPageGuard page = pm.AddPageGuard(0, kPageTypeTableMostUpdated);
+        page.MarkDirty();
+        added = page.PageNo();
+      }
+      EXPECT_EQ(testing::ErrorCodeOf([&] { pm.ApplyChanges(0); }), 20213);
+      ASSERT_TRUE(reader.UnlockByte(header_byte, 1));
+      pm.ApplyChanges(0);
+      pm.RemovePage(0, added);
+      pm.ApplyChanges(0);
+      ASSERT_TRUE(reader.LockByte(header_byte, 1));
+    }
+    ASSERT_TRUE(reader.UnlockByte(header_byte, 1));
+    for (const int32_t page : pages) pm.FreeSpaceManager()->FreePage(page);
+    reader.CloseFile();
+    pm.CloseDatabase();
+  }
+  const TORBIntegrityReport report = CheckDatabaseWithTables(dir.WFile("db.orb"), {});
+  EXPECT_TRUE(report.IsOk()) << Findings(report);
 }
 
 }  // namespace
