@@ -721,10 +721,10 @@ void TORBDiskPageManager::InternalWritePage(TORBPage& page) {
 void TORBDiskPageManager::InternalWritePages(std::span<TORBPage* const> pages) {
   // Map pages are written on their own, as InternalWritePage does; the
   // ordinary pages between them go in runs. The staging buffer stays with
-  // the thread: fresh memory for every run would cost a page fault per
-  // 4 KB written.
+  // the thread and only grows: fresh memory for every run would cost a page
+  // fault per 4 KB written, and a resize per page would clear every byte
+  // before the image overwrites it.
   thread_local std::vector<uint8_t> run;
-  run.clear();
   std::vector<uint8_t> unused;
   size_t first = 0;
   auto flush_run = [&](size_t end) {
@@ -738,10 +738,10 @@ void TORBDiskPageManager::InternalWritePages(std::span<TORBPage* const> pages) {
       flush_run(i);
       InternalWritePage(*pages[i]);
       first = i + 1;
-      run.clear();
       continue;
     }
-    run.resize((i + 1 - first) * FPageSize);
+    const size_t needed = (i + 1 - first) * FPageSize;
+    if (run.size() < needed) run.resize(std::max(needed, pages.size() * FPageSize));
     PreparePageImage(*pages[i], run.data() + (i - first) * FPageSize, unused);
   }
   flush_run(pages.size());
