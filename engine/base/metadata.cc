@@ -126,10 +126,7 @@ void TORBMetaObjectDefs::Move(int32_t cur_index, int32_t new_index) {
 
 void TORBMetaObjectDefs::Clear() { FDefsList.clear(); }
 
-TORBMetaObjectDef* TORBMetaObjectDefs::GetDef(int32_t index) const {
-  CheckIndex(index);
-  return FDefsList[static_cast<size_t>(index)].get();
-}
+void TORBMetaObjectDefs::RaiseIndexOutOfBounds(int32_t index) { RaiseListIndex(index); }
 
 int32_t TORBMetaObjectDefs::GetDefNumberByName(std::string_view ansi_name) const {
   const std::string wanted = UpperCaseA(ansi_name);

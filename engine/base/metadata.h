@@ -90,7 +90,12 @@ class TORBMetaObjectDefs {
   virtual void Move(int32_t cur_index, int32_t new_index);
   virtual void Clear();
 
-  TORBMetaObjectDef* GetDef(int32_t index) const;
+  // Every row read or written asks for its fields' definitions: the lookup
+  // stays inline, the out-of-range failure does not.
+  TORBMetaObjectDef* GetDef(int32_t index) const {
+    if (static_cast<uint32_t>(index) >= FDefsList.size()) RaiseIndexOutOfBounds(index);
+    return FDefsList[static_cast<size_t>(index)].get();
+  }
 
   int32_t GetDefNumberByName(std::string_view ansi_name) const;
   int32_t GetDefNumberByName(std::u16string_view name) const;
@@ -115,6 +120,8 @@ class TORBMetaObjectDefs {
   // Replaces (and frees) the definition at `index`.
   void SetDefAt(int32_t index, std::unique_ptr<TORBMetaObjectDef> def);
   void CheckIndex(int32_t index) const;
+  // The list index error of CheckIndex.
+  [[noreturn]] static void RaiseIndexOutOfBounds(int32_t index);
 
   std::vector<std::unique_ptr<TORBMetaObjectDef>> FDefsList;
 };
