@@ -1,5 +1,6 @@
 #include "engine/disk/small_record_page.h"
 
+#include <bit>
 #include <cstring>
 
 #include "engine/base/orb_exception.h"
@@ -44,19 +45,29 @@ bool TORBSmallRecordPage::ValidSlot(const TORBPageItemID& record_id) const {
   return record_id.PageItemNo < FMaxRecordsOnPage && IsUsed(record_id.PageItemNo);
 }
 
+// The bitmap is read a byte at a time; bits past the last slot are ignored.
 bool TORBSmallRecordPage::FindUnusedRecordSlot(int32_t& slot) const {
-  for (int32_t i = 0; i < FMaxRecordsOnPage; ++i) {
-    if (!IsUsed(i)) {
-      slot = i;
-      return true;
-    }
+  const uint8_t* bitmap = LPage->GetPageData();
+  for (int32_t first = 0; first < FMaxRecordsOnPage; first += 8) {
+    const uint8_t bits = bitmap[first / 8];
+    if (bits == 0xFF) continue;
+    const int32_t free_slot = first + std::countr_one(bits);
+    if (free_slot >= FMaxRecordsOnPage) return false;
+    slot = free_slot;
+    return true;
   }
   return false;
 }
 
 int32_t TORBSmallRecordPage::GetRecordCount() const {
+  const uint8_t* bitmap = LPage->GetPageData();
   int32_t count = 0;
-  for (int32_t i = 0; i < FMaxRecordsOnPage; ++i) count += IsUsed(i) ? 1 : 0;
+  for (int32_t first = 0; first < FMaxRecordsOnPage; first += 8) {
+    uint32_t bits = bitmap[first / 8];
+    const int32_t in_byte = FMaxRecordsOnPage - first;
+    if (in_byte < 8) bits &= (1u << in_byte) - 1u;
+    count += std::popcount(bits);
+  }
   return count;
 }
 

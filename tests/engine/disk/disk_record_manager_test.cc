@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -44,6 +45,35 @@ TEST(DiskRecordPageTest, SlotsPerPage) {
     int32_t d, s, n;
   } cases[] = {{4056, 100, 40}, {4056, 4054, 1}, {4056, 4055, 0}, {4056, 4056, 0}, {4056, 1, 3604}, {984, 10, 97}};
   for (const Case& c : cases) EXPECT_EQ(c.n, TORBSmallRecordPage::MaxRecordsOnPage(c.d, c.s)) << c.s;
+}
+
+// The slot bitmap is read a byte at a time: bits past the last slot are
+// set in some cases below and must count neither as rows nor as room.
+TEST(DiskRecordManagerTest, FreeSlotAndRowCountReadTheBitmapUpToTheLastSlot) {
+  DiskTable t(4096, kRow100);
+  struct Case {
+    int32_t slots;
+    std::vector<uint8_t> bitmap;
+    int32_t free_slot;  // -1: the page is full
+    int32_t rows;
+  } cases[] = {
+      {10, {0x00, 0x00}, 0, 0},  {10, {0xFF, 0x01}, 9, 9},   {10, {0xFF, 0x03}, -1, 10},
+      {10, {0xFF, 0xFF}, -1, 10}, {10, {0xFF, 0xFD}, 9, 9},  {12, {0xF7, 0x0F}, 3, 11},
+      {8, {0xFF, 0x00}, -1, 8},   {16, {0xFF, 0x7F}, 15, 15}, {17, {0xFF, 0xFF, 0xFE}, 16, 16},
+      {1, {0xFE}, 0, 0},
+  };
+  for (const Case& c : cases) {
+    TORBPageGuard page = t.FPm.AddPageGuard(kSession, kPageTypeTableRecord);
+    std::copy(c.bitmap.begin(), c.bitmap.end(), page->GetPageData());
+    TORBSmallRecordPage records(page, 10, c.slots);
+    int32_t slot = -1;
+    EXPECT_EQ(records.FindUnusedRecordSlot(slot), c.free_slot >= 0) << c.slots << " slots, case " << &c - cases;
+    if (c.free_slot >= 0) {
+      EXPECT_EQ(slot, c.free_slot) << &c - cases;
+    }
+    EXPECT_EQ(records.GetRecordCount(), c.rows) << &c - cases;
+  }
+  t.FPm.CancelChanges(kSession);
 }
 
 TEST(DiskRecordManagerTest, RecordSizeAgainstPageSize) {
