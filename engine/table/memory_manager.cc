@@ -162,7 +162,7 @@ uint8_t* TORBMemoryManager::GetMem(size_t size) {
   const size_t block_size = kUsePool ? TORBBlockPool::BlockSizeFor(size + kOverhead) : 0;
   uint8_t* block = nullptr;
   {
-    TCriticalSectionGuard lock(MMLock);
+    std::lock_guard<std::mutex> lock(MMLock);
     if (FMaxMemorySize > 0 && FTotalMemAllocated + static_cast<int64_t>(size) > FMaxMemorySize) {
       RaiseORB(30004, "Memory limit exceeded (Limit = %d bytes)", {static_cast<long long>(FMaxMemorySize)});
     }
@@ -172,7 +172,7 @@ uint8_t* TORBMemoryManager::GetMem(size_t size) {
   const uint8_t method = block != nullptr ? kMethodPool : kMethodHeap;
   if (block == nullptr) block = static_cast<uint8_t*>(std::malloc(size + kOverhead));
   if (block == nullptr) {
-    TCriticalSectionGuard lock(MMLock);
+    std::lock_guard<std::mutex> lock(MMLock);
     FTotalMemAllocated -= static_cast<int64_t>(size);
     throw std::bad_alloc();
   }
@@ -215,7 +215,7 @@ void TORBMemoryManager::FreeAndNillMem(uint8_t*& buffer) {
   if (!pooled) std::free(block);
   buffer = nullptr;
   {
-    TCriticalSectionGuard lock(MMLock);
+    std::lock_guard<std::mutex> lock(MMLock);
     if (pooled) FPool.Give(block);
     FTotalMemAllocated -= size;
   }
@@ -229,28 +229,28 @@ size_t TORBMemoryManager::GetMemoryBufferSize(const uint8_t* buffer) const {
 
 int64_t TORBMemoryManager::GetFreeMemorySize() const {
   int64_t available = AvailablePhysicalMemory();
-  TCriticalSectionGuard lock(MMLock);
+  std::lock_guard<std::mutex> lock(MMLock);
   if (FMaxMemorySize > 0) available = std::min(available, std::max<int64_t>(0, FMaxMemorySize - FTotalMemAllocated));
   return available;
 }
 
 int64_t TORBMemoryManager::MaxMemorySize() const {
-  TCriticalSectionGuard lock(MMLock);
+  std::lock_guard<std::mutex> lock(MMLock);
   return FMaxMemorySize;
 }
 
 void TORBMemoryManager::SetMaxMemorySize(int64_t limit) {
-  TCriticalSectionGuard lock(MMLock);
+  std::lock_guard<std::mutex> lock(MMLock);
   FMaxMemorySize = limit < 0 ? 0 : limit;
 }
 
 size_t TORBMemoryManager::PoolArenaCount() const {
-  TCriticalSectionGuard lock(MMLock);
+  std::lock_guard<std::mutex> lock(MMLock);
   return FPool.ArenaCount();
 }
 
 int64_t TORBMemoryManager::TotalMemAllocated() const {
-  TCriticalSectionGuard lock(MMLock);
+  std::lock_guard<std::mutex> lock(MMLock);
   return FTotalMemAllocated;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "engine/platform/critical_section.h"
@@ -111,7 +112,10 @@ class TORBMemoryManager {
 
   int64_t FMaxMemorySize = 0;
   int64_t FTotalMemAllocated = 0;
-  mutable TCriticalSection MMLock;
+  // Held only around the counters and the pool, never while anything else
+  // is called: a plain mutex, not a re-entrant critical section (every row
+  // takes it a few times).
+  mutable std::mutex MMLock;
   // Guarded by MMLock.
   TORBBlockPool FPool;
 };
