@@ -105,7 +105,8 @@ class TORBFullKeyCacheScope {
     ++FKeyRef.FCacheDepth;
   }
   ~TORBFullKeyCacheScope() {
-    if (--FKeyRef.FCacheDepth == 0) FKeyRef.FFullKeyCache.clear();
+    // clear() walks the whole bucket array even when nothing is cached.
+    if (--FKeyRef.FCacheDepth == 0 && !FKeyRef.FFullKeyCache.empty()) FKeyRef.FFullKeyCache.clear();
     if (FOperation) FKeyRef.LRecordBuffer = nullptr;
   }
   TORBFullKeyCacheScope(const TORBFullKeyCacheScope&) = delete;

@@ -129,8 +129,16 @@ class TTree {
     return CompareTarget(t, key.data(), reference.data()) >= 0;
   }
 
-  int32_t ChooseChild(const TORBBTreePage& node, const TTarget& t) {
+  // With `probe_last` the last child is tried first: the probes are
+  // monotone in j (true up to the answer, false after), so a true last
+  // probe is the binary search's answer. Keys arriving in ascending order
+  // then cost one comparison per level.
+  int32_t ChooseChild(const TORBBTreePage& node, const TTarget& t, bool probe_last = false) {
     int32_t lo = 1, hi = node.EntryCount();
+    if (probe_last && hi > 1) {
+      if (StartsAtOrBefore(node, hi - 1, t)) return hi - 1;
+      --hi;
+    }
     while (lo < hi) {
       int32_t mid = lo + (hi - lo) / 2;
       if (StartsAtOrBefore(node, mid, t)) lo = mid + 1; else hi = mid;
@@ -138,9 +146,14 @@ class TTree {
     return lo - 1;
   }
 
-  // Number of leaf entries ordered before the target.
-  int32_t LeafPosition(const TORBBTreePage& leaf, const TTarget& t) {
+  // Number of leaf entries ordered before the target; `probe_last` as in
+  // ChooseChild (after the last entry: one comparison).
+  int32_t LeafPosition(const TORBBTreePage& leaf, const TTarget& t, bool probe_last = false) {
     int32_t lo = 0, hi = leaf.EntryCount();
+    if (probe_last && hi > 0) {
+      if (CompareTarget(t, leaf.GetPKey(hi - 1), leaf.GetPReference(hi - 1)) > 0) return hi;
+      --hi;
+    }
     while (lo < hi) {
       int32_t mid = lo + (hi - lo) / 2;
       if (CompareTarget(t, leaf.GetPKey(mid), leaf.GetPReference(mid)) > 0) lo = mid + 1; else hi = mid;
@@ -150,8 +163,10 @@ class TTree {
 
   // Fills `path` from the root to the leaf where the target belongs; the
   // leaf level's entry number is the leaf position (may equal the count).
-  // With `leaf`, the leaf reached stays held there.
-  void Descend(const TTarget& t, TORBKeyPath& path, TORBBTreePage* leaf = nullptr) {
+  // With `leaf`, the leaf reached stays held there. `probe_last` (inserts:
+  // keys often arrive in ascending order) tries the last entry of every
+  // page first.
+  void Descend(const TTarget& t, TORBKeyPath& path, TORBBTreePage* leaf = nullptr, bool probe_last = false) {
     path.Clear();
     int32_t page_no = FRoot;
     TORBBTreePage held(FPageManager, FKeyRef);
@@ -163,12 +178,12 @@ class TTree {
     for (;;) {
       int32_t n = page->EntryCount();
       if (page->IsLeaf()) {
-        path.AddItem(page_no, LeafPosition(*page, t), n);
+        path.AddItem(page_no, LeafPosition(*page, t, probe_last), n);
         if (leaf != nullptr) *leaf = page == &held ? std::move(held) : Load(page_no);
         return;
       }
       if (n == 0) RaiseIntegrity(page_no, 0);
-      int32_t child = ChooseChild(*page, t);
+      int32_t child = ChooseChild(*page, t, probe_last);
       path.AddItem(page_no, child, n);
       page_no = page->ChildPageNo(child);
       held = Load(page_no);
@@ -274,7 +289,7 @@ class TTree {
 
   void Insert(const uint8_t* key, const uint8_t* reference, TORBKeyPath& path) {
     TTarget t{key, reference, TBias::kExact};
-    Descend(t, path);
+    Descend(t, path, nullptr, true);
     InsertDescended(t, path);
   }
 
@@ -284,7 +299,7 @@ class TTree {
   // position before all equal keys is the position of (key, reference).
   bool InsertUnique(const uint8_t* key, const uint8_t* reference, TORBKeyPath& path) {
     TORBBTreePage leaf(FPageManager, FKeyRef);
-    Descend(TTarget{key, nullptr, TBias::kBeforeEqual}, path, &leaf);
+    Descend(TTarget{key, nullptr, TBias::kBeforeEqual}, path, &leaf, true);
     const TORBKeyPathItem& item = path.Leaf();
     if (item.EntryNo < item.EntryCount) {
       // CompareAt on the leaf held.
@@ -325,7 +340,7 @@ class TTree {
     bool split = InsertAt(path, path.Count() - 1, path.Leaf().EntryNo, entry.data(), leaf);
     if (split) {
       TORBKeyPath found;
-      Descend(t, found);
+      Descend(t, found, nullptr, true);
       path = found;
     }
     path.SetPositionType(kppOnKey);
