@@ -314,6 +314,62 @@ class TTree {
     return true;
   }
 
+  // Inserts at the leaf `leaf_page_no` without a descent when that leaf is
+  // shown to be where a descent would put the target; see
+  // TORBBTreePage::InsertAtLeafHint for when it is.
+  TORBLeafHintResult InsertAtLeaf(int32_t leaf_page_no, uint64_t apply_count, const uint8_t* key,
+                                  const uint8_t* reference, bool unique) {
+    // The leaf was a leaf of this tree, private to the session, when
+    // `apply_count` was read. Under the same count, private to the session
+    // now and with no page freed by it, it has been private all along, so
+    // it is a leaf of this tree still (pages change owner only through a
+    // free; only a root turns from leaf to node) that only this session
+    // changed; no other session committed meanwhile, and another process
+    // cannot change a single-user file.
+    if (FPageManager->GetMultiUser() || FPageManager->ApplyCount() != apply_count) return lhrMissed;
+    const TORBSessionPageInfo* info = FPageManager->FindSessionInfo(FSession);
+    if (info == nullptr || !info->RemovedPageNumbers.empty() || info->DirtyPages.Find(leaf_page_no) == nullptr)
+      return lhrMissed;
+    TORBBTreePage leaf = Load(leaf_page_no);
+    const int32_t n = leaf.EntryCount();
+    if (!leaf.IsLeaf() || leaf.IsRoot() || n == 0 || !leaf.CanAddEntry()) return lhrMissed;
+    // The target's place is inside this leaf when it orders after the first
+    // entry and before the last, or after the last of the rightmost leaf:
+    // leaf entries are in tree order across leaves. A unique index orders
+    // by keys alone; an equal key in the leaf is a key the tree holds.
+    const TTarget t{key, unique ? nullptr : reference, unique ? TBias::kBeforeEqual : TBias::kExact};
+    auto key_order = [&](int32_t entry_no) {
+      return FKeyRef->CompareShortKeys(key, leaf.GetPKey(entry_no), true, FSession, nullptr,
+                                       leaf.GetPReference(entry_no));
+    };
+    int32_t position;
+    if (unique) {
+      const int last = key_order(n - 1);
+      if (last == 0) return lhrDuplicate;
+      if (last > 0) {
+        if (leaf.RightPageNo() >= 0) return lhrMissed;
+        position = n;
+      } else {
+        const int first = key_order(0);
+        if (first == 0) return lhrDuplicate;
+        if (first < 0) return lhrMissed;
+        position = LeafPosition(leaf, t);
+        if (position < n && key_order(position) == 0) return lhrDuplicate;
+      }
+    } else {
+      const int last = CompareTarget(t, leaf.GetPKey(n - 1), leaf.GetPReference(n - 1));
+      if (last > 0) {
+        if (leaf.RightPageNo() >= 0) return lhrMissed;
+        position = n;
+      } else {
+        if (last == 0 || CompareTarget(t, leaf.GetPKey(0), leaf.GetPReference(0)) <= 0) return lhrMissed;
+        position = LeafPosition(leaf, t);
+      }
+    }
+    leaf.InsertEntry(position, key, reference);
+    return lhrInserted;
+  }
+
   // Inserts the target at the leaf position `path` was descended to; the
   // path then stands on the new entry. `leaf`, when given, holds the leaf
   // of the path (it is released here).
@@ -1106,6 +1162,12 @@ TORBBTreePageController& TORBBTreePage::Controller() {
 void TORBBTreePage::InsertLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference,
                                     TORBKeyPath& path) {
   Controller().InsertLeafEntry(session_id, key, reference, path);
+}
+
+TORBLeafHintResult TORBBTreePage::InsertAtLeafHint(int32_t session_id, int32_t leaf_page_no, uint64_t apply_count,
+                                                   const uint8_t* key, const uint8_t* reference, bool unique) {
+  TTree tree(LPageManager, LKeyRef, session_id, -1);
+  return tree.InsertAtLeaf(leaf_page_no, apply_count, key, reference, unique);
 }
 
 bool TORBBTreePage::InsertUniqueLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference,

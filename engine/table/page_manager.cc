@@ -266,6 +266,7 @@ void TORBPageManager::ApplyChanges(int32_t session) {
   TORBSessionPageInfo* info = FindSession(session);
   if (info == nullptr) return;
   ++FChangeCount;
+  ++FApplyCount;
 
   auto is_removed = [info](int32_t page_no) {
     const auto& removed = info->RemovedPageNumbers;
@@ -339,6 +340,7 @@ void TORBPageManager::CancelChanges(int32_t session) {
   TORBSessionPageInfo* info = FindSession(session);
   if (info == nullptr) return;
   ++FChangeCount;
+  ++FApplyCount;
   for (int32_t i = 0; i < info->DirtyPages.Count(); ++i) {
     const TORBPage* page = info->DirtyPages.PageAt(i);
     if (!page->FIsDirty) RaiseORB(20087, "Invalid index page");
@@ -374,6 +376,7 @@ bool TORBPageManager::HasAnyPendingChanges() const {
 
 void TORBPageManager::DiscardAllPages() {
   ++FChangeCount;
+  ++FApplyCount;
   for (auto& info : FSessions) {
     for (int32_t i = 0; i < info->DirtyPages.Count(); ++i) Discard(info->DirtyPages.PageAt(i));
     info->DirtyPages.Clear();
