@@ -374,6 +374,55 @@ TEST_F(RecordIndexTest, BuildingOverExistingRecordsLoadsTheSortedKeys) {
   EXPECT_EQ(FTable->IndexManager()->IndexDefs().GetIndexDefByName("U_NAME"), nullptr);
 }
 
+// Rows inserted in key order go to the leaf the previous one went to; what
+// that shortcut decides must be what a descent decides.
+TEST_F(RecordIndexTest, KeysInOrderGoStraightToTheRememberedLeaf) {
+  TORBIndexDefs indexes;
+  AddIndex(indexes, "U_ID", {{u"ID"}}, true);
+  AddIndex(indexes, "BY_VAL", {{u"VAL"}});
+  Create(indexes);
+  FakeCursor cursor(FTable);
+  std::vector<int32_t> ids;
+  for (int32_t id = 0; id < 300; ++id) {
+    ASSERT_EQ(Add(cursor, id, id / 2), 0);
+    ids.push_back(id);
+  }
+  ASSERT_GE(Index("U_ID")->GetDepth(0), 2);
+  // All but the inserts into a root leaf and those that split a leaf.
+  EXPECT_GE(Index("U_ID")->LeafHintInserts(), 200);
+  EXPECT_GE(Index("BY_VAL")->LeafHintInserts(), 200);
+  // Keys held in the remembered leaf and elsewhere are refused alike.
+  for (int32_t held : {299, 298, 0}) EXPECT_EQ(Add(cursor, held, 7), kErrIndexDuplicateKey) << held;
+  EXPECT_EQ(FTable->InternalGetRecordCount(0), 300);
+  // Keys before the remembered leaf take a descent.
+  const int64_t hinted = Index("U_ID")->LeafHintInserts();
+  EXPECT_EQ(Add(cursor, -5, 7), 0);
+  EXPECT_EQ(Index("U_ID")->LeafHintInserts(), hinted);
+  ids.insert(ids.begin(), -5);
+  EXPECT_EQ(WalkIndex(cursor, "U_ID"), ids);
+  for (const char* name : {"U_ID", "BY_VAL"}) Index(name)->CheckIntegrity(0);
+}
+
+TEST_F(RecordIndexTest, AfterARollbackTheRememberedLeafIsNotUsed) {
+  TORBIndexDefs indexes;
+  AddIndex(indexes, "U_ID", {{u"ID"}}, true);
+  Create(indexes);
+  FakeCursor cursor(FTable);
+  for (int32_t id = 0; id < 100; ++id) ASSERT_EQ(Add(cursor, id, 0), 0);
+  FPages.ApplyChanges(0);
+  // New leaves, remembered, then given back.
+  for (int32_t id = 100; id < 300; ++id) ASSERT_EQ(Add(cursor, id, 0), 0);
+  FPages.CancelChanges(0);
+  const int64_t hinted = Index("U_ID")->LeafHintInserts();
+  // Ids the cancelled leaves held are new again.
+  for (int32_t id = 100; id < 300; ++id) ASSERT_EQ(Add(cursor, id, 0), 0) << id;
+  EXPECT_GT(Index("U_ID")->LeafHintInserts(), hinted);
+  Index("U_ID")->CheckIntegrity(0);
+  std::vector<int32_t> ids(300);
+  for (int32_t id = 0; id < 300; ++id) ids[static_cast<size_t>(id)] = id;
+  EXPECT_EQ(WalkIndex(cursor, "U_ID"), ids);
+}
+
 TEST_F(RecordIndexTest, AnIndexWhoseEntriesCannotFitThreeToAPageIsRefused) {
   TORBFieldDefs fields;
   AddIntField(fields, u"ID");
