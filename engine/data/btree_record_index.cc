@@ -561,9 +561,7 @@ int64_t TORBBTreeRecordIndex::GetApproxRangeRecordCount(int32_t session_id, int6
 
 bool TORBBTreeRecordIndex::CanInsertRecord(int32_t session_id, const uint8_t* record_buffer) {
   if (!IsUnique()) return true;
-  TORBCompareStateSaver saver(*FKeyRef);
-  FKeyRef->SetPartialCompare(nullptr, false);
-  FKeyRef->FCompareFieldCount = FKeyRef->GetPartCount();
+  TORBWholeCompareScope whole(*FKeyRef);
   TORBFullKeyCacheScope full_keys(*FKeyRef, true);
   TORBBTreePage root = GetRoot(session_id, kErrRootUniqueness);
   TKeyBuffer key(*FKeyRef);
@@ -581,9 +579,7 @@ bool TORBBTreeRecordIndex::CanUpdateRecord(int32_t session_id, const uint8_t* ol
 
 void TORBBTreeRecordIndex::InsertRecord(TORBCursorInterface* cursor) {
   const int32_t session_id = cursor->GetSessionID();
-  TORBCompareStateSaver saver(*FKeyRef);
-  FKeyRef->SetPartialCompare(nullptr, false);
-  FKeyRef->FCompareFieldCount = FKeyRef->GetPartCount();
+  TORBWholeCompareScope whole(*FKeyRef);
   TORBFullKeyCacheScope full_keys(*FKeyRef, true);
   TKeyBuffer key(*FKeyRef);
   FKeyRef->MakeShortKeyFromRecordBuffer(cursor->GetCurrentRecordBuffer(), key.Get());
@@ -620,9 +616,7 @@ void TORBBTreeRecordIndex::InsertRecord(TORBCursorInterface* cursor) {
 
 void TORBBTreeRecordIndex::DeleteRecord(TORBCursorInterface* cursor) {
   const int32_t session_id = cursor->GetSessionID();
-  TORBCompareStateSaver saver(*FKeyRef);
-  FKeyRef->SetPartialCompare(nullptr, false);
-  FKeyRef->FCompareFieldCount = FKeyRef->GetPartCount();
+  TORBWholeCompareScope whole(*FKeyRef);
   TORBFullKeyCacheScope full_keys(*FKeyRef, true);
   TORBBTreePage root = GetRoot(session_id, kErrIndexNoRootPage);
   TKeyBuffer key(*FKeyRef);
@@ -642,9 +636,7 @@ void TORBBTreeRecordIndex::UpdateRecord(TORBCursorInterface* cursor, bool before
     return;
   }
   const int32_t session_id = cursor->GetSessionID();
-  TORBCompareStateSaver saver(*FKeyRef);
-  FKeyRef->SetPartialCompare(nullptr, false);
-  FKeyRef->FCompareFieldCount = FKeyRef->GetPartCount();
+  TORBWholeCompareScope whole(*FKeyRef);
   TORBFullKeyCacheScope full_keys(*FKeyRef, true);
   TORBBTreePage root = GetRoot(session_id, kErrIndexNoRootPage);
   TKeyBuffer key(*FKeyRef);

@@ -374,6 +374,32 @@ TEST_F(RecordIndexTest, BuildingOverExistingRecordsLoadsTheSortedKeys) {
   EXPECT_EQ(FTable->IndexManager()->IndexDefs().GetIndexDefByName("U_NAME"), nullptr);
 }
 
+// Maintenance compares whole keys whatever compare state a caller left,
+// and gives that state back.
+TEST_F(RecordIndexTest, InsertsCompareWholeKeysAndKeepTheCallersCompareState) {
+  TORBIndexDefs indexes;
+  AddIndex(indexes, "U_NAME_VAL", {{u"NAME"}, {u"VAL"}}, true);
+  Create(indexes);
+  FakeCursor cursor(FTable);
+  ASSERT_EQ(Add(cursor, 1, 1, "Sm"), 0);
+  TORBRecordKeyRef& key_ref = Index("U_NAME_VAL")->KeyRef();
+  const std::vector<uint8_t> partial = Record(0, 0, "Sm");
+  key_ref.SetPartialCompare(partial.data(), true);
+  key_ref.FCompareFieldCount = 1;
+  const std::vector<int32_t> lengths = key_ref.CompareLengths();
+  ASSERT_EQ(lengths[0], 2);
+  // Under the partial state both would equal ("Sm", 1).
+  EXPECT_EQ(Add(cursor, 2, 1, "Smith"), 0);
+  EXPECT_EQ(Add(cursor, 3, 2, "Sm"), 0);
+  EXPECT_EQ(Add(cursor, 4, 1, "Sm"), kErrIndexDuplicateKey);
+  EXPECT_EQ(key_ref.CompareLengths(), lengths);
+  EXPECT_EQ(key_ref.FCompareFieldCount, 1);
+  key_ref.SetPartialCompare(nullptr, false);
+  key_ref.FCompareFieldCount = key_ref.GetPartCount();
+  EXPECT_EQ(WalkIndex(cursor, "U_NAME_VAL"), (std::vector<int32_t>{1, 3, 2}));
+  Index("U_NAME_VAL")->CheckIntegrity(0);
+}
+
 // Rows inserted in key order go to the leaf the previous one went to; what
 // that shortcut decides must be what a descent decides.
 TEST_F(RecordIndexTest, KeysInOrderGoStraightToTheRememberedLeaf) {
