@@ -1088,7 +1088,6 @@ void TORBBTreePage::InsertEntry(int32_t position, const uint8_t* key, const uint
   const size_t e = static_cast<size_t>(EntrySize());
   uint8_t* at = const_cast<uint8_t*>(EntryPtr(position));
   std::memmove(at + e, at, static_cast<size_t>(n - position) * e);
-  std::memset(at, 0, KeyPrefixSize());
   std::memcpy(at, key, KeyPrefixSize());
   std::memcpy(at + KeyPrefixSize(), reference, static_cast<size_t>(ReferenceSize()));
   SetEntryCount(n + 1);
