@@ -588,7 +588,8 @@ void TORBBTreeRecordIndex::InsertRecord(TORBCursorInterface* cursor) {
   TORBPageManager* page_manager = PageManager();
   // Keys arriving in order go to the leaf the previous one went to: that
   // leaf takes the entry without a descent when it provably is its place.
-  if (FLeafHint.Session == session_id && FIndexDef.FRootPageNo >= 0 && FLeafHint.RootPageNo == FIndexDef.FRootPageNo) {
+  if (FLeafHint.PageManager == page_manager && FLeafHint.Session == session_id && FIndexDef.FRootPageNo >= 0 &&
+      FLeafHint.RootPageNo == FIndexDef.FRootPageNo) {
     TORBBTreePage page(page_manager, FKeyRef.get());
     const TORBLeafHintResult result = page.InsertAtLeafHint(session_id, FLeafHint.LeafPageNo, FLeafHint.ApplyCount,
                                                             key.Get(), reference, IsUnique());
@@ -611,7 +612,8 @@ void TORBBTreeRecordIndex::InsertRecord(TORBCursorInterface* cursor) {
   }
   // The leaf now holds the new entry and is private to the session.
   if (path.Count() > 0)
-    FLeafHint = TLeafHint{session_id, FIndexDef.FRootPageNo, path.Leaf().PageNo, page_manager->ApplyCount()};
+    FLeafHint = TLeafHint{page_manager, session_id, FIndexDef.FRootPageNo, path.Leaf().PageNo,
+                          page_manager->ApplyCount()};
 }
 
 void TORBBTreeRecordIndex::DeleteRecord(TORBCursorInterface* cursor) {

@@ -117,9 +117,10 @@ class TORBBTreeRecordIndex : public TORBIndex {
                            TORBKeyPath& path);
 
   // The leaf the last insertion by descent went to: a leaf of the tree
-  // rooted at RootPageNo, private to Session when the page manager's apply
+  // rooted at RootPageNo, private to Session when PageManager's apply
   // count was ApplyCount (see TORBBTreePage::InsertAtLeafHint).
   struct TLeafHint {
+    const TORBPageManager* PageManager = nullptr;
     int32_t Session = -1;
     int32_t RootPageNo = -1;
     int32_t LeafPageNo = -1;
