@@ -683,6 +683,13 @@ TEST_F(BTreeLeafHintTest, ALeafNoLongerProvablyTheTreesIsRefused) {
     EXPECT_EQ(InsertAt(t, LeafOf(t, 990), t.FPages.ApplyCount() - 1, 1000, 1000, true), lhrMissed);
   }
   {
+    SCOPED_TRACE("a file shared with other processes");
+    TreeFixture t(kPageSize);
+    Fill(t);
+    t.FPages.SetMultiUser(true);
+    EXPECT_EQ(InsertAt(t, LeafOf(t, 990), t.FPages.ApplyCount(), 1000, 1000, true), lhrMissed);
+  }
+  {
     SCOPED_TRACE("committed: no longer private");
     TreeFixture t(kPageSize);
     Fill(t);

@@ -107,6 +107,8 @@ class FakePageManager : public TORBPageManager {
 
   bool IsSafeNotToSyncPage(int32_t, TORBPage&) override { return safe_not_to_sync; }
   bool IsDiskMultiUser() const override { return multi_user; }
+  // What GetMultiUser() reports (a file shared with other processes).
+  void SetMultiUser(bool value) { FMultiUser = value; }
   int32_t InternalReadPageState(int32_t page_no) override {
     state_reads.push_back(page_no);
     auto it = stored.find(page_no);
