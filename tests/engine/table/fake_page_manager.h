@@ -65,6 +65,8 @@ class FakePageManager : public TORBPageManager {
   std::set<int32_t> failing_writes;
   bool give_no_number = false;
   bool multi_user = false;
+  // What GetMultiUser() reports (a file shared with other processes).
+  void SetMultiUser(bool value) { FMultiUser = value; }
   // With safe_not_to_sync, cached pages are taken as current.
   bool safe_not_to_sync = false;
   std::vector<int32_t> state_reads;
@@ -107,8 +109,6 @@ class FakePageManager : public TORBPageManager {
 
   bool IsSafeNotToSyncPage(int32_t, TORBPage&) override { return safe_not_to_sync; }
   bool IsDiskMultiUser() const override { return multi_user; }
-  // What GetMultiUser() reports (a file shared with other processes).
-  void SetMultiUser(bool value) { FMultiUser = value; }
   int32_t InternalReadPageState(int32_t page_no) override {
     state_reads.push_back(page_no);
     auto it = stored.find(page_no);
