@@ -561,9 +561,7 @@ int64_t TORBBTreeRecordIndex::GetApproxRangeRecordCount(int32_t session_id, int6
 
 bool TORBBTreeRecordIndex::CanInsertRecord(int32_t session_id, const uint8_t* record_buffer) {
   if (!IsUnique()) return true;
-  TORBCompareStateSaver saver(*FKeyRef);
-  FKeyRef->SetPartialCompare(nullptr, false);
-  FKeyRef->FCompareFieldCount = FKeyRef->GetPartCount();
+  TORBWholeCompareScope whole(*FKeyRef);
   TORBFullKeyCacheScope full_keys(*FKeyRef, true);
   TORBBTreePage root = GetRoot(session_id, kErrRootUniqueness);
   TKeyBuffer key(*FKeyRef);
@@ -581,31 +579,46 @@ bool TORBBTreeRecordIndex::CanUpdateRecord(int32_t session_id, const uint8_t* ol
 
 void TORBBTreeRecordIndex::InsertRecord(TORBCursorInterface* cursor) {
   const int32_t session_id = cursor->GetSessionID();
-  TORBCompareStateSaver saver(*FKeyRef);
-  FKeyRef->SetPartialCompare(nullptr, false);
-  FKeyRef->FCompareFieldCount = FKeyRef->GetPartCount();
+  TORBWholeCompareScope whole(*FKeyRef);
   TORBFullKeyCacheScope full_keys(*FKeyRef, true);
-  TORBBTreePage root = GetRoot(session_id, IsUnique() ? kErrRootUniqueness : kErrRootInsert);
   TKeyBuffer key(*FKeyRef);
   FKeyRef->MakeShortKeyFromRecordBuffer(cursor->GetCurrentRecordBuffer(), key.Get());
   uint8_t reference[kPageItemIDSize];
   StorePageItemID(reference, cursor->GetCurrentRecordID());
+  TORBPageManager* page_manager = PageManager();
+  // Keys arriving in order go to the leaf the previous one went to: that
+  // leaf takes the entry without a descent when it provably is its place.
+  if (FLeafHint.PageManager == page_manager && FLeafHint.Session == session_id && FIndexDef.FRootPageNo >= 0 &&
+      FLeafHint.RootPageNo == FIndexDef.FRootPageNo) {
+    TORBBTreePage page(page_manager, FKeyRef.get());
+    const TORBLeafHintResult result = page.InsertAtLeafHint(session_id, FLeafHint.LeafPageNo, FLeafHint.ApplyCount,
+                                                            key.Get(), reference, IsUnique());
+    if (result == lhrInserted) {
+      ++FLeafHintInserts;
+      return;
+    }
+    if (result == lhrDuplicate)
+      RaiseORB(kErrIndexDuplicateKey, "Key violation: index '%s' already holds this key", {FIndexDef.GetName()});
+  }
+  FLeafHint = TLeafHint();
+  TORBBTreePage root = GetRoot(session_id, IsUnique() ? kErrRootUniqueness : kErrRootInsert);
   TORBKeyPath path;
   if (!IsUnique()) {
     root.InsertLeafEntry(session_id, key.Get(), reference, path);
-    return;
-  }
-  // The uniqueness check and the insertion share one descent; a key the
-  // index holds already leaves the tree unchanged.
-  if (!root.InsertUniqueLeafEntry(session_id, key.Get(), reference, path))
+  } else if (!root.InsertUniqueLeafEntry(session_id, key.Get(), reference, path)) {
+    // The uniqueness check and the insertion share one descent; a key the
+    // index holds already leaves the tree unchanged.
     RaiseORB(kErrIndexDuplicateKey, "Key violation: index '%s' already holds this key", {FIndexDef.GetName()});
+  }
+  // The leaf now holds the new entry and is private to the session.
+  if (path.Count() > 0)
+    FLeafHint = TLeafHint{page_manager, session_id, FIndexDef.FRootPageNo, path.Leaf().PageNo,
+                          page_manager->ApplyCount()};
 }
 
 void TORBBTreeRecordIndex::DeleteRecord(TORBCursorInterface* cursor) {
   const int32_t session_id = cursor->GetSessionID();
-  TORBCompareStateSaver saver(*FKeyRef);
-  FKeyRef->SetPartialCompare(nullptr, false);
-  FKeyRef->FCompareFieldCount = FKeyRef->GetPartCount();
+  TORBWholeCompareScope whole(*FKeyRef);
   TORBFullKeyCacheScope full_keys(*FKeyRef, true);
   TORBBTreePage root = GetRoot(session_id, kErrIndexNoRootPage);
   TKeyBuffer key(*FKeyRef);
@@ -625,9 +638,7 @@ void TORBBTreeRecordIndex::UpdateRecord(TORBCursorInterface* cursor, bool before
     return;
   }
   const int32_t session_id = cursor->GetSessionID();
-  TORBCompareStateSaver saver(*FKeyRef);
-  FKeyRef->SetPartialCompare(nullptr, false);
-  FKeyRef->FCompareFieldCount = FKeyRef->GetPartCount();
+  TORBWholeCompareScope whole(*FKeyRef);
   TORBFullKeyCacheScope full_keys(*FKeyRef, true);
   TORBBTreePage root = GetRoot(session_id, kErrIndexNoRootPage);
   TKeyBuffer key(*FKeyRef);

@@ -95,6 +95,8 @@ class TORBBTreeRecordIndex : public TORBIndex {
   void CheckIntegrity(int32_t session_id);
   int32_t GetDepth(int32_t session_id);
   TORBRecordKeyRef& KeyRef() { return *FKeyRef; }
+  // Insertions that went straight to the remembered leaf, since creation.
+  int64_t LeafHintInserts() const { return FLeafHintInserts; }
 
  private:
   TORBPageManager* PageManager() const;
@@ -114,7 +116,20 @@ class TORBBTreeRecordIndex : public TORBIndex {
   bool FindByScanCondition(int32_t session_id, TORBBTreePage& root, const TORBScanCondition& condition, bool first,
                            TORBKeyPath& path);
 
+  // The leaf the last insertion by descent went to: a leaf of the tree
+  // rooted at RootPageNo, private to Session when PageManager's apply
+  // count was ApplyCount (see TORBBTreePage::InsertAtLeafHint).
+  struct TLeafHint {
+    const TORBPageManager* PageManager = nullptr;
+    int32_t Session = -1;
+    int32_t RootPageNo = -1;
+    int32_t LeafPageNo = -1;
+    uint64_t ApplyCount = 0;
+  };
+
   std::unique_ptr<TORBRecordKeyRef> FKeyRef;
+  TLeafHint FLeafHint;
+  int64_t FLeafHintInserts = 0;
 };
 
 }  // namespace orb

@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -72,6 +73,12 @@ class TORBRecordKeyRef : public TORBBTreeKeyRef {
   void RememberFullKey(const TORBPageItemID& record_id, const uint8_t* full_key);
 
   std::vector<int32_t>& CompareLengths() { return FCompareLengths; }
+  // Every part compares, whole (the state SetPartialCompare(nullptr,
+  // false) and a full FCompareFieldCount give).
+  bool ComparesWholeKeys() const {
+    return FCompareFieldCount == GetPartCount() && FCompareLengths.size() == FParts.size() &&
+           std::all_of(FCompareLengths.begin(), FCompareLengths.end(), [](int32_t length) { return length == -1; });
+  }
   // Records read to resolve prefixes, since creation.
   int64_t RecordReads() const { return FRecordReads; }
 
@@ -105,7 +112,8 @@ class TORBFullKeyCacheScope {
     ++FKeyRef.FCacheDepth;
   }
   ~TORBFullKeyCacheScope() {
-    if (--FKeyRef.FCacheDepth == 0) FKeyRef.FFullKeyCache.clear();
+    // clear() walks the whole bucket array even when nothing is cached.
+    if (--FKeyRef.FCacheDepth == 0 && !FKeyRef.FFullKeyCache.empty()) FKeyRef.FFullKeyCache.clear();
     if (FOperation) FKeyRef.LRecordBuffer = nullptr;
   }
   TORBFullKeyCacheScope(const TORBFullKeyCacheScope&) = delete;
@@ -143,6 +151,24 @@ class TORBCompareStateSaver {
   size_t FLengthCount;
   bool FAllWhole;
   std::vector<int32_t> FLengths;
+};
+
+// Whole-key comparison over every part while it lives, the previous
+// state restored after; costs nothing when that state is set already (the
+// usual case between operations).
+class TORBWholeCompareScope {
+ public:
+  explicit TORBWholeCompareScope(TORBRecordKeyRef& key_ref) {
+    if (key_ref.ComparesWholeKeys()) return;
+    FSaver.emplace(key_ref);
+    key_ref.SetPartialCompare(nullptr, false);
+    key_ref.FCompareFieldCount = key_ref.GetPartCount();
+  }
+  TORBWholeCompareScope(const TORBWholeCompareScope&) = delete;
+  TORBWholeCompareScope& operator=(const TORBWholeCompareScope&) = delete;
+
+ private:
+  std::optional<TORBCompareStateSaver> FSaver;
 };
 
 }  // namespace orb

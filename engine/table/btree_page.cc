@@ -129,8 +129,16 @@ class TTree {
     return CompareTarget(t, key.data(), reference.data()) >= 0;
   }
 
-  int32_t ChooseChild(const TORBBTreePage& node, const TTarget& t) {
+  // With `probe_last` the last child is tried first: the probes are
+  // monotone in j (true up to the answer, false after), so a true last
+  // probe is the binary search's answer. Keys arriving in ascending order
+  // then cost one comparison per level.
+  int32_t ChooseChild(const TORBBTreePage& node, const TTarget& t, bool probe_last = false) {
     int32_t lo = 1, hi = node.EntryCount();
+    if (probe_last && hi > 1) {
+      if (StartsAtOrBefore(node, hi - 1, t)) return hi - 1;
+      --hi;
+    }
     while (lo < hi) {
       int32_t mid = lo + (hi - lo) / 2;
       if (StartsAtOrBefore(node, mid, t)) lo = mid + 1; else hi = mid;
@@ -138,9 +146,14 @@ class TTree {
     return lo - 1;
   }
 
-  // Number of leaf entries ordered before the target.
-  int32_t LeafPosition(const TORBBTreePage& leaf, const TTarget& t) {
+  // Number of leaf entries ordered before the target; `probe_last` as in
+  // ChooseChild (after the last entry: one comparison).
+  int32_t LeafPosition(const TORBBTreePage& leaf, const TTarget& t, bool probe_last = false) {
     int32_t lo = 0, hi = leaf.EntryCount();
+    if (probe_last && hi > 0) {
+      if (CompareTarget(t, leaf.GetPKey(hi - 1), leaf.GetPReference(hi - 1)) > 0) return hi;
+      --hi;
+    }
     while (lo < hi) {
       int32_t mid = lo + (hi - lo) / 2;
       if (CompareTarget(t, leaf.GetPKey(mid), leaf.GetPReference(mid)) > 0) lo = mid + 1; else hi = mid;
@@ -150,8 +163,10 @@ class TTree {
 
   // Fills `path` from the root to the leaf where the target belongs; the
   // leaf level's entry number is the leaf position (may equal the count).
-  // With `leaf`, the leaf reached stays held there.
-  void Descend(const TTarget& t, TORBKeyPath& path, TORBBTreePage* leaf = nullptr) {
+  // With `leaf`, the leaf reached stays held there. `probe_last` (inserts:
+  // keys often arrive in ascending order) tries the last entry of every
+  // page first.
+  void Descend(const TTarget& t, TORBKeyPath& path, TORBBTreePage* leaf = nullptr, bool probe_last = false) {
     path.Clear();
     int32_t page_no = FRoot;
     TORBBTreePage held(FPageManager, FKeyRef);
@@ -163,12 +178,12 @@ class TTree {
     for (;;) {
       int32_t n = page->EntryCount();
       if (page->IsLeaf()) {
-        path.AddItem(page_no, LeafPosition(*page, t), n);
+        path.AddItem(page_no, LeafPosition(*page, t, probe_last), n);
         if (leaf != nullptr) *leaf = page == &held ? std::move(held) : Load(page_no);
         return;
       }
       if (n == 0) RaiseIntegrity(page_no, 0);
-      int32_t child = ChooseChild(*page, t);
+      int32_t child = ChooseChild(*page, t, probe_last);
       path.AddItem(page_no, child, n);
       page_no = page->ChildPageNo(child);
       held = Load(page_no);
@@ -274,7 +289,7 @@ class TTree {
 
   void Insert(const uint8_t* key, const uint8_t* reference, TORBKeyPath& path) {
     TTarget t{key, reference, TBias::kExact};
-    Descend(t, path);
+    Descend(t, path, nullptr, true);
     InsertDescended(t, path);
   }
 
@@ -284,7 +299,7 @@ class TTree {
   // position before all equal keys is the position of (key, reference).
   bool InsertUnique(const uint8_t* key, const uint8_t* reference, TORBKeyPath& path) {
     TORBBTreePage leaf(FPageManager, FKeyRef);
-    Descend(TTarget{key, nullptr, TBias::kBeforeEqual}, path, &leaf);
+    Descend(TTarget{key, nullptr, TBias::kBeforeEqual}, path, &leaf, true);
     const TORBKeyPathItem& item = path.Leaf();
     if (item.EntryNo < item.EntryCount) {
       // CompareAt on the leaf held.
@@ -297,6 +312,62 @@ class TTree {
     }
     InsertDescended(TTarget{key, reference, TBias::kExact}, path, &leaf);
     return true;
+  }
+
+  // Inserts at the leaf `leaf_page_no` without a descent when that leaf is
+  // shown to be where a descent would put the target; see
+  // TORBBTreePage::InsertAtLeafHint for when it is.
+  TORBLeafHintResult InsertAtLeaf(int32_t leaf_page_no, uint64_t apply_count, const uint8_t* key,
+                                  const uint8_t* reference, bool unique) {
+    // The leaf was a leaf of this tree, private to the session, when
+    // `apply_count` was read. Under the same count, private to the session
+    // now and with no page freed by it, it has been private all along, so
+    // it is a leaf of this tree still (pages change owner only through a
+    // free; only a root turns from leaf to node) that only this session
+    // changed; no other session committed meanwhile, and another process
+    // cannot change a single-user file.
+    if (FPageManager->GetMultiUser() || FPageManager->ApplyCount() != apply_count) return lhrMissed;
+    const TORBSessionPageInfo* info = FPageManager->FindSessionInfo(FSession);
+    if (info == nullptr || !info->RemovedPageNumbers.empty() || info->DirtyPages.Find(leaf_page_no) == nullptr)
+      return lhrMissed;
+    TORBBTreePage leaf = Load(leaf_page_no);
+    const int32_t n = leaf.EntryCount();
+    if (!leaf.IsLeaf() || leaf.IsRoot() || n == 0 || !leaf.CanAddEntry()) return lhrMissed;
+    // The target's place is inside this leaf when it orders after the first
+    // entry and before the last, or after the last of the rightmost leaf:
+    // leaf entries are in tree order across leaves. A unique index orders
+    // by keys alone; an equal key in the leaf is a key the tree holds.
+    const TTarget t{key, unique ? nullptr : reference, unique ? TBias::kBeforeEqual : TBias::kExact};
+    auto key_order = [&](int32_t entry_no) {
+      return FKeyRef->CompareShortKeys(key, leaf.GetPKey(entry_no), true, FSession, nullptr,
+                                       leaf.GetPReference(entry_no));
+    };
+    int32_t position;
+    if (unique) {
+      const int last = key_order(n - 1);
+      if (last == 0) return lhrDuplicate;
+      if (last > 0) {
+        if (leaf.RightPageNo() >= 0) return lhrMissed;
+        position = n;
+      } else {
+        const int first = key_order(0);
+        if (first == 0) return lhrDuplicate;
+        if (first < 0) return lhrMissed;
+        position = LeafPosition(leaf, t);
+        if (position < n && key_order(position) == 0) return lhrDuplicate;
+      }
+    } else {
+      const int last = CompareTarget(t, leaf.GetPKey(n - 1), leaf.GetPReference(n - 1));
+      if (last > 0) {
+        if (leaf.RightPageNo() >= 0) return lhrMissed;
+        position = n;
+      } else {
+        if (last == 0 || CompareTarget(t, leaf.GetPKey(0), leaf.GetPReference(0)) <= 0) return lhrMissed;
+        position = LeafPosition(leaf, t);
+      }
+    }
+    leaf.InsertEntry(position, key, reference);
+    return lhrInserted;
   }
 
   // Inserts the target at the leaf position `path` was descended to; the
@@ -325,7 +396,7 @@ class TTree {
     bool split = InsertAt(path, path.Count() - 1, path.Leaf().EntryNo, entry.data(), leaf);
     if (split) {
       TORBKeyPath found;
-      Descend(t, found);
+      Descend(t, found, nullptr, true);
       path = found;
     }
     path.SetPositionType(kppOnKey);
@@ -1017,7 +1088,6 @@ void TORBBTreePage::InsertEntry(int32_t position, const uint8_t* key, const uint
   const size_t e = static_cast<size_t>(EntrySize());
   uint8_t* at = const_cast<uint8_t*>(EntryPtr(position));
   std::memmove(at + e, at, static_cast<size_t>(n - position) * e);
-  std::memset(at, 0, KeyPrefixSize());
   std::memcpy(at, key, KeyPrefixSize());
   std::memcpy(at + KeyPrefixSize(), reference, static_cast<size_t>(ReferenceSize()));
   SetEntryCount(n + 1);
@@ -1091,6 +1161,12 @@ TORBBTreePageController& TORBBTreePage::Controller() {
 void TORBBTreePage::InsertLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference,
                                     TORBKeyPath& path) {
   Controller().InsertLeafEntry(session_id, key, reference, path);
+}
+
+TORBLeafHintResult TORBBTreePage::InsertAtLeafHint(int32_t session_id, int32_t leaf_page_no, uint64_t apply_count,
+                                                   const uint8_t* key, const uint8_t* reference, bool unique) {
+  TTree tree(LPageManager, LKeyRef, session_id, -1);
+  return tree.InsertAtLeaf(leaf_page_no, apply_count, key, reference, unique);
 }
 
 bool TORBBTreePage::InsertUniqueLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference,

@@ -78,6 +78,13 @@ struct TORBBTreePageHeader {
   static TORBBTreePageHeader LoadFrom(const uint8_t* src);
 };
 
+// Outcome of an insertion at a remembered leaf.
+enum TORBLeafHintResult {
+  lhrInserted,   // the entry is in the leaf
+  lhrDuplicate,  // a unique tree holds an equal key; nothing changed
+  lhrMissed,     // nothing changed: insert by a descent
+};
+
 // Tree operations behind a page; the page forwards to the leaf controller
 // when it is a leaf, else to the node controller. Every tree operation is
 // called on the root page.
@@ -247,6 +254,20 @@ class TORBBTreePage : public TORBPageController {
   // FindByCondition with scEqual would find): then false and the tree is
   // unchanged. One descent does both.
   bool InsertUniqueLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference, TORBKeyPath& path);
+  // Inserts into the leaf `leaf_page_no` (typically where the previous
+  // insertion went: keys often arrive in ascending order) without taking
+  // the pages above it, when that is provably where a descent would put
+  // the entry. The caller saw the page as a leaf of this tree, private to
+  // the session, when the manager's ApplyCount() was `apply_count`; it is
+  // used when the count is unchanged, the manager is single-user, the
+  // page is still private to the session and the session freed no page,
+  // the page is no root and has room, and the entry orders after its first
+  // entry and before its last (or after the last of the rightmost leaf).
+  // With `unique` an equal key found there gives lhrDuplicate. Otherwise
+  // lhrMissed and nothing changed. The page object's own page is left
+  // alone.
+  TORBLeafHintResult InsertAtLeafHint(int32_t session_id, int32_t leaf_page_no, uint64_t apply_count,
+                                      const uint8_t* key, const uint8_t* reference, bool unique);
   bool DeleteLeafEntry(int32_t session_id, const uint8_t* key, const uint8_t* reference, TORBKeyPath& path);
   // On a leaf these raise 20020 / 20024.
   void InsertNodeEntry(int32_t session_id, const uint8_t* key, int32_t child_page_no, TORBKeyPath& path);

@@ -269,6 +269,7 @@ void TORBPageManager::ApplyChanges(int32_t session) {
   TORBSessionPageInfo* info = FindSession(session);
   if (info == nullptr) return;
   ++FChangeCount;
+  ++FApplyCount;
 
   auto is_removed = [info](int32_t page_no) {
     const auto& removed = info->RemovedPageNumbers;
@@ -345,6 +346,7 @@ void TORBPageManager::CancelChanges(int32_t session) {
     return;
   }
   ++FChangeCount;
+  ++FApplyCount;
   for (int32_t i = 0; i < info->DirtyPages.Count(); ++i) {
     const TORBPage* page = info->DirtyPages.PageAt(i);
     if (!page->FIsDirty) RaiseORB(20087, "Invalid index page");
@@ -404,6 +406,7 @@ void TORBPageManager::DropDeferredWork(int32_t session) noexcept {
 void TORBPageManager::DiscardAllPages() {
   DropDeferredWork(kEverySession);
   ++FChangeCount;
+  ++FApplyCount;
   for (auto& info : FSessions) {
     for (int32_t i = 0; i < info->DirtyPages.Count(); ++i) Discard(info->DirtyPages.PageAt(i));
     info->DirtyPages.Clear();

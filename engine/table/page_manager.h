@@ -113,6 +113,10 @@ class TORBPageManager {
   // while the count holds. Changes of other processes (IsDiskMultiUser)
   // do not move it.
   uint64_t ChangeCount() const { return FChangeCount; }
+  // Moves on whenever some session's private pages are applied, cancelled
+  // or discarded. A page private to a session at two moments under one
+  // count stayed private to it, the same page object, in between.
+  uint64_t ApplyCount() const { return FApplyCount; }
 
   virtual int32_t GetPageCount() { return FPageCount; }
 
@@ -267,6 +271,7 @@ class TORBPageManager {
   // Guards holding a page of this manager.
   int32_t FGuardCount = 0;
   uint64_t FChangeCount = 0;
+  uint64_t FApplyCount = 0;
 };
 
 }  // namespace orb

@@ -374,6 +374,81 @@ TEST_F(RecordIndexTest, BuildingOverExistingRecordsLoadsTheSortedKeys) {
   EXPECT_EQ(FTable->IndexManager()->IndexDefs().GetIndexDefByName("U_NAME"), nullptr);
 }
 
+// Maintenance compares whole keys whatever compare state a caller left,
+// and gives that state back.
+TEST_F(RecordIndexTest, InsertsCompareWholeKeysAndKeepTheCallersCompareState) {
+  TORBIndexDefs indexes;
+  AddIndex(indexes, "U_NAME_VAL", {{u"NAME"}, {u"VAL"}}, true);
+  Create(indexes);
+  FakeCursor cursor(FTable);
+  ASSERT_EQ(Add(cursor, 1, 1, "Sm"), 0);
+  TORBRecordKeyRef& key_ref = Index("U_NAME_VAL")->KeyRef();
+  const std::vector<uint8_t> partial = Record(0, 0, "Sm");
+  key_ref.SetPartialCompare(partial.data(), true);
+  key_ref.FCompareFieldCount = 1;
+  const std::vector<int32_t> lengths = key_ref.CompareLengths();
+  ASSERT_EQ(lengths[0], 2);
+  // Under the partial state both would equal ("Sm", 1).
+  EXPECT_EQ(Add(cursor, 2, 1, "Smith"), 0);
+  EXPECT_EQ(Add(cursor, 3, 2, "Sm"), 0);
+  EXPECT_EQ(Add(cursor, 4, 1, "Sm"), kErrIndexDuplicateKey);
+  EXPECT_EQ(key_ref.CompareLengths(), lengths);
+  EXPECT_EQ(key_ref.FCompareFieldCount, 1);
+  key_ref.SetPartialCompare(nullptr, false);
+  key_ref.FCompareFieldCount = key_ref.GetPartCount();
+  EXPECT_EQ(WalkIndex(cursor, "U_NAME_VAL"), (std::vector<int32_t>{1, 3, 2}));
+  Index("U_NAME_VAL")->CheckIntegrity(0);
+}
+
+// Rows inserted in key order go to the leaf the previous one went to; what
+// that shortcut decides must be what a descent decides.
+TEST_F(RecordIndexTest, KeysInOrderGoStraightToTheRememberedLeaf) {
+  TORBIndexDefs indexes;
+  AddIndex(indexes, "U_ID", {{u"ID"}}, true);
+  AddIndex(indexes, "BY_VAL", {{u"VAL"}});
+  Create(indexes);
+  FakeCursor cursor(FTable);
+  std::vector<int32_t> ids;
+  for (int32_t id = 0; id < 300; ++id) {
+    ASSERT_EQ(Add(cursor, id, id / 2), 0);
+    ids.push_back(id);
+  }
+  ASSERT_GE(Index("U_ID")->GetDepth(0), 2);
+  // All but the inserts into a root leaf and those that split a leaf.
+  EXPECT_GE(Index("U_ID")->LeafHintInserts(), 200);
+  EXPECT_GE(Index("BY_VAL")->LeafHintInserts(), 200);
+  // Keys held in the remembered leaf and elsewhere are refused alike.
+  for (int32_t held : {299, 298, 0}) EXPECT_EQ(Add(cursor, held, 7), kErrIndexDuplicateKey) << held;
+  EXPECT_EQ(FTable->InternalGetRecordCount(0), 300);
+  // Keys before the remembered leaf take a descent.
+  const int64_t hinted = Index("U_ID")->LeafHintInserts();
+  EXPECT_EQ(Add(cursor, -5, 7), 0);
+  EXPECT_EQ(Index("U_ID")->LeafHintInserts(), hinted);
+  ids.insert(ids.begin(), -5);
+  EXPECT_EQ(WalkIndex(cursor, "U_ID"), ids);
+  for (const char* name : {"U_ID", "BY_VAL"}) Index(name)->CheckIntegrity(0);
+}
+
+TEST_F(RecordIndexTest, AfterARollbackTheRememberedLeafIsNotUsed) {
+  TORBIndexDefs indexes;
+  AddIndex(indexes, "U_ID", {{u"ID"}}, true);
+  Create(indexes);
+  FakeCursor cursor(FTable);
+  for (int32_t id = 0; id < 100; ++id) ASSERT_EQ(Add(cursor, id, 0), 0);
+  FPages.ApplyChanges(0);
+  // New leaves, remembered, then given back.
+  for (int32_t id = 100; id < 300; ++id) ASSERT_EQ(Add(cursor, id, 0), 0);
+  FPages.CancelChanges(0);
+  const int64_t hinted = Index("U_ID")->LeafHintInserts();
+  // Ids the cancelled leaves held are new again.
+  for (int32_t id = 100; id < 300; ++id) ASSERT_EQ(Add(cursor, id, 0), 0) << id;
+  EXPECT_GT(Index("U_ID")->LeafHintInserts(), hinted);
+  Index("U_ID")->CheckIntegrity(0);
+  std::vector<int32_t> ids(300);
+  for (int32_t id = 0; id < 300; ++id) ids[static_cast<size_t>(id)] = id;
+  EXPECT_EQ(WalkIndex(cursor, "U_ID"), ids);
+}
+
 TEST_F(RecordIndexTest, AnIndexWhoseEntriesCannotFitThreeToAPageIsRefused) {
   TORBFieldDefs fields;
   AddIntField(fields, u"ID");

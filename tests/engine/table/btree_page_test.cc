@@ -571,3 +571,185 @@ TEST(BTreeFreeTest, FreeAllPagesRemovesEveryPageButTheRootWhenKept) {
 
 }  // namespace
 }  // namespace orb
+
+namespace orb {
+namespace {
+
+// Inserts in ascending order try the last entry of every page first.
+TEST(BTreeSearchCostTest, AscendingInsertsCompareAboutOncePerLevel) {
+  TreeFixture t(kSixLeafEntries);
+  for (int64_t k = 0; k < 2000; ++k) t.Insert(k, static_cast<uint32_t>(k));
+  const int32_t depth = t.Depth();
+  ASSERT_GE(depth, 4);
+  for (int64_t k = 2000; k < 2050; ++k) {
+    t.FKeyRef.FCompareCount = 0;
+    t.Insert(k, static_cast<uint32_t>(k));
+    // One probe per level, a split descending once more; a binary search
+    // would take about three per level.
+    EXPECT_LE(t.FKeyRef.FCompareCount, 2 * depth + 2) << k;
+  }
+  t.Check();
+  EXPECT_EQ(t.Forward().size(), 2050u);
+}
+
+// Insertion at a remembered leaf, page size 256: 14 entries a leaf.
+class BTreeLeafHintTest : public ::testing::Test {
+ protected:
+  static constexpr uint16_t kPageSize = 256;
+
+  // Keys 0, 10, ..., 990 (references equal to the keys), all pages still
+  // private to the session.
+  static void Fill(TreeFixture& t) {
+    for (int64_t k = 0; k < 1000; k += 10) t.Insert(k, static_cast<uint32_t>(k));
+    ASSERT_GE(t.Depth(), 2);
+  }
+  static int32_t LeafOf(TreeFixture& t, int64_t key) {
+    TORBKeyPath path;
+    EXPECT_TRUE(t.Root().FindEntry(0, t.FKeyRef.Key(key).data(), t.FKeyRef.Ref(static_cast<uint32_t>(key)).data(),
+                                   path));
+    return path.Leaf().PageNo;
+  }
+  static TORBLeafHintResult InsertAt(TreeFixture& t, int32_t leaf, uint64_t apply_count, int64_t key, uint32_t ref,
+                                     bool unique) {
+    TORBBTreePage page(&t.FPages, &t.FKeyRef);
+    return page.InsertAtLeafHint(0, leaf, apply_count, t.FKeyRef.Key(key).data(), t.FKeyRef.Ref(ref).data(), unique);
+  }
+};
+
+TEST_F(BTreeLeafHintTest, TakesTheEntryOnlyWhereADescentWouldPutIt) {
+  enum TLeaf { kFirstLeaf, kLastLeaf, kRoot };
+  struct Case {
+    TLeaf leaf;
+    int64_t key;
+    uint32_t ref;
+    bool unique;
+    TORBLeafHintResult result;
+  };
+  const Case cases[] = {
+      {kLastLeaf, 1000, 1000, true, lhrInserted},   // after the last entry of the rightmost leaf
+      {kLastLeaf, 985, 985, true, lhrInserted},     // between two entries
+      {kLastLeaf, 990, 7, true, lhrDuplicate},      // the last key
+      {kLastLeaf, 5, 5, true, lhrMissed},           // before the leaf's first entry
+      {kFirstLeaf, 5, 5, true, lhrInserted},        // inside the first leaf
+      {kFirstLeaf, 0, 7, true, lhrDuplicate},       // its first key
+      {kFirstLeaf, 995, 995, true, lhrMissed},      // after the last entry of a leaf with a right sibling
+      {kLastLeaf, 990, 991, false, lhrInserted},    // equal key, higher reference: after the last entry
+      {kLastLeaf, 980, 979, false, lhrInserted},    // equal key, lower reference: before it
+      {kLastLeaf, 990, 990, false, lhrMissed},      // the entry itself
+      {kFirstLeaf, 995, 995, false, lhrMissed},
+      {kRoot, 1000, 1000, true, lhrMissed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.leaf << " " << c.key << "/" << c.ref << (c.unique ? " unique" : ""));
+    TreeFixture t(kPageSize);
+    Fill(t);
+    const int32_t leaf = c.leaf == kRoot ? t.FRootPageNo : LeafOf(t, c.leaf == kFirstLeaf ? 0 : 990);
+    std::vector<TEntry> expected = t.Forward();
+    EXPECT_EQ(InsertAt(t, leaf, t.FPages.ApplyCount(), c.key, c.ref, c.unique), c.result);
+    if (c.result == lhrInserted) {
+      expected.emplace_back(c.key, c.ref);
+      std::sort(expected.begin(), expected.end());
+      EXPECT_EQ(LeafOf(t, c.key == 990 ? 990 : c.key), leaf);
+    }
+    EXPECT_EQ(t.Forward(), expected);
+    t.Check();
+  }
+}
+
+TEST_F(BTreeLeafHintTest, AFullLeafIsLeftToTheDescentWhichSplitsIt) {
+  TreeFixture t(kPageSize);
+  Fill(t);
+  int64_t key = 1000;
+  int32_t leaf = LeafOf(t, 990);
+  // Ascending keys fill the last leaf, then it needs a split.
+  while (InsertAt(t, leaf, t.FPages.ApplyCount(), key, static_cast<uint32_t>(key), true) == lhrInserted) key += 10;
+  TORBBTreePage page(&t.FPages, &t.FKeyRef);
+  page.GetIndexPage(0, leaf);
+  EXPECT_FALSE(page.CanAddEntry());
+  page.PutIndexPage();
+  t.Insert(key, static_cast<uint32_t>(key));
+  EXPECT_NE(LeafOf(t, key), leaf);
+  t.Check();
+  EXPECT_EQ(t.Forward().back(), TEntry(key, static_cast<uint32_t>(key)));
+}
+
+// A remembered leaf counts only while it provably is still the tree's:
+// private to the session all along, with no page freed meanwhile.
+TEST_F(BTreeLeafHintTest, ALeafNoLongerProvablyTheTreesIsRefused) {
+  {
+    SCOPED_TRACE("the apply count moved");
+    TreeFixture t(kPageSize);
+    Fill(t);
+    EXPECT_EQ(InsertAt(t, LeafOf(t, 990), t.FPages.ApplyCount() - 1, 1000, 1000, true), lhrMissed);
+  }
+  {
+    SCOPED_TRACE("a file shared with other processes");
+    TreeFixture t(kPageSize);
+    Fill(t);
+    t.FPages.SetMultiUser(true);
+    EXPECT_EQ(InsertAt(t, LeafOf(t, 990), t.FPages.ApplyCount(), 1000, 1000, true), lhrMissed);
+  }
+  {
+    SCOPED_TRACE("committed: no longer private");
+    TreeFixture t(kPageSize);
+    Fill(t);
+    const int32_t leaf = LeafOf(t, 990);
+    t.FPages.ApplyChanges(0);
+    EXPECT_EQ(InsertAt(t, leaf, t.FPages.ApplyCount(), 1000, 1000, true), lhrMissed);
+  }
+  {
+    SCOPED_TRACE("a page freed by the session");
+    TreeFixture t(kPageSize);
+    Fill(t);
+    const int32_t leaf = LeafOf(t, 990);
+    for (int64_t k = 0; k < 300; k += 10) ASSERT_TRUE(t.Delete(k, static_cast<uint32_t>(k)));
+    ASSERT_FALSE(t.FPages.FindSessionInfo(0)->RemovedPageNumbers.empty());
+    EXPECT_EQ(InsertAt(t, leaf, t.FPages.ApplyCount(), 1000, 1000, true), lhrMissed);
+    t.Check();
+  }
+  {
+    SCOPED_TRACE("freed, committed and taken by another tree");
+    TreeFixture t(kPageSize);
+    Fill(t);
+    t.FPages.ApplyChanges(0);
+    // The last leaf becomes private again and is remembered.
+    t.Insert(1000, 1000);
+    const int32_t leaf = LeafOf(t, 1000);
+    const uint64_t apply_count = t.FPages.ApplyCount();
+    for (int64_t k = 500; k <= 1000; k += 10) ASSERT_TRUE(t.Delete(k, static_cast<uint32_t>(k)));
+    t.FPages.ApplyChanges(0);
+    ASSERT_TRUE(t.FPages.free_numbers.count(leaf));
+    // A second tree of the same key size takes the freed pages: the leaf
+    // is private to the session again, as one of its leaves.
+    TORBBTreePage other(&t.FPages, &t.FKeyRef);
+    other.AddIndexPage(0);
+    other.InitAsRoot();
+    for (int64_t k = 2000; t.FPages.free_numbers.count(leaf) != 0 && k < 20000; k += 10) {
+      TORBKeyPath path;
+      other.InsertLeafEntry(0, t.FKeyRef.Key(k).data(), t.FKeyRef.Ref(static_cast<uint32_t>(k)).data(), path);
+    }
+    ASSERT_EQ(t.FPages.free_numbers.count(leaf), 0u);
+    ASSERT_NE(t.FPages.FindSessionInfo(0)->DirtyPages.Find(leaf), nullptr);
+    int64_t inside = 0;
+    {
+      TORBBTreePage page(&t.FPages, &t.FKeyRef);
+      page.GetIndexPage(0, leaf);
+      ASSERT_TRUE(page.IsLeaf());
+      ASSERT_GE(page.EntryCount(), 2);
+      inside = t.FKeyRef.Load(page.GetPKey(0)) + 5;
+    }
+    const std::vector<TEntry> before = t.Forward();
+    EXPECT_EQ(InsertAt(t, leaf, apply_count, inside, 1, true), lhrMissed);
+    other.CheckIntegrity(0);
+    TORBKeyPath path;
+    EXPECT_FALSE(other.FindEntry(0, t.FKeyRef.Key(inside).data(), nullptr, path));
+    EXPECT_EQ(t.Forward(), before);
+    // Only the count tells: under the current one the page would pass.
+    EXPECT_EQ(InsertAt(t, leaf, t.FPages.ApplyCount(), inside, 1, true), lhrInserted);
+    other.CheckIntegrity(0);
+    t.Check();
+  }
+}
+
+}  // namespace
+}  // namespace orb

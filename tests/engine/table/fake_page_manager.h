@@ -65,6 +65,8 @@ class FakePageManager : public TORBPageManager {
   std::set<int32_t> failing_writes;
   bool give_no_number = false;
   bool multi_user = false;
+  // What GetMultiUser() reports (a file shared with other processes).
+  void SetMultiUser(bool value) { FMultiUser = value; }
   // With safe_not_to_sync, cached pages are taken as current.
   bool safe_not_to_sync = false;
   std::vector<int32_t> state_reads;
