@@ -316,6 +316,7 @@ void TORBDiskPageManager::CloseAndForget(bool report) {
       if (!failure) failure = std::current_exception();
     }
   }
+  FStampView.Reset();
   FDatabaseFreeSpaceManager.reset();
   FIsOpened = false;
   FLockDBHeaderCount = 0;
@@ -742,15 +743,42 @@ void TORBDiskPageManager::InternalWritePages(std::span<TORBPage* const> pages) {
 
 int32_t TORBDiskPageManager::InternalReadPageState(int32_t page_no) {
   try {
-    DesignTimeScope scope(*this);
+    const int64_t position = GetPageOffset(page_no) + TORBDiskPageHeader::kOffState;
     uint8_t buf[4];
-    if (!FDatabaseFile.ReadBuffer(buf, sizeof buf, GetPageOffset(page_no) + TORBDiskPageHeader::kOffState)) {
-      return kInvalidPageState;
-    }
+    if (ReadStampFromView(position, buf)) return LoadI32LE(buf);
+    DesignTimeScope scope(*this);
+    if (!FDatabaseFile.ReadBuffer(buf, sizeof buf, position)) return kInvalidPageState;
     return LoadI32LE(buf);
   } catch (const EORBException&) {
     return kInvalidPageState;
   }
+}
+
+bool TORBDiskPageManager::ReadStampFromView(int64_t position, uint8_t* out) {
+  // In design mode the file is open only around each operation; a file
+  // used by one process alone never has its stamps checked.
+  if (!FMultiUser || ORBIsDesignMode() || !FDatabaseFile.GetIsOpened()) return false;
+  const uint64_t end = static_cast<uint64_t>(position) + sizeof(int32_t);
+  if (end > FStampView.Size()) {
+    // The file grew since it was mapped (or was never mapped): map what it
+    // holds now. A stamp past its end is read from the file, which reports
+    // the short read.
+    int64_t size = 0;
+    try {
+      size = FDatabaseFile.GetSize();
+    } catch (const EORBException&) {
+      return false;
+    }
+    if (size <= 0 || static_cast<uint64_t>(size) < end) return false;
+    if (!FDatabaseFile.MapView(0, static_cast<size_t>(size), FStampView)) {
+      FStampView.Reset();
+      return false;
+    }
+  }
+  if (FStampView.ReadGuarded(static_cast<size_t>(position), out, sizeof(int32_t))) return true;
+  // Another process cut the file below the stamp: map it afresh next time.
+  FStampView.Reset();
+  return false;
 }
 
 void TORBDiskPageManager::InternalWritePageState(int32_t page_no, int32_t state) {

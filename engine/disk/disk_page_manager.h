@@ -79,7 +79,9 @@
 //    the session's current work table is locked from modification (ltS or
 //    ltRW) with its most-updated state loaded, and the page records, for
 //    this session, that same table id and table state. The check
-//    (TORBPage::Synchronize) reads the four stored stamp bytes alone: an
+//    (TORBPage::Synchronize) reads the four stored stamp bytes alone
+//    (through a shared read-only view of the file, which shows every
+//    completed write of any process as a read of the file would): an
 //    equal stamp, or 2147483647, keeps the cached bytes and takes the
 //    stored stamp (so a page another process removed now carries
 //    2147483647 and reads as removed to the layers above); any other
@@ -364,6 +366,9 @@ class TORBDiskPageManager : public TORBPageManager {
   // Cipher of `algorithm` keyed with the database password; null when it
   // cannot be keyed.
   const TORBCipher* CipherFor(uint8_t algorithm);
+  // Reads the four stored stamp bytes at `position` through FStampView;
+  // false when the view cannot serve them (the caller reads the file).
+  bool ReadStampFromView(int64_t position, uint8_t* out);
   bool TryLock(const std::function<bool()>& lock) const;
   bool LockFileByte(int64_t offset);
   bool UnlockFileByte(int64_t offset);
@@ -396,6 +401,12 @@ class TORBDiskPageManager : public TORBPageManager {
   // Keyed once per open database, one per algorithm met in page headers.
   std::array<std::unique_ptr<TORBCipher>, kCryptoAlgorithmCount> FCiphers;
   std::array<bool, kCryptoAlgorithmCount> FCipherTried{};
+  // A read-only view of the file from its first byte (multi-user, outside
+  // design mode), through which page stamps are read without a system
+  // call. It covers the file as it was when last mapped: a stamp past it
+  // maps the file again at its current size, and a read of bytes that the
+  // file no longer holds fails over to a read of the file.
+  TPlatformFileView FStampView;
 };
 
 }  // namespace orb
