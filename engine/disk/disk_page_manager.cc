@@ -415,7 +415,9 @@ void TORBDiskPageManager::ReadPageRegion(void* buffer, int32_t page_no, int32_t 
   }
   DesignTimeScope scope(*this);
   FlushFreeSpace();
-  FDatabaseFile.ReadBuffer(buffer, static_cast<size_t>(count), GetPageOffset(page_no) + offset, int32_t{10474});
+  const int64_t position = GetPageOffset(page_no) + offset;
+  if (count > 0 && ReadFromView(position, buffer, static_cast<size_t>(count))) return;
+  FDatabaseFile.ReadBuffer(buffer, static_cast<size_t>(count), position, int32_t{10474});
 }
 
 void TORBDiskPageManager::WritePageRegion(const void* buffer, int32_t page_no, int32_t offset, int32_t count) {
@@ -745,7 +747,7 @@ int32_t TORBDiskPageManager::InternalReadPageState(int32_t page_no) {
   try {
     const int64_t position = GetPageOffset(page_no) + TORBDiskPageHeader::kOffState;
     uint8_t buf[4];
-    if (ReadStampFromView(position, buf)) return LoadI32LE(buf);
+    if (ReadFromView(position, buf, sizeof buf)) return LoadI32LE(buf);
     DesignTimeScope scope(*this);
     if (!FDatabaseFile.ReadBuffer(buf, sizeof buf, position)) return kInvalidPageState;
     return LoadI32LE(buf);
@@ -754,14 +756,14 @@ int32_t TORBDiskPageManager::InternalReadPageState(int32_t page_no) {
   }
 }
 
-bool TORBDiskPageManager::ReadStampFromView(int64_t position, uint8_t* out) {
+bool TORBDiskPageManager::ReadFromView(int64_t position, void* out, size_t count) {
   // In design mode the file is open only around each operation; a file
-  // used by one process alone never has its stamps checked.
-  if (!FMultiUser || ORBIsDesignMode() || !FDatabaseFile.GetIsOpened()) return false;
-  const uint64_t end = static_cast<uint64_t>(position) + sizeof(int32_t);
+  // used by one process alone reads the file as it always did.
+  if (!FMultiUser || ORBIsDesignMode() || !FDatabaseFile.GetIsOpened() || position < 0) return false;
+  const uint64_t end = static_cast<uint64_t>(position) + count;
   if (end > FStampView.Size()) {
     // The file grew since it was mapped (or was never mapped): map what it
-    // holds now. A stamp past its end is read from the file, which reports
+    // holds now. Bytes past its end are read from the file, which reports
     // the short read.
     int64_t size = 0;
     try {
@@ -775,8 +777,8 @@ bool TORBDiskPageManager::ReadStampFromView(int64_t position, uint8_t* out) {
       return false;
     }
   }
-  if (FStampView.ReadGuarded(static_cast<size_t>(position), out, sizeof(int32_t))) return true;
-  // Another process cut the file below the stamp: map it afresh next time.
+  if (FStampView.ReadGuarded(static_cast<size_t>(position), out, count)) return true;
+  // Another process cut the file below the bytes: map it afresh next time.
   FStampView.Reset();
   return false;
 }

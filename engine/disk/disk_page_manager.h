@@ -366,9 +366,10 @@ class TORBDiskPageManager : public TORBPageManager {
   // Cipher of `algorithm` keyed with the database password; null when it
   // cannot be keyed.
   const TORBCipher* CipherFor(uint8_t algorithm);
-  // Reads the four stored stamp bytes at `position` through FStampView;
-  // false when the view cannot serve them (the caller reads the file).
-  bool ReadStampFromView(int64_t position, uint8_t* out);
+  // Reads `count` stored bytes at `position` through FStampView (page
+  // stamps, direct-access regions); false when the view cannot serve them
+  // and the caller reads the file.
+  bool ReadFromView(int64_t position, void* out, size_t count);
   bool TryLock(const std::function<bool()>& lock) const;
   bool LockFileByte(int64_t offset);
   bool UnlockFileByte(int64_t offset);
@@ -402,8 +403,8 @@ class TORBDiskPageManager : public TORBPageManager {
   std::array<std::unique_ptr<TORBCipher>, kCryptoAlgorithmCount> FCiphers;
   std::array<bool, kCryptoAlgorithmCount> FCipherTried{};
   // A read-only view of the file from its first byte (multi-user, outside
-  // design mode), through which page stamps are read without a system
-  // call. It covers the file as it was when last mapped: a stamp past it
+  // design mode), through which page stamps and direct-access regions (the
+  // table locks files' row ids) are read without a system call. It covers the file as it was when last mapped: a stamp past it
   // maps the file again at its current size, and a read of bytes that the
   // file no longer holds fails over to a read of the file.
   TPlatformFileView FStampView;
