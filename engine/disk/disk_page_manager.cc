@@ -336,7 +336,8 @@ void TORBDiskPageManager::LoadDBHeader() {
   DesignTimeScope scope(*this);
   FlushFreeSpace();
   uint8_t buf[kDBHeaderSize];
-  FDatabaseFile.ReadBuffer(buf, sizeof buf, FOffsetToDBHeader, int32_t{10464});
+  if (!ReadFromView(FOffsetToDBHeader, buf, sizeof buf))
+    FDatabaseFile.ReadBuffer(buf, sizeof buf, FOffsetToDBHeader, int32_t{10464});
   FDBHeader = TORBDBHeader::LoadFrom(buf);
 }
 

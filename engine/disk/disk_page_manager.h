@@ -403,8 +403,9 @@ class TORBDiskPageManager : public TORBPageManager {
   std::array<std::unique_ptr<TORBCipher>, kCryptoAlgorithmCount> FCiphers;
   std::array<bool, kCryptoAlgorithmCount> FCipherTried{};
   // A read-only view of the file from its first byte (multi-user, outside
-  // design mode), through which page stamps and direct-access regions (the
-  // table locks files' row ids) are read without a system call. It covers the file as it was when last mapped: a stamp past it
+  // design mode), through which page stamps, the database header and
+  // direct-access regions (the table locks files' row ids) are read
+  // without a system call. It covers the file as it was when last mapped: a stamp past it
   // maps the file again at its current size, and a read of bytes that the
   // file no longer holds fails over to a read of the file.
   TPlatformFileView FStampView;
