@@ -316,7 +316,7 @@ void TORBDiskPageManager::CloseAndForget(bool report) {
       if (!failure) failure = std::current_exception();
     }
   }
-  FStampView.Reset();
+  FFileView.Reset();
   FDatabaseFreeSpaceManager.reset();
   FIsOpened = false;
   FLockDBHeaderCount = 0;
@@ -762,7 +762,7 @@ bool TORBDiskPageManager::ReadFromView(int64_t position, void* out, size_t count
   // used by one process alone reads the file as it always did.
   if (!FMultiUser || ORBIsDesignMode() || !FDatabaseFile.GetIsOpened() || position < 0) return false;
   const uint64_t end = static_cast<uint64_t>(position) + count;
-  if (end > FStampView.Size()) {
+  if (end > FFileView.Size()) {
     // The file grew since it was mapped (or was never mapped): map what it
     // holds now. Bytes past its end are read from the file, which reports
     // the short read.
@@ -773,14 +773,14 @@ bool TORBDiskPageManager::ReadFromView(int64_t position, void* out, size_t count
       return false;
     }
     if (size <= 0 || static_cast<uint64_t>(size) < end) return false;
-    if (!FDatabaseFile.MapView(0, static_cast<size_t>(size), FStampView)) {
-      FStampView.Reset();
+    if (!FDatabaseFile.MapView(0, static_cast<size_t>(size), FFileView)) {
+      FFileView.Reset();
       return false;
     }
   }
-  if (FStampView.ReadGuarded(static_cast<size_t>(position), out, count)) return true;
+  if (FFileView.ReadGuarded(static_cast<size_t>(position), out, count)) return true;
   // Another process cut the file below the bytes: map it afresh next time.
-  FStampView.Reset();
+  FFileView.Reset();
   return false;
 }
 

@@ -98,7 +98,10 @@ class TPlatformFileView {
   // `out` undefined, when the range lies outside the view or when the file
   // no longer holds it (it was cut after the view was made): such a read
   // is caught (SIGBUS) instead of ending the process. Bytes another open
-  // writes meanwhile may show torn at any byte.
+  // writes meanwhile may show torn at any byte, except an aligned 4-byte
+  // word, read in one load. The first guarded read installs a process-wide
+  // SIGBUS handler that passes every other bus error on to the handler it
+  // replaced; a handler installed later over it must do the same.
   bool ReadGuarded(size_t offset, void* out, size_t count) const;
   // Unmaps the view.
   void Reset() noexcept;
