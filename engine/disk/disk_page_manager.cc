@@ -316,6 +316,7 @@ void TORBDiskPageManager::CloseAndForget(bool report) {
       if (!failure) failure = std::current_exception();
     }
   }
+  FFileView.Reset();
   FDatabaseFreeSpaceManager.reset();
   FIsOpened = false;
   FLockDBHeaderCount = 0;
@@ -335,7 +336,8 @@ void TORBDiskPageManager::LoadDBHeader() {
   DesignTimeScope scope(*this);
   FlushFreeSpace();
   uint8_t buf[kDBHeaderSize];
-  FDatabaseFile.ReadBuffer(buf, sizeof buf, FOffsetToDBHeader, int32_t{10464});
+  if (!ReadFromView(FOffsetToDBHeader, buf, sizeof buf))
+    FDatabaseFile.ReadBuffer(buf, sizeof buf, FOffsetToDBHeader, int32_t{10464});
   FDBHeader = TORBDBHeader::LoadFrom(buf);
 }
 
@@ -414,7 +416,9 @@ void TORBDiskPageManager::ReadPageRegion(void* buffer, int32_t page_no, int32_t 
   }
   DesignTimeScope scope(*this);
   FlushFreeSpace();
-  FDatabaseFile.ReadBuffer(buffer, static_cast<size_t>(count), GetPageOffset(page_no) + offset, int32_t{10474});
+  const int64_t position = GetPageOffset(page_no) + offset;
+  if (count > 0 && ReadFromView(position, buffer, static_cast<size_t>(count))) return;
+  FDatabaseFile.ReadBuffer(buffer, static_cast<size_t>(count), position, int32_t{10474});
 }
 
 void TORBDiskPageManager::WritePageRegion(const void* buffer, int32_t page_no, int32_t offset, int32_t count) {
@@ -749,15 +753,42 @@ void TORBDiskPageManager::InternalWritePages(std::span<TORBPage* const> pages) {
 
 int32_t TORBDiskPageManager::InternalReadPageState(int32_t page_no) {
   try {
-    DesignTimeScope scope(*this);
+    const int64_t position = GetPageOffset(page_no) + TORBDiskPageHeader::kOffState;
     uint8_t buf[4];
-    if (!FDatabaseFile.ReadBuffer(buf, sizeof buf, GetPageOffset(page_no) + TORBDiskPageHeader::kOffState)) {
-      return kInvalidPageState;
-    }
+    if (ReadFromView(position, buf, sizeof buf)) return LoadI32LE(buf);
+    DesignTimeScope scope(*this);
+    if (!FDatabaseFile.ReadBuffer(buf, sizeof buf, position)) return kInvalidPageState;
     return LoadI32LE(buf);
   } catch (const EORBException&) {
     return kInvalidPageState;
   }
+}
+
+bool TORBDiskPageManager::ReadFromView(int64_t position, void* out, size_t count) {
+  // In design mode the file is open only around each operation; a file
+  // used by one process alone reads the file as it always did.
+  if (!FMultiUser || ORBIsDesignMode() || !FDatabaseFile.GetIsOpened() || position < 0) return false;
+  const uint64_t end = static_cast<uint64_t>(position) + count;
+  if (end > FFileView.Size()) {
+    // The file grew since it was mapped (or was never mapped): map what it
+    // holds now. Bytes past its end are read from the file, which reports
+    // the short read.
+    int64_t size = 0;
+    try {
+      size = FDatabaseFile.GetSize();
+    } catch (const EORBException&) {
+      return false;
+    }
+    if (size <= 0 || static_cast<uint64_t>(size) < end) return false;
+    if (!FDatabaseFile.MapView(0, static_cast<size_t>(size), FFileView)) {
+      FFileView.Reset();
+      return false;
+    }
+  }
+  if (FFileView.ReadGuarded(static_cast<size_t>(position), out, count)) return true;
+  // Another process cut the file below the bytes: map it afresh next time.
+  FFileView.Reset();
+  return false;
 }
 
 void TORBDiskPageManager::InternalWritePageState(int32_t page_no, int32_t state) {

@@ -83,7 +83,12 @@
 //    the session's current work table is locked from modification (ltS or
 //    ltRW) with its most-updated state loaded, and the page records, for
 //    this session, that same table id and table state. The check
-//    (TORBPage::Synchronize) reads the four stored stamp bytes alone: an
+//    (TORBPage::Synchronize) reads the four stored stamp bytes alone
+//    (through a shared read-only view of the file, which shows every
+//    completed write of any process as a read of the file would; a stamp
+//    past the view maps the file again, and one that the file no longer
+//    holds because another process cut it is read from the file, whose
+//    short read gives 2147483647 as before): an
 //    equal stamp, or 2147483647, keeps the cached bytes and takes the
 //    stored stamp (so a page another process removed now carries
 //    2147483647 and reads as removed to the layers above); any other
@@ -368,6 +373,10 @@ class TORBDiskPageManager : public TORBPageManager {
   // Cipher of `algorithm` keyed with the database password; null when it
   // cannot be keyed.
   const TORBCipher* CipherFor(uint8_t algorithm);
+  // Reads `count` stored bytes at `position` through FFileView (page
+  // stamps, direct-access regions); false when the view cannot serve them
+  // and the caller reads the file.
+  bool ReadFromView(int64_t position, void* out, size_t count);
   bool TryLock(const std::function<bool()>& lock) const;
   // LockDBHeader for work that changes nothing another process reads
   // through the header lock: nests as LockDBHeader does, but an outermost
@@ -405,6 +414,13 @@ class TORBDiskPageManager : public TORBPageManager {
   // Keyed once per open database, one per algorithm met in page headers.
   std::array<std::unique_ptr<TORBCipher>, kCryptoAlgorithmCount> FCiphers;
   std::array<bool, kCryptoAlgorithmCount> FCipherTried{};
+  // A read-only view of the file from its first byte (multi-user, outside
+  // design mode), through which page stamps, the database header and
+  // direct-access regions (the table locks files' row ids) are read
+  // without a system call. It covers the file as it was when last mapped: a stamp past it
+  // maps the file again at its current size, and a read of bytes that the
+  // file no longer holds fails over to a read of the file.
+  TPlatformFileView FFileView;
 };
 
 }  // namespace orb

@@ -137,7 +137,11 @@ class TORBDiskTableData::TReadStep {
 
 // A row change in multi-user mode: the write lock (ltRW outside a
 // transaction, released at the end; ltXIRW inside one, kept for the
-// commit) and the most-updated data reloaded.
+// commit) and the most-updated data reloaded. Under ltRW the table is also
+// the session's work table: no other process can commit a change of the
+// table while the session holds ltRW, so a page checked once in the step
+// needs no second look at its stamp (table_pages_cache.h). The session's
+// own commit in the step leaves the cache holding what it wrote.
 class TORBDiskTableData::TWriteStep {
  public:
   TWriteStep(TORBDiskTableData* table, TORBCursorInterface* cursor)
@@ -153,6 +157,10 @@ class TORBDiskTableData::TWriteStep {
     FLocked = FType == ltRW;
     try {
       table->LoadMostUpdated(FSession);
+      if (FLocked) {
+        table->DiskPageManager()->TablePagesCacheManager().BeginWorkWithTable(FSession, table->FTableID);
+        FWorking = true;
+      }
     } catch (...) {
       Release();
       throw;
@@ -166,6 +174,12 @@ class TORBDiskTableData::TWriteStep {
  private:
   void Release() noexcept {
     try {
+      if (FWorking)
+        FTable->DiskPageManager()->TablePagesCacheManager().EndWorkWithTable(FSession, FTable->FTableID);
+    } catch (...) {
+    }
+    FWorking = false;
+    try {
       if (FLocked) FTable->UnlockTable(FSession, FType, true);
     } catch (...) {
     }
@@ -176,6 +190,7 @@ class TORBDiskTableData::TWriteStep {
   int32_t FSession;
   TORBLockType FType;
   bool FLocked = false;
+  bool FWorking = false;
 };
 
 // Marks a cursor exclusive for the duration of a table-wide operation.

@@ -105,11 +105,30 @@ bool TORBTableLocksFile::IsTableLockedByAnyOtherSession(int32_t session, TORBLoc
 bool TORBTableLocksFile::IsTableLockAllowed(int32_t session, TORBLockType type, bool allow_xirw_after_sirw,
                                             uint32_t own_free_mask) {
   CheckLockType(type);
-  for (int32_t t = 0; t < kLockTypeCount; ++t) {
+  CheckOpen(10490);
+  CheckSession(session);
+  auto conflicts = [&](int32_t t) {
     const auto held = static_cast<TORBLockType>(t);
-    if (IsLockCompatible(held, type)) continue;
-    if (allow_xirw_after_sirw && type == ltXIRW && held == ltSIRW) continue;
-    if (IsTableLockedByAnyOtherSession(session, held, (own_free_mask >> t) & 1u)) return false;
+    return !IsLockCompatible(held, type) && !(allow_xirw_after_sirw && type == ltXIRW && held == ltSIRW);
+  };
+  auto own_free = [&](int32_t t) { return ((own_free_mask >> t) & 1u) != 0; };
+  for (int32_t t = 0; t < kLockTypeCount; ++t) {
+    if (!conflicts(t)) continue;
+    // The rows of the table lock types lie one after the other: a run of
+    // conflicting types whose bytes this session does not hold is one
+    // probe, which finds exactly the locks the probes row by row would.
+    int32_t last = t;
+    if (own_free(t) && t < ltU) {
+      while (last + 1 < ltU && conflicts(last + 1) && own_free(last + 1)) ++last;
+    }
+    if (last > t) {
+      if (FHandle.IsRegionLocked(GetTableLockByteNo(0, static_cast<TORBLockType>(t)),
+                                 (last - t + 1) * FMaxSessionCount))
+        return false;
+      t = last;
+      continue;
+    }
+    if (IsTableLockedByAnyOtherSession(session, static_cast<TORBLockType>(t), own_free(t))) return false;
   }
   return true;
 }

@@ -1,6 +1,8 @@
 #include "engine/platform/file.h"
 
 #include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -9,6 +11,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 #include "engine/platform/byte_lock.h"
@@ -221,6 +224,84 @@ PlatformStatus TPlatformFile::WriteAt(int64_t offset, const void* buffer, size_t
     done += static_cast<size_t>(n);
   }
   return PlatformStatus();
+}
+
+namespace {
+
+// A guarded view read in progress on this thread jumps back here when the
+// viewed file was cut under it. Set and cleared around the copy alone.
+thread_local sigjmp_buf* t_guarded_read = nullptr;
+struct sigaction g_previous_bus_action;
+
+void OnBusError(int signal_no, siginfo_t* info, void* context) {
+  if (sigjmp_buf* jump = t_guarded_read) {
+    t_guarded_read = nullptr;
+    siglongjmp(*jump, 1);
+  }
+  // Not a guarded read: whatever handled the signal before handles it now.
+  const struct sigaction& previous = g_previous_bus_action;
+  if ((previous.sa_flags & SA_SIGINFO) != 0 && previous.sa_sigaction != nullptr &&
+      reinterpret_cast<void*>(previous.sa_sigaction) != reinterpret_cast<void*>(SIG_DFL) &&
+      reinterpret_cast<void*>(previous.sa_sigaction) != reinterpret_cast<void*>(SIG_IGN)) {
+    previous.sa_sigaction(signal_no, info, context);
+    return;
+  }
+  if ((previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+    previous.sa_handler(signal_no);
+    return;
+  }
+  // The default action: the process ends as it would have without us.
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  sigaction(signal_no, &fallback, nullptr);
+  raise(signal_no);
+}
+
+// Installs OnBusError once per process, keeping the handler it replaces.
+// SA_NODEFER: a jump out of the handler leaves SIGBUS unblocked, so the
+// jump needs no saved signal mask (and no system call to restore it).
+void InstallBusErrorGuard() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction action {};
+    action.sa_sigaction = OnBusError;
+    action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGBUS, &action, &g_previous_bus_action);
+  });
+}
+
+}  // namespace
+
+size_t TPlatformFileView::Size() const {
+  if (FData == nullptr) return 0;
+  return FLength - static_cast<size_t>(FData - static_cast<const volatile uint8_t*>(FBase));
+}
+
+bool TPlatformFileView::ReadGuarded(size_t offset, void* out, size_t count) const {
+  const size_t size = Size();
+  if (offset > size || count > size - offset) return false;
+  InstallBusErrorGuard();
+  sigjmp_buf jump;
+  // No mask is saved: sigsetjmp stays a plain function call.
+  if (sigsetjmp(jump, 0) != 0) return false;
+  t_guarded_read = &jump;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  const volatile uint8_t* source = FData + offset;
+  if (count == sizeof(uint32_t) && reinterpret_cast<uintptr_t>(source) % alignof(uint32_t) == 0) {
+    // One aligned load: a word another process writes at once is never
+    // seen half old, half new.
+    const auto* word = reinterpret_cast<const uint32_t*>(const_cast<const uint8_t*>(source));
+    const uint32_t value = __atomic_load_n(word, __ATOMIC_ACQUIRE);
+    std::memcpy(out, &value, sizeof value);
+  } else {
+    uint8_t* target = static_cast<uint8_t*>(out);
+    for (size_t i = 0; i < count; ++i) target[i] = source[i];
+  }
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  t_guarded_read = nullptr;
+  return true;
 }
 
 void TPlatformFileView::Reset() noexcept {

@@ -92,6 +92,17 @@ class TPlatformFileView {
   bool IsMapped() const { return FData != nullptr; }
   // The first viewed byte; null when nothing is mapped.
   const volatile uint8_t* Data() const { return FData; }
+  // Number of viewed bytes; 0 when nothing is mapped.
+  size_t Size() const;
+  // Copies viewed bytes [offset, offset + count) to `out`. False, with
+  // `out` undefined, when the range lies outside the view or when the file
+  // no longer holds it (it was cut after the view was made): such a read
+  // is caught (SIGBUS) instead of ending the process. Bytes another open
+  // writes meanwhile may show torn at any byte, except an aligned 4-byte
+  // word, read in one load. The first guarded read installs a process-wide
+  // SIGBUS handler that passes every other bus error on to the handler it
+  // replaced; a handler installed later over it must do the same.
+  bool ReadGuarded(size_t offset, void* out, size_t count) const;
   // Unmaps the view.
   void Reset() noexcept;
 

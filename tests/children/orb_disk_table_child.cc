@@ -17,6 +17,13 @@
 //     single-user: inserts rows <first id> .. <first id> + rows - 1 (VAL 1,
 //     a 300-byte MEMO) into T in one transaction, prints "ready", and once
 //     stdin closes commits and prints "done".
+//   orb_disk_table_child <path> grow <first id> <rows> <memo size>
+//     multi-user: inserts rows <first id> .. <first id> + rows - 1 (VAL 0,
+//     each with a MEMO as for "work"); prints "done".
+//   orb_disk_table_child <path> shrink <first id> <val>
+//     multi-user: sets VAL of every row below <first id> to <val>, deletes
+//     every row from <first id> on, cuts the file after its last used page
+//     and prints "done".
 
 #include <unistd.h>
 
@@ -93,11 +100,54 @@ int Work(orb::TORBDiskDatabaseData& database, orb::disktest::TLink& link, int32_
   return 0;
 }
 
+int Grow(orb::TORBDiskDatabaseData& database, orb::disktest::TLink& link, int32_t first_id, int32_t rows,
+         int32_t memo_size) {
+  orb::disktest::TDiskCursor cursor(&database, &link, u"T");
+  cursor.Open();
+  for (int32_t i = 0; i < rows; ++i) {
+    if (!cursor.Insert(first_id + i, 0, MemoOf(first_id + i, memo_size))) {
+      Say("error 0 insert refused");
+      return 1;
+    }
+  }
+  Say("done");
+  return 0;
+}
+
+int Shrink(orb::TORBDiskDatabaseData& database, orb::disktest::TLink& link, int32_t first_id, int32_t val) {
+  orb::disktest::TDiskCursor cursor(&database, &link, u"T");
+  cursor.Open();
+  std::map<int32_t, orb::TORBPageItemID> ids;
+  cursor.First();
+  while (cursor.Next()) ids[cursor.GetInt(kID).value_or(-1)] = cursor.GetCurrentRecordID();
+  for (const auto& [id, record] : ids) {
+    if (!cursor.MoveTo(record)) {
+      Say("error 0 row not read");
+      return 1;
+    }
+    bool done = false;
+    if (id < first_id) {
+      cursor.SetInt(kVal, val);
+      done = cursor.FTable->UpdateRecord(&cursor);
+    } else {
+      done = cursor.FTable->DeleteRecord(&cursor);
+    }
+    if (!done) {
+      Say("error 0 change refused");
+      return 1;
+    }
+  }
+  cursor.Close();
+  database.TruncateDatabase();
+  Say("done");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s path work|hold|single ...\n", argv[0]);
+    std::fprintf(stderr, "usage: %s path work|hold|single|grow|shrink ...\n", argv[0]);
     return 2;
   }
   const std::string mode = argv[2];
@@ -122,6 +172,12 @@ int main(int argc, char** argv) {
       Say("ready");
       WaitForStdinClose();
       cursor.FTable->UnlockTable(link.FId, orb::ltRW);
+    } else if (mode == "grow") {
+      if (argc < 6) return 2;
+      rc = Grow(database, link, std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
+    } else if (mode == "shrink") {
+      if (argc < 5) return 2;
+      rc = Shrink(database, link, std::atoi(argv[3]), std::atoi(argv[4]));
     } else if (mode == "single") {
       orb::disktest::TDiskCursor cursor(&database, &link, u"T");
       cursor.Open();

@@ -754,5 +754,46 @@ TEST_F(DiskPageManagerTest, CachedPagesAreCheckedOncePerTableLockPeriod) {
   cache.TableIsSUnlocked(kSession, kOther);
 }
 
+// Stamps of cached pages follow another open's commits while the file
+// grows past what this open has seen and is then cut below a cached page:
+// the cut page reads as removed (its stamp 2147483647), the grown pages
+// with their committed contents.
+TEST_F(DiskPageManagerTest, StampChecksFollowTheFileAsItGrowsAndIsCut) {
+  Create();
+  TORBDiskPageManager a, b;
+  ASSERT_TRUE(Open(a, Name(), {}, true).multi_user);
+  ASSERT_TRUE(Open(b, Name(), {}, true).multi_user);
+  const int32_t first = AddFilledPage(a, 1);
+  EXPECT_EQ(FirstDataByte(a, first), 1);
+  // b grows the file well past what a has looked at, then rewrites the
+  // first page and the last one.
+  std::vector<int32_t> added;
+  for (int i = 0; i < 40; ++i) added.push_back(AddFilledPage(b, static_cast<uint8_t>(10 + i)));
+  const int32_t last = added.back();
+  EXPECT_EQ(FirstDataByte(a, last), 10 + 39);
+  Rewrite(b, first, 2);
+  Rewrite(b, last, 3);
+  EXPECT_EQ(FirstDataByte(a, first), 2);
+  EXPECT_EQ(FirstDataByte(a, last), 3);
+
+  // b removes the added pages and cuts the file below them.
+  for (int32_t page_no : added) b.RemovePage(kSession, page_no);
+  b.ApplyChanges(kSession);
+  b.TruncateDatabase();
+  struct stat st {};
+  ASSERT_EQ(stat(Path().c_str(), &st), 0);
+  ASSERT_LE(st.st_size, a.GetPageOffset(added.front()));
+  for (int round = 0; round < 2; ++round) {
+    TORBPageGuard gone = a.GetPageGuard(kSession, last, kPageTypeTableRecord);
+    EXPECT_EQ(gone->GetState(), kInvalidPageState);
+  }
+  EXPECT_EQ(FirstDataByte(a, first), 2);
+
+  // The file grows again over the cut pages with new contents.
+  int32_t again = -1;
+  while (again < last) again = AddFilledPage(b, 77);
+  EXPECT_EQ(FirstDataByte(a, last), 77);
+}
+
 }  // namespace
 }  // namespace orb

@@ -2,6 +2,7 @@
 // concurrent writers, a killed lock holder, a single-user holder.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <memory>
 #include <string>
@@ -98,6 +99,78 @@ TEST_F(DiskTableProcessTest, ConcurrentWritersLoseNoRowAndNoUpdate) {
     }
     EXPECT_EQ(increments, kChildren * kRows);
     EXPECT_EQ(per_child, std::vector<int32_t>(kChildren, kRows));
+  }
+  database.DisconnectSession(&link);
+  ExpectClean();
+}
+
+// This process keeps its session open with the table's pages cached while
+// another process commits: rows that make the file grow, then changes of
+// the cached rows, deletes and a cut of the file below pages cached here.
+// Every read afterwards returns the committed state, never a cached one;
+// a cached page the file no longer holds reads as gone.
+TEST_F(DiskTableProcessTest, CachedPagesFollowCommitsOfAnotherProcessWhileTheFileGrowsAndShrinks) {
+  constexpr int32_t kRows = 120;
+  constexpr int32_t kMemo = 3000;
+  auto run = [&](const std::vector<std::string>& args) {
+    std::vector<std::string> all{File()};
+    all.insert(all.end(), args.begin(), args.end());
+    ChildProcess child("orb_disk_table_child", all);
+    EXPECT_EQ(child.ReadLine(), "done");
+    EXPECT_EQ(child.Release(), 0);
+  };
+  auto file_size = [&] {
+    struct stat st {};
+    EXPECT_EQ(stat(File().c_str(), &st), 0);
+    return static_cast<int64_t>(st.st_size);
+  };
+  auto shared_rows = [](int32_t val) {
+    std::vector<std::pair<int32_t, int32_t>> rows;
+    for (int32_t id = 0; id < kShared; ++id) rows.emplace_back(id, val);
+    return rows;
+  };
+  TORBDiskDatabaseData database(FDir.WFile("db.orb"), u"", {});
+  TLink link(true);
+  database.ConnectSession(&link);
+  {
+    TDiskCursor cursor(&database, &link, u"T");
+    cursor.Open();
+    EXPECT_EQ(cursor.Rows(), shared_rows(0));
+    const int64_t small = file_size();
+
+    run({"grow", "1000", std::to_string(kRows), std::to_string(kMemo)});
+    const int64_t grown = file_size();
+    EXPECT_GT(grown, small + kRows * 2048);
+    std::vector<std::pair<int32_t, int32_t>> rows = cursor.Rows();
+    ASSERT_EQ(rows.size(), static_cast<size_t>(kShared + kRows));
+    // Every row changes while all of them are cached here: each cached
+    // page, up to the last ones of the grown file, is checked.
+    run({"shrink", "5000", "3"});
+    // The last row lies on one of the last pages; its memo is cached too.
+    TORBPageItemID last{};
+    int32_t seen = 0;
+    cursor.First();
+    while (cursor.Next()) {
+      ++seen;
+      EXPECT_EQ(cursor.GetInt(kVal), 3);
+      if (cursor.GetInt(kID).value_or(-1) == 1000 + kRows - 1) {
+        last = cursor.GetCurrentRecordID();
+        EXPECT_EQ(cursor.GetText(disktest::kMemo).size(), static_cast<size_t>(kMemo));
+      }
+    }
+    EXPECT_EQ(seen, kShared + kRows);
+
+    run({"shrink", "1000", "7"});
+    EXPECT_LT(file_size(), grown - kRows * 2048);
+    EXPECT_FALSE(cursor.MoveTo(last));
+    EXPECT_EQ(cursor.Rows(), shared_rows(7));
+    EXPECT_EQ(cursor.Count(), kShared);
+
+    // The file grows again over the pages cut: new rows, new contents.
+    run({"grow", "2000", std::to_string(kRows), "100"});
+    rows = cursor.Rows();
+    ASSERT_EQ(rows.size(), static_cast<size_t>(kShared + kRows));
+    for (size_t i = kShared; i < rows.size(); ++i) EXPECT_EQ(rows[i].first, 2000 + static_cast<int32_t>(i - kShared));
   }
   database.DisconnectSession(&link);
   ExpectClean();

@@ -65,6 +65,30 @@ TEST_F(TableLockProcessTest, ConflictingRequestFailsAfterItsRetriesWhileAChildHo
   EXPECT_TRUE(Manager().UnlockTable(FSession, ltRW, Locks()));
 }
 
+// Every pair of table lock types, one held by a child, one asked for here
+// in a single try: the request goes through exactly when the two are
+// compatible, and a refused request leaves nothing held.
+TEST_F(TableLockProcessTest, RequestsAgainstAChildsLockFollowTheCompatibilityMatrix) {
+  const std::pair<TORBLockType, const char*> kHeld[] = {{ltIS, "IS"},     {ltS, "S"},   {ltSIRW, "SIRW"},
+                                                        {ltXIRW, "XIRW"}, {ltRW, "RW"}, {ltX, "X"}};
+  for (const auto& [held, name] : kHeld) {
+    auto child = Start({"hold", name});
+    HeldSlot(*child);
+    for (int32_t t = 0; t < kLockTypeCount; ++t) {
+      const auto requested = static_cast<TORBLockType>(t);
+      if (requested == ltU) continue;
+      SCOPED_TRACE(std::string(LockTypeName(held)) + " held, " + LockTypeName(requested) + " asked");
+      const bool granted = Manager().LockTable(FSession, requested, Locks(), 1, 0);
+      EXPECT_EQ(granted, IsLockCompatible(held, requested));
+      if (granted) {
+        EXPECT_TRUE(Manager().UnlockTable(FSession, requested, Locks()));
+      }
+      EXPECT_TRUE(Manager().SessionLocks(FSession).Empty());
+    }
+    EXPECT_EQ(child->Release(), 0);
+  }
+}
+
 TEST_F(TableLockProcessTest, RowLockHeldByAChildRefusesThatRowOnly) {
   auto child = Start({"hold-row", "9", "4"});
   HeldSlot(*child);

@@ -97,6 +97,54 @@ TEST_F(FileTest, ViewFollowsWritesOfOtherOpens) {
   EXPECT_FALSE(reader.MapView(0, 1, &none).Ok());
 }
 
+// Guarded reads of a view: they follow other opens' writes, refuse ranges
+// outside the view, and fail instead of ending the process once the file
+// is cut below the bytes read. An access outside a guarded read that
+// faults the same way still ends the process.
+TEST_F(FileTest, GuardedViewReadsSurviveACutFile) {
+  WriteAll(FPath, std::string(3 * 4096, 'a'));
+  TPlatformFile reader;
+  TPlatformFile writer;
+  ASSERT_TRUE(reader.Open(FPath, FileAccess::kRead, FileShare::kDenyNone, FileDisposition::kOpenExisting).Ok());
+  ASSERT_TRUE(writer.Open(FPath, FileAccess::kReadWrite, FileShare::kDenyNone, FileDisposition::kOpenExisting).Ok());
+  TPlatformFileView view;
+  EXPECT_EQ(view.Size(), 0u);
+  char bytes[4] = {};
+  EXPECT_FALSE(view.ReadGuarded(0, bytes, 4));
+  ASSERT_TRUE(reader.MapView(0, 3 * 4096, &view).Ok());
+  EXPECT_EQ(view.Size(), 3u * 4096);
+
+  // Aligned words and unaligned runs alike.
+  ASSERT_TRUE(writer.WriteAt(8192, "wxyz", 4).Ok());
+  ASSERT_TRUE(writer.WriteAt(8197, "pqr", 3).Ok());
+  ASSERT_TRUE(view.ReadGuarded(8192, bytes, 4));
+  EXPECT_EQ(std::string(bytes, 4), "wxyz");
+  ASSERT_TRUE(view.ReadGuarded(8197, bytes, 3));
+  EXPECT_EQ(std::string(bytes, 3), "pqr");
+  EXPECT_FALSE(view.ReadGuarded(3 * 4096 - 2, bytes, 4));
+  EXPECT_FALSE(view.ReadGuarded(3 * 4096 + 1, bytes, 1));
+
+  // Cut to the middle of the second memory page: its remaining bytes still
+  // read, those of the third page fail, again and again.
+  ASSERT_TRUE(writer.SetSize(4096 + 100).Ok());
+  ASSERT_TRUE(view.ReadGuarded(4096, bytes, 4));
+  EXPECT_EQ(std::string(bytes, 4), "aaaa");
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(view.ReadGuarded(8192, bytes, 4));
+  // Grown again, the bytes come back (zero: the cut dropped them).
+  ASSERT_TRUE(writer.SetSize(3 * 4096).Ok());
+  ASSERT_TRUE(view.ReadGuarded(8192, bytes, 4));
+  EXPECT_EQ(std::string(bytes, 4), std::string(4, '\0'));
+
+  ASSERT_TRUE(writer.SetSize(4096).Ok());
+  EXPECT_DEATH(
+      {
+        const volatile uint8_t* data = view.Data();
+        volatile uint8_t sink = data[8192];
+        (void)sink;
+      },
+      "");
+}
+
 TEST_F(FileTest, ShortReadIsAnErrorButReadSomeStopsAtEnd) {
   WriteAll(FPath, "0123456789");
   TPlatformFile f;
