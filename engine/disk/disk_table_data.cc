@@ -954,28 +954,28 @@ bool TORBDiskTableData::IsPlainSharedWalk(TORBCursorInterface* cursor, TORBGetRe
 //   stamp: the read-ahead is not used inside a transaction, and every
 //   change, apply, cancel and metadata load or save in this process
 //   (ForgetReadAheads) makes the filled read-aheads stale.
-// - The rows are the memory form produced by the same conversion as a
-//   locked read (it sets every byte of the record), so a served row equals
-//   what the locked step would have returned.
+// - The rows come from copies of the record pages taken in that locked
+//   step, walked the way a locked grmNext walks the pages (the copies stop
+//   before any page it would treat otherwise) and converted by the same
+//   conversion, which sets every byte of the memory record: a served row
+//   equals what the locked step would have returned.
 bool TORBDiskTableData::ServeReadAhead(TORBCursorInterface* cursor, TORBGetRecordResult& result) {
   if (cursor->GetFirstPosition() || cursor->GetLastPosition()) return false;
   const auto it = FReadAheads.find(cursor);
   if (it == FReadAheads.end()) return false;
   TReadAhead& ahead = it->second;
-  if (ahead.Session != cursor->GetSessionID() || ahead.LocalChange != FLocalChange || ahead.Next >= ahead.IDs.size())
-    return false;
-  const TORBPageItemID& after = ahead.Next == 0 ? ahead.After : ahead.IDs[ahead.Next - 1];
-  if (!(cursor->GetCurrentRecordID() == after)) return false;
+  if (ahead.Session != cursor->GetSessionID() || ahead.LocalChange != FLocalChange) return false;
+  if (!(cursor->GetCurrentRecordID() == ahead.Last)) return false;
   if (StoredMostUpdatedStamp(FTableMostUpdatedFile->GetStartPageNo()) != ahead.Stamp) {
     FReadAheads.erase(it);
     return false;
   }
-  const size_t size = static_cast<size_t>(FFieldManager->GetMemoryRecordBufferSize());
-  std::memcpy(cursor->GetCurrentRecordBuffer(), ahead.Rows.data() + ahead.Next * size, size);
-  cursor->SetCurrentRecordID(ahead.IDs[ahead.Next]);
+  TORBPageItemID id = ahead.Last;
+  if (!DiskRecordManager()->NextInRun(ahead.Run, ahead.Page, id, cursor->GetCurrentRecordBuffer())) return false;
+  cursor->SetCurrentRecordID(id);
   cursor->SetFirstPosition(false);
   cursor->SetLastPosition(false);
-  ++ahead.Next;
+  ahead.Last = id;
   result = grrOK;
   return true;
 }
@@ -1022,15 +1022,9 @@ void TORBDiskTableData::MapMostUpdatedStamp(int32_t page_no) {
 }
 
 void TORBDiskTableData::FillReadAhead(TORBCursorInterface* cursor) {
-  // Rows read ahead at most, in bytes of their memory form: a bound on the
-  // memory per cursor and on the time ltS is held for rows not yet asked
-  // for.
-  constexpr size_t kMaxBytes = 64 * 1024;
   TReadAhead& ahead = FReadAheads[cursor];
   ahead.Session = -1;
-  ahead.Next = 0;
-  ahead.IDs.clear();
-  ahead.Rows.clear();
+  ahead.Page = 0;
   const int32_t session = cursor->GetSessionID();
   const int32_t first_page = FTableMostUpdatedFile->GetStartPageNo();
   // A read-ahead that cannot be filled is simply not used: the next step
@@ -1043,32 +1037,14 @@ void TORBDiskTableData::FillReadAhead(TORBCursorInterface* cursor) {
     MapMostUpdatedStamp(first_page);
     const int32_t stamp = StoredMostUpdatedStamp(first_page);
     if (stamp == kInvalidPageState) return;
-    const size_t size = static_cast<size_t>(std::max(FFieldManager->GetMemoryRecordBufferSize(), 1));
-    const size_t max_rows = std::max<size_t>(kMaxBytes / size, 1);
-    ahead.Rows.reserve(max_rows * size);
-    TORBPageItemID id = cursor->GetCurrentRecordID();
-    while (ahead.IDs.size() < max_rows) {
-      const size_t used = ahead.Rows.size();
-      ahead.Rows.resize(used + size);
-      TORBNavigationInfo info;
-      info.GetRecordMode = grmNext;
-      info.RecordID = id;
-      info.RecordBuffer = ahead.Rows.data() + used;
-      DiskRecordManager()->GetRecordBuffer(session, info);
-      if (info.GetRecordResult != grrOK) {
-        ahead.Rows.resize(used);
-        break;
-      }
-      id = info.RecordID;
-      ahead.IDs.push_back(id);
-    }
+    DiskRecordManager()->CopyPageRun(session, cursor->GetCurrentRecordID(), kReadAheadBytes, ahead.Run);
     ahead.Stamp = stamp;
   } catch (const EORBException&) {
-    ahead.IDs.clear();
-    ahead.Rows.clear();
+    ahead.Run.PageNos.clear();
+    ahead.Run.Bytes.clear();
     return;
   }
-  ahead.After = cursor->GetCurrentRecordID();
+  ahead.Last = cursor->GetCurrentRecordID();
   ahead.LocalChange = FLocalChange;
   ahead.Session = session;
 }
