@@ -907,9 +907,9 @@ TORBGetRecordResult TORBDiskTableData::GetRecordBuffer(TORBCursorInterface* curs
     if (FRecordManager->FRecordCount == 0) return grrEOF;
     return GetRecordBufferOfRecords(cursor, mode);
   }
-  const bool plain_walk = IsPlainSharedWalk(cursor, mode);
   TORBGetRecordResult result = grrError;
-  if (plain_walk && ServeReadAhead(cursor, result)) return result;
+  if (mode == grmNext && ServeReadAhead(cursor, result)) return result;
+  const bool plain_walk = IsPlainSharedWalk(cursor, mode);
   bool locked = true;
   TReadStep step(this, cursor->GetSessionID(), 0, &locked);
   if (!locked) return grrError;
@@ -920,12 +920,15 @@ TORBGetRecordResult TORBDiskTableData::GetRecordBuffer(TORBCursorInterface* curs
 }
 
 bool TORBDiskTableData::IsPlainSharedWalk(TORBCursorInterface* cursor, TORBGetRecordMode mode) const {
-  return mode == grmNext && MultiUser() && !FExclusive && !DiskPageManager()->GetExclusive() &&
-         FTableMostUpdatedFile != nullptr && FTableLocksFile != nullptr && cursor->GetIndexID() == -1 && !cursor->IsViewRestricted() &&
-         !cursor->InTransaction() && cursor->GetCurrentRecordBuffer() != nullptr && FLockHolders.count(cursor) != 0 &&
-         FDiskDatabase->TableLockManager() != nullptr &&
-         FDiskDatabase->TableLockManager()->SessionLocks(cursor->GetSessionID()).LockExists(
-             ltIS, FTableLocksFile->GetStartPageNo());
+  return mode == grmNext && MultiUser() && FTableMostUpdatedFile != nullptr && FTableLocksFile != nullptr &&
+         FLockHolders.count(cursor) != 0 && FDiskDatabase->TableLockManager() != nullptr &&
+         IsStillPlainWalk(cursor, cursor->GetSessionID());
+}
+
+bool TORBDiskTableData::IsStillPlainWalk(TORBCursorInterface* cursor, int32_t session) const {
+  return !FExclusive && !DiskPageManager()->GetExclusive() && cursor->GetIndexID() == -1 &&
+         !cursor->IsViewRestricted() && !cursor->InTransaction() && cursor->GetCurrentRecordBuffer() != nullptr &&
+         FDiskDatabase->TableLockManager()->SessionLocks(session).LockExists(ltIS, FTableLocksFile->GetStartPageNo());
 }
 
 // Why a row from the read-ahead is the committed row, although no ltS is
@@ -960,12 +963,18 @@ bool TORBDiskTableData::IsPlainSharedWalk(TORBCursorInterface* cursor, TORBGetRe
 //   conversion, which sets every byte of the memory record: a served row
 //   equals what the locked step would have returned.
 bool TORBDiskTableData::ServeReadAhead(TORBCursorInterface* cursor, TORBGetRecordResult& result) {
-  if (cursor->GetFirstPosition() || cursor->GetLastPosition()) return false;
+  if (FReadAheads.empty()) return false;
   const auto it = FReadAheads.find(cursor);
   if (it == FReadAheads.end()) return false;
   TReadAhead& ahead = it->second;
-  if (ahead.Session != cursor->GetSessionID() || ahead.LocalChange != FLocalChange) return false;
-  if (!(cursor->GetCurrentRecordID() == ahead.Last)) return false;
+  if (ahead.LocalChange != FLocalChange || cursor->GetFirstPosition() || cursor->GetLastPosition() ||
+      !(cursor->GetCurrentRecordID() == ahead.Last))
+    return false;
+  // A read-ahead exists only while the cursor is among the lock holders of
+  // the shared table with its files open (CloseTable and FreeManagers drop
+  // it); what the cursor may have changed since the fill is checked again.
+  const int32_t session = cursor->GetSessionID();
+  if (ahead.Session != session || !IsStillPlainWalk(cursor, session)) return false;
   if (StoredMostUpdatedStamp(FTableMostUpdatedFile->GetStartPageNo()) != ahead.Stamp) {
     FReadAheads.erase(it);
     return false;

@@ -246,6 +246,11 @@ class TORBDiskTableData : public TORBTableData {
   // index, filter, range or distinct, outside a transaction, with its own
   // ltIS on a shared table.
   bool IsPlainSharedWalk(TORBCursorInterface* cursor, TORBGetRecordMode mode) const;
+  // The part of IsPlainSharedWalk that can change between two calls while
+  // the cursor keeps the table open: the cursor's index, view and
+  // transaction, its ltIS, exclusive use.
+  // REQUIRES: IsPlainSharedWalk held for the cursor at its last fill.
+  bool IsStillPlainWalk(TORBCursorInterface* cursor, int32_t session) const;
   // Serves grmNext from the cursor's read-ahead; false when the locked
   // step has to run.
   bool ServeReadAhead(TORBCursorInterface* cursor, TORBGetRecordResult& result);
