@@ -77,10 +77,12 @@ class TORBDiskRecordPageIndex final : public TORBBTreeRecordPageIndex {
  private:
   // The pages one leaf of the index lists, in entry order, as read last:
   // a walk steps through them without descending the tree for every page.
-  // Kept in single-user mode only, and used only while the page manager's
-  // change count still equals the count taken right after the leaf was
-  // read (see TORBDiskRecordManager::TReadPage): every change of an index
-  // page moves that count.
+  // Kept in single-user mode, and in multi-user mode only within one
+  // TLockedWalk, where the table lock keeps other processes from changing
+  // the index; used only while the page manager's change count still
+  // equals the count taken right after the leaf was read (see
+  // TORBDiskRecordManager::TReadPage): every change of an index page in
+  // this process moves that count.
   struct TKeptLeaf {
     int32_t SessionID = 0;
     // -1: nothing kept.
