@@ -61,7 +61,8 @@ bool TORBDiskRecordPageIndex::GetListedPageBefore(int32_t session_id, int32_t pa
 bool TORBDiskRecordPageIndex::StepInKeptLeaf(int32_t session_id, int32_t page_no, bool forward, bool& found,
                                              int32_t& page) {
   TKeptLeaf& kept = FKeptLeaf;
-  if (kept.LeafPageNo < 0 || kept.SessionID != session_id || kept.ChangeCount != LPageManager->ChangeCount())
+  if (kept.LeafPageNo < 0 || kept.SessionID != session_id || kept.ChangeCount != LPageManager->ChangeCount() ||
+      !MayKeepLeaf())
     return false;
   const auto at = std::find(kept.Pages.begin(), kept.Pages.end(), page_no);
   if (at == kept.Pages.end()) return false;
@@ -93,7 +94,7 @@ bool TORBDiskRecordPageIndex::StepInKeptLeaf(int32_t session_id, int32_t page_no
 bool TORBDiskRecordPageIndex::KeepLeaf(int32_t session_id, int32_t leaf_page_no) {
   TKeptLeaf& kept = FKeptLeaf;
   kept.LeafPageNo = -1;
-  if (LPageManager->GetMultiUser()) return false;
+  if (!MayKeepLeaf()) return false;
   {
     TORBBTreePage leaf(LPageManager, &FKeyRef);
     leaf.GetIndexPage(session_id, leaf_page_no);
@@ -112,7 +113,7 @@ bool TORBDiskRecordPageIndex::KeepLeaf(int32_t session_id, int32_t leaf_page_no)
 
 void TORBDiskRecordPageIndex::KeepLeafOf(int32_t session_id, int32_t page_no) {
   FKeptLeaf.LeafPageNo = -1;
-  if (LPageManager->GetMultiUser()) return;
+  if (!MayKeepLeaf()) return;
   // The walk that found `page_no` read these pages just now; should one
   // fail all the same, nothing is kept and the next step walks the tree.
   try {
@@ -131,6 +132,11 @@ void TORBDiskRecordPageIndex::KeepLeafOf(int32_t session_id, int32_t page_no) {
     FKeptLeaf.LeafPageNo = -1;
   }
 }
+
+// In multi-user mode another process may change the index between two
+// locked steps without moving this process's change count, so a leaf is
+// kept only inside one locked walk.
+bool TORBDiskRecordPageIndex::MayKeepLeaf() const { return !LPageManager->GetMultiUser() || FKeepWhileLocked; }
 
 TORBDiskRecordManager::TORBDiskRecordManager(TORBDiskPageManager* page_manager, TORBBaseFieldManager* field_manager,
                                              int32_t table_id)
@@ -435,6 +441,58 @@ void TORBDiskRecordManager::GetCurrent(int32_t session_id, TORBNavigationInfo& n
   const uint8_t* row = page.Row(navigation_info.RecordID);
   if (row == nullptr) return;
   ReadRow(row, navigation_info);
+}
+
+size_t TORBDiskRecordManager::PageBytes() const {
+  return static_cast<size_t>((FMaxRecordsOnPage + 7) / 8) +
+         static_cast<size_t>(FMaxRecordsOnPage) * static_cast<size_t>(FDiskRecordBufferSize);
+}
+
+void TORBDiskRecordManager::CopyPageRun(int32_t session_id, const TORBPageItemID& after, size_t max_bytes,
+                                        TPageRun& run) {
+  run.PageNos.clear();
+  run.Bytes.clear();
+  const size_t bytes = PageBytes();
+  TORBDiskRecordPageIndex::TLockedWalk walk(FRecordPageIndex);
+  int32_t page_no = after.PageNo;
+  // The page types GetNext asks for: any for the page it starts on, a
+  // record page for the pages it steps to.
+  uint16_t page_type = kPageTypeAny;
+  for (;;) {
+    {
+      const TORBPageGuard guard = LPageManager->GetPageGuard(session_id, page_no, page_type);
+      if (static_cast<int64_t>(bytes) > guard->GetPageDataSize()) RaiseORB(20140, "Invalid number of records on page");
+      if (!IsRecordPageHeaderValid(guard->ReadHeader())) break;
+      const uint8_t* data = guard->GetPageData();
+      if (TSlots(data, page_no, FDiskRecordBufferSize, FMaxRecordsOnPage).First() < 0) break;
+      run.PageNos.push_back(page_no);
+      run.Bytes.insert(run.Bytes.end(), data, data + bytes);
+    }
+    if (run.Bytes.size() + bytes > max_bytes) break;
+    if (!FRecordPageIndex.GetListedPageAfter(session_id, page_no, page_no)) break;
+    page_type = kPageTypeTableRecord;
+  }
+}
+
+bool TORBDiskRecordManager::NextInRun(const TPageRun& run, size_t& page_index, TORBPageItemID& record_id,
+                                      uint8_t* record_buffer) const {
+  const size_t bytes = PageBytes();
+  const size_t pages = run.PageNos.size();
+  if (page_index >= pages || run.PageNos[page_index] != record_id.PageNo) return false;
+  size_t index = page_index;
+  int32_t slot = TSlots(run.Bytes.data() + index * bytes, record_id.PageNo, FDiskRecordBufferSize, FMaxRecordsOnPage)
+                     .After(record_id.PageItemNo);
+  if (slot < 0) {
+    if (++index >= pages) return false;
+    slot = TSlots(run.Bytes.data() + index * bytes, run.PageNos[index], FDiskRecordBufferSize, FMaxRecordsOnPage)
+               .First();
+    if (slot < 0) return false;
+  }
+  const TSlots page(run.Bytes.data() + index * bytes, run.PageNos[index], FDiskRecordBufferSize, FMaxRecordsOnPage);
+  record_id = page.IDOf(slot);
+  page_index = index;
+  FReadPlan.DiskToMem(page.Row(record_id), record_buffer);
+  return true;
 }
 
 int TORBDiskRecordManager::CompareRecordID(const TORBPageItemID& record_id1, const TORBPageItemID& record_id2) {

@@ -55,13 +55,34 @@ class TORBDiskRecordPageIndex final : public TORBBTreeRecordPageIndex {
   bool GetListedPageAfter(int32_t session_id, int32_t page_no, int32_t& next_page_no);
   bool GetListedPageBefore(int32_t session_id, int32_t page_no, int32_t& prior_page_no);
 
+  // While it lives, the index keeps the leaf it read last in multi-user
+  // mode too; the kept leaf is forgotten when it ends. REQUIRES: the
+  // session holds a table lock that keeps other processes from committing
+  // to the table for the scope's whole life (ltS or a write lock); changes
+  // made in this process move the page manager's change count as always.
+  class TLockedWalk {
+   public:
+    explicit TLockedWalk(TORBDiskRecordPageIndex& index) : FIndex(index) { FIndex.FKeepWhileLocked = true; }
+    ~TLockedWalk() {
+      FIndex.FKeepWhileLocked = false;
+      FIndex.FKeptLeaf.LeafPageNo = -1;
+    }
+    TLockedWalk(const TLockedWalk&) = delete;
+    TLockedWalk& operator=(const TLockedWalk&) = delete;
+
+   private:
+    TORBDiskRecordPageIndex& FIndex;
+  };
+
  private:
   // The pages one leaf of the index lists, in entry order, as read last:
   // a walk steps through them without descending the tree for every page.
-  // Kept in single-user mode only, and used only while the page manager's
-  // change count still equals the count taken right after the leaf was
-  // read (see TORBDiskRecordManager::TReadPage): every change of an index
-  // page moves that count.
+  // Kept in single-user mode, and in multi-user mode only within one
+  // TLockedWalk, where the table lock keeps other processes from changing
+  // the index; used only while the page manager's change count still
+  // equals the count taken right after the leaf was read (see
+  // TORBDiskRecordManager::TReadPage): every change of an index page in
+  // this process moves that count.
   struct TKeptLeaf {
     int32_t SessionID = 0;
     // -1: nothing kept.
@@ -76,12 +97,17 @@ class TORBDiskRecordPageIndex final : public TORBBTreeRecordPageIndex {
   // lists `page_no` and is current; false when it cannot tell.
   bool StepInKeptLeaf(int32_t session_id, int32_t page_no, bool forward, bool& found, int32_t& page);
   // Keeps leaf `leaf_page_no`; false (nothing kept) when it is no leaf or
-  // lists no page, or in multi-user mode.
+  // lists no page, or in multi-user mode outside a TLockedWalk.
   bool KeepLeaf(int32_t session_id, int32_t leaf_page_no);
   // Keeps the leaf listing `page_no`.
   void KeepLeafOf(int32_t session_id, int32_t page_no);
 
+  // Multi-user only: whether a kept leaf may be used and kept (see
+  // TLockedWalk).
+  bool MayKeepLeaf() const;
+
   TKeptLeaf FKeptLeaf;
+  bool FKeepWhileLocked = false;
 };
 
 class TORBDiskRecordManager : public TORBBaseRecordManager {
@@ -153,6 +179,30 @@ class TORBDiskRecordManager : public TORBBaseRecordManager {
   int32_t GetDiskRecordBufferSize() const { return FDiskRecordBufferSize; }
   int32_t GetTableID() const { return FTableID; }
   TORBDiskRecordPageIndex& RecordPageIndex() { return FRecordPageIndex; }
+
+  // Record pages copied in one read under a table lock, walked later in
+  // stored order without the page manager. Each copy holds a page's slot
+  // bitmap and rows (small_record_page.h), PageBytes() bytes apiece.
+  struct TPageRun {
+    std::vector<int32_t> PageNos;
+    std::vector<uint8_t> Bytes;
+  };
+  // Bytes of one page's copy in a TPageRun.
+  size_t PageBytes() const;
+  // Copies into `run` the page of `after` and the pages a walk of grmNext
+  // steps reach from it, up to `max_bytes` of copies (the first page always
+  // fits). Stops before the first page that GetRecordBuffer would not read
+  // as a plain next page (a page that is not a valid record page of the
+  // table, or holds no row), so the copies give exactly the rows, and only
+  // the rows, that successive grmNext reads from `after` return. Raises
+  // what reading the pages raises. REQUIRES: the session holds a lock that
+  // keeps other processes from committing to the table during the call.
+  void CopyPageRun(int32_t session_id, const TORBPageItemID& after, size_t max_bytes, TPageRun& run);
+  // The row a grmNext read from `record_id` returns, when `run` holds it:
+  // its id goes to `record_id` and its memory form to `record_buffer`.
+  // False when it lies beyond the run or `record_id` is not in it.
+  // `page_index` is where to look first and is moved to the row's page.
+  bool NextInRun(const TPageRun& run, size_t& page_index, TORBPageItemID& record_id, uint8_t* record_buffer) const;
 
  private:
   // The slots of one record page as a read sees them (layout in

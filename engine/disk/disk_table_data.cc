@@ -977,9 +977,9 @@ TORBGetRecordResult TORBDiskTableData::GetRecordBuffer(TORBCursorInterface* curs
     if (FRecordManager->FRecordCount == 0) return grrEOF;
     return GetRecordBufferOfRecords(cursor, mode);
   }
-  const bool plain_walk = IsPlainSharedWalk(cursor, mode);
   TORBGetRecordResult result = grrError;
-  if (plain_walk && ServeReadAhead(cursor, result)) return result;
+  if (mode == grmNext && ServeReadAhead(cursor, result)) return result;
+  const bool plain_walk = IsPlainSharedWalk(cursor, mode);
   bool locked = true;
   TReadStep step(this, cursor->GetSessionID(), 0, &locked);
   if (!locked) return grrError;
@@ -990,12 +990,15 @@ TORBGetRecordResult TORBDiskTableData::GetRecordBuffer(TORBCursorInterface* curs
 }
 
 bool TORBDiskTableData::IsPlainSharedWalk(TORBCursorInterface* cursor, TORBGetRecordMode mode) const {
-  return mode == grmNext && MultiUser() && !FExclusive && !DiskPageManager()->GetExclusive() &&
-         FTableMostUpdatedFile != nullptr && FTableLocksFile != nullptr && cursor->GetIndexID() == -1 && !cursor->IsViewRestricted() &&
-         !cursor->InTransaction() && cursor->GetCurrentRecordBuffer() != nullptr && FLockHolders.count(cursor) != 0 &&
-         FDiskDatabase->TableLockManager() != nullptr &&
-         FDiskDatabase->TableLockManager()->SessionLocks(cursor->GetSessionID()).LockExists(
-             ltIS, FTableLocksFile->GetStartPageNo());
+  return mode == grmNext && MultiUser() && FTableMostUpdatedFile != nullptr && FTableLocksFile != nullptr &&
+         FLockHolders.count(cursor) != 0 && FDiskDatabase->TableLockManager() != nullptr &&
+         IsStillPlainWalk(cursor, cursor->GetSessionID());
+}
+
+bool TORBDiskTableData::IsStillPlainWalk(TORBCursorInterface* cursor, int32_t session) const {
+  return !FExclusive && !DiskPageManager()->GetExclusive() && cursor->GetIndexID() == -1 &&
+         !cursor->IsViewRestricted() && !cursor->InTransaction() && cursor->GetCurrentRecordBuffer() != nullptr &&
+         FDiskDatabase->TableLockManager()->SessionLocks(session).LockExists(ltIS, FTableLocksFile->GetStartPageNo());
 }
 
 // Why a row from the read-ahead is the committed row, although no ltS is
@@ -1024,28 +1027,34 @@ bool TORBDiskTableData::IsPlainSharedWalk(TORBCursorInterface* cursor, TORBGetRe
 //   stamp: the read-ahead is not used inside a transaction, and every
 //   change, apply, cancel and metadata load or save in this process
 //   (ForgetReadAheads) makes the filled read-aheads stale.
-// - The rows are the memory form produced by the same conversion as a
-//   locked read (it sets every byte of the record), so a served row equals
-//   what the locked step would have returned.
+// - The rows come from copies of the record pages taken in that locked
+//   step, walked the way a locked grmNext walks the pages (the copies stop
+//   before any page it would treat otherwise) and converted by the same
+//   conversion, which sets every byte of the memory record: a served row
+//   equals what the locked step would have returned.
 bool TORBDiskTableData::ServeReadAhead(TORBCursorInterface* cursor, TORBGetRecordResult& result) {
-  if (cursor->GetFirstPosition() || cursor->GetLastPosition()) return false;
+  if (FReadAheads.empty()) return false;
   const auto it = FReadAheads.find(cursor);
   if (it == FReadAheads.end()) return false;
   TReadAhead& ahead = it->second;
-  if (ahead.Session != cursor->GetSessionID() || ahead.LocalChange != FLocalChange || ahead.Next >= ahead.IDs.size())
+  if (ahead.LocalChange != FLocalChange || cursor->GetFirstPosition() || cursor->GetLastPosition() ||
+      !(cursor->GetCurrentRecordID() == ahead.Last))
     return false;
-  const TORBPageItemID& after = ahead.Next == 0 ? ahead.After : ahead.IDs[ahead.Next - 1];
-  if (!(cursor->GetCurrentRecordID() == after)) return false;
+  // A read-ahead exists only while the cursor is among the lock holders of
+  // the shared table with its files open (CloseTable and FreeManagers drop
+  // it); what the cursor may have changed since the fill is checked again.
+  const int32_t session = cursor->GetSessionID();
+  if (ahead.Session != session || !IsStillPlainWalk(cursor, session)) return false;
   if (StoredMostUpdatedStamp(FTableMostUpdatedFile->GetStartPageNo()) != ahead.Stamp) {
     FReadAheads.erase(it);
     return false;
   }
-  const size_t size = static_cast<size_t>(FFieldManager->GetMemoryRecordBufferSize());
-  std::memcpy(cursor->GetCurrentRecordBuffer(), ahead.Rows.data() + ahead.Next * size, size);
-  cursor->SetCurrentRecordID(ahead.IDs[ahead.Next]);
+  TORBPageItemID id = ahead.Last;
+  if (!DiskRecordManager()->NextInRun(ahead.Run, ahead.Page, id, cursor->GetCurrentRecordBuffer())) return false;
+  cursor->SetCurrentRecordID(id);
   cursor->SetFirstPosition(false);
   cursor->SetLastPosition(false);
-  ++ahead.Next;
+  ahead.Last = id;
   result = grrOK;
   return true;
 }
@@ -1092,15 +1101,9 @@ void TORBDiskTableData::MapMostUpdatedStamp(int32_t page_no) {
 }
 
 void TORBDiskTableData::FillReadAhead(TORBCursorInterface* cursor) {
-  // Rows read ahead at most, in bytes of their memory form: a bound on the
-  // memory per cursor and on the time ltS is held for rows not yet asked
-  // for.
-  constexpr size_t kMaxBytes = 64 * 1024;
   TReadAhead& ahead = FReadAheads[cursor];
   ahead.Session = -1;
-  ahead.Next = 0;
-  ahead.IDs.clear();
-  ahead.Rows.clear();
+  ahead.Page = 0;
   const int32_t session = cursor->GetSessionID();
   const int32_t first_page = FTableMostUpdatedFile->GetStartPageNo();
   // A read-ahead that cannot be filled is simply not used: the next step
@@ -1113,32 +1116,14 @@ void TORBDiskTableData::FillReadAhead(TORBCursorInterface* cursor) {
     MapMostUpdatedStamp(first_page);
     const int32_t stamp = StoredMostUpdatedStamp(first_page);
     if (stamp == kInvalidPageState) return;
-    const size_t size = static_cast<size_t>(std::max(FFieldManager->GetMemoryRecordBufferSize(), 1));
-    const size_t max_rows = std::max<size_t>(kMaxBytes / size, 1);
-    ahead.Rows.reserve(max_rows * size);
-    TORBPageItemID id = cursor->GetCurrentRecordID();
-    while (ahead.IDs.size() < max_rows) {
-      const size_t used = ahead.Rows.size();
-      ahead.Rows.resize(used + size);
-      TORBNavigationInfo info;
-      info.GetRecordMode = grmNext;
-      info.RecordID = id;
-      info.RecordBuffer = ahead.Rows.data() + used;
-      DiskRecordManager()->GetRecordBuffer(session, info);
-      if (info.GetRecordResult != grrOK) {
-        ahead.Rows.resize(used);
-        break;
-      }
-      id = info.RecordID;
-      ahead.IDs.push_back(id);
-    }
+    DiskRecordManager()->CopyPageRun(session, cursor->GetCurrentRecordID(), kReadAheadBytes, ahead.Run);
     ahead.Stamp = stamp;
   } catch (const EORBException&) {
-    ahead.IDs.clear();
-    ahead.Rows.clear();
+    ahead.Run.PageNos.clear();
+    ahead.Run.Bytes.clear();
     return;
   }
-  ahead.After = cursor->GetCurrentRecordID();
+  ahead.Last = cursor->GetCurrentRecordID();
   ahead.LocalChange = FLocalChange;
   ahead.Session = session;
 }

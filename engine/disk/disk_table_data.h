@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "engine/data/table_data.h"
+#include "engine/disk/disk_record_manager.h"
 #include "engine/disk/lock_type.h"
 #include "engine/platform/file.h"
 #include "engine/table/page_header.h"
@@ -54,7 +55,6 @@ namespace orb {
 class TORBDiskBlobManager;
 class TORBDiskDatabaseData;
 class TORBDiskPageManager;
-class TORBDiskRecordManager;
 class TORBInternalDBTransactedAccessFile;
 class TORBTableLocksFile;
 
@@ -229,26 +229,33 @@ class TORBDiskTableData : public TORBTableData, private TORBDeferredPageWork {
   void SynchronizeTemporaryIndexes(TORBCursorInterface* cursor, bool apply);
   bool IsBlobFieldNo(int32_t field_no) const;
 
-  // Multi-user stored-order walks: the rows that follow a cursor's row (up
-  // to 64 KiB of them), read under ltS together with the stored stamp of the
-  // most-updated page at that moment. A later grmNext of the cursor takes
-  // its row from here, without ltS, while that stamp is unchanged (the
-  // reasoning is beside ServeReadAhead).
+  // Multi-user stored-order walks: copies of the record pages that hold the
+  // rows following a cursor's row (see kReadAheadBytes), taken under ltS
+  // together with the stored stamp of the most-updated page at that moment.
+  // A later grmNext of the cursor takes its row from here, without ltS,
+  // while that stamp is unchanged (the reasoning is beside ServeReadAhead).
+  // Bytes of page copies a read-ahead holds at most: a bound on the memory
+  // per cursor and on the time ltS is held for rows not yet asked for.
+  static constexpr size_t kReadAheadBytes = 64 * 1024;
   struct TReadAhead {
     int32_t Session = -1;
     int32_t Stamp = 0;
     uint64_t LocalChange = 0;
-    // The row the first buffered row follows.
-    TORBPageItemID After{};
-    size_t Next = 0;
-    std::vector<TORBPageItemID> IDs;
-    // IDs.size() memory record buffers, back to back.
-    std::vector<uint8_t> Rows;
+    // The row served last; at first the row the walk starts after.
+    TORBPageItemID Last{};
+    // The copy that holds Last.
+    size_t Page = 0;
+    TORBDiskRecordManager::TPageRun Run;
   };
   // The cursor walks the table in stored order through every row: no
   // index, filter, range or distinct, outside a transaction, with its own
   // ltIS on a shared table.
   bool IsPlainSharedWalk(TORBCursorInterface* cursor, TORBGetRecordMode mode) const;
+  // The part of IsPlainSharedWalk that can change between two calls while
+  // the cursor keeps the table open: the cursor's index, view and
+  // transaction, its ltIS, exclusive use.
+  // REQUIRES: IsPlainSharedWalk held for the cursor at its last fill.
+  bool IsStillPlainWalk(TORBCursorInterface* cursor, int32_t session) const;
   // Serves grmNext from the cursor's read-ahead; false when the locked
   // step has to run.
   bool ServeReadAhead(TORBCursorInterface* cursor, TORBGetRecordResult& result);

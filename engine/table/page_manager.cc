@@ -245,18 +245,25 @@ void TORBPageManager::TrimSharedPages() {
   const int32_t target = FCacheCapacity - FCacheCapacity / 16;
   const int32_t excess = FSharedPages.Count() - target;
   if (excess <= 0) return;
-  std::vector<std::pair<int64_t, TORBPage*>> idle;
+  // (stamp, position) of each idle page; the chosen ones leave the list in
+  // one pass, since removing them one by one moves the rest each time.
+  std::vector<std::pair<int64_t, int32_t>> idle;
   for (int32_t i = 0; i < FSharedPages.Count(); ++i) {
-    TORBPage* page = FSharedPages.PageAt(i);
-    if (page->FUseCount == 0) idle.emplace_back(FSharedPages.StampAt(i), page);
+    if (FSharedPages.PageAt(i)->FUseCount == 0) idle.emplace_back(FSharedPages.StampAt(i), i);
   }
   const auto evicted = static_cast<std::ptrdiff_t>(std::min<size_t>(idle.size(), static_cast<size_t>(excess)));
+  if (evicted == 0) return;
   std::nth_element(idle.begin(), idle.begin() + evicted, idle.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<bool> marked(static_cast<size_t>(FSharedPages.Count()), false);
+  std::vector<TORBPage*> pages;
+  pages.reserve(static_cast<size_t>(evicted));
   for (auto it = idle.begin(); it != idle.begin() + evicted; ++it) {
-    FSharedPages.Delete(it->second->FPageNo);
-    delete it->second;
+    marked[static_cast<size_t>(it->second)] = true;
+    pages.push_back(FSharedPages.PageAt(it->second));
   }
+  FSharedPages.DeleteMarked(marked);
+  for (TORBPage* page : pages) delete page;
 }
 
 void TORBPageManager::ApplyChanges(int32_t session) {

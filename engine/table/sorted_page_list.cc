@@ -71,6 +71,18 @@ void TORBSortedPageList::DeleteByPosition(int32_t pos) {
   SetSize(ItemCount - 1);
 }
 
+void TORBSortedPageList::DeleteMarked(const std::vector<bool>& marked) {
+  int32_t kept = 0;
+  for (int32_t i = 0; i < ItemCount; ++i) {
+    if (static_cast<size_t>(i) < marked.size() && marked[static_cast<size_t>(i)]) continue;
+    KeyItems[kept] = KeyItems[i];
+    ValueItems[kept] = ValueItems[i];
+    ++kept;
+  }
+  for (int32_t i = kept; i < ItemCount; ++i) ValueItems[i] = TORBPageElement{};
+  SetSize(kept);
+}
+
 void TORBSortedPageList::UpdateLRU(const TORBPage* page) {
   int32_t pos = page == nullptr ? -1 : FindPosition(page->PageNo());
   if (pos < 0 || ValueItems[pos].Page != page) RaiseORB(20167, "Page not found");

@@ -51,6 +51,9 @@ class TORBSortedPageList {
   // Inserts `page` at `pos` with a new stamp; the caller keeps the order.
   void InsertByPosition(int32_t pos, TORBPage* page);
   void DeleteByPosition(int32_t pos);
+  // Removes every element whose position is marked in `marked` (one flag
+  // per position, Count() of them) in one pass, keeping the order.
+  void DeleteMarked(const std::vector<bool>& marked);
   // Gives `page` a new stamp; 20167 when it is not in the list.
   void UpdateLRU(const TORBPage* page);
   // Least recently used page, then the next ones by ascending stamp; null at

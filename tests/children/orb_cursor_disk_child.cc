@@ -3,6 +3,8 @@
 //
 //   orb_cursor_disk_child <path> update <id> <val>   edit and post VAL
 //   orb_cursor_disk_child <path> delete <id>
+//   orb_cursor_disk_child <path> delete-range <first id> <count>   in one
+//     transaction
 //   orb_cursor_disk_child <path> insert <first id> <count>   VAL 0
 //     each prints "status <code>" (the first failing one's), then exits.
 //   orb_cursor_disk_child <path> hold-record <id>
@@ -87,6 +89,16 @@ int main(int argc, char** argv) {
         Say("status " + std::to_string(Update(rows, id, arg)));
       } else if (mode == "delete") {
         Say("status " + std::to_string(rows.MoveTo(id) ? rows.Delete() : 1));
+      } else if (mode == "delete-range") {
+        session->StartTransaction();
+        int32_t status = 0;
+        for (int32_t i = 0; i < arg && status == 0; ++i) status = rows.MoveTo(id + i) ? rows.Delete() : 1;
+        if (status == 0) {
+          session->Commit(false);
+        } else {
+          session->Rollback();
+        }
+        Say("status " + std::to_string(status));
       } else if (mode == "insert") {
         int32_t status = 0;
         for (int32_t i = 0; i < arg && status == 0; ++i) status = rows.Insert(id + i, 0);

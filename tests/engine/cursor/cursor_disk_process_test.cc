@@ -321,6 +321,29 @@ TEST_F(CursorDiskProcessTest, WalkSeesChangesCommittedOnLaterPages) {
   EXPECT_EQ(rest, expected);
 }
 
+// A walk part-way through many pages when another process deletes every row
+// of a stretch of pages ahead of it (the pages leave the table) and adds
+// rows: the walk goes on past the stretch and ends as a fresh walk of the
+// other process does.
+TEST_F(CursorDiskProcessTest, WalkFollowsPagesRemovedByAnotherProcess) {
+  ASSERT_EQ(RunChild({"insert", "100", "3000"}), "status 0");
+  FRows->Cursor().InternalFirst();
+  for (int step = 0; step < 10; ++step) ASSERT_EQ(FRows->Cursor().GetRecordBuffer(grmNext), grrOK);
+  ASSERT_EQ(FRows->Id(), 106);
+  ASSERT_EQ(RunChild({"delete-range", "600", "1400"}), "status 0");
+  ASSERT_EQ(RunChild({"insert", "5000", "5"}), "status 0");
+  std::string rest;
+  while (FRows->Cursor().GetRecordBuffer(grmNext) == grrOK)
+    rest += " " + std::to_string(*FRows->Id()) + ":" + std::to_string(*FRows->Val());
+  const std::string all = RunChild({"rows", "0"});
+  const std::string walked = "rows 1:10 2:20 3:30 100:0 101:0 102:0 103:0 104:0 105:0 106:0";
+  ASSERT_EQ(all.substr(0, walked.size()), walked);
+  EXPECT_EQ(rest, all.substr(walked.size()));
+  EXPECT_EQ(rest.find(" 600:0"), std::string::npos);
+  EXPECT_NE(rest.find(" 599:0 2000:0"), std::string::npos);
+  EXPECT_NE(rest.find(" 5004:0"), std::string::npos);
+}
+
 TEST_F(CursorDiskProcessTest, OpenCursorSeesRowsInsertedByAnotherProcess) {
   ASSERT_EQ(FRows->Cursor().GetRecordCount(), 3);
   ASSERT_EQ(RunChild({"insert", "10", "50"}), "status 0");

@@ -90,6 +90,32 @@ TEST_F(SortedPageListTest, FindsStayRightWhilePositionsShift) {
   check_all();
 }
 
+// Marked elements leave in one pass; the rest keep their order, and finds
+// remembered at the old positions stay right.
+TEST_F(SortedPageListTest, DeleteMarkedRemovesExactlyTheMarkedPositions) {
+  std::vector<TORBPage*> by_no(300, nullptr);
+  for (int32_t no = 0; no < 300; ++no) list.Insert(by_no[static_cast<size_t>(no)] = Page(no));
+  for (int32_t no = 0; no < 300; ++no) ASSERT_EQ(list.Find(no), by_no[static_cast<size_t>(no)]);
+  std::vector<bool> marked(300, false);
+  std::vector<int32_t> left;
+  for (int32_t no = 0; no < 300; ++no) {
+    if (no % 3 == 1 || no < 5 || no >= 290) {
+      marked[static_cast<size_t>(no)] = true;
+    } else {
+      left.push_back(no);
+    }
+  }
+  list.DeleteMarked(marked);
+  EXPECT_EQ(Keys(), left);
+  for (int32_t no = 0; no < 300; ++no) {
+    const bool gone = marked[static_cast<size_t>(no)];
+    ASSERT_EQ(list.Find(no), gone ? nullptr : by_no[static_cast<size_t>(no)]) << no;
+  }
+  list.DeleteMarked(std::vector<bool>(static_cast<size_t>(list.Count()), true));
+  EXPECT_EQ(list.Count(), 0);
+  EXPECT_EQ(list.Find(10), nullptr);
+}
+
 TEST_F(SortedPageListTest, ErrorCodes) {
   EXPECT_EQ(ErrorMessageOf([&] { list.Delete(1); }),
             "TSortedPageList.Delete - no elements in array! - Native error: 20165");
