@@ -290,23 +290,48 @@ bool TORBDatabaseTableLockManager::LockRecord(int32_t session, TORBTableLocksFil
   }
   const int32_t attempts = std::max(tries, 1);
   for (int32_t i = 0; i < attempts; ++i) {
-    {
-      FileLockHold hold(locks_file, false);
-      if (hold.TakeOnce() && !locks_file.IsRecordLockedByAnyOtherSession(session, record_id)) {
-        if (!locks_file.LockRecord(session, record_id)) RaiseORB(20205, "Cannot lock record");
-        try {
-          list.AddLock(ltU, table, true, false, record_id);
-        } catch (...) {
-          locks_file.UnlockRecord(session);
-          throw;
-        }
-        return true;
-      }
-    }
+    if (TryRecordLock(session, locks_file, record_id, list)) return true;
     if (i + 1 >= attempts || GetTickCount() >= deadline) break;
     SleepOutside(delay_ms);
   }
   return false;
+}
+
+// A row lock skips the file lock as a read step does (one system call per
+// row lock): it locks its own row byte and stores its row id, then probes
+// the file lock, then reads the stored ids and probes the bytes of the
+// sessions whose id matches; a probe that finds one held gives the byte
+// back. The other writers of row bytes:
+// - Another request of this kind for the same row: each stores its id
+//   after locking its byte and reads the other ids after that, so the later
+//   of the two to store its id finds the other's id with its byte locked
+//   (both may be refused, never both let in). An id left from an earlier
+//   lock beside a byte taken since can only refuse a request, which then
+//   retries.
+// - A row lock that rode on ltX or ltXIRW takes its byte and stores its id
+//   under the file lock, before that lock is released. Here the file lock
+//   is probed after this byte and id were written: if it is still held the
+//   request is refused, and if not, that byte and id were written before
+//   the probe of the ids, which finds them.
+// - ltX itself (the file lock) held by another session refuses the request
+//   at the probe, as taking the file lock did.
+// A table request checked under the file lock sees this byte or, when its
+// check came first, keeps the file lock until its own byte is taken, which
+// this probe finds held; a byte given back after a refused probe only made
+// others retry.
+bool TORBDatabaseTableLockManager::TryRecordLock(int32_t session, TORBTableLocksFile& file,
+                                                 const TORBPageItemID& record_id, TORBTableLockList& list) {
+  if (!file.LockRecord(session, record_id)) RaiseORB(20205, "Cannot lock record");
+  bool allowed = false;
+  try {
+    allowed = !file.IsFileLocked() && !file.IsRecordLockedByAnyOtherSession(session, record_id);
+    if (allowed) list.AddLock(ltU, file.GetStartPageNo(), true, false, record_id);
+  } catch (...) {
+    file.UnlockRecord(session);
+    throw;
+  }
+  if (!allowed && !file.UnlockRecord(session)) RaiseORB(20206, "Cannot unlock record");
+  return allowed;
 }
 
 bool TORBDatabaseTableLockManager::UnlockRecord(int32_t session, TORBTableLocksFile& locks_file,

@@ -148,6 +148,10 @@ class TORBDatabaseTableLockManager {
   // reasoning is beside the code).
   bool TryReadTableLock(int32_t session, TORBLockType type, TORBTableLocksFile& file, bool allow,
                         TORBTableLockList& list);
+  // One attempt at a row lock without the file lock: the session's row
+  // byte and id first, then the probes (the reasoning is beside the code).
+  bool TryRecordLock(int32_t session, TORBTableLocksFile& file, const TORBPageItemID& record_id,
+                     TORBTableLockList& list);
   // Whether the session's ltX on the table holds the table's file lock.
   static bool HoldsFileLock(const TORBTableLockList& list, int32_t table);
   // Bit t set: the session holds no byte of type t on the table.

@@ -101,6 +101,22 @@ TEST_F(TableLockProcessTest, RowLockHeldByAChildRefusesThatRowOnly) {
   EXPECT_TRUE(Manager().LockRecord(FSession, Locks(), {9, 4}, 1, 0));
 }
 
+// A row lock is refused while another process holds ltX on the table, and
+// the refused request leaves no row byte behind: a child then takes the row.
+TEST_F(TableLockProcessTest, RowLockRefusedWhileAChildHoldsTheTableExclusively) {
+  auto holder = Start({"hold", "X"});
+  HeldSlot(*holder);
+  EXPECT_FALSE(Manager().LockRecord(FSession, Locks(), {6, 1}, 3, 2));
+  EXPECT_TRUE(Manager().SessionLocks(FSession).Empty());
+  EXPECT_EQ(holder->Release(), 0);
+  auto taker = Start({"hold-row", "6", "1"});
+  HeldSlot(*taker);
+  EXPECT_FALSE(Manager().LockRecord(FSession, Locks(), {6, 1}, 1, 0));
+  EXPECT_EQ(taker->Release(), 0);
+  EXPECT_TRUE(Manager().LockRecord(FSession, Locks(), {6, 1}, 1, 0));
+  EXPECT_TRUE(Manager().UnlockRecord(FSession, Locks(), {6, 1}));
+}
+
 TEST_F(TableLockProcessTest, KilledChildLeavesNoLockAndNoSlot) {
   for (const char* type : {"X", "RW"}) {
     SCOPED_TRACE(type);
