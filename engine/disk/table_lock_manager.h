@@ -11,8 +11,8 @@
 //
 // 2. Every change of a table's lock bytes happens under the table's file
 //    lock, so a compatibility check and the lock that follows it are one
-//    step for every other process; ltIS, ltS and ltSIRW are the
-//    exception, see TryReadTableLock. ltX is the file lock itself, kept until
+//    step for every other process; ltIS, ltS, ltSIRW and row locks are
+//    the exception, see TryReadTableLock and TryRecordLock. ltX is the file lock itself, kept until
 //    the ltX lock is released. A session that holds ltX on a table
 //    therefore never takes that file lock again (it would wait on itself):
 //    its row locks and weaker locks ride on ltX without bytes, and
