@@ -99,6 +99,7 @@ void TORBLocalCursor::OpenTable(TORBTableData* table_data) {
   FDatabaseData = table_data->DatabaseData();
   TDatabaseDataGuard guard(FDatabaseData);
   FTableData = table_data;
+  FIsTemporary = dynamic_cast<const TORBTemporaryTableData*>(table_data) != nullptr;
   try {
     FTableData->FIsRepairing = FIsRepairing;
     FTableData->OpenTable(this);
@@ -418,10 +419,6 @@ int64_t TORBLocalCursor::LastAutoincValue(int32_t field_no) {
   if (FTableData == nullptr) RaiseORB(kErrCursorNotOpen, "Table '%s' is not open", {FTableName});
   TORBTableDataLock lock(FTableData);
   return FTableData->LastAutoincValue(this, field_no);
-}
-
-bool TORBLocalCursor::IsTemporaryTable() const {
-  return dynamic_cast<const TORBTemporaryTableData*>(FTableData) != nullptr;
 }
 
 // ---------------------------------------------------------------------------

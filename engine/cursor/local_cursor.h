@@ -198,7 +198,7 @@ class TORBLocalCursor : public TORBCursor {
 
   TORBTableData* TableData() const { return FTableData; }
   TORBDatabaseData* DatabaseData() const { return FDatabaseData; }
-  bool IsTemporaryTable() const;
+  bool IsTemporaryTable() const { return FTableData != nullptr && FIsTemporary; }
 
   TORBCursorLockWaits FLockWaits;
 
@@ -238,6 +238,8 @@ class TORBLocalCursor : public TORBCursor {
   void DestroyStream(TORBLocalBLOBStream* stream, bool tell_holder);
 
   TORBTableData* FTableData = nullptr;
+  // Whether FTableData is a temporary table; fixed while the table is open.
+  bool FIsTemporary = false;
   TORBDatabaseData* FDatabaseData = nullptr;
   std::vector<std::unique_ptr<TORBLocalBLOBStream>> FBLOBStreams;
   std::unique_ptr<TORBCursorTableLocks> FTableLocks;

@@ -2,60 +2,62 @@
 
 namespace orb {
 
-void TCriticalSection::Enter() {
-  const auto self = std::this_thread::get_id();
-  std::unique_lock<std::mutex> lock(FMutex);
-  if (FDepth > 0 && FOwner == self) {
-    ++FDepth;
-    return;
-  }
-  FCv.wait(lock, [this] { return FDepth == 0; });
-  FOwner = self;
+bool TCriticalSection::TryTakeFree() {
+  std::thread::id none{};
+  if (!FOwner.compare_exchange_strong(none, std::this_thread::get_id())) return false;
   FDepth = 1;
-}
-
-bool TCriticalSection::TryEnter() {
-  const auto self = std::this_thread::get_id();
-  std::lock_guard<std::mutex> lock(FMutex);
-  if (FDepth > 0 && FOwner != self) return false;
-  FOwner = self;
-  ++FDepth;
   return true;
 }
 
-void TCriticalSection::Leave() {
-  std::lock_guard<std::mutex> lock(FMutex);
-  if (FDepth == 0 || FOwner != std::this_thread::get_id()) return;
-  if (--FDepth == 0) {
-    FOwner = std::thread::id();
+void TCriticalSection::ReleaseOwner() {
+  FDepth = 0;
+  FOwner.store(std::thread::id());
+  if (FWaiters.load() > 0) {
+    // Taking the mutex orders this signal after a waiter's failed try.
+    std::lock_guard<std::mutex> lock(FMutex);
     FCv.notify_one();
   }
 }
 
-bool TCriticalSection::HeldByCurrentThread() const {
-  std::lock_guard<std::mutex> lock(FMutex);
-  return FDepth > 0 && FOwner == std::this_thread::get_id();
+void TCriticalSection::Enter() {
+  if (FOwner.load() == std::this_thread::get_id()) {
+    ++FDepth;
+    return;
+  }
+  if (TryTakeFree()) return;
+  std::unique_lock<std::mutex> lock(FMutex);
+  FWaiters.fetch_add(1);
+  while (!TryTakeFree()) FCv.wait(lock);
+  FWaiters.fetch_sub(1);
 }
 
-int TCriticalSection::Depth() const {
-  std::lock_guard<std::mutex> lock(FMutex);
-  return FDepth > 0 && FOwner == std::this_thread::get_id() ? FDepth : 0;
+bool TCriticalSection::TryEnter() {
+  if (FOwner.load() == std::this_thread::get_id()) {
+    ++FDepth;
+    return true;
+  }
+  return TryTakeFree();
 }
+
+void TCriticalSection::Leave() {
+  if (FOwner.load() != std::this_thread::get_id()) return;
+  if (--FDepth == 0) ReleaseOwner();
+}
+
+bool TCriticalSection::HeldByCurrentThread() const { return FOwner.load() == std::this_thread::get_id(); }
+
+int TCriticalSection::Depth() const { return HeldByCurrentThread() ? FDepth : 0; }
 
 int TCriticalSection::ReleaseAll() {
-  std::lock_guard<std::mutex> lock(FMutex);
-  if (FDepth == 0 || FOwner != std::this_thread::get_id()) return 0;
+  if (!HeldByCurrentThread()) return 0;
   const int held = FDepth;
-  FDepth = 0;
-  FOwner = std::thread::id();
-  FCv.notify_one();
+  ReleaseOwner();
   return held;
 }
 
 void TCriticalSection::Reacquire(int depth) {
   if (depth <= 0) return;
   Enter();
-  std::lock_guard<std::mutex> lock(FMutex);
   FDepth += depth - 1;
 }
 

@@ -10,6 +10,19 @@ namespace orb {
 // A re-entrant lock that records its owner and depth. A retry loop can
 // release it fully while it sleeps (ReleaseAll) and take it back at the same
 // depth afterwards (Reacquire).
+//
+// Fast paths: the owner re-enters and leaves inner levels by touching only
+// FDepth; a free section is taken with one compare-exchange on FOwner; the
+// condition variable is used only when a thread has to wait.
+// Invariants:
+// - FOwner equals a thread's id only while that thread holds the section, and
+//   only that thread stores it or clears it; so a thread that reads its own id
+//   there owns the section, whatever the other threads do.
+// - FDepth is read and written only by the owner.
+// - A waiter counts itself in FWaiters before it tries FOwner, and a leaving
+//   owner clears FOwner before it reads FWaiters (all sequentially
+//   consistent): either the waiter's try sees the section free or the owner
+//   sees the waiter and signals it under FMutex, so no wake-up is lost.
 class TCriticalSection {
  public:
   TCriticalSection() = default;
@@ -32,10 +45,15 @@ class TCriticalSection {
   void Reacquire(int depth);
 
  private:
-  mutable std::mutex FMutex;
-  std::condition_variable FCv;
-  std::thread::id FOwner{};
+  bool TryTakeFree();
+  // Clears the owner and wakes one waiter if there is any.
+  void ReleaseOwner();
+
+  std::atomic<std::thread::id> FOwner{};
   int FDepth = 0;
+  std::atomic<int> FWaiters{0};
+  std::mutex FMutex;
+  std::condition_variable FCv;
 };
 
 // Scoped Enter/Leave.

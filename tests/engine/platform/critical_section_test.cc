@@ -126,5 +126,40 @@ TEST(CriticalSectionTest, ExcludesOtherThreads) {
   EXPECT_EQ(counter, 20000);
 }
 
+// Threads taking the section by Enter and by TryEnter loops while others
+// hand it over: no two hold it at once and no waiter is left asleep.
+TEST(CriticalSectionTest, MixedEnterAndTryEnterUnderContention) {
+  TCriticalSection cs;
+  std::atomic<int> inside{0};
+  std::atomic<bool> overlap{false};
+  int64_t counter = 0;  // guarded by cs only
+  auto body = [&] {
+    if (inside.fetch_add(1) != 0) overlap = true;
+    ++counter;
+    inside.fetch_sub(1);
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 6; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 20000; ++i) {
+        if (t % 2 == 0) {
+          while (!cs.TryEnter()) std::this_thread::yield();
+        } else {
+          cs.Enter();
+        }
+        cs.Enter();  // re-entry never blocks the owner
+        body();
+        cs.Leave();
+        body();
+        cs.Leave();
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_FALSE(overlap);
+  EXPECT_EQ(counter, 6 * 20000 * 2);
+  EXPECT_TRUE(FreeForOthers(cs));
+}
+
 }  // namespace
 }  // namespace orb
