@@ -337,6 +337,7 @@ void TORBDiskTableData::Repair() {
 
 void TORBDiskTableData::FreeManagers() {
   FReadAheads.clear();
+  FFoundRows.clear();
   ForgetReadAheads();
   // The indexes use the temporary page manager: close them first.
   FIndexManager.reset();
@@ -720,7 +721,7 @@ void TORBDiskTableData::CreateTable(TORBCursorInterface* cursor, const TORBField
 
 void TORBDiskTableData::OpenTable(TORBCursorInterface* cursor) {
   TORBTableDataLock lock(this);
-  FReadAheads.erase(cursor);
+  ForgetCursorReads(cursor);
   const bool lock_tables = !FIsChangingTableList;
   if (lock_tables) FDiskDatabase->LockTables();
   const bool first = FCursorList.empty();
@@ -773,7 +774,7 @@ void TORBDiskTableData::CloseTable(TORBCursorInterface* cursor) {
   // The managers go with the last cursor: kept bytes are written first
   // (a failure leaves the cursor open).
   if (FCursorList.size() <= 1) WriteKeptMostUpdated();
-  FReadAheads.erase(cursor);
+  ForgetCursorReads(cursor);
   if (auto it = FLockHolders.find(cursor); it != FLockHolders.end()) {
     const int32_t session = it->second;
     FLockHolders.erase(it);
@@ -979,6 +980,7 @@ TORBGetRecordResult TORBDiskTableData::GetRecordBuffer(TORBCursorInterface* curs
   }
   TORBGetRecordResult result = grrError;
   if (mode == grmNext && ServeReadAhead(cursor, result)) return result;
+  if (mode == grmCurrent && ServeFoundRow(cursor, result)) return result;
   const bool plain_walk = IsPlainSharedWalk(cursor, mode);
   bool locked = true;
   TReadStep step(this, cursor->GetSessionID(), 0, &locked);
@@ -996,8 +998,12 @@ bool TORBDiskTableData::IsPlainSharedWalk(TORBCursorInterface* cursor, TORBGetRe
 }
 
 bool TORBDiskTableData::IsStillPlainWalk(TORBCursorInterface* cursor, int32_t session) const {
-  return !FExclusive && !DiskPageManager()->GetExclusive() && cursor->GetIndexID() == -1 &&
-         !cursor->IsViewRestricted() && !cursor->InTransaction() && cursor->GetCurrentRecordBuffer() != nullptr &&
+  return cursor->GetIndexID() == -1 && IsStillSharedRead(cursor, session);
+}
+
+bool TORBDiskTableData::IsStillSharedRead(TORBCursorInterface* cursor, int32_t session) const {
+  return !FExclusive && !DiskPageManager()->GetExclusive() && !cursor->IsViewRestricted() &&
+         !cursor->InTransaction() && cursor->GetCurrentRecordBuffer() != nullptr &&
          FDiskDatabase->TableLockManager()->SessionLocks(session).LockExists(ltIS, FTableLocksFile->GetStartPageNo());
 }
 
@@ -1100,21 +1106,25 @@ void TORBDiskTableData::MapMostUpdatedStamp(int32_t page_no) {
   if (reinterpret_cast<uintptr_t>(FStampView.Data()) % alignof(uint32_t) != 0) FStampView.Reset();
 }
 
+int32_t TORBDiskTableData::StampForReadAhead(int32_t session) {
+  const int32_t first_page = FTableMostUpdatedFile->GetStartPageNo();
+  {
+    TORBPageGuard page = DiskPageManager()->GetPageGuard(session, first_page, kPageTypeTableMostUpdated);
+    if (page->GetNextPageNo() != -1) return kInvalidPageState;
+  }
+  MapMostUpdatedStamp(first_page);
+  return StoredMostUpdatedStamp(first_page);
+}
+
 void TORBDiskTableData::FillReadAhead(TORBCursorInterface* cursor) {
   TReadAhead& ahead = FReadAheads[cursor];
   ahead.Session = -1;
   ahead.Page = 0;
   const int32_t session = cursor->GetSessionID();
-  const int32_t first_page = FTableMostUpdatedFile->GetStartPageNo();
   // A read-ahead that cannot be filled is simply not used: the next step
   // reads the same rows locked and reports what goes wrong there.
   try {
-    {
-      TORBPageGuard page = DiskPageManager()->GetPageGuard(session, first_page, kPageTypeTableMostUpdated);
-      if (page->GetNextPageNo() != -1) return;
-    }
-    MapMostUpdatedStamp(first_page);
-    const int32_t stamp = StoredMostUpdatedStamp(first_page);
+    const int32_t stamp = StampForReadAhead(session);
     if (stamp == kInvalidPageState) return;
     DiskRecordManager()->CopyPageRun(session, cursor->GetCurrentRecordID(), kReadAheadBytes, ahead.Run);
     ahead.Stamp = stamp;
@@ -1141,7 +1151,59 @@ bool TORBDiskTableData::FindKey(TORBCursorInterface* cursor, const TORBScanCondi
   CheckOpen();
   TReadStep step(this, cursor->GetSessionID(), 20215);
   SynchronizeTemporaryIndexes(cursor, true);
-  return TORBTableData::FindKey(cursor, condition);
+  FFoundRows.erase(cursor);
+  if (!TORBTableData::FindKey(cursor, condition)) return false;
+  // The row is nearly always read next (to show or edit it): read it now,
+  // under this step's ltS, instead of in a locked step of its own.
+  if (MultiUser() && FTableMostUpdatedFile != nullptr && FTableLocksFile != nullptr &&
+      FLockHolders.count(cursor) != 0 && FDiskDatabase->TableLockManager() != nullptr &&
+      IsStillSharedRead(cursor, cursor->GetSessionID()))
+    KeepFoundRow(cursor);
+  return true;
+}
+
+void TORBDiskTableData::KeepFoundRow(TORBCursorInterface* cursor) {
+  const int32_t session = cursor->GetSessionID();
+  TFoundRow row;
+  // A row that cannot be kept is simply read again by the locked step,
+  // which reports what goes wrong there.
+  try {
+    row.Stamp = StampForReadAhead(session);
+    if (row.Stamp == kInvalidPageState || FRecordManager->FRecordCount == 0) return;
+    row.Record.resize(static_cast<size_t>(std::max(FRecordManager->FRecordBufferSize, 1)));
+    if (ReadRecordByID(session, cursor->GetCurrentRecordID(), row.Record.data()) != grrOK) return;
+  } catch (const EORBException&) {
+    return;
+  }
+  row.Id = cursor->GetCurrentRecordID();
+  row.LocalChange = FLocalChange;
+  row.Session = session;
+  FFoundRows[cursor] = std::move(row);
+}
+
+// A kept row is served under the conditions of ServeReadAhead: the cursor
+// is still on it, nothing in this process changed the table since, the
+// cursor still reads the shared table outside a transaction through an
+// unrestricted view with its ltIS held, and the stored stamp is the one
+// read in the search's locked step. The locked grmCurrent step would then
+// read the same committed row through the same conversion.
+bool TORBDiskTableData::ServeFoundRow(TORBCursorInterface* cursor, TORBGetRecordResult& result) {
+  if (FFoundRows.empty()) return false;
+  const auto it = FFoundRows.find(cursor);
+  if (it == FFoundRows.end()) return false;
+  const TFoundRow& row = it->second;
+  const int32_t session = cursor->GetSessionID();
+  if (row.LocalChange != FLocalChange || row.Session != session || cursor->GetFirstPosition() ||
+      cursor->GetLastPosition() || !(cursor->GetCurrentRecordID() == row.Id) ||
+      !IsStillSharedRead(cursor, session) ||
+      StoredMostUpdatedStamp(FTableMostUpdatedFile->GetStartPageNo()) != row.Stamp) {
+    FFoundRows.erase(it);
+    return false;
+  }
+  std::memcpy(cursor->GetCurrentRecordBuffer(), row.Record.data(),
+              static_cast<size_t>(FRecordManager->FRecordBufferSize));
+  result = grrOK;
+  return true;
 }
 
 void TORBDiskTableData::SetRecNo(TORBCursorInterface* cursor, int64_t rec_no) {

@@ -256,12 +256,44 @@ class TORBDiskTableData : public TORBTableData, private TORBDeferredPageWork {
   // transaction, its ltIS, exclusive use.
   // REQUIRES: IsPlainSharedWalk held for the cursor at its last fill.
   bool IsStillPlainWalk(TORBCursorInterface* cursor, int32_t session) const;
+  // The part of IsStillPlainWalk that does not depend on the order: the
+  // cursor's view, transaction and ltIS, exclusive use.
+  bool IsStillSharedRead(TORBCursorInterface* cursor, int32_t session) const;
   // Serves grmNext from the cursor's read-ahead; false when the locked
   // step has to run.
   bool ServeReadAhead(TORBCursorInterface* cursor, TORBGetRecordResult& result);
   // REQUIRES: the cursor's session holds ltS and has loaded the
   // most-updated data; the cursor has just read its current row.
   void FillReadAhead(TORBCursorInterface* cursor);
+  // Multi-user key searches: the row a FindKey positioned the cursor on,
+  // read in the search's locked step with the stored stamp of the
+  // most-updated page. The grmCurrent read that follows a search takes the
+  // row from here, without ltS, while that stamp is unchanged and the
+  // cursor is still on the row (the reasoning of ServeReadAhead holds for
+  // it unchanged: it is a read-ahead of one row).
+  struct TFoundRow {
+    int32_t Session = -1;
+    int32_t Stamp = 0;
+    uint64_t LocalChange = 0;
+    TORBPageItemID Id{};
+    std::vector<uint8_t> Record;
+  };
+  // REQUIRES: the cursor's session holds ltS and has loaded the
+  // most-updated data; the search has just positioned the cursor.
+  void KeepFoundRow(TORBCursorInterface* cursor);
+  // Serves grmCurrent from the row the cursor's last search kept; false
+  // when the locked step has to run.
+  bool ServeFoundRow(TORBCursorInterface* cursor, TORBGetRecordResult& result);
+  // The stored stamp of the most-updated file's first page, taken for a
+  // read-ahead or a kept row; kInvalidPageState when the data runs past
+  // that page or the stamp cannot be read.
+  // REQUIRES: as for FillReadAhead.
+  int32_t StampForReadAhead(int32_t session);
+  // Drops what FillReadAhead and KeepFoundRow kept for the cursor.
+  void ForgetCursorReads(TORBCursorInterface* cursor) {
+    FReadAheads.erase(cursor);
+    FFoundRows.erase(cursor);
+  }
   // A cursor of this process holds ltIS on the shared table: its pages stay
   // in use and inside the file.
   bool HeldOpenInThisProcess() const;
@@ -295,6 +327,7 @@ class TORBDiskTableData : public TORBTableData, private TORBDeferredPageWork {
   // Work of the running row change, done just before its apply.
   std::function<void(int32_t)> FBeforeApply;
   std::map<TORBCursorInterface*, TReadAhead> FReadAheads;
+  std::map<TORBCursorInterface*, TFoundRow> FFoundRows;
   uint64_t FLocalChange = 0;
   // A view of the stored stamp of page FStampViewPage (the most-updated
   // file's first page). It is read only while a cursor of this process

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +19,7 @@ namespace orb {
 namespace {
 
 using cursortest::CreateRowsDatabase;
+using cursortest::kRowID;
 using cursortest::MakeFileSession;
 using cursortest::TRowCursor;
 using testing::ChildProcess;
@@ -298,6 +300,98 @@ TEST_F(CursorDiskProcessTest, WalkSeesChangesCommittedBetweenItsSteps) {
     EXPECT_EQ(rest, c.rest);
     if (FSession->GetInTransaction()) FSession->Commit(false);
   }
+}
+
+// A key search reads the row it finds in its locked step; the read of the
+// current row that follows shows what was committed in between, whoever
+// committed it.
+TEST_F(CursorDiskProcessTest, CurrentRowAfterAKeySearchShowsChangesCommittedSince) {
+  TORBLocalCursor& cursor = FRows->Cursor();
+  TORBIndexDef index;
+  index.SetName(std::string_view("BY_ID"));
+  index.SetColumnCount(1);
+  index.GetIndexColumn(0)->SetFieldName(u"ID");
+  cursor.AddIndex(index);
+  cursor.SetIndexName(u"BY_ID");
+  uint8_t* key = cursor.AllocateKeyRecordBuffer();
+  cursor.FKeyBuffer = key;
+  // Finds row 2 and reads it as the current row, `change` run in between.
+  auto find_then_read = [&](const std::function<void()>& change) {
+    cursor.InternalInitKeyBuffer(key);
+    TORBVariant id(bftSignedInt32);
+    id.SetAsInteger(2);
+    cursor.SetFieldValue(id, kRowID, false, key);
+    EXPECT_TRUE(cursor.FindKey(scEqual));
+    change();
+    return cursor.GetRecordBuffer(grmCurrent);
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> change;
+    std::optional<int32_t> val;  // none: the row is gone
+  };
+  std::unique_ptr<TRowCursor> batch;
+  const std::vector<Case> cases = {
+      {"nothing changes", [] {}, 20},
+      {"child updates the row", [&] { ASSERT_EQ(RunChild({"update", "2", "77"}), "status 0"); }, 77},
+      {"child updates another row", [&] { ASSERT_EQ(RunChild({"update", "3", "31"}), "status 0"); }, 20},
+      {"child deletes the row", [&] { ASSERT_EQ(RunChild({"delete", "2"}), "status 0"); }, std::nullopt},
+      {"another session of this process updates the row",
+       [&] {
+         auto other = MakeFileSession(FPath, true);
+         other->SetConnected(true);
+         {
+           TRowCursor rows(*other);
+           ASSERT_TRUE(rows.MoveTo(2));
+           ASSERT_EQ(rows.Edit(), 0);
+           ASSERT_EQ(rows.Post(78), 0);
+         }
+         other->SetConnected(false);
+       },
+       78},
+      {"another cursor of this session updates the row in a batch",
+       [&] {
+         batch = std::make_unique<TRowCursor>(*FSession);
+         batch->Cursor().BeginBatchUpdate();
+         ASSERT_TRUE(batch->MoveTo(2));
+         ASSERT_EQ(batch->Edit(), 0);
+         ASSERT_EQ(batch->Post(80), 0);
+       },
+       80},
+      {"this session updates the row in a transaction",
+       [&] {
+         FSession->StartTransaction();
+         TRowCursor rows(*FSession);
+         ASSERT_TRUE(rows.MoveTo(2));
+         ASSERT_EQ(rows.Edit(), 0);
+         ASSERT_EQ(rows.Post(79), 0);
+       },
+       79},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!FRows->MoveTo(2)) {
+      ASSERT_EQ(FRows->Insert(2, 20), 0);
+    }
+    ASSERT_TRUE(FRows->MoveTo(2));
+    ASSERT_EQ(FRows->Edit(), 0);
+    ASSERT_EQ(FRows->Post(20), 0);
+    const TORBGetRecordResult result = find_then_read(c.change);
+    if (!c.val) {
+      EXPECT_NE(result, grrOK);
+    } else {
+      EXPECT_EQ(result, grrOK);
+      EXPECT_EQ(FRows->Id(), 2);
+      EXPECT_EQ(FRows->Val(), c.val);
+    }
+    if (FSession->GetInTransaction()) FSession->Commit(false);
+    if (batch) {
+      batch->Cursor().EndBatchUpdate();
+      batch.reset();
+    }
+  }
+  cursor.FKeyBuffer = nullptr;
+  cursor.FreeKeyRecordBuffer(key);
 }
 
 // The same for rows several pages further on than the walk.
