@@ -317,6 +317,19 @@ bool TORBDatabaseFile::IsRegionLocked(int64_t offset, int64_t count) {
   return s.Ok() ? locked : true;
 }
 
+bool TORBDatabaseFile::IsRegionLockedExcept(int64_t offset, int64_t count, int64_t held) {
+  CheckOpened("IsRegionLocked");
+  bool locked = true;
+  PlatformStatus s = FHandle.TestLockExcept(offset, count, held, &locked);
+  // Without the byte held (a reopened file holds no lock) the range is
+  // probed around it.
+  if (!s.Ok() && (s.Code() == ENOLCK || s.Code() == EINVAL))
+    return (held > offset && IsRegionLocked(offset, held - offset)) ||
+           (held + 1 < offset + count && IsRegionLocked(held + 1, offset + count - held - 1));
+  if (!s.Ok() && ReopenCheck()) s = FHandle.TestLockExcept(offset, count, held, &locked);
+  return s.Ok() ? locked : true;
+}
+
 void TORBDatabaseFile::OpenFileForDesignTime() {
   if (!ORBIsDesignMode()) return;
   if (DesignOpenCount == 0 && !FIsOpened) {

@@ -84,6 +84,8 @@ class TORBDatabaseFile {
   // probe that cannot be answered reports "locked".
   bool IsByteLocked(int64_t offset) { return IsRegionLocked(offset, 1); }
   bool IsRegionLocked(int64_t offset, int64_t count);
+  // IsRegionLocked without byte `held`, which this file holds locked.
+  bool IsRegionLockedExcept(int64_t offset, int64_t count, int64_t held);
 
   // Counted open and close around an operation in design mode.
   void OpenFileForDesignTime();

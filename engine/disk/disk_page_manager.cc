@@ -575,6 +575,12 @@ bool TORBDiskPageManager::IsPageRegionLocked(int32_t page_no, int32_t offset, in
   return FDatabaseFile.IsRegionLocked(GetPageOffset(page_no) + offset, count);
 }
 
+bool TORBDiskPageManager::IsPageRegionLockedExcept(int32_t page_no, int32_t offset, int32_t count, int32_t held) {
+  DesignTimeScope scope(*this);
+  const int64_t page = GetPageOffset(page_no);
+  return FDatabaseFile.IsRegionLockedExcept(page + offset, count, page + held);
+}
+
 void TORBDiskPageManager::FlushBuffers() {
   DesignTimeScope scope(*this);
   FlushFreeSpace();

@@ -294,6 +294,9 @@ class TORBDiskPageManager : public TORBPageManager {
   bool UnlockPageByte(int32_t page_no, int32_t offset);
   bool IsPageByteLocked(int32_t page_no, int32_t offset);
   bool IsPageRegionLocked(int32_t page_no, int32_t offset, int32_t count);
+  // IsPageRegionLocked without the byte at `held`, which this file holds
+  // locked (LockPageByte).
+  bool IsPageRegionLockedExcept(int32_t page_no, int32_t offset, int32_t count, int32_t held);
 
   void FlushBuffers();
 

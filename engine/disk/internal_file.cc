@@ -594,4 +594,19 @@ bool TORBInternalDBDirectAccessFile::IsRegionLocked(int32_t position, int32_t co
   return locked;
 }
 
+bool TORBInternalDBDirectAccessFile::IsRegionLockedExcept(int32_t position, int32_t count, int32_t held) {
+  CheckOpened("IsRegionLocked");
+  if (count <= 0) return false;
+  bool locked = false;
+  ForEachPiece(position, count, [&](int32_t page_no, int32_t page_offset, int32_t done, int32_t length) {
+    if (locked) return;
+    const int32_t start = position + done;
+    if (held >= start && held < start + length)
+      locked = LPageManager->IsPageRegionLockedExcept(page_no, page_offset, length, page_offset + (held - start));
+    else
+      locked = LPageManager->IsPageRegionLocked(page_no, page_offset, length);
+  });
+  return locked;
+}
+
 }  // namespace orb

@@ -181,6 +181,9 @@ class TORBInternalDBDirectAccessFile {
   bool UnlockByte(int32_t position);
   bool IsByteLocked(int32_t position);
   bool IsRegionLocked(int32_t position, int32_t count);
+  // IsRegionLocked without the byte at `held`, which this file holds
+  // locked (LockByte): one probe where the bytes around it would take two.
+  bool IsRegionLockedExcept(int32_t position, int32_t count, int32_t held);
 
   // Page number and page offset of `position`; 20159 past the end.
   void InternalSeek(int32_t position, int32_t& page_no, int32_t& page_offset) const;

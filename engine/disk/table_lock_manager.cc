@@ -143,47 +143,36 @@ bool TORBDatabaseTableLockManager::LockTable(int32_t session, TORBLockType type,
 bool TORBDatabaseTableLockManager::TryPhysicalTableLock(int32_t session, TORBLockType type,
                                                         TORBTableLocksFile& file, bool allow,
                                                         TORBTableLockList& list) {
-  if (type != ltX && IsLockCompatible(type, type)) return TryReadTableLock(session, type, file, allow, list);
+  if (type != ltX) return TryByteFirstTableLock(session, type, file, allow, list);
+  // ltX is the file lock itself, kept for as long as ltX is held.
   const int32_t table = file.GetStartPageNo();
   FileLockHold hold(file, false);
   if (!hold.TakeOnce()) return false;
   if (!file.IsTableLockAllowed(session, type, allow, OwnFreeMask(list, table))) return false;
-  if (type == ltX) {
-    list.AddLock(ltX, table, true, allow);
-    hold.Keep();
-    return true;
-  }
-  if (!file.LockTable(session, type)) RaiseORB(20203, "Cannot set table lock");
-  try {
-    list.AddLock(type, table, true, allow);
-  } catch (...) {
-    file.UnlockTable(session, type);
-    throw;
-  }
+  list.AddLock(ltX, table, true, allow);
+  hold.Keep();
   return true;
 }
 
-// A read step takes ltS on every call, so it skips the file lock (two
-// system calls): it locks its own ltS byte, then probes the file lock,
-// then the rows of the types ltS conflicts with (ltRW; ltX is the file
-// lock), and gives its byte back when a probe finds one held. ltIS and
-// ltSIRW, the other types that never conflict with themselves, go the
-// same way. Every other request still checks and locks under the file
-// lock, so for such a request R and this one Q, the only orders are:
+// Every type but ltX skips the file lock (two system calls): the request
+// locks its own byte of the type, then probes the file lock, then the rows
+// of the types it conflicts with, and gives its byte back when a probe
+// finds one held. ltX checks the rows under the file lock and keeps it, so
+// for an ltX request R and such a request Q, the only orders are:
 // - R's check ran after Q's byte was locked: R sees it and is refused.
 // - R's check ran before Q's byte was locked: R holds the file lock from
-//   before its check until after its byte is locked. Q's probe of the file
-//   lock comes after its byte, hence after R's check; if R still holds the
-//   file lock then, Q is refused, and if not, R's byte was locked before
-//   Q's probe of the rows, which finds it.
-// Two requests of this kind, Q1 and Q2, that conflict: each locks its byte
-// before it probes the other's row, so the later of the two to lock its
-// byte finds the other's (both may be refused, never both let in). So no
-// two sessions ever hold conflicting locks; a byte given back after a
-// refused probe only made others retry, as the file lock held by a check
-// does.
-bool TORBDatabaseTableLockManager::TryReadTableLock(int32_t session, TORBLockType type, TORBTableLocksFile& file,
-                                                    bool allow, TORBTableLockList& list) {
+//   before its check on. Q's probe of the file lock comes after its byte,
+//   hence after R's check, and finds it: Q is refused.
+// Two requests of this kind, Q1 and Q2, that conflict (of one type, as two
+// ltRW, or of two): each locks its byte before it probes the other's row,
+// so the later of the two to lock its byte finds the other's (both may be
+// refused, never both let in). So no two sessions ever hold conflicting
+// locks; a byte given back after a refused probe only made others retry,
+// as the file lock held by a check does, and the retries wait a random
+// time, so two requests that keep meeting this way part soon.
+bool TORBDatabaseTableLockManager::TryByteFirstTableLock(int32_t session, TORBLockType type,
+                                                         TORBTableLocksFile& file, bool allow,
+                                                         TORBTableLockList& list) {
   const int32_t table = file.GetStartPageNo();
   // The probes skip the session's own bytes: its byte of `type` is held now.
   const uint32_t own_free = OwnFreeMask(list, table) & ~(1u << type);

@@ -9,11 +9,13 @@
 //    are the only shared state: the system releases them when a process
 //    ends, so a killed process leaves nothing behind.
 //
-// 2. Every change of a table's lock bytes happens under the table's file
-//    lock, so a compatibility check and the lock that follows it are one
-//    step for every other process; ltIS, ltS, ltSIRW and row locks are
-//    the exception, see TryReadTableLock and TryRecordLock. ltX is the file lock itself, kept until
-//    the ltX lock is released. A session that holds ltX on a table
+// 2. A request locks its own byte first and then probes the file lock and
+//    the bytes it conflicts with, giving its byte back when one is held
+//    (TryByteFirstTableLock, TryRecordLock): of two conflicting requests
+//    the later to lock its byte sees the other's. ltX is the file lock
+//    itself, taken before its check and kept until the ltX lock is
+//    released; bytes set for weaker locks when a lock goes are set under
+//    the file lock. A session that holds ltX on a table
 //    therefore never takes that file lock again (it would wait on itself):
 //    its row locks and weaker locks ride on ltX without bytes, and
 //    releasing bytes it took before ltX happens under the lock it already
@@ -140,14 +142,13 @@ class TORBDatabaseTableLockManager {
 
   TORBTableLockList& SessionList(int32_t session);
   void SleepOutside(int64_t ms);
-  // One attempt at a physical table lock under the file lock.
+  // One attempt at a physical table lock.
   bool TryPhysicalTableLock(int32_t session, TORBLockType type, TORBTableLocksFile& file, bool allow,
                             TORBTableLockList& list);
-  // A type that never conflicts with itself (ltIS, ltS, ltSIRW) without
-  // the file lock: the session's byte first, then the probes (the
-  // reasoning is beside the code).
-  bool TryReadTableLock(int32_t session, TORBLockType type, TORBTableLocksFile& file, bool allow,
-                        TORBTableLockList& list);
+  // Every type but ltX without the file lock: the session's byte first,
+  // then the probes (the reasoning is beside the code).
+  bool TryByteFirstTableLock(int32_t session, TORBLockType type, TORBTableLocksFile& file, bool allow,
+                             TORBTableLockList& list);
   // One attempt at a row lock without the file lock: the session's row
   // byte and id first, then the probes (the reasoning is beside the code).
   bool TryRecordLock(int32_t session, TORBTableLocksFile& file, const TORBPageItemID& record_id,

@@ -112,23 +112,43 @@ bool TORBTableLocksFile::IsTableLockAllowed(int32_t session, TORBLockType type, 
     return !IsLockCompatible(held, type) && !(allow_xirw_after_sirw && type == ltXIRW && held == ltSIRW);
   };
   auto own_free = [&](int32_t t) { return ((own_free_mask >> t) & 1u) != 0; };
-  for (int32_t t = 0; t < kLockTypeCount; ++t) {
+  // The rows go from the strongest type down. A session that gives a lock
+  // up first gives its weaker locks on the table their bytes
+  // (SetPhysicalLockForWeakerLocks in the lock manager), so when a request
+  // that locked its byte first probes a stronger row and finds the byte
+  // there gone, the weaker bytes were set before, and its later probe of
+  // their rows finds them.
+  for (int32_t t = kLockTypeCount - 1; t >= 0; --t) {
     if (!conflicts(t)) continue;
     // The rows of the table lock types lie one after the other: a run of
-    // conflicting types whose bytes this session does not hold is one
-    // probe, which finds exactly the locks the probes row by row would.
-    int32_t last = t;
-    if (own_free(t) && t < ltU) {
-      while (last + 1 < ltU && conflicts(last + 1) && own_free(last + 1)) ++last;
-    }
-    if (last > t) {
-      if (FHandle.IsRegionLocked(GetTableLockByteNo(0, static_cast<TORBLockType>(t)),
-                                 (last - t + 1) * FMaxSessionCount))
-        return false;
-      t = last;
+    // conflicting types is one probe, which finds exactly the locks the
+    // probes row by row would. The probe skips the session's own byte when
+    // it holds one in the run; with more than one, the rows go one by one.
+    if (t >= ltU) {
+      // ltU's row stands apart (the row ids follow it); ltX has no row.
+      if (IsTableLockedByAnyOtherSession(session, static_cast<TORBLockType>(t), own_free(t))) return false;
       continue;
     }
-    if (IsTableLockedByAnyOtherSession(session, static_cast<TORBLockType>(t), own_free(t))) return false;
+    int32_t first = t;
+    while (first > 0 && conflicts(first - 1)) --first;
+    int32_t held_rows = 0;
+    int32_t held = -1;
+    for (int32_t r = first; r <= t; ++r) {
+      if (own_free(r)) continue;
+      ++held_rows;
+      held = GetTableLockByteNo(session, static_cast<TORBLockType>(r));
+    }
+    const int32_t start = GetTableLockByteNo(0, static_cast<TORBLockType>(first));
+    const int32_t count = (t - first + 1) * FMaxSessionCount;
+    if (t > first && held_rows == 0) {
+      if (FHandle.IsRegionLocked(start, count)) return false;
+    } else if (held_rows == 1) {
+      if (FHandle.IsRegionLockedExcept(start, count, held)) return false;
+    } else {
+      for (int32_t r = t; r >= first; --r)
+        if (IsTableLockedByAnyOtherSession(session, static_cast<TORBLockType>(r), own_free(r))) return false;
+    }
+    t = first;
   }
   return true;
 }

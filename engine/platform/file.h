@@ -188,6 +188,12 @@ class TPlatformFile {
   PlatformStatus TestLock(int64_t offset, int64_t length, bool* locked);
   // Whether another open file holds a lock on any byte of the range.
   PlatformStatus IsLockedByOther(int64_t offset, int64_t length, bool* locked);
+  // TestLock of the range without the byte `held`, in one probe of the
+  // other open files: a byte this file holds locked can be locked by no
+  // other file, so probing it too finds exactly what the two probes of
+  // the bytes around it would.
+  // REQUIRES: this file holds byte `held`, inside the range, locked alone.
+  PlatformStatus TestLockExcept(int64_t offset, int64_t length, int64_t held, bool* locked);
   // Whether this file holds a lock overlapping the range.
   bool HoldsLock(int64_t offset, int64_t length) const;
 

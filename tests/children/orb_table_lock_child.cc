@@ -129,6 +129,20 @@ int Run(int argc, char** argv) {
                        static_cast<long long>(Now()));
           if (!manager.UnlockRecord(session, locks, id)) return 1;
         }
+      } else if ((type == ltRW || type == ltXIRW) && random() % 2 == 0) {
+        // A read step under a write lock has no byte of its own until the
+        // write lock goes first.
+        if (!manager.LockTable(session, ltS, locks, 1, 0)) return 1;
+        const int64_t read_start = Now();
+        SleepMs(static_cast<int64_t>(random() % 3));
+        std::fprintf(log, "T %d %lld %lld\n", static_cast<int>(type), static_cast<long long>(table_start),
+                     static_cast<long long>(Now()));
+        if (!manager.UnlockTable(session, type, locks)) return 1;
+        SleepMs(static_cast<int64_t>(random() % 3));
+        std::fprintf(log, "T %d %lld %lld\n", static_cast<int>(ltS), static_cast<long long>(read_start),
+                     static_cast<long long>(Now()));
+        if (!manager.UnlockTable(session, ltS, locks)) return 1;
+        continue;
       } else {
         SleepMs(static_cast<int64_t>(random() % 3));
       }

@@ -166,8 +166,9 @@ struct Held {
 };
 
 // Children take and release table locks and row locks in a loop, each
-// logging when it held what. No two children ever held conflicting locks
-// at overlapping times.
+// logging when it held what (read steps under a write lock among them: they
+// take their byte when the write lock goes first). No two children ever
+// held conflicting locks at overlapping times.
 TEST_F(TableLockProcessTest, ConcurrentChildrenNeverHoldConflictingLocks) {
   constexpr int kChildren = 4;
   std::vector<std::unique_ptr<ChildProcess>> children;

@@ -94,6 +94,47 @@ TEST_F(ByteLockTest, ProbeTakesNoLock) {
   EXPECT_TRUE(b_.Lock(50, 10).Ok());
 }
 
+// The probe around a held byte sees every other lock in the range, this
+// file's other locks included, and never the held byte itself.
+TEST_F(ByteLockTest, ProbeAroundAHeldByte) {
+  auto except = [](TPlatformFile& f, int64_t offset, int64_t length, int64_t held) {
+    bool locked = false;
+    PlatformStatus s = f.TestLockExcept(offset, length, held, &locked);
+    EXPECT_TRUE(s.Ok()) << s.Text();
+    return locked;
+  };
+  ASSERT_TRUE(a_.Lock(20, 1).Ok());
+  EXPECT_FALSE(except(a_, 16, 8, 20));
+  EXPECT_FALSE(except(a_, 20, 1, 20));
+  // Another file's lock on either side, at the range's ends.
+  for (int64_t other : {16, 19, 21, 23}) {
+    SCOPED_TRACE(other);
+    ASSERT_TRUE(b_.Lock(other, 1).Ok());
+    EXPECT_TRUE(except(a_, 16, 8, 20));
+    ASSERT_TRUE(b_.Unlock(other, 1).Ok());
+  }
+  // A lock of another process.
+  LockChild child({FPath, "none", "lock", "22", "1"});
+  ASSERT_EQ(child.ReadUntilReady()[1], "lock ok");
+  EXPECT_TRUE(except(a_, 16, 8, 20));
+  EXPECT_FALSE(except(a_, 16, 6, 20));
+  child.Release();
+  // This file's own other locks count, as for TestLock.
+  for (int64_t own : {17, 22}) {
+    SCOPED_TRACE(own);
+    ASSERT_TRUE(a_.Lock(own, 1).Ok());
+    EXPECT_TRUE(except(a_, 16, 8, 20));
+    ASSERT_TRUE(a_.Unlock(own, 1).Ok());
+  }
+  // The byte has to be held, alone, inside the range.
+  bool locked = false;
+  EXPECT_EQ(a_.TestLockExcept(16, 8, 21, &locked).Code(), ENOLCK);
+  EXPECT_EQ(b_.TestLockExcept(16, 8, 20, &locked).Code(), ENOLCK);
+  EXPECT_EQ(a_.TestLockExcept(21, 8, 20, &locked).Code(), EINVAL);
+  ASSERT_TRUE(a_.Lock(40, 2).Ok());
+  EXPECT_EQ(a_.TestLockExcept(36, 8, 40, &locked).Code(), ENOLCK);
+}
+
 TEST_F(ByteLockTest, CloseReleasesEverything) {
   ASSERT_TRUE(a_.Lock(0, 1).Ok());
   ASSERT_TRUE(a_.Lock(1000, 3).Ok());
