@@ -14,6 +14,7 @@
 #include "engine/data/table_data.h"
 #include "engine/disk/disk_table_data.h"
 #include "engine/platform/clock.h"
+#include "engine/platform/retry_wait.h"
 #include "engine/session/base_session.h"
 #include "engine/table/memory_manager.h"
 
@@ -41,28 +42,29 @@ bool TORBLocalCursor::MultiUser() const {
 }
 
 bool TORBLocalCursor::TryTableLock(TORBLockType type, const TORBLockRetry& retry, bool release_data_lock) {
-  for (int32_t i = 0; i < std::max(retry.Tries, 1); ++i) {
+  TRetryWait waits(retry.Tries, retry.DelayMS);
+  for (;;) {
     if (FTableLocks->LockTable(type, true)) return true;
-    if (i + 1 == std::max(retry.Tries, 1)) break;
+    int64_t wait_ms = 0;
+    if (!waits.Next(&wait_ms)) return false;
     // Other cursors of this process may finish their work meanwhile.
     if (release_data_lock) FTableData->Unlock();
-    SleepMs(retry.DelayMS);
+    SleepMs(wait_ms);
     if (release_data_lock) FTableData->Lock();
   }
-  return false;
 }
 
 bool TORBLocalCursor::TryRecordLock(const TORBPageItemID& record_id) {
-  for (int32_t i = 0; i < std::max(FLockWaits.Record.Tries, 1); ++i) {
-    if (i > 0) {
-      // The holder may be another session of this process.
-      FTableData->Unlock();
-      SleepMs(FLockWaits.Record.DelayMS);
-      FTableData->Lock();
-    }
+  TRetryWait waits(FLockWaits.Record.Tries, FLockWaits.Record.DelayMS);
+  for (;;) {
     if (FTableLocks->LockRecord(record_id)) return true;
+    int64_t wait_ms = 0;
+    if (!waits.Next(&wait_ms)) return false;
+    // The holder may be another session of this process.
+    FTableData->Unlock();
+    SleepMs(wait_ms);
+    FTableData->Lock();
   }
-  return false;
 }
 
 TORBLocalCursor::TReread TORBLocalCursor::RereadAndCompare(const uint8_t* before) {

@@ -12,6 +12,7 @@
 #include "engine/disk/free_space.h"
 #include "engine/platform/byte_order.h"
 #include "engine/platform/clock.h"
+#include "engine/platform/retry_wait.h"
 #include "engine/platform/codepage.h"
 #include "engine/platform/random.h"
 #include "engine/base/crc32.h"
@@ -65,11 +66,14 @@ std::string PrintableSignature(const uint8_t* bytes, size_t count) {
 }  // namespace
 
 bool TryUsingTimeOut(const std::function<bool()>& lock, int32_t tries, int32_t delay_ms) {
-  for (int32_t i = 0; i < tries; ++i) {
+  if (tries <= 0) return false;
+  TRetryWait waits(tries, delay_ms);
+  for (;;) {
     if (lock()) return true;
-    if (i + 1 < tries) SleepMs(delay_ms);
+    int64_t wait_ms = 0;
+    if (!waits.Next(&wait_ms)) return false;
+    SleepMs(wait_ms);
   }
-  return false;
 }
 
 void CheckPageType(uint16_t found, uint16_t expected, int32_t error_code) {

@@ -21,6 +21,7 @@
 #include "engine/disk/table_locks_file.h"
 #include "engine/disk/table_pages_cache.h"
 #include "engine/platform/byte_order.h"
+#include "engine/platform/retry_wait.h"
 #include "engine/platform/clock.h"
 #include "engine/table/page_header.h"
 
@@ -585,14 +586,14 @@ bool TORBDiskTableData::UnlockTable(int32_t session_id, TORBLockType type, bool 
 
 bool TORBDiskTableData::LockTableWaiting(int32_t session_id, TORBLockType type, int32_t attempts,
                                          int32_t delay_ms) {
-  for (int32_t i = 0; i < attempts; ++i) {
+  TRetryWait waits(attempts, delay_ms);
+  for (;;) {
     if (LockTable(session_id, type, 1, 0)) return true;
-    if (i + 1 < attempts) {
-      TCriticalSectionRelease release(FDatabaseData->CSect());
-      SleepMs(delay_ms);
-    }
+    int64_t wait_ms = 0;
+    if (!waits.Next(&wait_ms)) return false;
+    TCriticalSectionRelease release(FDatabaseData->CSect());
+    SleepMs(wait_ms);
   }
-  return false;
 }
 
 bool TORBDiskTableData::LockRecord(int32_t session_id, const TORBPageItemID& record_id, int32_t tries,

@@ -193,7 +193,8 @@ class TORBDiskTableData : public TORBTableData, private TORBDeferredPageWork {
   bool MultiUser() const;
   void CheckOpen() const;
   // LockTable one attempt at a time, leaving the database's critical
-  // section while it waits between attempts.
+  // section while it waits between attempts (TRetryWait: the waits grow
+  // to `delay_ms`, the bound is that of `attempts` attempts that far apart).
   bool LockTableWaiting(int32_t session_id, TORBLockType type, int32_t attempts, int32_t delay_ms);
 
   // Returns the locks file's first page.
