@@ -95,6 +95,27 @@ class CursorDiskProcessTest : public ::testing::Test {
     EXPECT_EQ(child->ReadLine(), "ready");
     return line == "status 0" ? "" : line;
   }
+  // Another session of this process sets row `id`'s VAL to `val`.
+  void UpdateInAnotherSession(int32_t id, int32_t val) {
+    auto other = MakeFileSession(FPath, true);
+    other->SetConnected(true);
+    {
+      TRowCursor rows(*other);
+      ASSERT_TRUE(rows.MoveTo(id));
+      ASSERT_EQ(rows.Edit(), 0);
+      ASSERT_EQ(rows.Post(val), 0);
+    }
+    other->SetConnected(false);
+  }
+  // This session starts a transaction and sets row `id`'s VAL in it through
+  // a cursor of its own.
+  void UpdateInATransaction(int32_t id, int32_t val) {
+    FSession->StartTransaction();
+    TRowCursor rows(*FSession);
+    ASSERT_TRUE(rows.MoveTo(id));
+    ASSERT_EQ(rows.Edit(), 0);
+    ASSERT_EQ(rows.Post(val), 0);
+  }
   // Another session of this process can edit row `id`: nobody holds it or
   // the table any more.
   void ExpectRowFree(int32_t id) {
@@ -258,26 +279,10 @@ TEST_F(CursorDiskProcessTest, WalkSeesChangesCommittedBetweenItsSteps) {
       {"child inserts rows", [&] { ASSERT_EQ(RunChild({"insert", "10", "2"}), "status 0"); },
        {{2, 20}, {3, 30}, {4, 40}, {5, 50}, {10, 0}, {11, 0}}},
       {"another session of this process updates a row",
-       [&] {
-         auto other = MakeFileSession(FPath, true);
-         other->SetConnected(true);
-         {
-           TRowCursor rows(*other);
-           ASSERT_TRUE(rows.MoveTo(3));
-           ASSERT_EQ(rows.Edit(), 0);
-           ASSERT_EQ(rows.Post(77), 0);
-         }
-         other->SetConnected(false);
-       },
+       [&] { UpdateInAnotherSession(3, 77); },
        {{2, 20}, {3, 77}, {4, 40}, {5, 50}}},
       {"this session updates a row in a transaction",
-       [&] {
-         FSession->StartTransaction();
-         TRowCursor rows(*FSession);
-         ASSERT_TRUE(rows.MoveTo(3));
-         ASSERT_EQ(rows.Edit(), 0);
-         ASSERT_EQ(rows.Post(77), 0);
-       },
+       [&] { UpdateInATransaction(3, 77); },
        {{2, 20}, {3, 77}, {4, 40}, {5, 50}}},
   };
   for (const Case& c : cases) {
@@ -337,17 +342,7 @@ TEST_F(CursorDiskProcessTest, CurrentRowAfterAKeySearchShowsChangesCommittedSinc
       {"child updates another row", [&] { ASSERT_EQ(RunChild({"update", "3", "31"}), "status 0"); }, 20},
       {"child deletes the row", [&] { ASSERT_EQ(RunChild({"delete", "2"}), "status 0"); }, std::nullopt},
       {"another session of this process updates the row",
-       [&] {
-         auto other = MakeFileSession(FPath, true);
-         other->SetConnected(true);
-         {
-           TRowCursor rows(*other);
-           ASSERT_TRUE(rows.MoveTo(2));
-           ASSERT_EQ(rows.Edit(), 0);
-           ASSERT_EQ(rows.Post(78), 0);
-         }
-         other->SetConnected(false);
-       },
+       [&] { UpdateInAnotherSession(2, 78); },
        78},
       {"another cursor of this session updates the row in a batch",
        [&] {
@@ -359,13 +354,7 @@ TEST_F(CursorDiskProcessTest, CurrentRowAfterAKeySearchShowsChangesCommittedSinc
        },
        80},
       {"this session updates the row in a transaction",
-       [&] {
-         FSession->StartTransaction();
-         TRowCursor rows(*FSession);
-         ASSERT_TRUE(rows.MoveTo(2));
-         ASSERT_EQ(rows.Edit(), 0);
-         ASSERT_EQ(rows.Post(79), 0);
-       },
+       [&] { UpdateInATransaction(2, 79); },
        79},
   };
   for (const Case& c : cases) {
