@@ -442,7 +442,9 @@ int32_t TORBDiskPageManager::GetPageCount() {
   // current one (the maps rely on the same).
   if (FDatabaseFreeSpaceManager && FDatabaseFreeSpaceManager->KeepsMaps()) return FDBHeader.TotalPageCount;
   DesignTimeScope scope(*this);
-  if (!LockDBHeader()) RaiseORB(20236, kDatabaseLocked);
+  // A commit of another open holds the header lock for a moment: wait for
+  // it as a commit of this one would.
+  if (!TryLock([this] { return LockDBHeader(); })) RaiseORB(20236, kDatabaseLocked);
   HeaderLockRelease release(*this);
   LoadDBHeader();
   return FDBHeader.TotalPageCount;

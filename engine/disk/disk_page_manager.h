@@ -271,7 +271,8 @@ class TORBDiskPageManager : public TORBPageManager {
   void ReadPageRegion(void* buffer, int32_t page_no, int32_t offset, int32_t count);
   void WritePageRegion(const void* buffer, int32_t page_no, int32_t offset, int32_t count);
 
-  // The stored TotalPageCount, read under the header lock (20236).
+  // The stored TotalPageCount, read under the header lock, waited for as
+  // for a commit (20236 when it stays held).
   int32_t GetPageCount() override;
   // Grows the file by `page_count` pages; TotalPageCount follows in memory.
   void ExtendFile(int32_t page_count);

@@ -6,10 +6,12 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 #include "engine/base/error_codes.h"
 #include "engine/disk/free_space.h"
 #include "engine/platform/byte_order.h"
+#include "engine/platform/clock.h"
 #include "engine/base/crc32.h"
 #include "tests/support/disk_scratch.h"
 #include "tests/engine/disk/unprivileged.h"
@@ -446,6 +448,18 @@ TEST_F(DiskPageManagerTest, FileLocksAreSeenByAnotherManager) {
   EXPECT_TRUE(a.UnlockDBHeader());
   b.ApplyChanges(kSession);
   EXPECT_EQ(LoadI32LE(&ReadAll(Path())[38]), 1);
+
+  // The page count waits for a header lock held for a moment, as a commit
+  // does (a large BLOB read asks for it).
+  b.SetLockRetries(500, 20);
+  EXPECT_TRUE(a.LockDBHeader());
+  std::thread holder([&] {
+    SleepMs(30);
+    a.UnlockDBHeader();
+  });
+  EXPECT_EQ(ErrorCodeOf([&] { EXPECT_GT(b.GetPageCount(), 0); }), 0);
+  holder.join();
+  b.SetLockRetries(3, 1);
 
   EXPECT_TRUE(a.LockTables());
   EXPECT_FALSE(b.LockTables());
