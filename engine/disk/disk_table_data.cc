@@ -993,9 +993,13 @@ TORBGetRecordResult TORBDiskTableData::GetRecordBuffer(TORBCursorInterface* curs
 }
 
 bool TORBDiskTableData::IsPlainSharedWalk(TORBCursorInterface* cursor, TORBGetRecordMode mode) const {
-  return mode == grmNext && MultiUser() && FTableMostUpdatedFile != nullptr && FTableLocksFile != nullptr &&
+  return mode == grmNext && cursor->GetIndexID() == -1 && IsSharedRead(cursor);
+}
+
+bool TORBDiskTableData::IsSharedRead(TORBCursorInterface* cursor) const {
+  return MultiUser() && FTableMostUpdatedFile != nullptr && FTableLocksFile != nullptr &&
          FLockHolders.count(cursor) != 0 && FDiskDatabase->TableLockManager() != nullptr &&
-         IsStillPlainWalk(cursor, cursor->GetSessionID());
+         IsStillSharedRead(cursor, cursor->GetSessionID());
 }
 
 bool TORBDiskTableData::IsStillPlainWalk(TORBCursorInterface* cursor, int32_t session) const {
@@ -1156,10 +1160,7 @@ bool TORBDiskTableData::FindKey(TORBCursorInterface* cursor, const TORBScanCondi
   if (!TORBTableData::FindKey(cursor, condition)) return false;
   // The row is nearly always read next (to show or edit it): read it now,
   // under this step's ltS, instead of in a locked step of its own.
-  if (MultiUser() && FTableMostUpdatedFile != nullptr && FTableLocksFile != nullptr &&
-      FLockHolders.count(cursor) != 0 && FDiskDatabase->TableLockManager() != nullptr &&
-      IsStillSharedRead(cursor, cursor->GetSessionID()))
-    KeepFoundRow(cursor);
+  if (IsSharedRead(cursor)) KeepFoundRow(cursor);
   return true;
 }
 

@@ -257,8 +257,12 @@ class TORBDiskTableData : public TORBTableData, private TORBDeferredPageWork {
   // transaction, its ltIS, exclusive use.
   // REQUIRES: IsPlainSharedWalk held for the cursor at its last fill.
   bool IsStillPlainWalk(TORBCursorInterface* cursor, int32_t session) const;
-  // The part of IsStillPlainWalk that does not depend on the order: the
-  // cursor's view, transaction and ltIS, exclusive use.
+  // The cursor reads a shared table through its own ltIS, outside a
+  // transaction and through an unrestricted view (IsPlainSharedWalk
+  // without the order): its reads can be kept beyond their locked step.
+  bool IsSharedRead(TORBCursorInterface* cursor) const;
+  // The part of IsSharedRead that can change between two calls while the
+  // cursor keeps the table open (IsStillPlainWalk without the order).
   bool IsStillSharedRead(TORBCursorInterface* cursor, int32_t session) const;
   // Serves grmNext from the cursor's read-ahead; false when the locked
   // step has to run.

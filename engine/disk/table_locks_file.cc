@@ -140,7 +140,7 @@ bool TORBTableLocksFile::IsTableLockAllowed(int32_t session, TORBLockType type, 
     }
     const int32_t start = GetTableLockByteNo(0, static_cast<TORBLockType>(first));
     const int32_t count = (t - first + 1) * FMaxSessionCount;
-    if (t > first && held_rows == 0) {
+    if (held_rows == 0) {
       if (FHandle.IsRegionLocked(start, count)) return false;
     } else if (held_rows == 1) {
       if (FHandle.IsRegionLockedExcept(start, count, held)) return false;
