@@ -56,7 +56,7 @@ std::string AllTypesInput() {
   const std::string big_memo(9000, 'q');  // more than two 4 KiB pages
   return std::string("i\ts\tw\tb\td\tt\tdt\tf\tc\tl\tm\twm\tbl\tby\n") +
          "1\ttab\\there\\\\back\\nnew\t\xce\xb1\xce\xb2\tt\t1753-02-28\t23:59:59.500\t2024-03-05 10:11:12\t0.1\t"
-         "12.3456\t-9223372036854775808\tline one\\nline two\\ttab\t\xe2\x82\xac uro\t\\\\x00ff10\t\\\\x414243000000000000\n" +
+         "12.3456\t-9223372036854775808\tline one\\nline two\\ttab\t\xe2\x82\xac uro\t\\\\x00ff10\t\\\\x4142430000000000\n" +
          "2\t\\N\t\\N\tf\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t" + big_memo + "\t\\N\t\\N\t\\N\n" +
          "3\t\\N\t\\N\tt\t0001-01-01\t00:00:00\t1899-12-29\t-1.5e+300\t0\t0\t\\N\t\\N\t\\N\t\\N\n";
 }
@@ -85,16 +85,88 @@ TEST_F(TableCommandsTest, DumpThenLoadRoundTripsEveryValue) {
 
 TEST_F(TableCommandsTest, EmptyTextLoadsAsNullAndTooLongValuesAreRefused) {
   Create(FFile);
-  CliResult r = Load({FFile, "T", "--fields", "s VARCHAR(3), m MEMO, b BYTES(2)"}, "s\tm\tb\n\t\t\\\\x\n");
+  CliResult r = Load({FFile, "T", "--fields", "s VARCHAR(3), m MEMO, bl BLOB, wm WIDEMEMO, b BYTES(2)"},
+                     "s\tm\tbl\twm\tb\n\t\t\t\t\\\\x0102\n\\N\t\\N\t\\\\x\t\\N\t\\N\n");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Dump(FFile, "T"), "s\tm\tb\n\\N\t\\N\t\\\\x000000\n");
-  const char* too_long[] = {"s\nabcd\n", "b\n\\\\x00010203\n"};
+  EXPECT_EQ(Dump(FFile, "T"), "s\tm\tbl\twm\tb\n\\N\t\\N\t\\N\t\\N\t\\\\x0102\n\\N\t\\N\t\\N\t\\N\t\\N\n");
+  const char* too_long[] = {"s\nabcd\n", "s\n\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\n"};
   for (const char* input : too_long) {
     r = Load({FFile, "T"}, input);
     EXPECT_EQ(r.status, 1) << input;
-    EXPECT_NE(r.err.find("line 2: value too long"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("line 2: field 's': value too long"), std::string::npos) << r.err;
   }
-  EXPECT_EQ(RunOrbdb({"tables", FFile}).out, "T\t1\n");
+  EXPECT_EQ(RunOrbdb({"tables", FFile}).out, "T\t2\n");
+}
+
+// Values that the fields cannot hold as given are refused with their line
+// and field, never stored changed; the wide types take every character.
+TEST_F(TableCommandsTest, ValuesThatWouldBeStoredChangedAreRefused) {
+  Create(FFile);
+  ASSERT_EQ(Load({FFile, "T", "--fields",
+                  "s VARCHAR(10), w WIDEVARCHAR(10), m MEMO, wm WIDEMEMO, d DATE, t TIME, dt TIMESTAMP, "
+                  "b BYTES(4), vb VARBYTES(4)"},
+                 "s\n")
+                .status,
+            0);
+  struct Case {
+    const char* field;
+    std::string value;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"s", "\xce\xa9mega", "holds '\xce\xa9', which is not in the code page"},
+      {"m", "\xe6\x97\xa5", "holds '\xe6\x97\xa5', which is not in the code page"},
+      {"s", "\xef\xbf\xbd", "not in the code page"},  // U+FFFD as such
+      {"s", "ab\xff", "is not valid UTF-8 (at byte 3)"},
+      {"w", "ab\xc3", "is not valid UTF-8"},
+      {"wm", "\xed\xa0\x80", "is not valid UTF-8"},
+      {"s", "ab\\000cd", "holds a NUL character"},
+      {"w", "ab\\x00cd", "holds a NUL character"},
+      {"m", std::string("ab\0cd", 5), "'ab\\000cd' holds a NUL character"},
+      {"d", "2023x01x01.", "is not a valid"},
+      {"d", "2023-01-01.", "is not a valid"},
+      {"d", "2023-1-01", "is not a valid"},
+      {"d", "2023-02-30", "is not a valid"},
+      {"t", "12:00:00x", "is not a valid"},
+      {"t", "12:00", "is not a valid"},
+      {"dt", "2023-01-01 12:00:00.1234", "is not a valid"},
+      {"dt", "2023-01-01x12:00:00", "is not a valid"},
+      {"b", "\\\\x01", "takes exactly 4 bytes, the value has 1"},
+      {"b", "\\\\x0102030405", "takes exactly 4 bytes, the value has 5"},
+      {"vb", "\\\\x01", "takes exactly 4 bytes, the value has 1"},
+      {"vb", "\\\\x0102030405", "takes exactly 4 bytes, the value has 5"},
+  };
+  for (const Case& c : cases) {
+    const CliResult r = Load({FFile, "T"}, std::string(c.field) + "\n" + c.value + "\n");
+    EXPECT_EQ(r.status, 1) << c.value;
+    EXPECT_NE(r.err.find("line 2: field '" + std::string(c.field) + "': "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(RunOrbdb({"tables", FFile}).out, "T\t0\n");
+
+  // What the byte-string fields refuse, the wide ones take as it is.
+  const std::string accepted =
+      "s\tw\tm\twm\td\tt\tdt\tb\tvb\n"
+      "caf\xc3\xa9 \xe2\x82\xac\t\xce\xa9mega\tx\t\xe6\x97\xa5\xf0\x9f\x98\x80\t2023-01-01\t12:00:00.5\t"
+      "2023-01-01 12:00:00\t\\\\x01020304\t\\\\x00000001\n";
+  ASSERT_EQ(Load({FFile, "T"}, accepted).status, 0);
+  EXPECT_EQ(Dump(FFile, "T"),
+            "s\tw\tm\twm\td\tt\tdt\tb\tvb\n"
+            "caf\xc3\xa9 \xe2\x82\xac\t\xce\xa9mega\tx\t\xe6\x97\xa5\xf0\x9f\x98\x80\t2023-01-01\t12:00:00.500\t"
+            "2023-01-01 12:00:00\t\\\\x01020304\t\\\\x00000001\n");
+}
+
+// An error message quotes at most 80 characters of a bad value, escaped, so
+// that it stays on one line.
+TEST_F(TableCommandsTest, ErrorMessagesQuoteAShortEscapedValue) {
+  Create(FFile);
+  ASSERT_EQ(Load({FFile, "T", "--fields", "d DATE"}, "d\n").status, 0);
+  const std::string value = "line\\none" + std::string(200, 'x');
+  const CliResult r = Load({FFile, "T"}, "d\n" + value + "\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("'line\\none" + std::string(72, 'x') + "'..."), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find(std::string(73, 'x')), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
 }
 
 TEST_F(TableCommandsTest, ABadLineStopsTheLoadAndKeepsNothingOfItsTransaction) {
@@ -107,7 +179,7 @@ TEST_F(TableCommandsTest, ABadLineStopsTheLoadAndKeepsNothingOfItsTransaction) {
     int rows_after;
   };
   const Case cases[] = {
-      {{}, "id\tname\n2\tb\n3\tc\nx\td\n", "line 4: 'x' is not a valid", 1},
+      {{}, "id\tname\n2\tb\n3\tc\nx\td\n", "line 4: field 'id': 'x' is not a valid", 1},
       {{}, "id\tname\n2\tb\n3\n", "line 3: expected 2 fields, found 1", 1},
       {{}, "id\tname\n2\tb\\\n", "line 2: backslash at the end", 1},
       {{}, "id\tnope\n", "line 1: the table has no field 'nope'", 1},
