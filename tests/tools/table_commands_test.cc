@@ -2,6 +2,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -218,6 +219,84 @@ TEST_F(TableCommandsTest, EngineErrorsGoToStandardError) {
   r = RunOrbdb({"tables", FScratch.File("none.orb")});
   EXPECT_EQ(r.status, 1);
   EXPECT_FALSE(r.err.empty());
+}
+
+// Page numbers of the file's record pages, ascending (default page size).
+std::vector<long> RecordPages(const std::string& file) {
+  constexpr long kFirstPage = 380;
+  constexpr long kPageSize = 4096;
+  const std::string bytes = test::ReadWholeFile(file);
+  std::vector<long> pages;
+  for (long at = kFirstPage, page = 0; at + kPageSize <= static_cast<long>(bytes.size()); at += kPageSize, ++page) {
+    const auto lo = static_cast<unsigned char>(bytes[static_cast<size_t>(at) + 8]);
+    const auto hi = static_cast<unsigned char>(bytes[static_cast<size_t>(at) + 9]);
+    if ((lo | hi << 8) == 10) pages.push_back(page);  // a table record page
+  }
+  return pages;
+}
+
+void ZeroPage(const std::string& file, long page) {
+  std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(380 + page * 4096);
+  f.write(std::string(4096, '\0').data(), 4096);
+}
+
+// A table that cannot be read to its end is never dumped with exit status
+// 0: the rows read before the damage are written, then the engine's
+// message, exit 1.
+TEST_F(TableCommandsTest, DumpOfADamagedTableWritesWhatItReadsAndFails) {
+  Create(FFile);
+  std::string input = "id\tname\n";
+  for (int i = 1; i <= 3000; ++i) input += std::to_string(i) + "\tname-" + std::to_string(i) + std::string(30, 'x') + "\n";
+  ASSERT_EQ(Load({FFile, "Big", "--fields", "id INTEGER, name VARCHAR(50)"}, input).status, 0);
+  ASSERT_EQ(Load({FFile, "Small", "--fields", "id INTEGER"}, "id\n1\n2\n3\n4\n5\n").status, 0);
+  const std::vector<long> pages = RecordPages(FFile);
+  ASSERT_GE(pages.size(), 4u);
+  ZeroPage(FFile, pages.back());               // Small's only page: no row can be read
+  ZeroPage(FFile, pages[pages.size() - 4]);    // one of Big's last pages
+
+  CliResult r = RunOrbdb({"dump", FFile, "Small"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "id\n");
+  EXPECT_NE(r.err.find("Table 'Small' is incomplete: 0 of its 5 rows could be read"), std::string::npos) << r.err;
+
+  r = RunOrbdb({"dump", FFile, "Big"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("20153"), std::string::npos) << r.err;
+  // Every row before the damaged page, whole: the output is a prefix of
+  // the input that ends with a line, and holds more than the first block.
+  ASSERT_GT(r.out.size(), 1000u);
+  EXPECT_EQ(r.out.back(), '\n');
+  EXPECT_EQ(input.compare(0, r.out.size(), r.out), 0);
+  EXPECT_LT(r.out.size(), input.size());
+}
+
+// A file left marked as needing repair (an interrupted commit) is not
+// written to; reading it warns.
+TEST_F(TableCommandsTest, AFileNeedingRepairIsNotWrittenAndReadingItWarns) {
+  Create(FFile);
+  ASSERT_EQ(Load({FFile, "T", "--fields", "id INTEGER"}, "id\n1\n").status, 0);
+  {
+    std::fstream f(FFile, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(42);  // the header's WriteChangesState: a commit was writing
+    f.put('\x01');
+  }
+  for (const std::vector<std::string>& extra : {std::vector<std::string>{}, {"--exclusive"}}) {
+    std::vector<std::string> args = {FFile, "T"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const CliResult r = Load(args, "id\n2\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("needs repair"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("30637"), std::string::npos) << r.err;
+  }
+  CliResult r = RunOrbdb({"tables", FFile});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "T\t1\n");
+  EXPECT_NE(r.err.find("warning: database file '" + FFile + "' needs repair"), std::string::npos) << r.err;
+  r = RunOrbdb({"dump", FFile, "T"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "id\n1\n");
+  EXPECT_NE(r.err.find("needs repair"), std::string::npos) << r.err;
 }
 
 TEST_F(TableCommandsTest, TwoLoadsIntoOneTableAtOnceBothSucceed) {
