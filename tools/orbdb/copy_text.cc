@@ -130,14 +130,27 @@ size_t ParseCopyRow(std::string_view line, std::vector<CopyField>& fields) {
     // A field ends at the first tab that is not escaped; an escaped tab
     // ("\" then a tab character) belongs to the field.
     size_t end = start;
-    while (end < line.size() && line[end] != '\t') {
-      end += line[end] == '\\' ? 2 : 1;
+    bool escaped = false;
+    for (;;) {
+      const void* tab = std::memchr(line.data() + end, '\t', line.size() - end);
+      const size_t tab_at = tab == nullptr ? line.size() : static_cast<size_t>(static_cast<const char*>(tab) - line.data());
+      const void* backslash = std::memchr(line.data() + end, '\\', tab_at - end);
+      if (backslash == nullptr) {
+        end = tab_at;
+        break;
+      }
+      // Past the escaped character (a tab among them), then on.
+      escaped = true;
+      end = static_cast<size_t>(static_cast<const char*>(backslash) - line.data()) + 2;
+      if (end > line.size()) throw CopyFormatError("backslash at the end of the line");
     }
-    if (end > line.size()) throw CopyFormatError("backslash at the end of the line");
     const std::string_view raw = line.substr(start, end - start);
     if (count == fields.size()) fields.emplace_back();
     CopyField& field = fields[count++];
-    if (raw == "\\N") {
+    if (!escaped) {
+      if (!field) field.emplace();
+      field->assign(raw.data(), raw.size());
+    } else if (raw == "\\N") {
       field.reset();
     } else {
       if (!field) field.emplace();
