@@ -211,6 +211,11 @@ void AppendValueCopyText(std::string& line, const TORBVariant& value) {
 
 TORBVariant CopyTextToValue(std::string_view text, TORBBaseFieldType type) {
   TORBVariant value(type);
+  CopyTextToValue(text, type, value);
+  return value;
+}
+
+void CopyTextToValue(std::string_view text, TORBBaseFieldType type, TORBVariant& value) {
   switch (type) {
     case orb::bftChar:
     case orb::bftVarchar:
@@ -303,7 +308,6 @@ TORBVariant CopyTextToValue(std::string_view text, TORBBaseFieldType type) {
     default:
       Invalid(text, type);
   }
-  return value;
 }
 
 std::string BlobToCopyText(std::string_view bytes, TORBBaseFieldType type) {

@@ -34,6 +34,9 @@ void AppendValueCopyText(std::string& line, const orb::TORBVariant& value);
 // the type when it does not (a number out of range included).
 // REQUIRES: `type` is not a BLOB type.
 orb::TORBVariant CopyTextToValue(std::string_view text, orb::TORBBaseFieldType type);
+// The same into `value`, whose buffer is reused when the kind and size
+// stay (so that a loop over rows allocates nothing for fixed-size kinds).
+void CopyTextToValue(std::string_view text, orb::TORBBaseFieldType type, orb::TORBVariant& value);
 
 // Text of the stored bytes of a BLOB field of `type` (MEMO: code-page
 // bytes, WIDEMEMO: UTF-16LE bytes, other: binary), and back.

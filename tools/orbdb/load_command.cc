@@ -128,7 +128,8 @@ void CheckFits(const orb::TORBVariant& value, const orb::TORBFieldDef& def) {
   }
 }
 
-void SetField(orb::TORBLocalCursor& cursor, int32_t field_no, const CopyField& text) {
+// `value` is scratch space kept from row to row.
+void SetField(orb::TORBLocalCursor& cursor, int32_t field_no, const CopyField& text, orb::TORBVariant& value) {
   const orb::TORBFieldDef& def = *cursor.FFieldDefs.GetDef(field_no);
   const bool blob = orb::IsBLOBFieldType(def.FBaseFieldType);
   // The engine stores no empty values: empty text is null.
@@ -142,7 +143,7 @@ void SetField(orb::TORBLocalCursor& cursor, int32_t field_no, const CopyField& t
       WriteBlob(cursor, field_no, bytes);
     }
   } else {
-    const orb::TORBVariant value = CopyTextToValue(*text, def.FBaseFieldType);
+    CopyTextToValue(*text, def.FBaseFieldType, value);
     CheckFits(value, def);
     cursor.SetFieldValue(value, field_no, true);
   }
@@ -150,14 +151,14 @@ void SetField(orb::TORBLocalCursor& cursor, int32_t field_no, const CopyField& t
 
 // Inserts the first `count` fields of `row`.
 void InsertRow(orb::TORBLocalCursor& cursor, const std::vector<int32_t>& fields, const std::vector<CopyField>& row,
-               size_t count) {
+               size_t count, std::vector<orb::TORBVariant>& values) {
   if (count != fields.size()) {
     throw CopyFormatError("expected " + std::to_string(fields.size()) + " fields, found " + std::to_string(count));
   }
   cursor.InternalInitRecord(cursor.FCurrentRecordBuffer, true);
   for (size_t i = 0; i < fields.size(); ++i) {
     try {
-      SetField(cursor, fields[i], row[i]);
+      SetField(cursor, fields[i], row[i], values[i]);
     } catch (const CopyFormatError& e) {
       throw CopyFormatError("field '" + orb::AnsiToUtf8(cursor.FFieldDefs.GetDef(fields[i])->GetName()) + "': " +
                             e.what());
@@ -190,15 +191,17 @@ int RunLoad(const LoadOptions& options) {
     std::string_view line;
     std::vector<int32_t> fields;
     std::vector<CopyField> row;
+    std::vector<orb::TORBVariant> values;
     while (input.NextLine(line)) {
       ++line_no;
       if (line_no == 1) {
         fields = HeaderFields(cursor, std::string(line));
+        values.resize(fields.size());
         continue;
       }
       if (line == "\\.") break;  // COPY's end-of-data marker
       const size_t count = ParseCopyRow(line, row);
-      InsertRow(cursor, fields, row, count);
+      InsertRow(cursor, fields, row, count, values);
       ++rows;
       if (options.commit_every > 0 && rows % options.commit_every == 0) {
         session->Commit(false);
