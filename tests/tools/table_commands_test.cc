@@ -105,7 +105,7 @@ TEST_F(TableCommandsTest, ValuesThatWouldBeStoredChangedAreRefused) {
   Create(FFile);
   ASSERT_EQ(Load({FFile, "T", "--fields",
                   "s VARCHAR(10), w WIDEVARCHAR(10), m MEMO, wm WIDEMEMO, d DATE, t TIME, dt TIMESTAMP, "
-                  "b BYTES(4), vb VARBYTES(4)"},
+                  "b BYTES(4), vb VARBYTES(4), c CURRENCY"},
                  "s\n")
                 .status,
             0);
@@ -136,6 +136,7 @@ TEST_F(TableCommandsTest, ValuesThatWouldBeStoredChangedAreRefused) {
       {"b", "\\\\x0102030405", "takes exactly 4 bytes, the value has 5"},
       {"vb", "\\\\x01", "takes exactly 4 bytes, the value has 1"},
       {"vb", "\\\\x0102030405", "takes exactly 4 bytes, the value has 5"},
+      {"c", "1.23456", "has more than four decimals"},
   };
   for (const Case& c : cases) {
     const CliResult r = Load({FFile, "T"}, std::string(c.field) + "\n" + c.value + "\n");
@@ -147,14 +148,14 @@ TEST_F(TableCommandsTest, ValuesThatWouldBeStoredChangedAreRefused) {
 
   // What the byte-string fields refuse, the wide ones take as it is.
   const std::string accepted =
-      "s\tw\tm\twm\td\tt\tdt\tb\tvb\n"
+      "s\tw\tm\twm\td\tt\tdt\tb\tvb\tc\n"
       "caf\xc3\xa9 \xe2\x82\xac\t\xce\xa9mega\tx\t\xe6\x97\xa5\xf0\x9f\x98\x80\t2023-01-01\t12:00:00.5\t"
-      "2023-01-01 12:00:00\t\\\\x01020304\t\\\\x00000001\n";
+      "2023-01-01 12:00:00\t\\\\x01020304\t\\\\x00000001\t-12.3456\n";
   ASSERT_EQ(Load({FFile, "T"}, accepted).status, 0);
   EXPECT_EQ(Dump(FFile, "T"),
-            "s\tw\tm\twm\td\tt\tdt\tb\tvb\n"
+            "s\tw\tm\twm\td\tt\tdt\tb\tvb\tc\n"
             "caf\xc3\xa9 \xe2\x82\xac\t\xce\xa9mega\tx\t\xe6\x97\xa5\xf0\x9f\x98\x80\t2023-01-01\t12:00:00.500\t"
-            "2023-01-01 12:00:00\t\\\\x01020304\t\\\\x00000001\n");
+            "2023-01-01 12:00:00\t\\\\x01020304\t\\\\x00000001\t-12.3456\n");
 }
 
 // An error message quotes at most 80 characters of a bad value, escaped, so

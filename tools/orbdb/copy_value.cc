@@ -256,6 +256,11 @@ void CopyTextToValue(std::string_view text, TORBBaseFieldType type, TORBVariant&
         if (std::abs(*number) > std::numeric_limits<float>::max()) Invalid(text, type);
         value.SetAsSingle(static_cast<float>(*number));
       } else if (type == orb::bftCurrency) {
+        // Currency is written with four decimals: a value that would not
+        // read back the same is refused.
+        if (orb::ParseFloatText(orb::CurrencyText(*number)) != *number) {
+          throw CopyFormatError(QuoteCopyValue(text) + " has more than four decimals, which CURRENCY does not keep");
+        }
         value.SetAsCurrency(*number);
       } else {
         value.SetAsDouble(*number);
