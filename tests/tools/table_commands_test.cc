@@ -251,12 +251,19 @@ TEST_F(TableCommandsTest, DumpOfADamagedTableWritesWhatItReadsAndFails) {
   for (int i = 1; i <= 3000; ++i) input += std::to_string(i) + "\tname-" + std::to_string(i) + std::string(30, 'x') + "\n";
   ASSERT_EQ(Load({FFile, "Big", "--fields", "id INTEGER, name VARCHAR(50)"}, input).status, 0);
   ASSERT_EQ(Load({FFile, "Small", "--fields", "id INTEGER"}, "id\n1\n2\n3\n4\n5\n").status, 0);
+  // Output that cannot be written is a failure with its reason, too.
+  CliStdio full;
+  full.append_output_to = "/dev/full";
+  CliResult r = RunOrbdb({"dump", FFile, "Big"}, full);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Cannot write to standard output: No space left on device"), std::string::npos) << r.err;
+
   const std::vector<long> pages = RecordPages(FFile);
   ASSERT_GE(pages.size(), 4u);
   ZeroPage(FFile, pages.back());               // Small's only page: no row can be read
   ZeroPage(FFile, pages[pages.size() - 4]);    // one of Big's last pages
 
-  CliResult r = RunOrbdb({"dump", FFile, "Small"});
+  r = RunOrbdb({"dump", FFile, "Small"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "id\n");
   EXPECT_NE(r.err.find("Table 'Small' is incomplete: 0 of its 5 rows could be read"), std::string::npos) << r.err;
