@@ -23,6 +23,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/repetitions.h"
 #include "engine/platform/byte_order.h"
 #include "engine/table/btree_builder.h"
 #include "engine/table/btree_page.h"
@@ -194,7 +195,11 @@ void BM_BTreeRandomInsertLookup(benchmark::State& state) {
     ReportShape(state, pm, key_ref, root_no);
   }
 }
-BENCHMARK(BM_BTreeRandomInsertLookup)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BTreeRandomInsertLookup)
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_SQLiteRandomInsertLookup(benchmark::State& state) {
   const std::vector<int64_t>& keys = Keys();
@@ -229,7 +234,11 @@ void BM_SQLiteRandomInsertLookup(benchmark::State& state) {
     state.counters["us_per_lookup"] = Micros(t2 - t1) / kKeyCount;
   }
 }
-BENCHMARK(BM_SQLiteRandomInsertLookup)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SQLiteRandomInsertLookup)
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_BTreeBulkLoadSorted(benchmark::State& state) {
   std::vector<int64_t> sorted = Keys();
@@ -253,6 +262,10 @@ void BM_BTreeBulkLoadSorted(benchmark::State& state) {
     ReportShape(state, pm, key_ref, root_no);
   }
 }
-BENCHMARK(BM_BTreeBulkLoadSorted)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BTreeBulkLoadSorted)
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

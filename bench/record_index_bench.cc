@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/repetitions.h"
 #include "engine/base/field_defs.h"
 #include "engine/base/record_layout.h"
 #include "engine/data/btree_record_index.h"
@@ -254,7 +255,15 @@ void BM_RecordIndexInsertPerRecord(benchmark::State& state) {
   }
 }
 
-BENCHMARK(BM_RecordIndexBulkBuild)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RecordIndexInsertPerRecord)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RecordIndexBulkBuild)
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RecordIndexInsertPerRecord)
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -7,6 +7,7 @@ PKGS=(
   qt6-base-dev libgl-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev libcli11-dev
   xvfb xauth locales
+  sqlite3 linux-perf bc time  # measuring: bench/tool_speed.sh, profiles
 )
 missing=()
 for p in "${PKGS[@]}"; do

@@ -89,6 +89,10 @@ inline constexpr int32_t kErrPackedFileSize = 30633;
 inline constexpr int32_t kErrOutputWrite = 30634;
 // An input (a pipe, a device) that fails while it is read to its end.
 inline constexpr int32_t kErrInputRead = 30635;
+// A dump that read another number of rows than the table counts.
+inline constexpr int32_t kErrDumpIncomplete = 30636;
+// A write refused because the file is marked as needing repair.
+inline constexpr int32_t kErrFileNeedsRepair = 30637;
 
 // Compressed BLOB streams.
 // Blocks that add up to another size than the descriptor states.
@@ -285,6 +289,8 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrPackedFileSize, "Packed file size mismatch. FileSize = %d, BLOB ends at %d"},
     {kErrOutputWrite, "Cannot write to %s: %s"},
     {kErrInputRead, "Cannot read from %s: %s"},
+    {kErrDumpIncomplete, "Table '%s' is incomplete: %d of its %d rows could be read"},
+    {kErrFileNeedsRepair, "Database file '%s' needs repair (a commit was interrupted or it was written by an older version); it is not changed until it is repaired"},
     {kErrBLOBSizeMismatch, "BLOB size mismatch. UncompressedSize = %d, Blocks hold %d"},
     {kErrBLOBBlockSize, "Invalid BLOB block size. BlockSize = %d, NumBlocks = %d"},
     {kErrSessionsFileSize,

@@ -126,9 +126,14 @@ std::string CurrencyText(double v) {
 std::optional<std::string> DateText(int32_t day) {
   int y, m, d;
   if (!TryDecodeORBDate(day, y, m, d)) return std::nullopt;
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
-  return std::string(buf);
+  // yyyy-mm-dd (the year is 1 to 9999), without printf: a dump writes one
+  // per row.
+  const char text[10] = {static_cast<char>('0' + y / 1000),     static_cast<char>('0' + y / 100 % 10),
+                         static_cast<char>('0' + y / 10 % 10),  static_cast<char>('0' + y % 10),
+                         '-',                                   static_cast<char>('0' + m / 10),
+                         static_cast<char>('0' + m % 10),       '-',
+                         static_cast<char>('0' + d / 10),       static_cast<char>('0' + d % 10)};
+  return std::string(text, sizeof text);
 }
 
 std::string TimeText(int32_t ms) {

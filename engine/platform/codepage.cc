@@ -1,6 +1,7 @@
 #include "engine/platform/codepage.h"
 
 #include <array>
+#include <optional>
 
 namespace orb {
 namespace {
@@ -85,6 +86,38 @@ char32_t DecodeUtf16(std::u16string_view s, size_t& i) {
   return u;
 }
 
+// The code point at `i`, advancing it; nothing for a bad sequence.
+std::optional<char32_t> DecodeUtf8Exact(std::string_view s, size_t& i) {
+  const size_t start = i;
+  const char32_t cp = DecodeUtf8(s, i);
+  if (cp == 0xFFFD) {
+    // U+FFFD itself is a valid character: EF BF BD.
+    if (i - start != 3 || s.substr(start, 3) != "\xEF\xBF\xBD") return std::nullopt;
+  }
+  return cp;
+}
+
+// Whether the code page holds `cp`, and as which byte.
+std::optional<unsigned char> CodePointToAnsiExact(char32_t cp) {
+  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<unsigned char>(cp);
+  for (size_t k = 0; k < kHigh.size(); ++k) {
+    if (kHigh[k] == cp) return static_cast<unsigned char>(0x80 + k);
+  }
+  return std::nullopt;
+}
+
+// Length of the leading run of bytes 0x01..0x7F, which every conversion
+// takes over unchanged.
+size_t AsciiPrefix(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b == 0 || b >= 0x80) break;
+    ++i;
+  }
+  return i;
+}
+
 unsigned char CodePointToAnsi(char32_t cp) {
   if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<unsigned char>(cp);
   for (size_t k = 0; k < kHigh.size(); ++k) {
@@ -130,6 +163,37 @@ std::string Utf8ToAnsi(std::string_view utf8) {
   size_t i = 0;
   while (i < utf8.size()) out += static_cast<char>(CodePointToAnsi(DecodeUtf8(utf8, i)));
   return out;
+}
+
+TORBTextFault Utf8ToAnsiExact(std::string_view utf8, std::string& out, size_t& fault_offset) {
+  size_t i = AsciiPrefix(utf8);
+  out.assign(utf8.data(), i);
+  while (i < utf8.size()) {
+    const size_t start = i;
+    const std::optional<char32_t> cp = DecodeUtf8Exact(utf8, i);
+    fault_offset = start;
+    if (!cp) return ctfInvalidUtf8;
+    if (*cp == 0) return ctfNul;
+    const std::optional<unsigned char> b = CodePointToAnsiExact(*cp);
+    if (!b) return ctfNotInCodePage;
+    out += static_cast<char>(*b);
+  }
+  return ctfNone;
+}
+
+TORBTextFault Utf8ToWideExact(std::string_view utf8, std::u16string& out, size_t& fault_offset) {
+  out.clear();
+  out.reserve(utf8.size());
+  size_t i = 0;
+  while (i < utf8.size()) {
+    const size_t start = i;
+    const std::optional<char32_t> cp = DecodeUtf8Exact(utf8, i);
+    fault_offset = start;
+    if (!cp) return ctfInvalidUtf8;
+    if (*cp == 0) return ctfNul;
+    AppendUtf16(out, *cp);
+  }
+  return ctfNone;
 }
 
 std::u16string Utf8ToWide(std::string_view utf8) {

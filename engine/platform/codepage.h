@@ -18,6 +18,15 @@ std::string Utf8ToAnsi(std::string_view utf8);
 std::u16string Utf8ToWide(std::string_view utf8);
 std::string WideToUtf8(std::u16string_view utf16);
 
+// Exact conversions for text handed in by users: `out` receives the
+// converted text when the answer is ctfNone; otherwise the first fault, at
+// byte `fault_offset` of `utf8`: a sequence that is not UTF-8, a NUL
+// character (which the engine's strings cannot hold), or a character the
+// code page has no place for (wide strings hold every character).
+enum TORBTextFault { ctfNone, ctfInvalidUtf8, ctfNul, ctfNotInCodePage };
+TORBTextFault Utf8ToAnsiExact(std::string_view utf8, std::string& out, size_t& fault_offset);
+TORBTextFault Utf8ToWideExact(std::string_view utf8, std::u16string& out, size_t& fault_offset);
+
 // File names are bytes, passed through the engine in wide form. PathToWide
 // decodes valid UTF-8 like Utf8ToWide, but turns each byte that is not part
 // of a valid sequence into a lone low surrogate U+DC80..U+DCFF (the byte

@@ -107,6 +107,7 @@ uint8_t* TORBBlockPool::Take(size_t block_size) {
       munmap(arena, kArenaSize);
       throw;
     }
+    ++FEmptyArenas;
   }
   TArena* arena = size_class.Open.back();
   uint8_t* block;
@@ -117,6 +118,7 @@ uint8_t* TORBBlockPool::Take(size_t block_size) {
     block = arena->Blocks() + static_cast<size_t>(arena->Carved) * block_size;
     ++arena->Carved;
   }
+  if (arena->Live == 0) --FEmptyArenas;
   ++arena->Live;
   return block;
 }
@@ -133,7 +135,10 @@ void TORBBlockPool::Give(uint8_t* block) {
     arena->InOpen = true;
   }
   if (arena->Live > 0) return;
-  // An empty arena goes unless it is the class's only one with room.
+  ++FEmptyArenas;
+  // An empty arena stays while few are empty, or when it is the class's
+  // only one with room.
+  if (FEmptyArenas <= kKeptEmptyArenas) return;
   for (TArena* other : size_class.Open) {
     if (other != arena && other->HasRoom()) {
       Release(size_class, arena);
@@ -143,6 +148,7 @@ void TORBBlockPool::Give(uint8_t* block) {
 }
 
 void TORBBlockPool::Release(TSizeClass& size_class, TArena* arena) {
+  --FEmptyArenas;
   std::erase(size_class.Open, arena);
   std::erase(size_class.Arenas, arena);
   munmap(arena, kArenaSize);

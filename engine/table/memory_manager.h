@@ -12,9 +12,12 @@ namespace orb {
 // Blocks of page-buffer sizes carved from 2 MB arenas that ask the system
 // for huge pages: a transaction that takes thousands of new pages then
 // costs a handful of page faults instead of one per 4 KB. Freed blocks are
-// reused; an arena whose blocks are all free goes back to the system,
-// except one kept per block size. Not thread-safe: the memory manager
-// calls it under its lock.
+// reused; an arena whose blocks are all free stays mapped, its memory
+// already touched, while at most kKeptEmptyArenas arenas are empty (and
+// always the only one of its block size with room), so that the pages a
+// commit frees serve the next transaction without the system clearing
+// fresh memory again; beyond that it goes back to the system. Not
+// thread-safe: the memory manager calls it under its lock.
 //
 // Arena layout (kArenaSize bytes, kArenaSize-aligned, so that a block finds
 // its arena by masking its address): a kHeaderSize-byte header (TArena),
@@ -28,6 +31,8 @@ class TORBBlockPool {
   static constexpr size_t kMaxBlockSize = 128 * 1024;
   static constexpr size_t kBlockAlign = 64;
   static constexpr size_t kLinkOffset = 16;
+  // Empty arenas kept mapped for reuse (16 MB).
+  static constexpr size_t kKeptEmptyArenas = 8;
 
   TORBBlockPool() = default;
   // Releases the arenas without blocks in use; arenas with blocks still in
@@ -60,6 +65,8 @@ class TORBBlockPool {
   void Release(TSizeClass& size_class, TArena* arena);
 
   std::vector<TSizeClass> FClasses;
+  // Arenas mapped with no block in use.
+  size_t FEmptyArenas = 0;
 };
 
 // Guarded allocator for page, record and key buffers. Each block is framed

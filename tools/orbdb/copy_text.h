@@ -35,10 +35,22 @@ class CopyFormatError : public std::runtime_error {
 
 // The fields joined into one line (no line end).
 std::string FormatCopyRow(const std::vector<CopyField>& fields);
+// One field appended to a line being built: escaped, or `\N` for null.
+void AppendCopyField(std::string& line, const CopyField& field);
+// Text appended escaped (a field that is not null).
+void AppendCopyText(std::string& line, std::string_view text);
 
 // The fields of one line (without its line end). Raises CopyFormatError for
 // a backslash at the end of the line.
 std::vector<CopyField> ParseCopyRow(std::string_view line);
+// The same into `fields`, reusing its elements (and their buffers) and
+// growing it when the line has more fields; answers the line's number of
+// fields (`fields` may hold more, left from longer lines).
+size_t ParseCopyRow(std::string_view line, std::vector<CopyField>& fields);
+
+// `value` for an error message: in single quotes, escaped as in a row (so
+// no line end appears raw), and cut after 80 characters with "...".
+std::string QuoteCopyValue(std::string_view value);
 
 // "\x" followed by the bytes in hex, and back. ParseCopyBytes raises
 // CopyFormatError unless `text` is "\x" and an even number of hex digits.

@@ -1,12 +1,14 @@
 #include "tools/orbdb/copy_value.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cctype>
 #include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
+#include "engine/base/date_time_convert.h"
 #include "engine/base/value_text.h"
 #include "engine/platform/codepage.h"
 #include "tools/orbdb/copy_text.h"
@@ -18,8 +20,66 @@ using orb::TORBBaseFieldType;
 using orb::TORBVariant;
 
 [[noreturn]] void Invalid(std::string_view text, TORBBaseFieldType type) {
-  throw CopyFormatError("'" + std::string(text) + "' is not a valid " + orb::WideToUtf8(orb::BftToStr(type)) +
-                        " value");
+  throw CopyFormatError(QuoteCopyValue(text) + " is not a valid " + orb::WideToUtf8(orb::BftToStr(type)) + " value");
+}
+
+[[noreturn]] void TextFault(std::string_view text, orb::TORBTextFault fault, size_t offset, bool wide) {
+  switch (fault) {
+    case orb::ctfInvalidUtf8:
+      throw CopyFormatError(QuoteCopyValue(text) + " is not valid UTF-8 (at byte " + std::to_string(offset + 1) + ")");
+    case orb::ctfNul:
+      throw CopyFormatError(QuoteCopyValue(text) + " holds a NUL character, which text fields cannot store");
+    default: {
+      size_t end = offset + 1;
+      while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+      throw CopyFormatError(QuoteCopyValue(text) + " holds '" + std::string(text.substr(offset, end - offset)) +
+                            "', which is not in the code page of byte-string fields (Windows-1252)" +
+                            (wide ? "" : "; wide types (WIDEVARCHAR, WIDEMEMO) hold every character"));
+    }
+  }
+}
+
+// `count` decimal digits at `at`, or -1.
+int Digits(std::string_view text, size_t at, size_t count) {
+  if (at + count > text.size()) return -1;
+  int value = 0;
+  for (size_t i = at; i < at + count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
+// yyyy-mm-dd, exactly.
+std::optional<int32_t> ParseCopyDate(std::string_view text) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
+  const int year = Digits(text, 0, 4);
+  const int month = Digits(text, 5, 2);
+  const int day = Digits(text, 8, 2);
+  int32_t day_number = 0;
+  if (year < 0 || month < 0 || day < 0 || !orb::TryEncodeORBDate(year, month, day, day_number)) return std::nullopt;
+  return day_number;
+}
+
+// hh:nn:ss, then optionally '.' and one to three digits of the second.
+std::optional<int32_t> ParseCopyTime(std::string_view text) {
+  if (text.size() < 8 || text[2] != ':' || text[5] != ':') return std::nullopt;
+  const int hour = Digits(text, 0, 2);
+  const int minute = Digits(text, 3, 2);
+  const int second = Digits(text, 6, 2);
+  int msec = 0;
+  if (text.size() > 8) {
+    const size_t digits = text.size() - 9;
+    if (text[8] != '.' || digits < 1 || digits > 3) return std::nullopt;
+    msec = Digits(text, 9, digits);
+    if (msec < 0) return std::nullopt;
+    for (size_t i = digits; i < 3; ++i) msec *= 10;
+  }
+  int32_t time = 0;
+  if (hour < 0 || minute < 0 || second < 0 || !orb::TryEncodeORBTime(hour, minute, second, msec, time)) {
+    return std::nullopt;
+  }
+  return time;
 }
 
 std::string Lower(std::string_view text) {
@@ -98,16 +158,72 @@ std::optional<std::string> ValueToCopyText(const TORBVariant& value) {
   }
 }
 
+namespace {
+
+// Code-page text as UTF-8, escaped; ASCII (the common case) in one step.
+void AppendAnsiAsCopyText(std::string& line, std::string_view ansi) {
+  for (char c : ansi) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      AppendCopyText(line, orb::AnsiToUtf8(ansi));
+      return;
+    }
+  }
+  AppendCopyText(line, ansi);
+}
+
+template <typename T>
+void AppendNumber(std::string& line, T number) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof(text), number);
+  line.append(text, result.ptr);
+}
+
+}  // namespace
+
+void AppendValueCopyText(std::string& line, const TORBVariant& value) {
+  if (value.IsNull()) {
+    line += "\\N";
+    return;
+  }
+  switch (value.DataType()) {
+    case orb::bftChar:
+    case orb::bftVarchar: {
+      const auto* text = static_cast<const char*>(value.Data());
+      AppendAnsiAsCopyText(line, std::string_view(text, text == nullptr ? 0 : strnlen(text, value.DataSize())));
+      return;
+    }
+    case orb::bftSignedInt8:
+    case orb::bftSignedInt16:
+    case orb::bftSignedInt32:
+    case orb::bftSignedInt64:
+    case orb::bftUnsignedInt8:
+    case orb::bftUnsignedInt16:
+    case orb::bftUnsignedInt32:
+      AppendNumber(line, value.AsInt64());
+      return;
+    default: {
+      // Text forms without characters to escape except in strings.
+      const std::optional<std::string> text = ValueToCopyText(value);
+      AppendCopyField(line, text);
+    }
+  }
+}
+
 TORBVariant CopyTextToValue(std::string_view text, TORBBaseFieldType type) {
   TORBVariant value(type);
+  CopyTextToValue(text, type, value);
+  return value;
+}
+
+void CopyTextToValue(std::string_view text, TORBBaseFieldType type, TORBVariant& value) {
   switch (type) {
     case orb::bftChar:
     case orb::bftVarchar:
-      value.SetAsAnsiString(orb::Utf8ToAnsi(text));
+      value.SetAsAnsiString(CopyTextToAnsi(text));
       break;
     case orb::bftWideChar:
     case orb::bftWideVarchar:
-      value.SetAsWideString(orb::Utf8ToWide(text));
+      value.SetAsWideString(CopyTextToWide(text));
       break;
     case orb::bftSignedInt8:
       value.SetAsShortint(static_cast<int8_t>(ParseInteger(text, type, INT8_MIN, INT8_MAX)));
@@ -140,6 +256,11 @@ TORBVariant CopyTextToValue(std::string_view text, TORBBaseFieldType type) {
         if (std::abs(*number) > std::numeric_limits<float>::max()) Invalid(text, type);
         value.SetAsSingle(static_cast<float>(*number));
       } else if (type == orb::bftCurrency) {
+        // Currency is written with four decimals: a value that would not
+        // read back the same is refused.
+        if (orb::ParseFloatText(orb::CurrencyText(*number)) != *number) {
+          throw CopyFormatError(QuoteCopyValue(text) + " has more than four decimals, which CURRENCY does not keep");
+        }
         value.SetAsCurrency(*number);
       } else {
         value.SetAsDouble(*number);
@@ -158,21 +279,29 @@ TORBVariant CopyTextToValue(std::string_view text, TORBBaseFieldType type) {
       break;
     }
     case orb::bftDate: {
-      const std::optional<orb::TORBDateTime> date = orb::ParseISODateText(text);
+      const std::optional<int32_t> date = ParseCopyDate(text);
       if (!date) Invalid(text, type);
-      value.SetAsORBDate(date->Date);
+      value.SetAsORBDate(*date);
       break;
     }
     case orb::bftTime: {
-      const std::optional<int32_t> time = orb::ParseLocaleTimeText(text);
+      const std::optional<int32_t> time = ParseCopyTime(text);
       if (!time) Invalid(text, type);
       value.SetAsORBTime(*time);
       break;
     }
     case orb::bftDateTime: {
-      std::optional<orb::TORBDateTime> stamp = orb::ParseLocaleDateTimeText(text);
-      if (!stamp) Invalid(text, type);
-      value.SetAsORBDateTime(*stamp);
+      // The date alone, or the date, one space and the time.
+      orb::TORBDateTime stamp{};
+      const std::optional<int32_t> date = ParseCopyDate(text.substr(0, 10));
+      std::optional<int32_t> time = 0;
+      if (text.size() > 10) {
+        time = text[10] == ' ' ? ParseCopyTime(text.substr(11)) : std::nullopt;
+      }
+      if (!date || !time) Invalid(text, type);
+      stamp.Date = *date;
+      stamp.Time = *time;
+      value.SetAsORBDateTime(stamp);
       break;
     }
     case orb::bftBytes:
@@ -184,7 +313,6 @@ TORBVariant CopyTextToValue(std::string_view text, TORBBaseFieldType type) {
     default:
       Invalid(text, type);
   }
-  return value;
 }
 
 std::string BlobToCopyText(std::string_view bytes, TORBBaseFieldType type) {
@@ -198,12 +326,28 @@ std::string BlobToCopyText(std::string_view bytes, TORBBaseFieldType type) {
   }
 }
 
+std::string CopyTextToAnsi(std::string_view text) {
+  std::string out;
+  size_t offset = 0;
+  const orb::TORBTextFault fault = orb::Utf8ToAnsiExact(text, out, offset);
+  if (fault != orb::ctfNone) TextFault(text, fault, offset, false);
+  return out;
+}
+
+std::u16string CopyTextToWide(std::string_view text) {
+  std::u16string out;
+  size_t offset = 0;
+  const orb::TORBTextFault fault = orb::Utf8ToWideExact(text, out, offset);
+  if (fault != orb::ctfNone) TextFault(text, fault, offset, true);
+  return out;
+}
+
 std::string CopyTextToBlob(std::string_view text, TORBBaseFieldType type) {
   switch (type) {
     case orb::bftClob:
-      return orb::Utf8ToAnsi(text);
+      return CopyTextToAnsi(text);
     case orb::bftWideClob:
-      return BytesFromWide(orb::Utf8ToWide(text));
+      return BytesFromWide(CopyTextToWide(text));
     default:
       return ParseCopyBytes(text);
   }

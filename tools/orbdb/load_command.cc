@@ -20,6 +20,7 @@
 #include "engine/cursor/local_blob_stream.h"
 #include "engine/platform/codepage.h"
 #include "tools/orbdb/command.h"
+#include "tools/orbdb/copy_stream.h"
 #include "tools/orbdb/copy_text.h"
 #include "tools/orbdb/copy_value.h"
 #include "tools/orbdb/db_options.h"
@@ -110,39 +111,57 @@ void WriteBlob(orb::TORBLocalCursor& cursor, int32_t field_no, const std::string
   cursor.InternalCloseBLOB(stream);
 }
 
-// Strings and byte values longer than their field are refused rather than
-// cut.
+// Strings longer than their field are refused rather than cut. Byte fields
+// keep no length of their own, so a BYTES(n) or VARBYTES(n) value must have
+// exactly n bytes: a shorter one would read back padded.
 void CheckFits(const orb::TORBVariant& value, const orb::TORBFieldDef& def) {
-  int64_t length = -1;
-  int64_t room = def.FFieldSize;
-  if (value.IsStringDataType()) {
-    length = value.StrLen();
-  } else if (def.FBaseFieldType == orb::bftBytes || def.FBaseFieldType == orb::bftVarBytes) {
-    length = value.DataSize();
-    room = def.FMemoryDataSize;
+  if (def.FBaseFieldType == orb::bftBytes || def.FBaseFieldType == orb::bftVarBytes) {
+    if (value.DataSize() != def.FFieldSize) {
+      throw CopyFormatError("the field takes exactly " + std::to_string(def.FFieldSize) + " bytes, the value has " +
+                            std::to_string(value.DataSize()));
+    }
+    return;
   }
-  if (length > room) {
-    throw CopyFormatError("value too long for field '" + orb::AnsiToUtf8(def.GetName()) + "' (" +
-                          std::to_string(length) + " > " + std::to_string(room) + ")");
+  if (value.IsStringDataType() && value.StrLen() > def.FFieldSize) {
+    throw CopyFormatError("value too long (" + std::to_string(value.StrLen()) + " > " +
+                          std::to_string(def.FFieldSize) + ")");
   }
 }
 
-void InsertRow(orb::TORBLocalCursor& cursor, const std::vector<int32_t>& fields, const std::vector<CopyField>& row) {
-  if (row.size() != fields.size()) {
-    throw CopyFormatError("expected " + std::to_string(fields.size()) + " fields, found " +
-                          std::to_string(row.size()));
+// `value` is scratch space kept from row to row.
+void SetField(orb::TORBLocalCursor& cursor, int32_t field_no, const CopyField& text, orb::TORBVariant& value) {
+  const orb::TORBFieldDef& def = *cursor.FFieldDefs.GetDef(field_no);
+  const bool blob = orb::IsBLOBFieldType(def.FBaseFieldType);
+  // The engine stores no empty values: empty text is null.
+  if (!text || (text->empty() && (blob || orb::IsStringFieldType(def.FBaseFieldType)))) {
+    cursor.SetFieldValue(orb::TORBVariant(def.FBaseFieldType), field_no, true);
+  } else if (blob) {
+    const std::string bytes = CopyTextToBlob(*text, def.FBaseFieldType);
+    if (bytes.empty()) {
+      cursor.SetFieldValue(orb::TORBVariant(def.FBaseFieldType), field_no, true);
+    } else {
+      WriteBlob(cursor, field_no, bytes);
+    }
+  } else {
+    CopyTextToValue(*text, def.FBaseFieldType, value);
+    CheckFits(value, def);
+    cursor.SetFieldValue(value, field_no, true);
+  }
+}
+
+// Inserts the first `count` fields of `row`.
+void InsertRow(orb::TORBLocalCursor& cursor, const std::vector<int32_t>& fields, const std::vector<CopyField>& row,
+               size_t count, std::vector<orb::TORBVariant>& values) {
+  if (count != fields.size()) {
+    throw CopyFormatError("expected " + std::to_string(fields.size()) + " fields, found " + std::to_string(count));
   }
   cursor.InternalInitRecord(cursor.FCurrentRecordBuffer, true);
   for (size_t i = 0; i < fields.size(); ++i) {
-    const orb::TORBFieldDef& def = *cursor.FFieldDefs.GetDef(fields[i]);
-    if (!row[i]) {
-      cursor.SetFieldValue(orb::TORBVariant(def.FBaseFieldType), fields[i], true);
-    } else if (orb::IsBLOBFieldType(def.FBaseFieldType)) {
-      WriteBlob(cursor, fields[i], CopyTextToBlob(*row[i], def.FBaseFieldType));
-    } else {
-      const orb::TORBVariant value = CopyTextToValue(*row[i], def.FBaseFieldType);
-      CheckFits(value, def);
-      cursor.SetFieldValue(value, fields[i], true);
+    try {
+      SetField(cursor, fields[i], row[i], values[i]);
+    } catch (const CopyFormatError& e) {
+      throw CopyFormatError("field '" + orb::AnsiToUtf8(cursor.FFieldDefs.GetDef(fields[i])->GetName()) + "': " +
+                            e.what());
     }
   }
   cursor.InternalPost(true);
@@ -165,28 +184,30 @@ int RunLoad(const LoadOptions& options) {
 
   int64_t line_no = 0;
   int64_t rows = 0;
-  int64_t bytes_read = 0;
   TProgress progress("loading", InputSize());
   session->StartTransaction();
   try {
-    std::string line;
+    TCopyLineReader input(0);
+    std::string_view line;
     std::vector<int32_t> fields;
-    while (std::getline(std::cin, line)) {
+    std::vector<CopyField> row;
+    std::vector<orb::TORBVariant> values;
+    while (input.NextLine(line)) {
       ++line_no;
-      bytes_read += static_cast<int64_t>(line.size()) + 1;
-      if (!line.empty() && line.back() == '\r') line.pop_back();
       if (line_no == 1) {
-        fields = HeaderFields(cursor, line);
+        fields = HeaderFields(cursor, std::string(line));
+        values.resize(fields.size());
         continue;
       }
       if (line == "\\.") break;  // COPY's end-of-data marker
-      InsertRow(cursor, fields, ParseCopyRow(line));
+      const size_t count = ParseCopyRow(line, row);
+      InsertRow(cursor, fields, row, count, values);
       ++rows;
       if (options.commit_every > 0 && rows % options.commit_every == 0) {
         session->Commit(false);
         session->StartTransaction();
       }
-      progress.Update(bytes_read);
+      progress.Update(input.BytesRead());
     }
     if (line_no == 0) throw CopyFormatError("no header line naming the fields");
     session->Commit(false);

@@ -1,5 +1,9 @@
 #include "tools/orbdb/table_access.h"
 
+#include <iostream>
+
+#include "engine/base/error_codes.h"
+#include "engine/base/orb_exception.h"
 #include "engine/platform/codepage.h"
 
 namespace orbdb {
@@ -18,6 +22,17 @@ std::unique_ptr<orb::TORBLocalSession> ConnectDatabase(const DatabaseOptions& op
   session->FMultiUser = !options.exclusive;
   session->FReadOnly = read_only;
   session->SetConnected(true);
+  if (session->FRepairNeeded) {
+    if (!read_only) {
+      orb::RaiseORB(orb::kErrFileNeedsRepair,
+                    "Database file '%s' needs repair (a commit was interrupted or it was written by an older "
+                    "version); it is not changed until it is repaired",
+                    {options.path});
+    }
+    std::cerr << "orbdb: warning: database file '" << options.path
+              << "' needs repair (a commit was interrupted or it was written by an older version); "
+                 "what is read from it may be incomplete or damaged\n";
+  }
   return session;
 }
 

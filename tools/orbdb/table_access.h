@@ -24,7 +24,9 @@ struct DatabaseOptions {
 void AddDatabaseOptions(CLI::App* sub, DatabaseOptions& options);
 
 // A session connected to the file, shared with other processes unless
-// `exclusive`. A missing file raises the engine's error.
+// `exclusive`. A missing file raises the engine's error. A file marked as
+// needing repair raises kErrFileNeedsRepair unless `read_only`, which only
+// warns on standard error.
 std::unique_ptr<orb::TORBLocalSession> ConnectDatabase(const DatabaseOptions& options, bool read_only);
 
 // A cursor on table `table_name` with a record buffer of its own as current

@@ -4,6 +4,7 @@
 
 #include "engine/base/orb_exception.h"
 #include "engine/base/iso_date_parse.h"
+#include "engine/base/value_text.h"
 
 namespace orb {
 namespace {
@@ -149,6 +150,17 @@ TEST(IsoDateParseTest, TimesAndTimeStamps) {
   EXPECT_TRUE(ExtractNumericPart(std::string_view("2024-05-17"), 2, value, pos));
   EXPECT_EQ(5, value);
   EXPECT_EQ(9, pos);
+}
+
+// The text form of dates: four-digit years at both ends of the range, and
+// nothing for a day number outside it.
+TEST(DateTimeConvertTest, DateTextSpellsEveryYearWithFourDigits) {
+  const std::pair<int32_t, const char*> cases[] = {
+      {1, "0001-01-01"}, {366, "0002-01-01"}, {693594, "1899-12-30"}, {738521, "2023-01-01"},
+      {kORBMaxDayNumber, "9999-12-31"}};
+  for (const auto& [day, text] : cases) EXPECT_EQ(DateText(day), std::optional<std::string>(text)) << day;
+  EXPECT_EQ(DateText(0), std::nullopt);
+  EXPECT_EQ(DateText(kORBMaxDayNumber + 1), std::nullopt);
 }
 
 }  // namespace

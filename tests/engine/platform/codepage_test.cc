@@ -44,6 +44,47 @@ TEST(CodePageTest, UnmappableBecomesQuestionMark) {
   EXPECT_EQ(Utf8ToAnsi("caf\xc3\xa9"), "caf\xe9");
 }
 
+TEST(CodePageTest, ExactConversionsNameTheFirstFault) {
+  struct Case {
+    std::string utf8;
+    TORBTextFault ansi_fault;  // ctfNone: converts to `ansi`
+    std::string ansi;
+    TORBTextFault wide_fault;
+    size_t offset;  // of the fault
+  };
+  const Case cases[] = {
+      {"plain", ctfNone, "plain", ctfNone, 0},
+      {"caf\xc3\xa9 \xe2\x82\xac", ctfNone, "caf\xe9 \x80", ctfNone, 0},
+      {"\xc2\x81", ctfNone, "\x81", ctfNone, 0},  // a byte the code page leaves undefined
+      {"\xef\xbf\xbd", ctfNotInCodePage, "", ctfNone, 0},  // U+FFFD typed as such
+      {"\xce\xa9mega", ctfNotInCodePage, "", ctfNone, 0},
+      {"x\xe6\x97\xa5", ctfNotInCodePage, "", ctfNone, 1},
+      {"ab\xff", ctfInvalidUtf8, "", ctfInvalidUtf8, 2},
+      {"a\xe4\xb8", ctfInvalidUtf8, "", ctfInvalidUtf8, 1},
+      {"\xc0\xaf", ctfInvalidUtf8, "", ctfInvalidUtf8, 0},       // overlong
+      {"\xed\xa0\x80", ctfInvalidUtf8, "", ctfInvalidUtf8, 0},  // encoded surrogate
+      {std::string("ab\0cd", 5), ctfNul, "", ctfNul, 2},
+  };
+  for (const Case& c : cases) {
+    std::string ansi;
+    size_t offset = 99;
+    EXPECT_EQ(Utf8ToAnsiExact(c.utf8, ansi, offset), c.ansi_fault) << c.utf8;
+    if (c.ansi_fault == ctfNone) {
+      EXPECT_EQ(ansi, c.ansi) << c.utf8;
+    } else {
+      EXPECT_EQ(offset, c.offset) << c.utf8;
+    }
+    std::u16string wide;
+    offset = 99;
+    EXPECT_EQ(Utf8ToWideExact(c.utf8, wide, offset), c.wide_fault) << c.utf8;
+    if (c.wide_fault == ctfNone) {
+      EXPECT_EQ(wide, Utf8ToWide(c.utf8)) << c.utf8;
+    } else {
+      EXPECT_EQ(offset, c.offset) << c.utf8;
+    }
+  }
+}
+
 TEST(CodePageTest, Utf8AndUtf16) {
   const std::u16string text = u"a\u00e9\u4e2d\U0001F600";
   const std::string utf8 = "a\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80";

@@ -116,8 +116,8 @@ TEST_F(MemoryManagerTest, FreeMemoryIsCappedByTheLimit) {
 
 // Page-sized blocks come from the block pool (heap blocks in builds with
 // AddressSanitizer): framed and counted like heap blocks, reused once
-// freed, checked for overruns and double frees, and their arenas go back
-// when emptied but for one kept per size.
+// freed, checked for overruns and double frees; emptied arenas stay for
+// reuse.
 TEST_F(MemoryManagerTest, PageSizedBlocksAreFramedReusedAndTheirArenasReleased) {
   const bool pooled = [&] {
     uint8_t* p = mm.GetMem(4096);
@@ -158,12 +158,36 @@ TEST_F(MemoryManagerTest, PageSizedBlocksAreFramedReusedAndTheirArenasReleased) 
   for (uint8_t*& p : blocks) mm.FreeAndNillMem(p);
   EXPECT_EQ(mm.TotalMemAllocated(), 0);
   if (pooled) {
-    EXPECT_EQ(mm.PoolArenaCount(), 1u);
+    EXPECT_GE(mm.PoolArenaCount(), 3u);
+    EXPECT_LE(mm.PoolArenaCount(), TORBBlockPool::kKeptEmptyArenas);
   }
   // Sizes outside the pool's range stay on the heap.
   uint8_t* small = mm.GetMem(100);
   EXPECT_EQ(small[-9 + 4], 0);
   mm.FreeAndNillMem(small);
+}
+
+// The pages a transaction frees at its commit serve the next one from the
+// arenas already mapped, without mapping (and so clearing) fresh memory;
+// beyond kKeptEmptyArenas empty arenas the memory goes back to the system.
+TEST_F(MemoryManagerTest, EmptiedArenasServeTheNextRoundUpToABound) {
+  uint8_t* probe = mm.GetMem(8192);
+  const bool pooled = probe[-9 + 4] == 1;
+  mm.FreeAndNillMem(probe);
+  if (!pooled) GTEST_SKIP() << "no block pool in this build";
+  const size_t per_arena = (TORBBlockPool::kArenaSize - TORBBlockPool::kHeaderSize) / (8192 + 64);
+  auto round = [&](size_t arenas) {
+    std::vector<uint8_t*> blocks;
+    for (size_t i = 0; i < arenas * per_arena; ++i) blocks.push_back(mm.GetMem(8192));
+    const size_t mapped = mm.PoolArenaCount();
+    for (uint8_t*& p : blocks) mm.FreeAndNillMem(p);
+    return mapped;
+  };
+  const size_t first = round(4);
+  EXPECT_EQ(mm.PoolArenaCount(), first);  // all kept, empty
+  EXPECT_EQ(round(4), first);             // and used again: nothing new mapped
+  round(3 * TORBBlockPool::kKeptEmptyArenas);
+  EXPECT_EQ(mm.PoolArenaCount(), TORBBlockPool::kKeptEmptyArenas);
 }
 
 // Page-sized blocks come from a pool and are reused once freed: they keep
