@@ -224,9 +224,16 @@ bool TORBDatabase::AskRepair() {
 }
 
 void TORBDatabase::Close() {
-  if (!Connected()) return;
-  if (FSession != nullptr) FSession->DBNotify(dbClose, *this);
-  CloseDataSets();
+  if (!Connected() || FClosing) return;
+  FClosing = true;
+  try {
+    if (FSession != nullptr) FSession->DBNotify(dbClose, *this);
+    CloseDataSets();
+  } catch (...) {
+    FClosing = false;
+    throw;
+  }
+  FClosing = false;
   // Components that took this one's engine session let go of it first.
   if (!FAcquiredHandle && FSession != nullptr) {
     for (int i = FSession->DatabaseCount(); i-- > 0;) {
