@@ -181,6 +181,10 @@ void TORBDataSet::InternalClose() {
   FreeKeyBuffers();
   BindFields(false);
   if (DefaultFields()) DestroyFields();
+  // What was read from the table goes with it: a later CreateTable builds
+  // from the definitions given then, not from the old table's.
+  FAdvFieldDefs.Clear();
+  FAdvIndexDefs.Clear();
   FIndexFieldMap.clear();
   FIndexFieldCount = 0;
   FKeySize = 0;

@@ -96,7 +96,8 @@ class TORBDataSet : public TDataSet {
 
   // The field definitions with the engine's settings (required, limits,
   // defaults, auto-increment, BLOB storage): read from the table when it
-  // opens; what CreateTable creates when not empty.
+  // opens and cleared when it closes; what CreateTable creates when not
+  // empty.
   TORBAdvFieldDefs& AdvFieldDefs() { return FAdvFieldDefs; }
   // The index definitions with their key sizes, kept like AdvFieldDefs.
   TORBAdvIndexDefs& AdvIndexDefs() { return FAdvIndexDefs; }

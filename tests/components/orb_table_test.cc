@@ -683,6 +683,31 @@ TEST_P(TableTest, RefusedCreationTakesCorrectedDefinitions) {
   EXPECT_EQ(t.FieldDefs().FieldDef("S").Size(), 4);
 }
 
+// The definitions read while the table was open go with the close: a new
+// creation takes the framework definitions given afterwards.
+TEST_P(TableTest, CreateTableAfterCloseTakesTheNewDefinitions) {
+  TORBTable& t = People();
+  t.Open();
+  ASSERT_EQ(t.AdvFieldDefs().Count(), 6);
+  ASSERT_EQ(t.AdvIndexDefs().Count(), 3);
+  t.Close();
+  EXPECT_EQ(t.AdvFieldDefs().Count(), 0);
+  EXPECT_EQ(t.AdvIndexDefs().Count(), 0);
+  t.FieldDefs().Clear();
+  t.FieldDefs().Add("CODE", ftString, 8);
+  t.FieldDefs().Add("QTY", ftInteger);
+  t.IndexDefs().Clear();
+  t.IndexDefs().Add("ByCode", "CODE", ixUnique);
+  t.CreateTable();
+  t.Open();
+  EXPECT_EQ(t.FieldCount(), 2);
+  EXPECT_NE(t.FindField("QTY"), nullptr);
+  EXPECT_EQ(t.FindField("NAME"), nullptr);
+  EXPECT_EQ(t.IndexDefs().Count(), 1);
+  EXPECT_NE(t.IndexDefs().FindIndex("ByCode"), nullptr);
+  EXPECT_EQ(t.IndexDefs().FindIndex("ByID"), nullptr);
+}
+
 INSTANTIATE_TEST_SUITE_P(Places, TableTest, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Memory" : "Disk"; });
 
