@@ -92,7 +92,7 @@ void TORBDatabase::Open() {
     DoOpen();
   } catch (const std::exception& e) {
     if (!Designing()) throw;
-    Prompts().ShowMessage(e.what());
+    Prompts().ShowError(e.what());
   }
 }
 
@@ -164,7 +164,7 @@ void TORBDatabase::ConnectHandle(std::unique_ptr<TORBLocalSession>& handle) {
         FNoRepairRequest = true;
         try {
           const std::string log = RepairDatabase();
-          if (!log.empty()) Prompts().ShowMessage(log);
+          if (!log.empty()) Prompts().ShowWarning(log);
         } catch (const EORBException& e) {
           FNoRepairRequest = false;
           if (e.NativeError() == kErrMaintenanceUnavailable) throw;
@@ -209,7 +209,7 @@ bool TORBDatabase::AskPassword() {
 
 bool TORBDatabase::AskConvert() {
   if (FNoRepairRequest) return false;
-  Prompts().ShowMessage(std::string(kSOldFormat));
+  Prompts().ShowInformation(std::string(kSOldFormat));
   return true;
 }
 
