@@ -114,6 +114,8 @@ class TORBDataSet : public TDataSet {
   // After opening (the table applies its master range).
   virtual void PrepareCursor() {}
   void SetHandle(std::unique_ptr<TORBLocalCursor> handle) { FHandle = std::move(handle); }
+  // ReadOnly as the cursor found it on opening (while the dataset opens).
+  void SetReadOnlyState(bool value) { FReadOnly = value; }
   // The cursor; raises `code` "Nil pointer occured" when there is none.
   TORBLocalCursor& CheckedHandle(int32_t code) const;
 

@@ -15,6 +15,7 @@
 #include "components/field.h"
 #include "components/host_date_time.h"
 #include "components/orb_database.h"
+#include "components/orb_session.h"
 #include "components/orb_table.h"
 #include "engine/base/orb_exception.h"
 #include "tests/support/disk_scratch.h"
@@ -706,6 +707,250 @@ TEST_P(TableTest, CreateTableAfterCloseTakesTheNewDefinitions) {
   EXPECT_EQ(t.IndexDefs().Count(), 1);
   EXPECT_NE(t.IndexDefs().FindIndex("ByCode"), nullptr);
   EXPECT_EQ(t.IndexDefs().FindIndex("ByID"), nullptr);
+}
+
+TEST_P(TableTest, IndexChangeAndCancelRangeStayOnTheCurrentRecord) {
+  TORBTable& t = FivePeople();
+  t.SetIndexName("ByID");
+  ASSERT_TRUE(t.FindKey({Int(3)}));
+  t.SetIndexName("ByName");  // alice bob carol dave erin
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 3);
+  t.Prior();
+  EXPECT_EQ(t.FieldByName("NAME").AsString(), "dave");
+  t.SetIndexFieldNames("GRP;ID");  // 3 4 5 | 1 2
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 1);
+  t.Next();
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 2);
+
+  t.SetIndexName("ByID");
+  t.SetRange({Int(2)}, {Int(4)});
+  t.Next();
+  ASSERT_EQ(t.FieldByName("ID").AsInteger(), 3);
+  t.CancelRange();
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 3);
+  EXPECT_EQ(t.RecordCount(), 5);
+  t.Next();
+  t.Next();
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 5);
+}
+
+TEST_P(TableTest, IndexOperations) {
+  TORBTable& t = FivePeople();
+  t.Close();
+  t.AddIndex("ByNameDown", "NAME;ID", 0, "NAME", "NAME");
+  t.Open();
+  const TORBAdvIndexDef* down = t.AdvIndexDefs().Find("ByNameDown");
+  ASSERT_NE(down, nullptr);
+  EXPECT_EQ(down->FDescFields, "NAME");
+  EXPECT_EQ(down->FCaseInsFields, "NAME");
+  t.SetIndexName("ByNameDown");
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{3, 1, 2, 4, 5}));
+  t.SetIndexName("");
+
+  // Made on demand, then found.
+  bool created = false;
+  EXPECT_FALSE(t.IndexExists({"GRP", "NAME"}, {"ASC", "DESC"}, {"CASE", "CASE"}));
+  const std::string made = t.FindOrCreateIndex({"GRP", "NAME"}, {"ASC", "DESC"}, {"CASE", "CASE"}, created);
+  EXPECT_TRUE(created);
+  EXPECT_TRUE(t.IndexExists({"GRP", "NAME"}, {"ASC", "DESC"}, {"CASE", "CASE"}));
+  EXPECT_EQ(t.FindOrCreateIndex({"GRP", "NAME"}, {"ASC", "DESC"}, {"CASE", "CASE"}, created), made);
+  EXPECT_FALSE(created);
+
+  // One record per group.
+  t.ApplyDistinct({"GRP"}, {"ASC"}, {"CASE"});
+  EXPECT_FALSE(t.IndexName().empty());
+  std::vector<int32_t> groups;
+  for (t.First(); !t.Eof(); t.Next()) groups.push_back(t.FieldByName("GRP").AsInteger());
+  EXPECT_EQ(groups, (std::vector<int32_t>{1, 2}));
+  TORBTable& other = Table("PEOPLE");
+  other.Open();
+  other.ApplyDistinct(t);
+  EXPECT_EQ(other.IndexName(), t.IndexName());
+  groups.clear();
+  for (other.First(); !other.Eof(); other.Next()) groups.push_back(other.FieldByName("GRP").AsInteger());
+  EXPECT_EQ(groups, (std::vector<int32_t>{1, 2}));
+  other.Close();
+  EXPECT_FALSE(t.IsRecordLocked());
+  t.Close();
+
+  // Without a cursor.
+  EXPECT_EQ(ErrorCodeOf([&] { t.IndexExists({"GRP"}, {"ASC"}, {"CASE"}); }), 10514);
+  EXPECT_EQ(ErrorCodeOf([&] { t.FindOrCreateIndex({"GRP"}, {"ASC"}, {"CASE"}, created); }), 10311);
+  EXPECT_FALSE(t.IsRecordLocked());
+
+  t.DeleteAllIndexes();
+  EXPECT_EQ(t.IndexName(), "");  // the distinct index went with the others
+  t.Open();
+  EXPECT_EQ(t.IndexDefs().Count(), 0);
+  EXPECT_EQ(t.RecordCount(), 5);
+  t.AddIndex("ByGrp", "GRP", 0);
+  t.DeleteAllIndexes();  // on the open table
+  EXPECT_EQ(t.IndexDefs().Count(), 0);
+  t.Close();
+
+  t.RenameField("NAME", "FULLNAME");
+  EXPECT_FALSE(t.Active());
+  EXPECT_FALSE(t.Exclusive());
+  t.Open();
+  EXPECT_EQ(t.FindField("NAME"), nullptr);
+  ASSERT_NE(t.FindField("FULLNAME"), nullptr);
+  t.First();
+  EXPECT_EQ(t.FieldByName("FULLNAME").AsString(), "erin");
+  EXPECT_ANY_THROW(t.RenameField("ID", "KEY"));  // open
+  t.Close();
+
+  t.ValidateAndRepairMostUpdatedAndRecordPageIndex();
+  t.Open();
+  EXPECT_EQ(t.RecordCount(), 5);
+}
+
+TEST_P(TableTest, LastAutoincValueIsTheCursors) {
+  TORBTable& t = Table("AUTO");
+  t.AdvFieldDefs().Add("ID", aftAutoInc);
+  t.AdvFieldDefs().Add("S", aftString, 10);
+  t.CreateTable();
+  FCreated.push_back(t.TableName());
+  t.Open();
+  for (const char* text : {"a", "b"}) {
+    t.Append();
+    t.FieldByName("S").SetAsString(text);
+    t.Post();
+  }
+  EXPECT_EQ(t.LastAutoincValue("ID"), 2);
+  EXPECT_EQ(t.LastAutoincValue(0), 2);
+}
+
+TEST_P(TableTest, ClosedTableReadsItsDefinitionsThroughACursor) {
+  TORBTable& t = People();
+  t.FieldDefs().Clear();
+  t.InitFieldDefs();
+  EXPECT_FALSE(t.Active());
+  EXPECT_EQ(FDatabase->DataSetCount(), 0);
+  ASSERT_EQ(t.FieldDefs().Count(), 6);
+  EXPECT_EQ(t.FieldDefs().FieldDef("NAME").Size(), 20);
+  EXPECT_EQ(t.AdvFieldDefs().Count(), 6);
+  TORBTable& missing = Table("NOPE");
+  EXPECT_NE(ErrorCodeOf([&] { missing.InitFieldDefs(); }), 0);
+  EXPECT_EQ(FDatabase->DataSetCount(), 0);
+}
+
+TEST_P(TableTest, NewRecordsTakeMemoDefaults) {
+  TORBTable& t = Table("MEMODEF");
+  t.AdvFieldDefs().Add("N", aftInteger);
+  TORBAdvFieldDef& note = t.AdvFieldDefs().Add("NOTE", aftMemo);
+  note.FDefaultValue = Text("to be written");
+  t.CreateTable();
+  FCreated.push_back(t.TableName());
+  t.Open();
+  t.Append();
+  EXPECT_EQ(t.FieldByName("NOTE").AsString(), "to be written");
+  t.FieldByName("N").SetAsInteger(1);
+  t.Post();
+  t.Append();
+  t.FieldByName("N").SetAsInteger(2);
+  t.FieldByName("NOTE").SetAsString("own text");
+  t.Post();
+  t.Close();
+  t.Open();
+  EXPECT_EQ(t.FieldByName("NOTE").AsString(), "to be written");
+  t.Next();
+  EXPECT_EQ(t.FieldByName("NOTE").AsString(), "own text");
+}
+
+TEST_P(TableTest, CursorTakesTheTableAndDatabaseSettings) {
+  TORBTable& t = People();
+  t.Open();
+  // In-memory tables never spill; a disk table follows its database.
+  EXPECT_EQ(t.Handle()->FDisableTempFiles, GetParam());
+  EXPECT_FALSE(t.ReadOnly());
+  t.Close();
+  FDatabase->SetDisableTempFiles(true);
+  t.Open();
+  EXPECT_TRUE(t.Handle()->FDisableTempFiles);
+  t.Close();
+
+  TORBTable temp;
+  temp.SetTemporary(true);
+  EXPECT_EQ(temp.DatabaseName(), "TEMP");
+  EXPECT_TRUE(temp.Temporary());
+}
+
+// A read-only database makes its tables read-only once they are open.
+TEST(TableReadOnlyTest, ReadOnlyDatabaseMakesTheTableReadOnly) {
+  DiskScratch dir;
+  TORBDatabase db;
+  db.SetDatabaseName("RoDb");
+  db.SetDatabaseFileName(dir.File("ro.orb"));
+  db.CreateDatabase();
+  db.Open();
+  TORBTable t;
+  t.SetDatabaseName("RoDb");
+  t.SetTableName("T");
+  t.FieldDefs().Add("N", ftInteger);
+  t.CreateTable();
+  db.Close();
+  db.SetReadOnly(true);
+  db.Open();
+  t.Open();
+  EXPECT_TRUE(t.ReadOnly());
+  EXPECT_FALSE(t.CanModify());
+  EXPECT_ANY_THROW(t.Append());
+  t.Close();
+  db.Close();
+}
+
+// Index changes on a closed table wait for the exclusive table lock and
+// give up with 20228 while another user has the table open.
+TEST(TableLockTest, IndexChangesWaitForTheExclusiveLock) {
+  DiskScratch dir;
+  const std::string file = dir.File("mu.orb");
+  TORBSession holder_session;
+  holder_session.SetSessionName("Holder");
+  TORBSession changer_session;
+  changer_session.SetSessionName("Changer");
+  TORBDatabase holder_db(&holder_session);
+  TORBDatabase changer_db(&changer_session);
+  holder_db.SetDatabaseFileName(file);
+  holder_db.SetDatabaseName("Db");
+  holder_db.CreateDatabase();
+  holder_db.Open();
+  {
+    TORBTable maker(&holder_session);
+    maker.SetSessionName("Holder");
+    maker.SetDatabaseName("Db");
+    maker.SetTableName("T");
+    maker.FieldDefs().Add("N", ftInteger);
+    maker.IndexDefs().Add("ByN", "N", 0);
+    maker.CreateTable();
+  }
+  holder_db.Close();
+  for (TORBDatabase* db : {&holder_db, &changer_db}) {
+    db->SetDatabaseName("Db");
+    db->SetDatabaseFileName(file);
+    db->SetMultiUser(true);
+    db->Open();
+  }
+  TORBTable holder;
+  TORBTable changer;
+  for (TORBTable* t : {&holder, &changer}) {
+    t->SetSessionName(t == &holder ? "Holder" : "Changer");
+    t->SetDatabaseName("Db");
+    t->SetTableName("T");
+  }
+  changer.SetLockRetry({3, 3, 10});
+
+  holder.Open();
+  EXPECT_EQ(ErrorCodeOf([&] { changer.AddIndex("ByN2", "N", ixDescending); }), 20228);
+  EXPECT_EQ(ErrorCodeOf([&] { changer.DeleteIndex("ByN"); }), 20228);
+  EXPECT_EQ(ErrorCodeOf([&] { changer.DeleteAllIndexes(); }), 20228);
+  EXPECT_EQ(changer_db.DataSetCount(), 0);
+  holder.Close();
+
+  changer.AddIndex("ByN2", "N", ixDescending);
+  changer.DeleteIndex("ByN");
+  changer.Open();
+  EXPECT_EQ(changer.IndexDefs().Count(), 1);
+  EXPECT_NE(changer.IndexDefs().FindIndex("ByN2"), nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Places, TableTest, ::testing::Values(false, true),
