@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -16,6 +17,8 @@
 #include "components/host_date_time.h"
 #include "components/orb_database.h"
 #include "components/orb_session.h"
+#include "components/orb_session_list.h"
+#include "engine/expr/expression.h"
 #include "components/orb_table.h"
 #include "engine/base/orb_exception.h"
 #include "tests/support/disk_scratch.h"
@@ -873,6 +876,170 @@ TEST_P(TableTest, CursorTakesTheTableAndDatabaseSettings) {
   temp.SetTemporary(true);
   EXPECT_EQ(temp.DatabaseName(), "TEMP");
   EXPECT_TRUE(temp.Temporary());
+}
+
+TEST_P(TableTest, LookupComputesCalculatedResultFields) {
+  TORBTable& t = FivePeople();
+  t.Close();
+  for (const char* name : {"ID", "NAME"}) {
+    std::unique_ptr<TField> field = name == std::string("ID") ? std::unique_ptr<TField>(std::make_unique<TIntegerField>())
+                                                              : std::make_unique<TStringField>(20);
+    field->SetFieldName(name);
+    t.Fields().Add(std::move(field));
+  }
+  auto label = std::make_unique<TStringField>(30);
+  label->SetFieldName("LABEL");
+  label->SetFieldKind(fkCalculated);
+  t.Fields().Add(std::move(label));
+  t.OnCalcFields = [](TDataSet& ds) {
+    ds.FieldByName("LABEL").SetAsString(ds.FieldByName("NAME").AsString() + "#" + ds.FieldByName("ID").AsString());
+  };
+  t.Open();
+  EXPECT_EQ(t.FieldByName("LABEL").AsString(), "erin#3");
+  for (const int32_t id : {2, 5}) {
+    const std::vector<TORBVariant> found = t.Lookup("ID", {Int(id)}, "LABEL;NAME");
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].AsAnsiString(), found[1].AsAnsiString() + "#" + std::to_string(id));
+  }
+  EXPECT_EQ(t.FieldByName("LABEL").AsString(), "erin#3");  // no move
+}
+
+TEST_P(TableTest, ProjectionAndSqlFilterShapeTheView) {
+  TORBTable& t = FivePeople();
+  t.ApplyProjection({"NAME", "ID"}, {"WHO", ""});
+  EXPECT_TRUE(t.Active());
+  ASSERT_EQ(t.FieldCount(), 2);
+  EXPECT_EQ(t.Fields()[0].FieldName(), "WHO");
+  EXPECT_EQ(t.Fields()[1].FieldName(), "ID");
+  EXPECT_EQ(t.RecordCount(), 5);
+  t.First();
+  EXPECT_EQ(t.FieldByName("WHO").AsString(), "erin");
+  // A field the table does not have changes nothing.
+  EXPECT_NE(ErrorCodeOf([&] { t.ApplyProjection({"NOPE"}, {""}); }), 0);
+  EXPECT_TRUE(t.Active());
+  EXPECT_EQ(t.FieldCount(), 2);
+
+  TORBExpression filter;
+  filter.ParseForFilter(t.Handle(), u"ID > 2", false, true);
+  t.SetSQLFilter(&filter);
+  t.First();
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{3, 5, 4}));
+  t.SetSQLFilter(nullptr);
+  t.First();
+  EXPECT_EQ(Ids(t).size(), 5u);
+  t.Close();
+  EXPECT_EQ(ErrorCodeOf([&] { t.SetSQLFilter(nullptr); }), 10300);
+  EXPECT_EQ(ErrorCodeOf([&] { t.ApplyProjection({"ID"}, {""}); }), 10320);
+  t.Open();
+  EXPECT_EQ(t.FieldCount(), 6);  // a new cursor sees every field
+}
+
+TEST_P(TableTest, FieldValuesByNumber) {
+  TORBTable& t = FivePeople();
+  t.First();
+  t.Edit();
+  t.FieldByName("NOTE").SetAsString("a memo");
+  t.Post();
+  TORBVariant value;
+  t.GetFieldValue(value, 0, false);
+  EXPECT_EQ(value.AsInteger(), 3);
+  t.GetFieldValue(value, 4, true);
+  EXPECT_EQ(value.DataType(), bftClob);
+  EXPECT_EQ(std::string(static_cast<const char*>(value.Data()), static_cast<size_t>(value.DataSize())), "a memo");
+  t.Next();
+  t.GetFieldValue(value, 4, false);
+  EXPECT_TRUE(value.IsNull());
+
+  t.Edit();
+  t.SetFieldValue(Text("written"), 4, false);
+  t.SetFieldValue(Int(42), 5, false);
+  t.Post();
+  EXPECT_EQ(t.FieldByName("NOTE").AsString(), "written");
+  EXPECT_EQ(t.FieldByName("GRP").AsInteger(), 42);
+
+  TORBTable& copy = Table("PEOPLE");
+  copy.Open();
+  copy.Append();
+  t.CopyFieldValue(1, false, 1, &copy);
+  t.CopyFieldValue(4, false, 4, &copy);
+  copy.FieldByName("ID").SetAsInteger(9);
+  copy.Post();
+  EXPECT_EQ(copy.FieldByName("NAME").AsString(), t.FieldByName("NAME").AsString());
+  EXPECT_EQ(copy.FieldByName("NOTE").AsString(), "written");
+  EXPECT_EQ(ErrorCodeOf([&] { t.CopyFieldValue(1, false, 1, nullptr); }), 10503);
+  copy.Close();
+  EXPECT_EQ(ErrorCodeOf([&] { t.CopyFieldValue(1, false, 1, &copy); }), 10504);
+
+  EXPECT_FALSE(t.IsIndexApplied());
+  t.SetIndexName("ByName");
+  EXPECT_TRUE(t.IsIndexApplied());
+  EXPECT_FALSE(t.IsDistinctApplied());
+  t.ApplyDistinct({"GRP"}, {"ASC"}, {"CASE"});
+  EXPECT_TRUE(t.IsDistinctApplied());
+  t.Close();
+  EXPECT_EQ(ErrorCodeOf([&] { t.IsIndexApplied(); }), 10381);
+  EXPECT_EQ(ErrorCodeOf([&] { t.GetFieldValue(value, 0, false); }), 10315);
+  const std::vector<std::string> names = t.GetDatabaseNameList();
+  EXPECT_NE(std::find(names.begin(), names.end(), FDatabaseName), names.end());
+}
+
+TEST_P(TableTest, ProviderOperationsActOrRefuse) {
+  TORBTable& t = FivePeople();
+  EXPECT_EQ(ErrorCodeOf([&] { t.PSExecuteStatement("DELETE FROM PEOPLE", nullptr); }), 30910);
+  EXPECT_EQ(t.PSGetQuoteChar(), "`");
+  EXPECT_FALSE(t.PSInTransaction());
+  t.PSStartTransaction();
+  EXPECT_TRUE(t.PSInTransaction());
+  EXPECT_TRUE(FDatabase->InTransaction());
+  t.PSEndTransaction(true);
+  EXPECT_FALSE(FDatabase->InTransaction());
+  EXPECT_EQ(t.DBFlags(), 1u);  // the cursor's reason only
+  if (!GetParam()) {
+    t.PSStartTransaction();
+    Add(t, 8, "temp", 3);
+    t.PSEndTransaction(false);
+    t.Refresh();
+    EXPECT_EQ(t.RecordCount(), 5);
+  }
+
+  EXPECT_FALSE(t.PSUpdateRecord(ukModify, t));
+  TUpdateKind seen = ukDelete;
+  t.OnUpdateRecord = [&](TDataSet&, TUpdateKind kind, TUpdateAction& action) {
+    seen = kind;
+    action = kind == ukInsert ? uaApplied : uaSkip;
+  };
+  EXPECT_TRUE(t.PSUpdateRecord(ukInsert, t));
+  EXPECT_FALSE(t.PSUpdateRecord(ukModify, t));
+  EXPECT_EQ(seen, ukModify);
+
+  t.Last();
+  t.PSReset();
+  EXPECT_TRUE(t.Active());
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 3);  // reopened on the first record
+}
+
+// A table naming a session finds a database component that still sits in
+// the default session and takes it along.
+TEST(TableSessionTest, DatabaseMovesToTheNamedSessionOnOpen) {
+  DiskScratch dir;
+  TORBDatabase db;
+  db.SetDatabaseName("MoveDb");
+  db.SetDatabaseFileName(dir.File("move.orb"));
+  db.CreateDatabase();
+  ASSERT_EQ(db.Session(), ORBDefaultSession());
+  TORBSession named;
+  named.SetSessionName("MoveTo");
+  TORBTable t;
+  t.SetSessionName("MoveTo");
+  t.SetDatabaseName("MoveDb");
+  t.SetTableName("T");
+  t.FieldDefs().Add("N", ftInteger);
+  t.CreateTable();
+  EXPECT_EQ(db.Session(), &named);
+  t.Open();
+  EXPECT_EQ(t.Database(), &db);
+  t.Close();
+  db.Close();
 }
 
 // A read-only database makes its tables read-only once they are open.
