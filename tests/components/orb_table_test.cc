@@ -1107,6 +1107,20 @@ TEST(TableLockTest, IndexChangesWaitForTheExclusiveLock) {
   changer.SetLockRetry({3, 3, 10});
 
   holder.Open();
+  // Keyed moves and ranges take and leave the shared lock; the holder's
+  // own hold on the table stays.
+  holder.SetLockRetry({3, 3, 10});
+  holder.SetIndexName("ByN");
+  for (const int32_t n : {2, 1}) {
+    holder.Append();
+    holder.FieldByName("N").SetAsInteger(n);
+    holder.Post();
+  }
+  EXPECT_TRUE(holder.FindKey({Int(2)}));
+  holder.SetRange({Int(1)}, {Int(1)});
+  EXPECT_EQ(holder.RecordCount(), 1);
+  holder.CancelRange();
+  EXPECT_EQ(holder.RecordCount(), 2);
   EXPECT_EQ(ErrorCodeOf([&] { changer.AddIndex("ByN2", "N", ixDescending); }), 20228);
   EXPECT_EQ(ErrorCodeOf([&] { changer.DeleteIndex("ByN"); }), 20228);
   EXPECT_EQ(ErrorCodeOf([&] { changer.DeleteAllIndexes(); }), 20228);
