@@ -156,7 +156,9 @@ void TORBDataSet::MoveDatabaseToNamedSession() {
   TORBSession* named = ORBSessions().FindSession(FSessionName);
   TORBSession* fallback = ORBSessions().DefaultSession();
   if (named == nullptr || named == fallback || fallback == nullptr) return;
-  if (TORBDatabase* own = named->FindDatabase(FDatabaseName); own != nullptr && own->Owner() == Owner()) return;
+  // The named session has one of that name already (it would refuse a
+  // second).
+  if (named->FindDatabase(FDatabaseName) != nullptr) return;
   TORBDatabase* database = fallback->FindDatabase(FDatabaseName);
   // A database made for some dataset of the default session, or one in
   // use there, stays where it is.

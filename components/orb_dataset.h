@@ -154,8 +154,9 @@ class TORBDataSet : public TDataSet {
   // Creates FHandle (the table opens its table).
   virtual void CreateHandle() = 0;
   virtual void DestroyHandle();
-  // A database component of the default session named DatabaseName moves
-  // to the session named SessionName when that one has none of its own.
+  // A closed database component of the default session named
+  // DatabaseName, with this dataset's owner, moves to the session named
+  // SessionName when that one has none of that name.
   void MoveDatabaseToNamedSession();
   // After opening (the table applies its master range).
   virtual void PrepareCursor() {}
