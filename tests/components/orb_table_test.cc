@@ -1132,6 +1132,18 @@ TEST(TableLockTest, IndexChangesWaitForTheExclusiveLock) {
   changer.Open();
   EXPECT_EQ(changer.IndexDefs().Count(), 1);
   EXPECT_NE(changer.IndexDefs().FindIndex("ByN2"), nullptr);
+
+  // The record another user edits shows as locked.
+  holder.SetIndexName("");
+  holder.Open();
+  holder.First();
+  changer.First();
+  ASSERT_EQ(holder.FieldByName("N").AsInteger(), changer.FieldByName("N").AsInteger());
+  EXPECT_FALSE(changer.IsRecordLocked());
+  holder.Edit();
+  EXPECT_TRUE(changer.IsRecordLocked());
+  holder.Cancel();
+  EXPECT_FALSE(changer.IsRecordLocked());
 }
 
 INSTANTIATE_TEST_SUITE_P(Places, TableTest, ::testing::Values(false, true),
