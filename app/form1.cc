@@ -57,6 +57,7 @@ TForm1::TForm1(TJotbinStorage& storage, QWidget* parent)
                           Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint |
                           Qt::MSWindowsFixedSizeDialogHint),
       FStorage(storage) {
+  FPreviousExceptionHandler = SetApplicationExceptionHandler(ReportControlError);
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QString::fromLatin1(kJotbinCaption));
   setToolTip(QStringLiteral("Jotbin: short notes, three keywords each"));
@@ -132,6 +133,7 @@ TForm1::~TForm1() {
   delete FDBEdit1;
   delete FDBEdit2;
   delete FDBEdit3;
+  SetApplicationExceptionHandler(std::move(FPreviousExceptionHandler));
 }
 
 TDataSet& TForm1::Table() {

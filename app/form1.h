@@ -16,6 +16,10 @@
 // in the title. An error in any step goes to the prompts' message and the
 // later steps are skipped; so does an error of a button (the dataset keeps
 // its state). Done always ends the program, whatever raises on the way.
+// While the window lives it is the application's exception handler: errors
+// that event handlers raise where the framework cannot pass them on (a
+// record filter, the change event after a BLOB stream) go to the prompts'
+// error message too.
 
 #include <QLabel>
 #include <QPushButton>
@@ -26,6 +30,7 @@
 
 #include "app/jotbin_storage.h"
 #include "components/data_source.h"
+#include "components/db_common.h"
 #include "ui/db_edit.h"
 #include "ui/db_memo.h"
 
@@ -106,6 +111,7 @@ class TForm1 : public QWidget {
   std::string FDataFilePath;
   std::string FVersionText;
   bool FStorageClosed = false;
+  TExceptionHandler FPreviousExceptionHandler;
 
   TDataSource FDataSource1;
   TORBDBMemo* FDBMemo1;

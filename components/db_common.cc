@@ -11,7 +11,11 @@ TExceptionHandler& ApplicationExceptionHandler() {
 
 }  // namespace
 
-void SetApplicationExceptionHandler(TExceptionHandler handler) { ApplicationExceptionHandler() = std::move(handler); }
+TExceptionHandler SetApplicationExceptionHandler(TExceptionHandler handler) {
+  TExceptionHandler previous = std::move(ApplicationExceptionHandler());
+  ApplicationExceptionHandler() = std::move(handler);
+  return previous;
+}
 
 void HandleApplicationException(std::exception_ptr error) {
   try {

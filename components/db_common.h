@@ -105,7 +105,8 @@ class EAbort : public Exception {
 // handler, for one). The window installs one that shows the message; the
 // default does nothing. EAbort is never passed to it.
 using TExceptionHandler = std::function<void(std::exception_ptr error)>;
-void SetApplicationExceptionHandler(TExceptionHandler handler);
+// Installs `handler` and returns the one installed before.
+TExceptionHandler SetApplicationExceptionHandler(TExceptionHandler handler);
 void HandleApplicationException(std::exception_ptr error);
 
 // Message texts of the framework's EDatabaseError.

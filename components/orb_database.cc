@@ -92,7 +92,7 @@ void TORBDatabase::Open() {
     DoOpen();
   } catch (const std::exception& e) {
     if (!Designing()) throw;
-    Prompts().ShowMessage(e.what());
+    Prompts().ShowError(e.what());
   }
 }
 
@@ -164,7 +164,7 @@ void TORBDatabase::ConnectHandle(std::unique_ptr<TORBLocalSession>& handle) {
         FNoRepairRequest = true;
         try {
           const std::string log = RepairDatabase();
-          if (!log.empty()) Prompts().ShowMessage(log);
+          if (!log.empty()) Prompts().ShowWarning(log);
         } catch (const EORBException& e) {
           FNoRepairRequest = false;
           if (e.NativeError() == kErrMaintenanceUnavailable) throw;
@@ -209,7 +209,7 @@ bool TORBDatabase::AskPassword() {
 
 bool TORBDatabase::AskConvert() {
   if (FNoRepairRequest) return false;
-  Prompts().ShowMessage(std::string(kSOldFormat));
+  Prompts().ShowInformation(std::string(kSOldFormat));
   return true;
 }
 
@@ -224,9 +224,16 @@ bool TORBDatabase::AskRepair() {
 }
 
 void TORBDatabase::Close() {
-  if (!Connected()) return;
-  if (FSession != nullptr) FSession->DBNotify(dbClose, *this);
-  CloseDataSets();
+  if (!Connected() || FClosing) return;
+  FClosing = true;
+  try {
+    if (FSession != nullptr) FSession->DBNotify(dbClose, *this);
+    CloseDataSets();
+  } catch (...) {
+    FClosing = false;
+    throw;
+  }
+  FClosing = false;
   // Components that took this one's engine session let go of it first.
   if (!FAcquiredHandle && FSession != nullptr) {
     for (int i = FSession->DatabaseCount(); i-- > 0;) {

@@ -186,6 +186,9 @@ class TORBDatabase : public TComponent {
   void SetTemporary(bool value) { FTemporary = value; }
   // Datasets that opened the database through the session.
   int32_t ReferenceCount() const { return FRefCount; }
+  // True while Close runs (its datasets letting go must not close or
+  // destroy the component again).
+  bool Closing() const { return FClosing; }
 
   // --- Events ---
 
@@ -229,6 +232,7 @@ class TORBDatabase : public TComponent {
   bool FStreamedConnected = false;
   bool FAcquiredHandle = false;
   bool FHandleShared = false;
+  bool FClosing = false;
   bool FReadOnly = false;
   bool FExclusive = false;
   int32_t FRefCount = 0;

@@ -94,6 +94,7 @@ void TORBDataSet::SetDBFlag(TORBDBFlag flag, bool value) {
     FDBFlags |= bit;
     if (!first) return;
     try {
+      MoveDatabaseToNamedSession();
       TORBSession* session = GetDBSession();
       FDatabase = session->OpenDatabase(FDatabaseName);
       FDatabaseSession = session;
@@ -150,8 +151,23 @@ void TORBDataSet::CloseCursor() {
   SetDBFlag(dbfOpened, false);
 }
 
+void TORBDataSet::MoveDatabaseToNamedSession() {
+  if (FSessionName.empty()) return;
+  TORBSession* named = ORBSessions().FindSession(FSessionName);
+  TORBSession* fallback = ORBSessions().DefaultSession();
+  if (named == nullptr || named == fallback || fallback == nullptr) return;
+  // The named session has one of that name already (it would refuse a
+  // second).
+  if (named->FindDatabase(FDatabaseName) != nullptr) return;
+  TORBDatabase* database = fallback->FindDatabase(FDatabaseName);
+  // A database made for some dataset of the default session, or one in
+  // use there, stays where it is.
+  if (database == nullptr || database->Temporary() || database->Connected() || database->Owner() != Owner()) return;
+  database->SetSessionName(named->SessionName());
+}
+
 void TORBDataSet::DestroyHandle() {
-  if (!FHandle) return;
+  if (!FHandle || FKeepHandle) return;
   std::unique_ptr<TORBLocalCursor> handle = std::move(FHandle);
   handle->CloseTable();
 }
@@ -181,6 +197,10 @@ void TORBDataSet::InternalClose() {
   FreeKeyBuffers();
   BindFields(false);
   if (DefaultFields()) DestroyFields();
+  // What was read from the table goes with it: a later CreateTable builds
+  // from the definitions given then, not from the old table's.
+  FAdvFieldDefs.Clear();
+  FAdvIndexDefs.Clear();
   FIndexFieldMap.clear();
   FIndexFieldCount = 0;
   FKeySize = 0;
@@ -733,6 +753,10 @@ std::vector<TORBVariant> TORBDataSet::Lookup(std::string_view key_fields, const 
     FHandle->SetCurrentRecordBuffer(scratch);
     if (FHandle->Locate(AnsiToWide(key_fields), key_values, false, false) &&
         FHandle->GetRecordBuffer(grmCurrent) == grrOK) {
+      // Calculated and lookup result fields are worked out for the found
+      // record, not read from whatever the buffer held before.
+      ClearCalcFields(scratch);
+      GetCalcFields(scratch);
       for (const std::string& name : SplitFieldNames(result_fields)) values.push_back(FieldByName(name).AsVariant());
     }
   } catch (...) {
@@ -743,6 +767,187 @@ std::vector<TORBVariant> TORBDataSet::Lookup(std::string_view key_fields, const 
   RestoreState(saved);
   CursorPosChanged();
   return values;
+}
+
+// --- for the SQL engine and record copying ---
+
+std::vector<std::string> TORBDataSet::GetDatabaseNameList() const { return GetDBSession()->GetDatabaseNames(); }
+
+bool TORBDataSet::IsIndexApplied() const { return CheckedHandle(10381).IsIndexApplied(); }
+
+bool TORBDataSet::IsDistinctApplied() const { return CheckedHandle(10326).GetDistinctFieldCount() > 0; }
+
+void TORBDataSet::ApplyProjection(const std::vector<std::string>& field_names,
+                                  const std::vector<std::string>& aliases) {
+  TORBLocalCursor& cursor = CheckedHandle(10320);
+  std::vector<std::u16string> names;
+  std::vector<std::u16string> wide_aliases;
+  for (const std::string& name : field_names) names.push_back(AnsiToWide(name));
+  for (const std::string& alias : aliases) wide_aliases.push_back(AnsiToWide(alias));
+  cursor.ApplyProjection(names, wide_aliases);
+  // The dataset reopens on the same cursor (and keeps its database
+  // meanwhile) so that its fields are those of the projected list.
+  SetDBFlag(dbfFieldList, true);
+  FKeepHandle = true;
+  cursor.FSettingProjection = true;
+  const auto finish = [&] {
+    FKeepHandle = false;
+    if (FHandle) FHandle->FSettingProjection = false;
+    SetDBFlag(dbfFieldList, false);
+  };
+  try {
+    Close();
+    cursor.SetFirstPosition(true);
+    cursor.SetLastPosition(false);
+    try {
+      Open();
+    } catch (...) {
+      Close();
+      cursor.FSettingProjection = false;
+      Open();
+      throw;
+    }
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+  cursor.FSession = FDatabase != nullptr ? FDatabase->Handle() : cursor.FSession;
+}
+
+void TORBDataSet::SetSQLFilter(TORBExpression* expression) { CheckedHandle(10300).SetSQLFilter(expression); }
+
+TField* TORBDataSet::BlobFieldOf(int32_t field_no, bool direct) const {
+  const TORBLocalCursor& cursor = *FHandle;
+  int32_t visible = field_no;
+  if (direct) {
+    visible = -1;
+    for (int32_t i = 0; i < cursor.VisibleFieldCount(); ++i)
+      if (cursor.PhysicalFieldNo(i) == field_no) visible = i;
+  }
+  if (visible < 0 || visible >= cursor.VisibleFieldCount()) return nullptr;
+  if (!IsBLOBFieldType(cursor.FVisibleFieldDefs.GetDef(visible)->FBaseFieldType)) return nullptr;
+  for (int i = 0; i < Fields().Count(); ++i)
+    if (!Fields()[i].Calculated() && Fields()[i].FieldNo() == visible + 1) return &Fields()[i];
+  return nullptr;
+}
+
+void TORBDataSet::GetFieldValue(TORBVariant& value, int32_t field_no, bool direct) {
+  TORBLocalCursor& cursor = CheckedHandle(10315);
+  if (TField* field = BlobFieldOf(field_no, direct)) {
+    const TORBBaseFieldType type = cursor.FVisibleFieldDefs.GetDef(field->FieldNo() - 1)->FBaseFieldType;
+    if (!GetFieldData(*field, nullptr)) {
+      value = TORBVariant(type);
+      return;
+    }
+    std::unique_ptr<TStream> stream = CreateBlobStream(*field, bmRead);
+    std::string bytes;
+    char chunk[16384];
+    for (int64_t got; stream != nullptr && (got = stream->Read(chunk, sizeof chunk)) > 0;)
+      bytes.append(chunk, static_cast<size_t>(got));
+    value.SetData(bytes.data(), static_cast<int32_t>(bytes.size()), type, true);
+    return;
+  }
+  uint8_t* saved = cursor.GetCurrentRecordBuffer();
+  cursor.SetCurrentRecordBuffer(FieldRecordBuffer());
+  try {
+    cursor.GetFieldValue(value, field_no, direct);
+  } catch (...) {
+    cursor.SetCurrentRecordBuffer(saved);
+    throw;
+  }
+  cursor.SetCurrentRecordBuffer(saved);
+}
+
+void TORBDataSet::SetFieldValue(const TORBVariant& value, int32_t field_no, bool direct) {
+  TORBLocalCursor& cursor = CheckedHandle(10316);
+  if (TField* field = BlobFieldOf(field_no, direct); field != nullptr && !value.IsNull()) {
+    std::unique_ptr<TStream> stream = CreateBlobStream(*field, bmWrite);
+    if (stream == nullptr) return;
+    if (value.IsStringDataType()) {
+      // The characters, without the terminator the value keeps.
+      const TORBBaseFieldType type = cursor.FVisibleFieldDefs.GetDef(field->FieldNo() - 1)->FBaseFieldType;
+      if (type == bftWideClob) {
+        const std::u16string text = value.AsWideString();
+        stream->Write(text.data(), static_cast<int64_t>(text.size() * sizeof(char16_t)));
+      } else {
+        const std::string text = value.AsAnsiString();
+        stream->Write(text.data(), static_cast<int64_t>(text.size()));
+      }
+    } else if (value.DataSize() > 0) {
+      stream->Write(value.Data(), value.DataSize());
+    }
+    return;
+  }
+  uint8_t* record = FieldRecordBuffer();
+  if (record == nullptr) RaiseORB(10316, kMsgNilPointer);
+  cursor.SetFieldValue(value, field_no, direct, record);
+}
+
+void TORBDataSet::CopyFieldValue(int32_t source_field_no, bool direct, int32_t dest_field_no, TORBDataSet* dest) {
+  TORBLocalCursor& cursor = CheckedHandle(10500);
+  if (dest == nullptr) RaiseORB(10503, kMsgNilPointer);
+  TORBLocalCursor& dest_cursor = dest->CheckedHandle(10504);
+  uint8_t* saved = cursor.GetCurrentRecordBuffer();
+  uint8_t* dest_saved = dest_cursor.GetCurrentRecordBuffer();
+  cursor.SetCurrentRecordBuffer(FieldRecordBuffer());
+  dest_cursor.SetCurrentRecordBuffer(dest->FieldRecordBuffer());
+  try {
+    cursor.CopyFieldValue(source_field_no, direct, dest_field_no, dest_cursor);
+  } catch (...) {
+    cursor.SetCurrentRecordBuffer(saved);
+    dest_cursor.SetCurrentRecordBuffer(dest_saved);
+    throw;
+  }
+  cursor.SetCurrentRecordBuffer(saved);
+  dest_cursor.SetCurrentRecordBuffer(dest_saved);
+}
+
+// --- provider operations ---
+
+int TORBDataSet::PSExecuteStatement(const std::string& /*sql*/, TParams* /*params*/) {
+  RaiseORB(kErrProviderNotSupported, "Provider operation '%s' is not supported: %s",
+           {"PSExecuteStatement", "statements need the query component"});
+}
+
+void TORBDataSet::PSStartTransaction() {
+  SetDBFlag(dbfProvider, true);
+  try {
+    FDatabase->StartTransaction();
+  } catch (...) {
+    SetDBFlag(dbfProvider, false);
+    throw;
+  }
+}
+
+void TORBDataSet::PSEndTransaction(bool commit) {
+  if (FDatabase == nullptr) DatabaseError(std::string(kSDatabaseClosed));
+  try {
+    if (commit)
+      FDatabase->Commit(true);
+    else
+      FDatabase->Rollback();
+  } catch (...) {
+    SetDBFlag(dbfProvider, false);
+    throw;
+  }
+  SetDBFlag(dbfProvider, false);
+}
+
+bool TORBDataSet::PSInTransaction() const { return FHandle != nullptr && FHandle->SessionInTransaction(); }
+
+void TORBDataSet::PSReset() {
+  TDataSet::PSReset();
+  if (!Active()) return;
+  Close();
+  Open();
+}
+
+bool TORBDataSet::PSUpdateRecord(TUpdateKind kind, TDataSet& delta) {
+  if (!OnUpdateRecord) return false;
+  TUpdateAction action = uaFail;
+  OnUpdateRecord(delta, kind, action);
+  return action == uaApplied;
 }
 
 }  // namespace orb

@@ -39,6 +39,7 @@
 namespace orb {
 
 class TORBDatabase;
+class TORBExpression;
 class TORBSession;
 
 // Reasons for holding the database (DBFlags bits).
@@ -52,6 +53,10 @@ enum TORBDBFlag : uint8_t {
   dbfProvider = 10,
   dbfRepair = 11,
 };
+
+// Answer of an OnUpdateRecord handler: only uaApplied tells the provider
+// that the change was made.
+enum TUpdateAction : uint8_t { uaFail, uaAbort, uaSkip, uaRetry, uaApplied };
 
 // The key buffers, by purpose.
 enum TORBKeyIndex : uint8_t { kiLookup, kiRangeStart, kiRangeEnd, kiCurRangeStart, kiCurRangeEnd, kiSave };
@@ -94,9 +99,48 @@ class TORBDataSet : public TDataSet {
   std::vector<TORBVariant> Lookup(std::string_view key_fields, const std::vector<TORBVariant>& key_values,
                                   std::string_view result_fields) override;
 
+  // --- For the SQL engine and record copying ---
+
+  // The names of the session's database components.
+  std::vector<std::string> GetDatabaseNameList() const;
+  // Whether the cursor has an index in use (10381) or shows distinct
+  // records (10326).
+  bool IsIndexApplied() const;
+  bool IsDistinctApplied() const;
+  // Shows only `field_names`, each under its alias (empty: its own name):
+  // the dataset reopens on the same cursor with fields for the projected
+  // list; when that fails it reopens with every field and raises. 10320.
+  void ApplyProjection(const std::vector<std::string>& field_names, const std::vector<std::string>& aliases);
+  // The SQL engine's filter (owned by the caller; null removes it). 10300.
+  void SetSQLFilter(TORBExpression* expression);
+  // Field values of the record of the current state, by visible field
+  // number (0-based) or, `direct`, physical number. BLOB fields go through
+  // a BLOB stream of the field. 10315, 10316; 10500, 10503, 10504.
+  void GetFieldValue(TORBVariant& value, int32_t field_no, bool direct);
+  void SetFieldValue(const TORBVariant& value, int32_t field_no, bool direct);
+  void CopyFieldValue(int32_t source_field_no, bool direct, int32_t dest_field_no, TORBDataSet* dest);
+
+  // --- Provider operations ---
+
+  // No statement runs without the query component: raises 30910.
+  int PSExecuteStatement(const std::string& sql, TParams* params) override;
+  std::string PSGetQuoteChar() const override { return "`"; }
+  // Holds the database (provider reason) and starts its transaction.
+  void PSStartTransaction() override;
+  // Commits (with buffer flush) or rolls back, then lets the database go.
+  void PSEndTransaction(bool commit) override;
+  bool PSInTransaction() const override;
+  // Closes and reopens an open dataset.
+  void PSReset() override;
+  // OnUpdateRecord decides; true only for uaApplied.
+  bool PSUpdateRecord(TUpdateKind kind, TDataSet& delta) override;
+  using TUpdateRecordEvent = std::function<void(TDataSet& delta, TUpdateKind kind, TUpdateAction& action)>;
+  TUpdateRecordEvent OnUpdateRecord;
+
   // The field definitions with the engine's settings (required, limits,
   // defaults, auto-increment, BLOB storage): read from the table when it
-  // opens; what CreateTable creates when not empty.
+  // opens and cleared when it closes; what CreateTable creates when not
+  // empty.
   TORBAdvFieldDefs& AdvFieldDefs() { return FAdvFieldDefs; }
   // The index definitions with their key sizes, kept like AdvFieldDefs.
   TORBAdvIndexDefs& AdvIndexDefs() { return FAdvIndexDefs; }
@@ -110,9 +154,15 @@ class TORBDataSet : public TDataSet {
   // Creates FHandle (the table opens its table).
   virtual void CreateHandle() = 0;
   virtual void DestroyHandle();
+  // A closed database component of the default session named
+  // DatabaseName, with this dataset's owner, moves to the session named
+  // SessionName when that one has none of that name.
+  void MoveDatabaseToNamedSession();
   // After opening (the table applies its master range).
   virtual void PrepareCursor() {}
   void SetHandle(std::unique_ptr<TORBLocalCursor> handle) { FHandle = std::move(handle); }
+  // ReadOnly as the cursor found it on opening (while the dataset opens).
+  void SetReadOnlyState(bool value) { FReadOnly = value; }
   // The cursor; raises `code` "Nil pointer occured" when there is none.
   TORBLocalCursor& CheckedHandle(int32_t code) const;
 
@@ -185,6 +235,9 @@ class TORBDataSet : public TDataSet {
   friend class TORBBLOBStream;
 
   uint8_t* CalcSlot(uint8_t* record, const TField& field) const;
+  // The field object of a cursor field (visible or, `direct`, physical
+  // number) when it is a BLOB field; else nullptr.
+  TField* BlobFieldOf(int32_t field_no, bool direct) const;
   // The buffer the fields read and write in the current state.
   uint8_t* FieldRecordBuffer() const;
   void FreeEditRecordBuffer();
@@ -213,6 +266,8 @@ class TORBDataSet : public TDataSet {
   std::vector<int32_t> FIndexFieldMap;
   int32_t FKeySize = 0;
   bool FRefreshing = false;
+  // While ApplyProjection reopens: the cursor outlives the close.
+  bool FKeepHandle = false;
 };
 
 }  // namespace orb

@@ -162,6 +162,9 @@ void TORBSession::CloseDatabase(TORBDatabase* database) {
   TCriticalSectionGuard lock(ORBSessions().SessionLock());
   if (database->FRefCount > 0) --database->FRefCount;
   if (database->FRefCount != 0 || database->KeepConnection()) return;
+  // The database is closing its datasets: it closes itself, and a caller
+  // that closed it explicitly still holds it.
+  if (database->Closing()) return;
   if (database->Temporary() && database->Owner() == this) {
     if ((database->ComponentState() & csDestroying) == 0) delete database;
   } else {

@@ -5,6 +5,7 @@
 #include "components/field.h"
 #include "components/orb_database.h"
 #include "engine/base/orb_exception.h"
+#include "engine/base/stream.h"
 #include "engine/platform/codepage.h"
 #include "engine/platform/text_case.h"
 
@@ -46,6 +47,17 @@ void TORBTable::SetExclusive(bool value) {
   FExclusive = value;
 }
 
+void TORBTable::SetTemporary(bool value) {
+  CheckInactive();
+  FTemporary = value;
+  if (value) SetDatabaseName("TEMP");
+}
+
+void TORBTable::SetDisableTempFiles(bool value) {
+  CheckInactive();
+  FDisableTempFiles = value;
+}
+
 void TORBTable::CheckTableName() const {
   if (Trimmed(FTableName).empty()) DatabaseError(std::string(kSNoTableName));
 }
@@ -74,6 +86,12 @@ std::unique_ptr<TORBLocalCursor> TORBTable::NewCursor(bool exclusive) const {
   cursor->FExclusive = exclusive;
   cursor->FReadOnly = ReadOnly() || Database()->ReadOnly();
   cursor->FInMemory = InMemory();
+  cursor->FTemporary = FTemporary;
+  // In-memory tables never spill; a database made on the table's behalf
+  // has no setting of its own, so the table's counts there.
+  cursor->FDisableTempFiles =
+      InMemory() || (Database()->Temporary() ? FDisableTempFiles : Database()->DisableTempFiles());
+  cursor->FIsRepairing = FRepairing;
   return cursor;
 }
 
@@ -103,6 +121,7 @@ void TORBTable::CreateHandle() {
   std::unique_ptr<TORBLocalCursor> cursor = NewCursor(FExclusive);
   // A missing table is never created here, whatever definitions are kept.
   cursor->OpenTableByFieldDefs(TORBFieldDefs(), TORBIndexDefs(), TORBConstraintDefs());
+  SetReadOnlyState(cursor->FReadOnly);
   SetHandle(std::move(cursor));
   try {
     ReadIndexDefs();
@@ -111,6 +130,24 @@ void TORBTable::CreateHandle() {
     DestroyHandle();
     throw;
   }
+}
+
+void TORBTable::InitFieldDefs() {
+  if (Handle() != nullptr) return TORBDataSet::InitFieldDefs();
+  SetDBFlag(dbfFieldList, true);
+  try {
+    CheckTableName();
+    std::unique_ptr<TORBLocalCursor> cursor = NewCursor(FExclusive);
+    cursor->OpenTableByFieldDefs(TORBFieldDefs(), TORBIndexDefs(), TORBConstraintDefs());
+    SetHandle(std::move(cursor));
+    TORBDataSet::InitFieldDefs();
+    DestroyHandle();
+  } catch (...) {
+    DestroyHandle();
+    SetDBFlag(dbfFieldList, false);
+    throw;
+  }
+  SetDBFlag(dbfFieldList, false);
 }
 
 void TORBTable::ReadIndexDefs() {
@@ -203,22 +240,15 @@ void TORBTable::RenameTable(const std::string& new_name) {
   FTableName = new_name;
 }
 
-void TORBTable::AddIndex(const std::string& name, const std::string& fields, TIndexOptions options) {
-  TORBAdvIndexDef source;
-  source.FName = name;
-  source.FFields = fields;
-  source.FOptions = options;
-  TORBIndexDef def;
-  if (Trimmed(name).empty()) RaiseORB(20046, "Invalid index name '%s'", {Ansi(name)});
-  if (SplitFieldNames(fields).empty()) RaiseORB(20047, "Cannot find index field '%s'", {Ansi(fields)});
-  FillORBIndexDef(source, nullptr, def);
-  const auto add = [&](TORBLocalCursor& cursor) {
-    RaiseInTransaction(20175, "AddIndex");
-    if (!cursor.LockTable(ltX, 50, 100, false))
+template <typename Fn>
+void TORBTable::WithExclusiveIndexCursor(const char* operation, int32_t transaction_code, Fn&& fn) {
+  const auto locked = [&](TORBLocalCursor& cursor) {
+    RaiseInTransaction(transaction_code, operation);
+    if (!cursor.LockTable(ltX, FLockRetry.ExclusiveTries, FLockRetry.DelayMs, false))
       RaiseORB(20228, "Cannot access table '%s' in exclusive mode. Table is open by another user",
                {Ansi(FTableName)});
     try {
-      cursor.AddIndex(def);
+      fn(cursor);
     } catch (...) {
       cursor.UnlockTable(ltX, true);
       throw;
@@ -230,7 +260,7 @@ void TORBTable::AddIndex(const std::string& name, const std::string& fields, TIn
     UpdateCursorPos();
     SetDBFlag(dbfIndexList, true);
     try {
-      add(*Handle());
+      locked(*Handle());
       ReadIndexDefs();
     } catch (...) {
       SetDBFlag(dbfIndexList, false);
@@ -240,31 +270,164 @@ void TORBTable::AddIndex(const std::string& name, const std::string& fields, TIn
     return;
   }
   CheckTableName();
-  WithTableCursor(dbfIndexList, [&](TORBLocalCursor& cursor) {
-    cursor.OpenTableByFieldDefs(TORBFieldDefs(), TORBIndexDefs(), TORBConstraintDefs());
-    add(cursor);
-    cursor.CloseTable();
-  });
+  SetDBFlag(dbfIndexList, true);
+  try {
+    // Opened shared: another user's cursor on the table makes the
+    // exclusive lock wait, not the open fail.
+    std::unique_ptr<TORBLocalCursor> cursor = NewCursor(false);
+    cursor->FReadOnly = false;
+    cursor->OpenTableByFieldDefs(TORBFieldDefs(), TORBIndexDefs(), TORBConstraintDefs());
+    locked(*cursor);
+    cursor->CloseTable();
+  } catch (...) {
+    SetDBFlag(dbfIndexList, false);
+    throw;
+  }
+  SetDBFlag(dbfIndexList, false);
   FIndexDefs.SetUpdated(false);
 }
 
+void TORBTable::AddIndex(const std::string& name, const std::string& fields, TIndexOptions options,
+                         const std::string& desc_fields, const std::string& case_ins_fields) {
+  TORBAdvIndexDef source;
+  source.FName = name;
+  source.FFields = fields;
+  source.FOptions = options;
+  source.FDescFields = desc_fields;
+  source.FCaseInsFields = case_ins_fields;
+  TORBIndexDef def;
+  if (Trimmed(name).empty()) RaiseORB(20046, "Invalid index name '%s'", {Ansi(name)});
+  if (SplitFieldNames(fields).empty()) RaiseORB(20047, "Cannot find index field '%s'", {Ansi(fields)});
+  FillORBIndexDef(source, nullptr, def);
+  WithExclusiveIndexCursor("AddIndex", 20175, [&](TORBLocalCursor& cursor) { cursor.AddIndex(def); });
+}
+
 void TORBTable::DeleteIndex(const std::string& name) {
+  const bool active_index = !FIndexName.empty() && SameName(ResolveIndexName(), name);
+  WithExclusiveIndexCursor("DeleteIndex", 20177,
+                           [&](TORBLocalCursor& cursor) { cursor.DeleteIndex(AnsiToWide(name)); });
+  if (active_index) ForgetActiveIndex();
+}
+
+void TORBTable::DeleteAllIndexes() {
+  WithExclusiveIndexCursor("DeleteAllIndexes", 20178, [](TORBLocalCursor& cursor) { cursor.DeleteAllIndexes(); });
+  if (!FIndexName.empty()) ForgetActiveIndex();
+}
+
+void TORBTable::ForgetActiveIndex() {
+  // The cursor has let go of the index already.
+  FIndexName.clear();
+  FFieldsIndex = false;
   if (Active()) {
-    CheckBrowseMode();
-    UpdateCursorPos();
-    RaiseInTransaction(20177, "DeleteIndex");
-    Handle()->DeleteIndex(AnsiToWide(name));
-    ReadIndexDefs();
-    return;
+    UpdateIndexInfo();
+    Resync(0);
   }
+}
+
+void TORBTable::RenameField(const std::string& old_name, const std::string& new_name) {
+  CheckInactive();
+  const bool exclusive = FExclusive;
+  FExclusive = true;
+  try {
+    Open();
+    RaiseInTransaction(20179, "RenameField");
+    Handle()->RenameField(AnsiToWide(old_name), AnsiToWide(new_name));
+    Close();
+  } catch (...) {
+    FExclusive = exclusive;
+    Close();
+    throw;
+  }
+  FExclusive = exclusive;
+}
+
+void TORBTable::ValidateAndRepairMostUpdatedAndRecordPageIndex() {
   CheckTableName();
-  WithTableCursor(dbfIndexList, [&](TORBLocalCursor& cursor) {
-    RaiseInTransaction(20177, "DeleteIndex");
-    cursor.OpenTableByFieldDefs(TORBFieldDefs(), TORBIndexDefs(), TORBConstraintDefs());
-    cursor.DeleteIndex(AnsiToWide(name));
-    cursor.CloseTable();
-  });
-  FIndexDefs.SetUpdated(false);
+  SetDBFlag(dbfRepair, true);
+  FRepairing = true;
+  try {
+    std::unique_ptr<TORBLocalCursor> cursor = NewCursor(FExclusive);
+    cursor->OpenTableByFieldDefs(TORBFieldDefs(), TORBIndexDefs(), TORBConstraintDefs());
+    cursor->CloseTable();
+  } catch (...) {
+    FRepairing = false;
+    SetDBFlag(dbfRepair, false);
+    throw;
+  }
+  FRepairing = false;
+  SetDBFlag(dbfRepair, false);
+}
+
+// --- open table ---
+
+namespace {
+
+std::vector<std::u16string> WideNames(const std::vector<std::string>& names) {
+  std::vector<std::u16string> wide;
+  wide.reserve(names.size());
+  for (const std::string& name : names) wide.push_back(AnsiToWide(name));
+  return wide;
+}
+
+}  // namespace
+
+void TORBTable::ApplyDistinct(const std::vector<std::string>& field_names, const std::vector<std::string>& asc_desc,
+                              const std::vector<std::string>& case_sensitivity) {
+  TORBLocalCursor& cursor = CheckedHandle(10319);
+  CheckBrowseMode();
+  UpdateCursorPos();
+  cursor.ApplyDistinct(WideNames(field_names), WideNames(asc_desc), WideNames(case_sensitivity));
+  ReadIndexDefs();
+  FIndexName = WideToAnsi(cursor.FIndexName);
+  FFieldsIndex = false;
+  UpdateIndexInfo();
+  First();
+}
+
+void TORBTable::ApplyDistinct(TORBTable& source) {
+  TORBLocalCursor& cursor = CheckedHandle(10319);
+  TORBLocalCursor& other = source.CheckedHandle(10319);
+  CheckBrowseMode();
+  UpdateCursorPos();
+  // The source's index may be one it made itself since this cursor read
+  // the table's definitions.
+  cursor.GetIndexDefs();
+  cursor.SetIndexName(other.FIndexName);
+  cursor.SetDistinctFieldCount(other.GetDistinctFieldCount());
+  cursor.DisableRecordBitmap();
+  ReadIndexDefs();
+  FIndexName = WideToAnsi(other.FIndexName);
+  FFieldsIndex = false;
+  UpdateIndexInfo();
+  First();
+}
+
+std::string TORBTable::FindOrCreateIndex(const std::vector<std::string>& field_names,
+                                         const std::vector<std::string>& asc_desc,
+                                         const std::vector<std::string>& case_sensitivity, bool& is_created) {
+  TORBLocalCursor& cursor = CheckedHandle(10311);
+  return WideToAnsi(
+      cursor.FindOrCreateIndex(WideNames(field_names), WideNames(asc_desc), WideNames(case_sensitivity), is_created));
+}
+
+bool TORBTable::IndexExists(const std::vector<std::string>& field_names, const std::vector<std::string>& asc_desc,
+                            const std::vector<std::string>& case_sensitivity) {
+  TORBLocalCursor& cursor = CheckedHandle(10514);
+  return cursor.IndexExists(WideNames(field_names), WideNames(asc_desc), WideNames(case_sensitivity));
+}
+
+int64_t TORBTable::LastAutoincValue(int32_t field_no) { return CheckedHandle(10299).LastAutoincValue(field_no); }
+
+int64_t TORBTable::LastAutoincValue(const std::string& field_name) {
+  CheckedHandle(10299);
+  return LastAutoincValue(FieldByName(field_name).FieldNo() - 1);
+}
+
+bool TORBTable::IsRecordLocked() {
+  TORBLocalCursor* cursor = Handle();
+  if (cursor == nullptr || IsEmpty() || State() == dsInsert) return false;
+  cursor->SetCurrentRecordBuffer(ActiveBuffer());
+  return cursor->IsRecordLocked();
 }
 
 // --- the active index ---
@@ -288,8 +451,12 @@ void TORBTable::SetIndex(const std::string& value, bool fields_index) {
   if (FMasterLink.Active() && !FMasterLink.Fields().empty()) {
     SetLinkRange();
     SetCursorRange();
+    // The master's range decides what is visible now.
+    First();
+    return;
   }
-  First();
+  // The same record, now in the new index's order.
+  Resync(0);
 }
 
 TField* TORBTable::IndexField(int index) const {
@@ -409,11 +576,24 @@ bool TORBTable::SearchKey(TORBSearchCondition condition) {
   return found;
 }
 
+template <typename Fn>
+void TORBTable::WithSharedLock(Fn&& fn) {
+  TORBLocalCursor& cursor = CheckedHandle(10282);
+  const bool locked = cursor.LockTable(ltS, FLockRetry.SharedTries, FLockRetry.DelayMs, false);
+  try {
+    fn();
+  } catch (...) {
+    if (locked) cursor.UnlockTable(ltS, true);
+    throw;
+  }
+  if (locked) cursor.UnlockTable(ltS, true);
+}
+
 bool TORBTable::GotoKey() {
   CheckBrowseMode();
   DoBeforeScroll();
   if (!SearchKey(scEqual)) return false;
-  Resync(rmCenter);
+  WithSharedLock([this] { Resync(rmCenter); });
   DoAfterScroll();
   return true;
 }
@@ -423,10 +603,10 @@ void TORBTable::GotoNearest() {
   DoBeforeScroll();
   const bool exclusive = KeyExclusiveOf(KeyBuffer(kiLookup));
   if (!SearchKey(exclusive ? scGreater : scGreaterEqual)) {
-    Last();
+    WithSharedLock([this] { Last(); });
     return;
   }
-  Resync(rmCenter);
+  WithSharedLock([this] { Resync(rmCenter); });
   DoAfterScroll();
 }
 
@@ -470,7 +650,7 @@ bool TORBTable::SetCursorRange() {
 
 void TORBTable::ApplyRange() {
   CheckBrowseMode();
-  if (SetCursorRange()) First();
+  if (SetCursorRange()) WithSharedLock([this] { First(); });
 }
 
 void TORBTable::SetRange(const std::vector<TORBVariant>& start_values, const std::vector<TORBVariant>& end_values) {
@@ -487,7 +667,8 @@ void TORBTable::CancelRange() {
   InitKeyBuffer(KeyBuffer(kiCurRangeStart));
   InitKeyBuffer(KeyBuffer(kiCurRangeEnd));
   Handle()->ResetRange();
-  First();
+  // Back to the whole table, on the record that was current.
+  WithSharedLock([this] { Resync(0); });
 }
 
 // --- master-detail ---
@@ -535,6 +716,35 @@ void TORBTable::DoOnNewRecord() {
       if (TField* field = IndexField(static_cast<int>(i))) field->SetAsVariant(master[i]->AsVariant());
   }
   TORBDataSet::DoOnNewRecord();
+  SetDefaultBlobFieldsValues();
+}
+
+void TORBTable::SetDefaultBlobFieldsValues() {
+  TORBLocalCursor* cursor = Handle();
+  if (cursor == nullptr) return;
+  for (int i = 0; i < Fields().Count(); ++i) {
+    TField& field = Fields()[i];
+    const int32_t no = field.FieldNo() - 1;
+    if (field.Calculated() || no < 0 || no >= cursor->VisibleFieldCount()) continue;
+    const TORBFieldDef* def = cursor->FFieldDefs.GetDef(cursor->PhysicalFieldNo(no));
+    if ((def->FBaseFieldType != bftBlob && def->FBaseFieldType != bftClob) || def->FDefaultValue.IsNull()) continue;
+    std::string text;
+    bool evaluated = false;
+    if (def->FDefaultValueExpr) {
+      try {
+        TORBVariant value(def->FBaseFieldType);
+        def->FDefaultValueExpr->Evaluate(value);
+        text = value.IsNull() ? std::string() : value.AsAnsiString();
+        evaluated = true;
+      } catch (const EORBException&) {
+        // The stored default stands in for an expression that fails.
+      }
+    }
+    if (!evaluated) text = def->FDefaultValue.AsAnsiString();
+    if (text.empty()) continue;
+    std::unique_ptr<TStream> stream = CreateBlobStream(field, bmWrite);
+    if (stream != nullptr) stream->Write(text.data(), static_cast<int64_t>(text.size()));
+  }
 }
 
 }  // namespace orb

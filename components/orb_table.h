@@ -33,6 +33,27 @@ class TORBTable : public TORBDataSet {
   void SetTableName(std::string name);
   bool Exclusive() const { return FExclusive; }
   void SetExclusive(bool value);
+  // The table lives in the temporary database: true also sets
+  // DatabaseName "TEMP". REQUIRES: closed.
+  bool Temporary() const { return FTemporary; }
+  void SetTemporary(bool value);
+  // Temporary tables of this table's cursor stay in memory (used when the
+  // table's database is a temporary one; otherwise the database's setting
+  // counts). REQUIRES: closed.
+  bool DisableTempFiles() const { return FDisableTempFiles; }
+  void SetDisableTempFiles(bool value);
+
+  // How long table-lock attempts go on: the exclusive lock of AddIndex,
+  // DeleteIndex and DeleteAllIndexes (then 20228), and the shared lock
+  // that keyed moves and ranges take when they can (they go on without
+  // it). Attempts are DelayMs apart.
+  struct TLockRetry {
+    int32_t ExclusiveTries = 50;
+    int32_t SharedTries = 900;
+    int32_t DelayMs = 100;
+  };
+  const TLockRetry& LockRetry() const { return FLockRetry; }
+  void SetLockRetry(const TLockRetry& retry) { FLockRetry = retry; }
   bool StoreDefs() const { return FStoreDefs; }
   void SetStoreDefs(bool value) { FStoreDefs = value; }
   // The framework's index list: filled from the table when it opens, and
@@ -40,6 +61,9 @@ class TORBTable : public TORBDataSet {
   TIndexDefs& IndexDefs() { return FIndexDefs; }
   // True when the database holds the table; false on any failure.
   bool Exists();
+  // On a closed table: reads the table's field definitions (all three
+  // forms) through a cursor opened for the purpose.
+  void InitFieldDefs() override;
 
   // The active index by name, or by its fields ("a;b"); each reads empty
   // while the other is in use.
@@ -65,8 +89,48 @@ class TORBTable : public TORBDataSet {
   // REQUIRES: closed. 20181 inside a transaction.
   void RenameTable(const std::string& new_name);
   // `fields` "a;b"; ixUnique, ixPrimary, ixDescending, ixCaseInsensitive.
-  void AddIndex(const std::string& name, const std::string& fields, TIndexOptions options);
+  // `desc_fields` and `case_ins_fields` (same form) name the descending
+  // and the case-insensitive columns; when empty, ixDescending and
+  // ixCaseInsensitive apply to every column. Needs the exclusive table
+  // lock (20228 when another user has the table). 20175 inside a
+  // transaction.
+  void AddIndex(const std::string& name, const std::string& fields, TIndexOptions options,
+                const std::string& desc_fields = {}, const std::string& case_ins_fields = {});
+  // Exclusive lock as for AddIndex. 20177 inside a transaction.
   void DeleteIndex(const std::string& name);
+  // Exclusive lock as for AddIndex. 20178 inside a transaction.
+  void DeleteAllIndexes();
+  // Opens the table exclusively for the rename and closes it again.
+  // REQUIRES: closed. 20179 inside a transaction.
+  void RenameField(const std::string& old_name, const std::string& new_name);
+  // Opens the table for repair: its record page index and newest-state
+  // record are checked and rebuilt where damaged.
+  void ValidateAndRepairMostUpdatedAndRecordPageIndex();
+
+  // --- Open table (10311 / 10514 without cursor where noted) ---
+
+  // Shows one record per distinct value of `field_names` through an index
+  // over them (found or made): `asc_desc` holds "ASC" or "DESC" and
+  // `case_sensitivity` "CASE" or "NO_CASE", one per field. The index
+  // becomes IndexName.
+  void ApplyDistinct(const std::vector<std::string>& field_names, const std::vector<std::string>& asc_desc,
+                     const std::vector<std::string>& case_sensitivity);
+  // Takes over `source`'s active index and distinct field count.
+  void ApplyDistinct(TORBTable& source);
+  // The name of an index over the fields (made, temporary, when none
+  // fits); 10311.
+  std::string FindOrCreateIndex(const std::vector<std::string>& field_names, const std::vector<std::string>& asc_desc,
+                                const std::vector<std::string>& case_sensitivity, bool& is_created);
+  // 10514.
+  bool IndexExists(const std::vector<std::string>& field_names, const std::vector<std::string>& asc_desc,
+                   const std::vector<std::string>& case_sensitivity);
+  // The cursor's last auto-increment value of the field (visible number,
+  // 0-based, or name).
+  int64_t LastAutoincValue(int32_t field_no);
+  int64_t LastAutoincValue(const std::string& field_name);
+  // Whether another session holds the lock of the current record; false
+  // without cursor.
+  bool IsRecordLocked();
 
   // --- Keys ---
 
@@ -113,6 +177,18 @@ class TORBTable : public TORBDataSet {
  private:
   // A cursor on the database's engine session for this table, not open.
   std::unique_ptr<TORBLocalCursor> NewCursor(bool exclusive) const;
+  // Runs `fn` on the open cursor (browse mode, position saved) or on one
+  // opened for the purpose, holding the database for index work, under
+  // the exclusive table lock.
+  template <typename Fn>
+  void WithExclusiveIndexCursor(const char* operation, int32_t transaction_code, Fn&& fn);
+  // Runs `fn` holding the shared table lock when it can be had.
+  template <typename Fn>
+  void WithSharedLock(Fn&& fn);
+  // The active index is gone: none is active now.
+  void ForgetActiveIndex();
+  // Writes the defaults of memo and BLOB fields into a new record.
+  void SetDefaultBlobFieldsValues();
   void CheckTableName() const;
   // kSNotEditing unless the table is in dsSetKey.
   void CheckSetKeyState() const;
@@ -138,6 +214,10 @@ class TORBTable : public TORBDataSet {
 
   std::string FTableName;
   bool FExclusive = false;
+  bool FTemporary = false;
+  bool FDisableTempFiles = false;
+  bool FRepairing = false;
+  TLockRetry FLockRetry;
   bool FStoreDefs = false;
   std::string FIndexName;
   bool FFieldsIndex = false;

@@ -21,8 +21,13 @@ class TORBPrompts {
  public:
   virtual ~TORBPrompts() = default;
 
-  // A plain message with an OK button; returns when it is dismissed.
+  // A plain message (no icon) with an OK button; returns when it is
+  // dismissed.
   virtual void ShowMessage(const std::string& text) = 0;
+  // The same with the error, warning or information icon.
+  virtual void ShowError(const std::string& text) = 0;
+  virtual void ShowWarning(const std::string& text) = 0;
+  virtual void ShowInformation(const std::string& text) = 0;
   // A question with the confirmation icon and the buttons Yes, No and
   // Cancel; closing the question without a button answers Cancel.
   virtual TPromptAnswer Confirm(const std::string& text) = 0;
@@ -35,6 +40,9 @@ class TORBPrompts {
 class TORBSilentPrompts final : public TORBPrompts {
  public:
   void ShowMessage(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+  void ShowError(const std::string& text) override { std::fprintf(stderr, "error: %s\n", text.c_str()); }
+  void ShowWarning(const std::string& text) override { std::fprintf(stderr, "warning: %s\n", text.c_str()); }
+  void ShowInformation(const std::string& text) override { ShowMessage(text); }
   TPromptAnswer Confirm(const std::string&) override { return TPromptAnswer::kCancel; }
   std::optional<std::string> AskPassword() override { return std::nullopt; }
 };

@@ -45,9 +45,9 @@ void ReportControlError(std::exception_ptr error) {
     std::rethrow_exception(error);
   } catch (const EAbort&) {
   } catch (const std::exception& e) {
-    Prompts().ShowMessage(e.what());
+    Prompts().ShowError(e.what());
   } catch (...) {
-    Prompts().ShowMessage("Unknown error");
+    Prompts().ShowError("Unknown error");
   }
 }
 

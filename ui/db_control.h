@@ -25,7 +25,7 @@ void SetFieldText(TField& field, const QString& text);
 QString ApplyCharCase(const QString& text, TEditCharCase char_case);
 
 // Hands an error that a control's event handler caught to the prompts'
-// message (the silent EAbort says nothing). Event handlers must not let
+// error message (the silent EAbort says nothing). Event handlers must not let
 // exceptions into Qt's event loop.
 void ReportControlError(std::exception_ptr error);
 

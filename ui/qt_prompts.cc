@@ -17,12 +17,16 @@ QString Title() {
 
 }  // namespace
 
-void TORBQtPrompts::ShowMessage(const std::string& text) {
-  QMessageBox box(QMessageBox::NoIcon, Title(), QString::fromStdString(text), QMessageBox::NoButton,
-                  FParent);
+void TORBQtPrompts::ShowBox(QMessageBox::Icon icon, const std::string& text) {
+  QMessageBox box(icon, Title(), QString::fromStdString(text), QMessageBox::NoButton, FParent);
   box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
   box.exec();
 }
+
+void TORBQtPrompts::ShowMessage(const std::string& text) { ShowBox(QMessageBox::NoIcon, text); }
+void TORBQtPrompts::ShowError(const std::string& text) { ShowBox(QMessageBox::Critical, text); }
+void TORBQtPrompts::ShowWarning(const std::string& text) { ShowBox(QMessageBox::Warning, text); }
+void TORBQtPrompts::ShowInformation(const std::string& text) { ShowBox(QMessageBox::Information, text); }
 
 TPromptAnswer TORBQtPrompts::Confirm(const std::string& text) {
   // No parent: the box is centred on the screen.

@@ -245,6 +245,9 @@ inline constexpr int32_t kErrDeleteDatabaseFile = 30901;
 // Renaming a database file failed (held open, target exists, or the system
 // refused).
 inline constexpr int32_t kErrRenameDatabaseFile = 30902;
+// A provider operation of a dataset that this build cannot carry out (a
+// statement before the query component exists).
+inline constexpr int32_t kErrProviderNotSupported = 30910;
 
 struct TORBAddedErrorCode {
   int32_t Code;
@@ -336,6 +339,7 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrMaintenanceUnavailable, "Database maintenance is not available yet: %s"},
     {kErrDeleteDatabaseFile, "Cannot delete database file '%s': %s"},
     {kErrRenameDatabaseFile, "Cannot rename database file '%s' to '%s': %s"},
+    {kErrProviderNotSupported, "Provider operation '%s' is not supported: %s"},
     {kErrTableRowCountLimit, "Cannot add record. Table row count limit reached: RecordCount=%d"},
     {kErrRecordMetadataRead, "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d"},
     {kErrRecordMetadataWrite, "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d"},

@@ -105,6 +105,9 @@ class TORBCursor : public TORBCursorInterface, public TORBFieldResolver {
   bool HasRecordFilter() const override { return static_cast<bool>(FFilterRecord); }
   bool FilterRecord(const uint8_t* record_buffer) override { return FFilterRecord(record_buffer, FDataset); }
   int32_t GetDistinctFieldCount() const override { return FDistinctFieldCount; }
+  // Shows one record per distinct value of the first `count` fields of
+  // the active index (0: every record).
+  void SetDistinctFieldCount(int32_t count) { FDistinctFieldCount = count; }
   TORBRecordBitmap* GetRecordBitmap() const override { return FRecordBitmap.get(); }
   TORBIndexPositionCache* GetIndexPositionCache() const override { return &FIndexPositionCache; }
 

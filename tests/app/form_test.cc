@@ -137,7 +137,7 @@ TEST_F(FormTest, StartUpOpensTheLastRecordAndPutsTheVersionInTheTitle) {
 
 TEST_F(FormTest, MissingDataFileIsReportedWithItsPathAndTheWindowStays) {
   auto form = StartForm(/*with_file=*/false);
-  EXPECT_EQ(FPrompts.Asked(), Asked{"message: Database file '" + FScratch.File("JBdata.ORB") + "' does not exist"});
+  EXPECT_EQ(FPrompts.Asked(), Asked{"error: Database file '" + FScratch.File("JBdata.ORB") + "' does not exist"});
   EXPECT_TRUE(form->isVisible());
   EXPECT_EQ(form->windowTitle(), "Jotbin");
   EXPECT_FALSE(FStorage.Table()->Active());
@@ -156,7 +156,7 @@ TEST_F(FormTest, AFailedVersionReadLeavesTheTableOpenAndTheTitleBare) {
   form.SetExecutableDir(FScratch.File(""));
   form.SetVersionReader([]() -> std::string { throw Exception("System Error.  Code: 61.\nNo data available"); });
   form.FormCreate();
-  EXPECT_EQ(FPrompts.Asked(), Asked{"message: System Error.  Code: 61.\nNo data available"});
+  EXPECT_EQ(FPrompts.Asked(), Asked{"error: System Error.  Code: 61.\nNo data available"});
   EXPECT_EQ(form.windowTitle(), "Jotbin");
   EXPECT_TRUE(FStorage.Table()->Active());
   EXPECT_EQ(form.DBEdit1()->text(), "beta");
@@ -267,7 +267,7 @@ TEST_F(FormTest, DeleteOnAnEmptyTableReportsTheEmptyDataset) {
   FPrompts.QueueConfirm(TPromptAnswer::kYes);
   form->Button(5)->click();
   EXPECT_EQ(FPrompts.Asked(),
-            (Asked{"confirm: Delete This Record?", "message: Cannot perform this operation on an empty dataset"}));
+            (Asked{"confirm: Delete This Record?", "error: Cannot perform this operation on an empty dataset"}));
   EXPECT_EQ(FStorage.Table()->State(), dsBrowse);
 }
 
@@ -302,7 +302,7 @@ TEST_F(FormTest, DoneEndsTheProgramWhenClosingRaises) {
   FStorage.FFailClose = true;
   form->Button(6)->click();
   EXPECT_EQ(FTerminated, 1);
-  EXPECT_EQ(FPrompts.Asked(), Asked{"message: Database is busy"});
+  EXPECT_EQ(FPrompts.Asked(), Asked{"error: Database is busy"});
   EXPECT_FALSE(FStorage.Table()->Active());
   EXPECT_EQ(FStorage.Vector().RowText(1, 3), "b2");
 }
@@ -321,7 +321,7 @@ TEST_F(FormTest, ButtonsWithoutATableReportAClosedDataset) {
   auto form = StartForm(/*with_file=*/false);
   FPrompts.ClearAsked();
   form->Button(1)->click();
-  EXPECT_EQ(FPrompts.Asked(), Asked{"message: Cannot perform this operation on a closed dataset"});
+  EXPECT_EQ(FPrompts.Asked(), Asked{"error: Cannot perform this operation on a closed dataset"});
   EXPECT_EQ(form->Label4()->text(), "");
 }
 

@@ -42,7 +42,7 @@ TEST(UnconnectedStorageTest, StartUpSaysWhatIsMissingAndTheWindowStays) {
     form.SetOnTerminate([&terminated] { ++terminated; });
     form.FormCreate();
     form.show();
-    EXPECT_EQ(prompts.Asked(), Asked{"message: " + c.message});
+    EXPECT_EQ(prompts.Asked(), Asked{"error: " + c.message});
     EXPECT_TRUE(form.isVisible());
     EXPECT_FALSE(form.DBEdit1()->isEnabled());
     form.Button(6)->click();

@@ -13,6 +13,7 @@
 #include "app/orb_jotbin_storage.h"
 #include "components/prompts.h"
 #include "engine/base/orb_exception.h"
+#include "engine/base/stream.h"
 #include "tests/support/disk_scratch.h"
 #include "tests/support/scripted_prompts.h"
 #include "tests/ui/ui_test_util.h"
@@ -184,7 +185,7 @@ TEST_F(OrbFormTest, RecordFormCases) {
 
 TEST_F(OrbFormTest, MissingDataFileNamesItsPathAndDoneStillEnds) {
   TForm1& form = OpenWindow();
-  EXPECT_EQ(FPrompts.Asked(), Asked{"message: Database file '" + DataFile() + "' does not exist"});
+  EXPECT_EQ(FPrompts.Asked(), Asked{"error: Database file '" + DataFile() + "' does not exist"});
   EXPECT_FALSE(Table().Active());
   EXPECT_EQ(form.windowTitle(), "Jotbin");
   EXPECT_FALSE(std::filesystem::exists(DataFile()));
@@ -202,7 +203,7 @@ TEST_F(OrbFormTest, DataFileWithoutTableJBIsReported) {
     database.CreateDatabase();
   }
   TForm1& form = OpenWindow();
-  EXPECT_EQ(FPrompts.Asked(), Asked{"message: Table 'JB' does not exist. - Native error: 30396"});
+  EXPECT_EQ(FPrompts.Asked(), Asked{"error: Table 'JB' does not exist. - Native error: 30396"});
   EXPECT_FALSE(Table().Active());
   form.Button(6)->click();
   EXPECT_EQ(FTerminated, 1);
@@ -214,8 +215,39 @@ TEST_F(OrbFormTest, DeleteOnAnEmptyTableReportsTheEmptyDataset) {
   FPrompts.QueueConfirm(TPromptAnswer::kYes);
   form.Button(5)->click();
   EXPECT_EQ(FPrompts.Asked(),
-            (Asked{"confirm: Delete This Record?", "message: Cannot perform this operation on an empty dataset"}));
+            (Asked{"confirm: Delete This Record?", "error: Cannot perform this operation on an empty dataset"}));
   EXPECT_EQ(Table().State(), dsBrowse);
+}
+
+// Errors of event handlers that the framework cannot pass on (the record
+// filter, the field change after a BLOB stream) reach the user as errors.
+TEST_F(OrbFormTest, ErrorsOfFilterAndBlobEventsReachTheUser) {
+  CreateJotbinDataFile(DataFile());
+  OpenWindow();
+  NewRecord("kept note", "kept");
+  FPrompts.ClearAsked();
+  TDataSet& t = Table();
+
+  t.SetOnFilterRecordEvent([](TDataSet&, bool&) { DatabaseError("filter broke"); });
+  t.SetFiltered(true);
+  t.SetFiltered(false);
+  t.SetOnFilterRecordEvent(nullptr);
+  ASSERT_FALSE(FPrompts.Asked().empty());
+  EXPECT_EQ(FPrompts.Asked().front(), "error: filter broke");
+  FPrompts.ClearAsked();
+
+  TField& info = t.FieldByName("info");
+  info.OnChange = [](TField&) { DatabaseError("change broke"); };
+  t.Edit();
+  {
+    std::unique_ptr<TStream> stream = t.CreateBlobStream(info, bmWrite);
+    ASSERT_NE(stream, nullptr);
+    stream->Write("new note", 8);
+  }
+  info.OnChange = nullptr;
+  EXPECT_EQ(FPrompts.Asked(), Asked{"error: change broke"});
+  t.Post();
+  EXPECT_EQ(StoredRecords(), (std::vector<Stored>{{"new note", "kept", "", ""}}));
 }
 
 }  // namespace

@@ -406,7 +406,7 @@ TEST_F(DatabaseTest, FileNotClosedProperlyOffersRepair) {
   prompts.ClearAsked();
   EXPECT_EQ(ErrorCodeOf([&] { db->Open(); }), kErrMaintenanceUnavailable);
   EXPECT_FALSE(db->Connected());
-  EXPECT_EQ(prompts.Asked(), std::vector<std::string>{"message: " + std::string(kSOldFormat)});
+  EXPECT_EQ(prompts.Asked(), std::vector<std::string>{"information: " + std::string(kSOldFormat)});
 }
 
 TEST_F(DatabaseTest, FailedOpenReleasesTheSessionLockForOtherThreads) {
@@ -515,7 +515,7 @@ TEST_F(DatabaseTest, StoredAndDesignTimeConnections) {
   designed->SetDesigning(true);
   designed->Open();
   EXPECT_FALSE(designed->Connected());
-  EXPECT_EQ(prompts.Asked(), std::vector<std::string>{"message: Database file '" + file + "' does not exist"});
+  EXPECT_EQ(prompts.Asked(), std::vector<std::string>{"error: Database file '" + file + "' does not exist"});
 }
 
 TEST_F(DatabaseTest, MaintenanceOperationsAreNotAvailableYet) {

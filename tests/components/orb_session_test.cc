@@ -9,6 +9,7 @@
 #include "components/orb_database.h"
 #include "components/orb_session.h"
 #include "components/orb_session_list.h"
+#include "components/orb_table.h"
 #include "engine/session/local_session.h"
 #include "tests/support/disk_scratch.h"
 #include "tests/support/vector_dataset.h"
@@ -203,6 +204,59 @@ TEST(SessionTest, OpenDatabaseMakesATemporaryDatabaseWhenNoneHasTheName) {
   std::vector<std::string> tables{"stale"};
   session.GetTableNames("MEMORY", tables);
   EXPECT_TRUE(tables.empty());
+}
+
+// Closing a database explicitly closes its datasets, whose release of the
+// database must neither destroy the temporary component under its own
+// Close nor close an ordinary one a second time.
+TEST(SessionTest, ExplicitCloseWithKeepConnectionsOff) {
+  TORBSession session;
+  session.SetSessionName("Closers");
+  session.SetKeepConnections(false);
+  int closes = 0;
+  session.OnDBNotify = [&](TORBDBNotifyKind kind, TORBDatabase&) { closes += kind == dbClose ? 1 : 0; };
+  TORBTable maker;
+  maker.SetDatabaseName("MEMORY");
+  maker.SetTableName("CLOSERS");
+  maker.FieldDefs().Add("N", ftInteger);
+  maker.CreateTable();
+
+  for (const bool temporary : {true, false}) {
+    SCOPED_TRACE(temporary ? "temporary" : "ordinary");
+    closes = 0;
+    std::unique_ptr<TORBDatabase> owned;
+    if (!temporary) {
+      owned = std::make_unique<TORBDatabase>(&session);
+      owned->SetDatabaseName("MEMORY");
+      owned->SetKeepConnection(false);
+    }
+    TORBTable first;
+    TORBTable second;
+    for (TORBTable* t : {&first, &second}) {
+      t->SetSessionName("Closers");
+      t->SetDatabaseName("MEMORY");
+      t->SetTableName("CLOSERS");
+      t->Open();
+    }
+    TORBDatabase* db = first.Database();
+    ASSERT_NE(db, nullptr);
+    EXPECT_EQ(db->Temporary(), temporary);
+    EXPECT_EQ(second.Database(), db);
+    db->Close();
+    // The component the caller closed is still there, closed.
+    ASSERT_EQ(session.FindDatabase("MEMORY"), db);
+    EXPECT_FALSE(db->Connected());
+    EXPECT_FALSE(first.Active());
+    EXPECT_FALSE(second.Active());
+    EXPECT_EQ(db->DataSetCount(), 0);
+    EXPECT_EQ(db->ReferenceCount(), 0);
+    EXPECT_EQ(closes, 1);
+    if (temporary) {
+      session.DropConnections();
+      EXPECT_EQ(session.FindDatabase("MEMORY"), nullptr);
+    }
+  }
+  maker.DeleteTable();
 }
 
 TEST(SessionTest, SharedHandleEndsWithItsOwner) {

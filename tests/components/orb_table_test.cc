@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -15,6 +16,9 @@
 #include "components/field.h"
 #include "components/host_date_time.h"
 #include "components/orb_database.h"
+#include "components/orb_session.h"
+#include "components/orb_session_list.h"
+#include "engine/expr/expression.h"
 #include "components/orb_table.h"
 #include "engine/base/orb_exception.h"
 #include "tests/support/disk_scratch.h"
@@ -681,6 +685,465 @@ TEST_P(TableTest, RefusedCreationTakesCorrectedDefinitions) {
   FCreated.push_back(t.TableName());
   t.Open();
   EXPECT_EQ(t.FieldDefs().FieldDef("S").Size(), 4);
+}
+
+// The definitions read while the table was open go with the close: a new
+// creation takes the framework definitions given afterwards.
+TEST_P(TableTest, CreateTableAfterCloseTakesTheNewDefinitions) {
+  TORBTable& t = People();
+  t.Open();
+  ASSERT_EQ(t.AdvFieldDefs().Count(), 6);
+  ASSERT_EQ(t.AdvIndexDefs().Count(), 3);
+  t.Close();
+  EXPECT_EQ(t.AdvFieldDefs().Count(), 0);
+  EXPECT_EQ(t.AdvIndexDefs().Count(), 0);
+  t.FieldDefs().Clear();
+  t.FieldDefs().Add("CODE", ftString, 8);
+  t.FieldDefs().Add("QTY", ftInteger);
+  t.IndexDefs().Clear();
+  t.IndexDefs().Add("ByCode", "CODE", ixUnique);
+  t.CreateTable();
+  t.Open();
+  EXPECT_EQ(t.FieldCount(), 2);
+  EXPECT_NE(t.FindField("QTY"), nullptr);
+  EXPECT_EQ(t.FindField("NAME"), nullptr);
+  EXPECT_EQ(t.IndexDefs().Count(), 1);
+  EXPECT_NE(t.IndexDefs().FindIndex("ByCode"), nullptr);
+  EXPECT_EQ(t.IndexDefs().FindIndex("ByID"), nullptr);
+}
+
+TEST_P(TableTest, IndexChangeAndCancelRangeStayOnTheCurrentRecord) {
+  TORBTable& t = FivePeople();
+  t.SetIndexName("ByID");
+  ASSERT_TRUE(t.FindKey({Int(3)}));
+  t.SetIndexName("ByName");  // alice bob carol dave erin
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 3);
+  t.Prior();
+  EXPECT_EQ(t.FieldByName("NAME").AsString(), "dave");
+  t.SetIndexFieldNames("GRP;ID");  // 3 4 5 | 1 2
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 1);
+  t.Next();
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 2);
+
+  t.SetIndexName("ByID");
+  t.SetRange({Int(2)}, {Int(4)});
+  t.Next();
+  ASSERT_EQ(t.FieldByName("ID").AsInteger(), 3);
+  t.CancelRange();
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 3);
+  EXPECT_EQ(t.RecordCount(), 5);
+  t.Next();
+  t.Next();
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 5);
+}
+
+TEST_P(TableTest, IndexOperations) {
+  TORBTable& t = FivePeople();
+  t.Close();
+  t.AddIndex("ByNameDown", "NAME;ID", 0, "NAME", "NAME");
+  t.Open();
+  const TORBAdvIndexDef* down = t.AdvIndexDefs().Find("ByNameDown");
+  ASSERT_NE(down, nullptr);
+  EXPECT_EQ(down->FDescFields, "NAME");
+  EXPECT_EQ(down->FCaseInsFields, "NAME");
+  t.SetIndexName("ByNameDown");
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{3, 1, 2, 4, 5}));
+  t.SetIndexName("");
+
+  // Made on demand, then found.
+  bool created = false;
+  EXPECT_FALSE(t.IndexExists({"GRP", "NAME"}, {"ASC", "DESC"}, {"CASE", "CASE"}));
+  const std::string made = t.FindOrCreateIndex({"GRP", "NAME"}, {"ASC", "DESC"}, {"CASE", "CASE"}, created);
+  EXPECT_TRUE(created);
+  EXPECT_TRUE(t.IndexExists({"GRP", "NAME"}, {"ASC", "DESC"}, {"CASE", "CASE"}));
+  EXPECT_EQ(t.FindOrCreateIndex({"GRP", "NAME"}, {"ASC", "DESC"}, {"CASE", "CASE"}, created), made);
+  EXPECT_FALSE(created);
+
+  // One record per group.
+  t.ApplyDistinct({"GRP"}, {"ASC"}, {"CASE"});
+  EXPECT_FALSE(t.IndexName().empty());
+  std::vector<int32_t> groups;
+  for (t.First(); !t.Eof(); t.Next()) groups.push_back(t.FieldByName("GRP").AsInteger());
+  EXPECT_EQ(groups, (std::vector<int32_t>{1, 2}));
+  TORBTable& other = Table("PEOPLE");
+  other.Open();
+  other.ApplyDistinct(t);
+  EXPECT_EQ(other.IndexName(), t.IndexName());
+  groups.clear();
+  for (other.First(); !other.Eof(); other.Next()) groups.push_back(other.FieldByName("GRP").AsInteger());
+  EXPECT_EQ(groups, (std::vector<int32_t>{1, 2}));
+  other.Close();
+  EXPECT_FALSE(t.IsRecordLocked());
+  t.Close();
+
+  // Without a cursor.
+  EXPECT_EQ(ErrorCodeOf([&] { t.IndexExists({"GRP"}, {"ASC"}, {"CASE"}); }), 10514);
+  EXPECT_EQ(ErrorCodeOf([&] { t.FindOrCreateIndex({"GRP"}, {"ASC"}, {"CASE"}, created); }), 10311);
+  EXPECT_FALSE(t.IsRecordLocked());
+
+  t.DeleteAllIndexes();
+  EXPECT_EQ(t.IndexName(), "");  // the distinct index went with the others
+  t.Open();
+  EXPECT_EQ(t.IndexDefs().Count(), 0);
+  EXPECT_EQ(t.RecordCount(), 5);
+  t.AddIndex("ByGrp", "GRP", 0);
+  t.DeleteAllIndexes();  // on the open table
+  EXPECT_EQ(t.IndexDefs().Count(), 0);
+  t.Close();
+
+  t.RenameField("NAME", "FULLNAME");
+  EXPECT_FALSE(t.Active());
+  EXPECT_FALSE(t.Exclusive());
+  t.Open();
+  EXPECT_EQ(t.FindField("NAME"), nullptr);
+  ASSERT_NE(t.FindField("FULLNAME"), nullptr);
+  t.First();
+  EXPECT_EQ(t.FieldByName("FULLNAME").AsString(), "erin");
+  EXPECT_ANY_THROW(t.RenameField("ID", "KEY"));  // open
+  t.Close();
+
+  t.ValidateAndRepairMostUpdatedAndRecordPageIndex();
+  t.Open();
+  EXPECT_EQ(t.RecordCount(), 5);
+}
+
+TEST_P(TableTest, LastAutoincValueIsTheCursors) {
+  TORBTable& t = Table("AUTO");
+  t.AdvFieldDefs().Add("ID", aftAutoInc);
+  t.AdvFieldDefs().Add("S", aftString, 10);
+  t.CreateTable();
+  FCreated.push_back(t.TableName());
+  t.Open();
+  for (const char* text : {"a", "b"}) {
+    t.Append();
+    t.FieldByName("S").SetAsString(text);
+    t.Post();
+  }
+  EXPECT_EQ(t.LastAutoincValue("ID"), 2);
+  EXPECT_EQ(t.LastAutoincValue(0), 2);
+}
+
+TEST_P(TableTest, ClosedTableReadsItsDefinitionsThroughACursor) {
+  TORBTable& t = People();
+  t.FieldDefs().Clear();
+  t.InitFieldDefs();
+  EXPECT_FALSE(t.Active());
+  EXPECT_EQ(FDatabase->DataSetCount(), 0);
+  ASSERT_EQ(t.FieldDefs().Count(), 6);
+  EXPECT_EQ(t.FieldDefs().FieldDef("NAME").Size(), 20);
+  EXPECT_EQ(t.AdvFieldDefs().Count(), 6);
+  TORBTable& missing = Table("NOPE");
+  EXPECT_NE(ErrorCodeOf([&] { missing.InitFieldDefs(); }), 0);
+  EXPECT_EQ(FDatabase->DataSetCount(), 0);
+}
+
+TEST_P(TableTest, NewRecordsTakeMemoDefaults) {
+  TORBTable& t = Table("MEMODEF");
+  t.AdvFieldDefs().Add("N", aftInteger);
+  TORBAdvFieldDef& note = t.AdvFieldDefs().Add("NOTE", aftMemo);
+  note.FDefaultValue = Text("to be written");
+  t.CreateTable();
+  FCreated.push_back(t.TableName());
+  t.Open();
+  t.Append();
+  EXPECT_EQ(t.FieldByName("NOTE").AsString(), "to be written");
+  t.FieldByName("N").SetAsInteger(1);
+  t.Post();
+  t.Append();
+  t.FieldByName("N").SetAsInteger(2);
+  t.FieldByName("NOTE").SetAsString("own text");
+  t.Post();
+  t.Close();
+  t.Open();
+  EXPECT_EQ(t.FieldByName("NOTE").AsString(), "to be written");
+  t.Next();
+  EXPECT_EQ(t.FieldByName("NOTE").AsString(), "own text");
+}
+
+TEST_P(TableTest, CursorTakesTheTableAndDatabaseSettings) {
+  TORBTable& t = People();
+  t.Open();
+  // In-memory tables never spill; a disk table follows its database.
+  EXPECT_EQ(t.Handle()->FDisableTempFiles, GetParam());
+  EXPECT_FALSE(t.ReadOnly());
+  t.Close();
+  FDatabase->SetDisableTempFiles(true);
+  t.Open();
+  EXPECT_TRUE(t.Handle()->FDisableTempFiles);
+  t.Close();
+
+  TORBTable temp;
+  temp.SetTemporary(true);
+  EXPECT_EQ(temp.DatabaseName(), "TEMP");
+  EXPECT_TRUE(temp.Temporary());
+}
+
+TEST_P(TableTest, LookupComputesCalculatedResultFields) {
+  TORBTable& t = FivePeople();
+  t.Close();
+  for (const char* name : {"ID", "NAME"}) {
+    std::unique_ptr<TField> field = name == std::string("ID") ? std::unique_ptr<TField>(std::make_unique<TIntegerField>())
+                                                              : std::make_unique<TStringField>(20);
+    field->SetFieldName(name);
+    t.Fields().Add(std::move(field));
+  }
+  auto label = std::make_unique<TStringField>(30);
+  label->SetFieldName("LABEL");
+  label->SetFieldKind(fkCalculated);
+  t.Fields().Add(std::move(label));
+  t.OnCalcFields = [](TDataSet& ds) {
+    ds.FieldByName("LABEL").SetAsString(ds.FieldByName("NAME").AsString() + "#" + ds.FieldByName("ID").AsString());
+  };
+  t.Open();
+  EXPECT_EQ(t.FieldByName("LABEL").AsString(), "erin#3");
+  for (const int32_t id : {2, 5}) {
+    const std::vector<TORBVariant> found = t.Lookup("ID", {Int(id)}, "LABEL;NAME");
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].AsAnsiString(), found[1].AsAnsiString() + "#" + std::to_string(id));
+  }
+  EXPECT_EQ(t.FieldByName("LABEL").AsString(), "erin#3");  // no move
+}
+
+TEST_P(TableTest, ProjectionAndSqlFilterShapeTheView) {
+  TORBTable& t = FivePeople();
+  t.ApplyProjection({"NAME", "ID"}, {"WHO", ""});
+  EXPECT_TRUE(t.Active());
+  ASSERT_EQ(t.FieldCount(), 2);
+  EXPECT_EQ(t.Fields()[0].FieldName(), "WHO");
+  EXPECT_EQ(t.Fields()[1].FieldName(), "ID");
+  EXPECT_EQ(t.RecordCount(), 5);
+  t.First();
+  EXPECT_EQ(t.FieldByName("WHO").AsString(), "erin");
+  // A field the table does not have changes nothing.
+  EXPECT_NE(ErrorCodeOf([&] { t.ApplyProjection({"NOPE"}, {""}); }), 0);
+  EXPECT_TRUE(t.Active());
+  EXPECT_EQ(t.FieldCount(), 2);
+
+  TORBExpression filter;
+  filter.ParseForFilter(t.Handle(), u"ID > 2", false, true);
+  t.SetSQLFilter(&filter);
+  t.First();
+  EXPECT_EQ(Ids(t), (std::vector<int32_t>{3, 5, 4}));
+  t.SetSQLFilter(nullptr);
+  t.First();
+  EXPECT_EQ(Ids(t).size(), 5u);
+  t.Close();
+  EXPECT_EQ(ErrorCodeOf([&] { t.SetSQLFilter(nullptr); }), 10300);
+  EXPECT_EQ(ErrorCodeOf([&] { t.ApplyProjection({"ID"}, {""}); }), 10320);
+  t.Open();
+  EXPECT_EQ(t.FieldCount(), 6);  // a new cursor sees every field
+}
+
+TEST_P(TableTest, FieldValuesByNumber) {
+  TORBTable& t = FivePeople();
+  t.First();
+  t.Edit();
+  t.FieldByName("NOTE").SetAsString("a memo");
+  t.Post();
+  TORBVariant value;
+  t.GetFieldValue(value, 0, false);
+  EXPECT_EQ(value.AsInteger(), 3);
+  t.GetFieldValue(value, 4, true);
+  EXPECT_EQ(value.DataType(), bftClob);
+  EXPECT_EQ(std::string(static_cast<const char*>(value.Data()), static_cast<size_t>(value.DataSize())), "a memo");
+  t.Next();
+  t.GetFieldValue(value, 4, false);
+  EXPECT_TRUE(value.IsNull());
+
+  t.Edit();
+  t.SetFieldValue(Text("written"), 4, false);
+  t.SetFieldValue(Int(42), 5, false);
+  t.Post();
+  EXPECT_EQ(t.FieldByName("NOTE").AsString(), "written");
+  EXPECT_EQ(t.FieldByName("GRP").AsInteger(), 42);
+
+  TORBTable& copy = Table("PEOPLE");
+  copy.Open();
+  copy.Append();
+  t.CopyFieldValue(1, false, 1, &copy);
+  t.CopyFieldValue(4, false, 4, &copy);
+  copy.FieldByName("ID").SetAsInteger(9);
+  copy.Post();
+  EXPECT_EQ(copy.FieldByName("NAME").AsString(), t.FieldByName("NAME").AsString());
+  EXPECT_EQ(copy.FieldByName("NOTE").AsString(), "written");
+  EXPECT_EQ(ErrorCodeOf([&] { t.CopyFieldValue(1, false, 1, nullptr); }), 10503);
+  copy.Close();
+  EXPECT_EQ(ErrorCodeOf([&] { t.CopyFieldValue(1, false, 1, &copy); }), 10504);
+
+  EXPECT_FALSE(t.IsIndexApplied());
+  t.SetIndexName("ByName");
+  EXPECT_TRUE(t.IsIndexApplied());
+  EXPECT_FALSE(t.IsDistinctApplied());
+  t.ApplyDistinct({"GRP"}, {"ASC"}, {"CASE"});
+  EXPECT_TRUE(t.IsDistinctApplied());
+  t.Close();
+  EXPECT_EQ(ErrorCodeOf([&] { t.IsIndexApplied(); }), 10381);
+  EXPECT_EQ(ErrorCodeOf([&] { t.GetFieldValue(value, 0, false); }), 10315);
+  const std::vector<std::string> names = t.GetDatabaseNameList();
+  EXPECT_NE(std::find(names.begin(), names.end(), FDatabaseName), names.end());
+}
+
+TEST_P(TableTest, ProviderOperationsActOrRefuse) {
+  TORBTable& t = FivePeople();
+  EXPECT_EQ(ErrorCodeOf([&] { t.PSExecuteStatement("DELETE FROM PEOPLE", nullptr); }), 30910);
+  EXPECT_EQ(t.PSGetQuoteChar(), "`");
+  EXPECT_FALSE(t.PSInTransaction());
+  t.PSStartTransaction();
+  EXPECT_TRUE(t.PSInTransaction());
+  EXPECT_TRUE(FDatabase->InTransaction());
+  t.PSEndTransaction(true);
+  EXPECT_FALSE(FDatabase->InTransaction());
+  EXPECT_EQ(t.DBFlags(), 1u);  // the cursor's reason only
+  if (!GetParam()) {
+    t.PSStartTransaction();
+    Add(t, 8, "temp", 3);
+    t.PSEndTransaction(false);
+    t.Refresh();
+    EXPECT_EQ(t.RecordCount(), 5);
+  }
+
+  EXPECT_FALSE(t.PSUpdateRecord(ukModify, t));
+  TUpdateKind seen = ukDelete;
+  t.OnUpdateRecord = [&](TDataSet&, TUpdateKind kind, TUpdateAction& action) {
+    seen = kind;
+    action = kind == ukInsert ? uaApplied : uaSkip;
+  };
+  EXPECT_TRUE(t.PSUpdateRecord(ukInsert, t));
+  EXPECT_FALSE(t.PSUpdateRecord(ukModify, t));
+  EXPECT_EQ(seen, ukModify);
+
+  t.Last();
+  t.PSReset();
+  EXPECT_TRUE(t.Active());
+  EXPECT_EQ(t.FieldByName("ID").AsInteger(), 3);  // reopened on the first record
+}
+
+// A table naming a session finds a database component that still sits in
+// the default session and takes it along.
+TEST(TableSessionTest, DatabaseMovesToTheNamedSessionOnOpen) {
+  DiskScratch dir;
+  TORBDatabase db;
+  db.SetDatabaseName("MoveDb");
+  db.SetDatabaseFileName(dir.File("move.orb"));
+  db.CreateDatabase();
+  ASSERT_EQ(db.Session(), ORBDefaultSession());
+  TORBSession named;
+  named.SetSessionName("MoveTo");
+  TORBTable t;
+  t.SetSessionName("MoveTo");
+  t.SetDatabaseName("MoveDb");
+  t.SetTableName("T");
+  t.FieldDefs().Add("N", ftInteger);
+  t.CreateTable();
+  EXPECT_EQ(db.Session(), &named);
+  t.Open();
+  EXPECT_EQ(t.Database(), &db);
+  t.Close();
+  db.Close();
+}
+
+// A read-only database makes its tables read-only once they are open.
+TEST(TableReadOnlyTest, ReadOnlyDatabaseMakesTheTableReadOnly) {
+  DiskScratch dir;
+  TORBDatabase db;
+  db.SetDatabaseName("RoDb");
+  db.SetDatabaseFileName(dir.File("ro.orb"));
+  db.CreateDatabase();
+  db.Open();
+  TORBTable t;
+  t.SetDatabaseName("RoDb");
+  t.SetTableName("T");
+  t.FieldDefs().Add("N", ftInteger);
+  t.CreateTable();
+  db.Close();
+  db.SetReadOnly(true);
+  db.Open();
+  t.Open();
+  EXPECT_TRUE(t.ReadOnly());
+  EXPECT_FALSE(t.CanModify());
+  EXPECT_ANY_THROW(t.Append());
+  t.Close();
+  db.Close();
+}
+
+// Index changes on a closed table wait for the exclusive table lock and
+// give up with 20228 while another user has the table open.
+TEST(TableLockTest, IndexChangesWaitForTheExclusiveLock) {
+  DiskScratch dir;
+  const std::string file = dir.File("mu.orb");
+  TORBSession holder_session;
+  holder_session.SetSessionName("Holder");
+  TORBSession changer_session;
+  changer_session.SetSessionName("Changer");
+  TORBDatabase holder_db(&holder_session);
+  TORBDatabase changer_db(&changer_session);
+  holder_db.SetDatabaseFileName(file);
+  holder_db.SetDatabaseName("Db");
+  holder_db.CreateDatabase();
+  holder_db.Open();
+  {
+    TORBTable maker(&holder_session);
+    maker.SetSessionName("Holder");
+    maker.SetDatabaseName("Db");
+    maker.SetTableName("T");
+    maker.FieldDefs().Add("N", ftInteger);
+    maker.IndexDefs().Add("ByN", "N", 0);
+    maker.CreateTable();
+  }
+  holder_db.Close();
+  for (TORBDatabase* db : {&holder_db, &changer_db}) {
+    db->SetDatabaseName("Db");
+    db->SetDatabaseFileName(file);
+    db->SetMultiUser(true);
+    db->Open();
+  }
+  TORBTable holder;
+  TORBTable changer;
+  for (TORBTable* t : {&holder, &changer}) {
+    t->SetSessionName(t == &holder ? "Holder" : "Changer");
+    t->SetDatabaseName("Db");
+    t->SetTableName("T");
+  }
+  changer.SetLockRetry({3, 3, 10});
+
+  holder.Open();
+  // Keyed moves and ranges take and leave the shared lock; the holder's
+  // own hold on the table stays.
+  holder.SetLockRetry({3, 3, 10});
+  holder.SetIndexName("ByN");
+  for (const int32_t n : {2, 1}) {
+    holder.Append();
+    holder.FieldByName("N").SetAsInteger(n);
+    holder.Post();
+  }
+  EXPECT_TRUE(holder.FindKey({Int(2)}));
+  holder.SetRange({Int(1)}, {Int(1)});
+  EXPECT_EQ(holder.RecordCount(), 1);
+  holder.CancelRange();
+  EXPECT_EQ(holder.RecordCount(), 2);
+  EXPECT_EQ(ErrorCodeOf([&] { changer.AddIndex("ByN2", "N", ixDescending); }), 20228);
+  EXPECT_EQ(ErrorCodeOf([&] { changer.DeleteIndex("ByN"); }), 20228);
+  EXPECT_EQ(ErrorCodeOf([&] { changer.DeleteAllIndexes(); }), 20228);
+  EXPECT_EQ(changer_db.DataSetCount(), 0);
+  holder.Close();
+
+  changer.AddIndex("ByN2", "N", ixDescending);
+  changer.DeleteIndex("ByN");
+  changer.Open();
+  EXPECT_EQ(changer.IndexDefs().Count(), 1);
+  EXPECT_NE(changer.IndexDefs().FindIndex("ByN2"), nullptr);
+
+  // The record another user edits shows as locked.
+  holder.SetIndexName("");
+  holder.Open();
+  holder.First();
+  changer.First();
+  ASSERT_EQ(holder.FieldByName("N").AsInteger(), changer.FieldByName("N").AsInteger());
+  EXPECT_FALSE(changer.IsRecordLocked());
+  holder.Edit();
+  EXPECT_TRUE(changer.IsRecordLocked());
+  holder.Cancel();
+  EXPECT_FALSE(changer.IsRecordLocked());
 }
 
 INSTANTIATE_TEST_SUITE_P(Places, TableTest, ::testing::Values(false, true),

@@ -33,11 +33,15 @@ class TScriptedPrompts final : public TORBPrompts {
   // std::nullopt stands for Cancel.
   void QueuePassword(std::optional<std::string> answer) { FPasswords.push_back(std::move(answer)); }
 
-  // What was asked, in order: "message: TEXT", "confirm: TEXT", "password".
+  // What was asked, in order: "message: TEXT" (no icon), "error: TEXT",
+  // "warning: TEXT", "information: TEXT", "confirm: TEXT", "password".
   const std::vector<std::string>& Asked() const { return FAsked; }
   void ClearAsked() { FAsked.clear(); }
 
   void ShowMessage(const std::string& text) override { FAsked.push_back("message: " + text); }
+  void ShowError(const std::string& text) override { FAsked.push_back("error: " + text); }
+  void ShowWarning(const std::string& text) override { FAsked.push_back("warning: " + text); }
+  void ShowInformation(const std::string& text) override { FAsked.push_back("information: " + text); }
 
   TPromptAnswer Confirm(const std::string& text) override {
     FAsked.push_back("confirm: " + text);

@@ -145,7 +145,7 @@ TEST_F(DBControlsTest, AnEditRefusedByTheDatasetIsReportedAndUndone) {
   EXPECT_EQ(FDataSet.State(), dsBrowse);
   EXPECT_EQ(FEdit.text(), "Ann");
   ASSERT_FALSE(FPrompts.Asked().empty());
-  EXPECT_EQ(FPrompts.Asked()[0], "message: Record is locked");
+  EXPECT_EQ(FPrompts.Asked()[0], "error: Record is locked");
 }
 
 TEST_F(DBControlsTest, TypingIntoAnEmptyDatasetInsertsARecord) {

@@ -78,6 +78,35 @@ TEST(QtPromptsTest, MessageShowsTextWithOk) {
   EXPECT_TRUE(reached);
 }
 
+TEST(QtPromptsTest, MessagesCarryTheIconOfTheirKind) {
+  struct Case {
+    const char* name;
+    void (TORBQtPrompts::*show)(const std::string&);
+    QMessageBox::Icon icon;
+  };
+  const Case cases[] = {
+      {"plain", &TORBQtPrompts::ShowMessage, QMessageBox::NoIcon},
+      {"error", &TORBQtPrompts::ShowError, QMessageBox::Critical},
+      {"warning", &TORBQtPrompts::ShowWarning, QMessageBox::Warning},
+      {"information", &TORBQtPrompts::ShowInformation, QMessageBox::Information},
+  };
+  TORBQtPrompts prompts;
+  for (const Case& c : cases) {
+    bool reached = false;
+    test::WhenModal([&](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      ASSERT_NE(box, nullptr) << c.name;
+      reached = true;
+      EXPECT_EQ(box->icon(), c.icon) << c.name;
+      EXPECT_EQ(box->text(), QString::fromLatin1(c.name));
+      EXPECT_EQ(ButtonTexts(box), QStringList{"OK"});
+      QTest::mouseClick(ButtonNamed(box, "OK"), Qt::LeftButton);
+    });
+    (prompts.*c.show)(c.name);
+    EXPECT_TRUE(reached) << c.name;
+  }
+}
+
 TEST(QtPromptsTest, PasswordGoesThroughThePasswordDialog) {
   TORBQtPrompts prompts;
   test::WhenModal([](QWidget* modal) {
