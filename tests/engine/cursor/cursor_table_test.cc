@@ -1,7 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "engine/base/error_codes.h"
 #include "engine/data/database_data.h"
 #include "tests/engine/cursor/cursor_fixture.h"
+#include "tests/engine/cursor/disk_cursor_rows.h"
+#include "tests/support/disk_scratch.h"
 
 namespace orb::test {
 namespace {
@@ -152,6 +159,52 @@ TEST_F(TableTest, DistinctShowsOneRecordPerKey) {
   while (c.GetRecordBuffer(grmNext) == grrOK) groups.push_back(GetInt(c, kGroup).value_or(-1));
   EXPECT_EQ(groups, (std::vector<int32_t>{1, 2}));
   EXPECT_EQ(c.GetRecordCount(), 2);
+}
+
+// A session that is not connected answers for the database it would
+// connect to when this process has it open, without attaching to it; a
+// database that must still be opened is refused as not connected.
+TEST_F(TableTest, UnconnectedSessionListsTheTablesOfAnOpenDatabase) {
+  CreateStandardTable();
+  TORBLocalSession memory;
+  memory.FDatabaseName = u"MEMORY";
+  EXPECT_TRUE(memory.TableExists(FTableName));
+  EXPECT_FALSE(memory.TableExists(u"NO_SUCH_TABLE"));
+  std::vector<std::u16string> names;
+  memory.GetTablesList(names);
+  EXPECT_NE(std::find(names.begin(), names.end(), FTableName), names.end());
+  EXPECT_FALSE(memory.GetConnected());
+  EXPECT_EQ(memory.GetSessionID(), -1);
+
+  testing::DiskScratch dir;
+  const std::string path = dir.File("db.orb");
+  cursortest::CreateRowsDatabase(path);
+  auto unconnected = cursortest::MakeFileSession(path, false);
+  EXPECT_EQ(RaisedCode([&] { unconnected->TableExists(cursortest::kRowTable); }), kErrSessionNotConnected);
+  EXPECT_EQ(RaisedCode([&] { unconnected->GetTablesList(names); }), kErrSessionNotConnected);
+  auto connected = cursortest::MakeFileSession(path, false);
+  connected->SetConnected(true);
+  EXPECT_TRUE(unconnected->TableExists(cursortest::kRowTable));
+  unconnected->GetTablesList(names);
+  EXPECT_EQ(names, std::vector<std::u16string>{cursortest::kRowTable});
+  EXPECT_FALSE(unconnected->GetConnected());
+  // It holds nothing: the last connected session's disconnect closes the
+  // database.
+  connected->SetConnected(false);
+  EXPECT_EQ(RaisedCode([&] { unconnected->TableExists(cursortest::kRowTable); }), kErrSessionNotConnected);
+}
+
+// The in-memory and temporary databases are open for the whole run: a
+// create is refused as for any open database, never passed over.
+TEST_F(TableTest, CreateDatabaseOnTheInMemoryAndTemporaryDatabasesIsRefused) {
+  CreateStandardTable();
+  for (const char16_t* name : {u"MEMORY", u"TEMP"}) {
+    TORBLocalSession session;
+    session.FDatabaseName = name;
+    EXPECT_EQ(RaisedCode([&] { session.CreateDatabase(); }), 20092);
+    EXPECT_FALSE(session.GetConnected());
+  }
+  EXPECT_TRUE(FSession.TableExists(FTableName));
 }
 
 }  // namespace
