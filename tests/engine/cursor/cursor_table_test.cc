@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "engine/base/error_codes.h"
 #include "engine/data/database_data.h"
+#include "engine/platform/memory_info.h"
 #include "tests/engine/cursor/cursor_fixture.h"
 #include "tests/engine/cursor/disk_cursor_rows.h"
 #include "tests/support/disk_scratch.h"
@@ -205,6 +207,65 @@ TEST_F(TableTest, CreateDatabaseOnTheInMemoryAndTemporaryDatabasesIsRefused) {
     EXPECT_FALSE(session.GetConnected());
   }
   EXPECT_TRUE(FSession.TableExists(FTableName));
+}
+
+class TemporaryTableFilesTest : public CursorTest {
+ protected:
+  TemporaryTableFilesTest() : CursorTest(u"TEMP") {}
+  ~TemporaryTableFilesTest() override { SetAvailableMemoryProvider({}); }
+
+  static int32_t OpenFileCount() {
+    int32_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+    return count;
+  }
+};
+
+// With little free memory a temporary table moves records, index pages and
+// BLOB data to temporary files; DisableTempFiles on the cursor that creates
+// it keeps all of it in memory.
+TEST_F(TemporaryTableFilesTest, DisableTempFilesOfTheCreatingCursorKeepsEverythingInMemory) {
+  for (const bool disable : {false, true}) {
+    SCOPED_TRACE(disable ? "temporary files disabled" : "temporary files allowed");
+    // A tenth of it is the table's budget: a few dozen records, no page.
+    SetAvailableMemoryProvider([] { return int64_t{20000}; });
+    TORBFieldDefs fields;
+    StandardFields(fields);
+    TORBIndexDefs indexes;
+    AddIndexDef(indexes, "BY_ID", {u"ID"});
+    const int32_t files_before = OpenFileCount();
+    {
+      TORBLocalCursor creator;
+      creator.FSession = &FSession;
+      creator.FTableName = FTableName;
+      creator.FDisableTempFiles = disable;
+      creator.CreateTable(fields, indexes, TORBConstraintDefs());
+    }
+    TORBLocalCursor& c = Open();
+    Row row;
+    row.Name = "n";
+    for (row.ID = 0; row.ID < 2000; ++row.ID) ASSERT_EQ(Insert(c, row), 0);
+    row.ID = 5000;
+    row.Note = std::string(3 << 20, 'm');
+    ASSERT_EQ(Insert(c, row), 0);
+    const int32_t files_after = OpenFileCount();
+    if (disable)
+      EXPECT_EQ(files_after, files_before);
+    else
+      EXPECT_GT(files_after, files_before);
+    c.SetIndexName(u"BY_ID");
+    EXPECT_EQ(c.GetRecordCount(), 2001);
+    ASSERT_TRUE(MoveToID(c, 5000));
+    EXPECT_EQ(ReadMemo(c, kNote).size(), size_t{3} << 20);
+    SetAvailableMemoryProvider({});
+    for (auto& [cursor, buffer] : FCursors) cursor->FreeRecordBuffer(buffer);
+    for (auto& [cursor, buffer] : FCursors) cursor->CloseTable();
+    FCursors.clear();
+    TORBLocalCursor dropper;
+    dropper.FSession = &FSession;
+    dropper.FTableName = FTableName;
+    dropper.DeleteTable();
+  }
 }
 
 }  // namespace
