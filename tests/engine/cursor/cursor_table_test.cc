@@ -209,10 +209,10 @@ TEST_F(TableTest, CreateDatabaseOnTheInMemoryAndTemporaryDatabasesIsRefused) {
   EXPECT_TRUE(FSession.TableExists(FTableName));
 }
 
-class TemporaryTableFilesTest : public CursorTest {
+class TemporaryTableCursorTest : public CursorTest {
  protected:
-  TemporaryTableFilesTest() : CursorTest(u"TEMP") {}
-  ~TemporaryTableFilesTest() override { SetAvailableMemoryProvider({}); }
+  TemporaryTableCursorTest() : CursorTest(u"TEMP") {}
+  ~TemporaryTableCursorTest() override { SetAvailableMemoryProvider({}); }
 
   static int32_t OpenFileCount() {
     int32_t count = 0;
@@ -224,7 +224,7 @@ class TemporaryTableFilesTest : public CursorTest {
 // With little free memory a temporary table moves records, index pages and
 // BLOB data to temporary files; DisableTempFiles on the cursor that creates
 // it keeps all of it in memory.
-TEST_F(TemporaryTableFilesTest, DisableTempFilesOfTheCreatingCursorKeepsEverythingInMemory) {
+TEST_F(TemporaryTableCursorTest, DisableTempFilesOfTheCreatingCursorKeepsEverythingInMemory) {
   for (const bool disable : {false, true}) {
     SCOPED_TRACE(disable ? "temporary files disabled" : "temporary files allowed");
     // A tenth of it is the table's budget: a few dozen records, no page.
@@ -266,6 +266,45 @@ TEST_F(TemporaryTableFilesTest, DisableTempFilesOfTheCreatingCursorKeepsEverythi
     dropper.FTableName = FTableName;
     dropper.DeleteTable();
   }
+}
+
+// DISTINCT into a temporary table: every row is posted and the unique
+// index refuses a duplicate (a temporary table has no constraints to
+// check beforehand), which is then cancelled; the refused rows leave
+// nothing behind, neither records nor BLOB values.
+TEST_F(TemporaryTableCursorTest, UniqueIndexRefusesDuplicatesThatAreThenCancelled) {
+  TORBIndexDefs indexes;
+  AddIndexDef(indexes, "TEMPORARY_INDEX_1", {u"GRP"}, true);
+  CreateStandardTable(indexes);
+  TORBLocalCursor& c = Open();
+  const std::vector<int32_t> groups{1, 2, 1, 3, 2, 1};
+  std::vector<int32_t> codes;
+  for (size_t i = 0; i < groups.size(); ++i) {
+    c.InternalInitRecord(c.FCurrentRecordBuffer, true);
+    SetInt(c, kID, static_cast<int32_t>(i));
+    SetInt(c, kGroup, groups[i]);
+    WriteMemo(c, kNote, "note " + std::to_string(i), true);
+    // A constraint check finds nothing to refuse here: only the index does.
+    EXPECT_TRUE(c.CheckConstraints(true));
+    codes.push_back(RaisedCode([&] { c.InternalPost(true); }));
+    if (codes.back() != 0) c.InternalCancel(true);
+  }
+  const int32_t dup = kErrIndexDuplicateKey;
+  EXPECT_EQ(codes, (std::vector<int32_t>{0, 0, dup, 0, dup, dup}));
+  c.SetIndexName(u"TEMPORARY_INDEX_1");
+  EXPECT_EQ(c.GetRecordCount(), 3);
+  EXPECT_EQ(Walk(c), (std::vector<int32_t>{0, 1, 3}));
+  c.SetIndexName(u"");
+  EXPECT_EQ(Walk(c), (std::vector<int32_t>{0, 1, 3}));
+  for (const int32_t id : {0, 1, 3}) {
+    ASSERT_TRUE(MoveToID(c, id));
+    EXPECT_EQ(ReadMemo(c, kNote), "note " + std::to_string(id));
+  }
+  // A later row with a new key still goes in, and is found by its key.
+  EXPECT_EQ(Insert(c, Row{7, "", 0, false, "seven", 4}), 0);
+  EXPECT_EQ(c.GetRecordCount(), 4);
+  ASSERT_TRUE(MoveToID(c, 7));
+  EXPECT_EQ(ReadMemo(c, kNote), "seven");
 }
 
 }  // namespace
