@@ -234,6 +234,19 @@ inline constexpr int32_t kErrCursorNotOpen = 30871;
 inline constexpr int32_t kErrBLOBStreamNotOpen = 30872;
 // Ending a batch update whose table cannot be write-locked to apply it.
 inline constexpr int32_t kErrBatchApplyLocked = 30980;
+// Changes refused on a read-only table or database (one code for each
+// operation): a process that found the file in use by others, or a file
+// it may not write, takes nothing but reads.
+inline constexpr int32_t kErrPostReadOnly = 30890;
+inline constexpr int32_t kErrDeleteReadOnly = 30891;
+inline constexpr int32_t kErrCreateTableReadOnly = 30892;
+inline constexpr int32_t kErrDeleteTableReadOnly = 30893;
+inline constexpr int32_t kErrEmptyTableReadOnly = 30894;
+inline constexpr int32_t kErrRenameTableReadOnly = 30895;
+inline constexpr int32_t kErrRenameFieldReadOnly = 30896;
+inline constexpr int32_t kErrAddIndexReadOnly = 30897;
+inline constexpr int32_t kErrDeleteIndexReadOnly = 30898;
+inline constexpr int32_t kErrDeleteAllIndexesReadOnly = 30899;
 
 // Database components.
 // A database maintenance operation (compact, repair, truncate, password or
@@ -364,6 +377,16 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrCursorNotOpen, "Table '%s' is not open"},
     {kErrBLOBStreamNotOpen, "BLOB stream is not open on this cursor. Table: '%s'"},
     {kErrBatchApplyLocked, "Cannot apply the batch update of table '%s'. Table is locked"},
+    {kErrPostReadOnly, "Cannot post record. Table '%s' is open read-only"},
+    {kErrDeleteReadOnly, "Cannot delete record. Table '%s' is open read-only"},
+    {kErrCreateTableReadOnly, "Cannot create table '%s'. Database is open read-only"},
+    {kErrDeleteTableReadOnly, "Cannot delete table '%s'. Database is open read-only"},
+    {kErrEmptyTableReadOnly, "Cannot empty table '%s'. Database is open read-only"},
+    {kErrRenameTableReadOnly, "Cannot rename table '%s'. Database is open read-only"},
+    {kErrRenameFieldReadOnly, "Cannot rename field '%s' of table '%s'. Database is open read-only"},
+    {kErrAddIndexReadOnly, "Cannot create index '%s' of table '%s'. Database is open read-only"},
+    {kErrDeleteIndexReadOnly, "Cannot delete index '%s' of table '%s'. Database is open read-only"},
+    {kErrDeleteAllIndexesReadOnly, "Cannot delete the indexes of table '%s'. Database is open read-only"},
 };
 
 }  // namespace orb

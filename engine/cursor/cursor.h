@@ -78,6 +78,7 @@ class TORBCursor : public TORBCursorInterface, public TORBFieldResolver {
   virtual bool BatchDefersChanges() const { return false; }
   const std::u16string& GetTableName() const override { return FTableName; }
   bool IsTemporary() const override { return FTemporary; }
+  bool GetDisableTempFiles() const override { return FDisableTempFiles; }
   uint8_t* GetCurrentRecordBuffer() const override { return FCurrentRecordBuffer; }
   void SetCurrentRecordBuffer(uint8_t* buffer) override { FCurrentRecordBuffer = buffer; }
   uint8_t* GetEditRecordBuffer() const override { return FEditRecordBuffer; }

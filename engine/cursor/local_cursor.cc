@@ -100,6 +100,9 @@ void TORBLocalCursor::OpenTable(TORBTableData* table_data) {
   TDatabaseDataGuard guard(FDatabaseData);
   FTableData = table_data;
   FIsTemporary = dynamic_cast<const TORBTemporaryTableData*>(table_data) != nullptr;
+  // A database that this process may only read makes every table of it
+  // read-only, whatever the opener asked for.
+  if (FDatabaseData->FReadOnly) FReadOnly = true;
   try {
     FTableData->FIsRepairing = FIsRepairing;
     FTableData->OpenTable(this);
@@ -187,6 +190,8 @@ bool TORBLocalCursor::InternalTableExists() { return FDatabaseData->TableExists(
 void TORBLocalCursor::CreateTable(const TORBFieldDefs& field_defs, const TORBIndexDefs& index_defs,
                                   const TORBConstraintDefs& constraint_defs) {
   ManageTable([&](TORBDatabaseData* data) {
+    if (data->FReadOnly)
+      RaiseORB(kErrCreateTableReadOnly, "Cannot create table '%s'. Database is open read-only", {FTableName});
     // An engine that stores tables replaces a stored one in the same
     // commit that creates the new one, so a failed create keeps the old
     // data; only a table data already in hand is deleted first.
@@ -199,6 +204,8 @@ void TORBLocalCursor::CreateTable(const TORBFieldDefs& field_defs, const TORBInd
 
 void TORBLocalCursor::DeleteTable() {
   ManageTable([&](TORBDatabaseData* data) {
+    if (data->FReadOnly)
+      RaiseORB(kErrDeleteTableReadOnly, "Cannot delete table '%s'. Database is open read-only", {FTableName});
     if (!InternalTableExists()) RaiseORB(kErrDeleteTableNotFound, kMsgTableNotFound, {FTableName});
     TORBTableData* table = data->FindOrCreateTableData(this);
     if (table == nullptr) RaiseORB(kErrDeleteTableNoData, kMsgTableNotFoundName, {FTableName});
@@ -215,6 +222,8 @@ void TORBLocalCursor::DeleteTable() {
 
 void TORBLocalCursor::EmptyTable() {
   ManageTable([&](TORBDatabaseData* data) {
+    if (data->FReadOnly)
+      RaiseORB(kErrEmptyTableReadOnly, "Cannot empty table '%s'. Database is open read-only", {FTableName});
     if (!InternalTableExists()) RaiseORB(kErrEmptyTableNotFound, kMsgTableNotFound, {FTableName});
     TORBTableData* table = data->FindOrCreateTableData(this);
     if (table == nullptr) RaiseORB(kErrEmptyTableNoData, kMsgTableNotFoundName, {FTableName});
@@ -224,6 +233,8 @@ void TORBLocalCursor::EmptyTable() {
 
 void TORBLocalCursor::RenameTable(const std::u16string& new_name) {
   ManageTable([&](TORBDatabaseData* data) {
+    if (data->FReadOnly)
+      RaiseORB(kErrRenameTableReadOnly, "Cannot rename table '%s'. Database is open read-only", {FTableName});
     if (!InternalTableExists()) RaiseORB(kErrRenameTableNotFound, kMsgTableNotFound, {FTableName});
     if (new_name == FTableName) RaiseORB(kErrRenameTableItself, "Cannot rename table '%s' into itself", {FTableName});
     if (UpperCaseW(new_name) != UpperCaseW(FTableName) && data->TableExists(new_name))
@@ -237,6 +248,9 @@ void TORBLocalCursor::RenameTable(const std::u16string& new_name) {
 
 void TORBLocalCursor::RenameField(const std::u16string& field_name, const std::u16string& new_field_name) {
   if (FTableData == nullptr) RaiseORB(kErrCursorNotOpen, "Table '%s' is not open", {FTableName});
+  if (FDatabaseData->FReadOnly)
+    RaiseORB(kErrRenameFieldReadOnly, "Cannot rename field '%s' of table '%s'. Database is open read-only",
+             {field_name, FTableName});
   TORBTableDataLock lock(FTableData);
   FTableData->RenameField(field_name, new_field_name);
   InternalInitFieldDefs();
@@ -261,6 +275,9 @@ TORBIndexDefs& TORBLocalCursor::GetIndexDefs() {
 
 void TORBLocalCursor::AddIndex(const TORBIndexDef& index_def) {
   if (FTableData == nullptr) RaiseORB(kErrCursorNotOpen, "Table '%s' is not open", {FTableName});
+  if (FDatabaseData->FReadOnly)
+    RaiseORB(kErrAddIndexReadOnly, "Cannot create index '%s' of table '%s'. Database is open read-only",
+             {index_def.GetName(), FTableName});
   if (FIndexDefs.GetIndexDefByName(index_def.GetName()) != nullptr)
     RaiseORB(kErrAddIndexExists, "Cannot create index '%s'. Index already exists", {index_def.GetName()});
   TORBTableDataLock lock(FTableData);
@@ -270,6 +287,9 @@ void TORBLocalCursor::AddIndex(const TORBIndexDef& index_def) {
 
 void TORBLocalCursor::DeleteIndex(const std::u16string& index_name) {
   if (FTableData == nullptr) RaiseORB(kErrCursorNotOpen, "Table '%s' is not open", {FTableName});
+  if (FDatabaseData->FReadOnly)
+    RaiseORB(kErrDeleteIndexReadOnly, "Cannot delete index '%s' of table '%s'. Database is open read-only",
+             {index_name, FTableName});
   const TORBIndexDef* def = FIndexDefs.GetIndexDefByName(std::u16string_view(index_name));
   if (def == nullptr) RaiseORB(kErrDeleteIndexNotFound, "Cannot delete index '%s'. Index not found", {index_name});
   TORBTableDataLock lock(FTableData);
@@ -281,6 +301,9 @@ void TORBLocalCursor::DeleteIndex(const std::u16string& index_name) {
 
 void TORBLocalCursor::DeleteAllIndexes() {
   if (FTableData == nullptr) RaiseORB(kErrCursorNotOpen, "Table '%s' is not open", {FTableName});
+  if (FDatabaseData->FReadOnly)
+    RaiseORB(kErrDeleteAllIndexesReadOnly, "Cannot delete the indexes of table '%s'. Database is open read-only",
+             {FTableName});
   TORBTableDataLock lock(FTableData);
   SetIndexName(u"");
   FTableData->DeleteAllIndexes(this);

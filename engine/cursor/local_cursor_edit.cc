@@ -144,6 +144,7 @@ void TORBLocalCursor::InternalPost(bool inserting) {
   TTableDataScope lock(*this);
   FErrorCode = 0;
   FErrorMessage.clear();
+  if (FReadOnly) RaiseORB(kErrPostReadOnly, "Cannot post record. Table '%s' is open read-only", {FTableName});
   const bool multi_user = MultiUser();
   const bool in_transaction = InTransaction();
   const TORBLockType type = in_transaction ? ltXIRW : ltRW;
@@ -218,6 +219,7 @@ void TORBLocalCursor::InternalPost(bool inserting) {
 void TORBLocalCursor::InternalDelete() {
   TTableDataScope lock(*this);
   FErrorCode = 0;
+  if (FReadOnly) RaiseORB(kErrDeleteReadOnly, "Cannot delete record. Table '%s' is open read-only", {FTableName});
   const bool multi_user = MultiUser();
   const bool in_transaction = InTransaction();
   const TORBLockType type = in_transaction ? ltXIRW : ltRW;

@@ -39,6 +39,9 @@ class TORBCursorInterface {
   // A cursor of the SQL engine or a temporary table: its indexes are
   // temporary and imply no constraints.
   virtual bool IsTemporary() const = 0;
+  // A temporary table created through this cursor keeps all it holds in
+  // memory, never in a temporary file.
+  virtual bool GetDisableTempFiles() const { return false; }
 
   // Record buffers: the one the next operation reads or writes (set by the
   // caller), the record as it was when editing began, and the scratch

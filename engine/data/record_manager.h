@@ -25,6 +25,12 @@ class TORBBaseRecordManager {
   virtual bool AddRecord(int32_t session_id, const uint8_t* record_buffer, TORBPageItemID& record_id) = 0;
   virtual bool UpdateRecord(int32_t session_id, const uint8_t* record_buffer, const TORBPageItemID& record_id) = 0;
   virtual bool DeleteRecord(int32_t session_id, const TORBPageItemID& record_id) = 0;
+  // Takes back the record that AddRecord has just stored (an insert that
+  // failed after it, e.g. refused by a unique index); stores that never
+  // delete records still drop their last one here.
+  virtual void RemoveAddedRecord(int32_t session_id, const TORBPageItemID& record_id) {
+    DeleteRecord(session_id, record_id);
+  }
   // Navigation in physical order: fills the buffer and the result. A
   // grmCurrent read is by navigation_info.RecordID (grrError when gone).
   virtual void GetRecordBuffer(int32_t session_id, TORBNavigationInfo& navigation_info) = 0;

@@ -659,7 +659,7 @@ bool TORBTableData::InsertRecord(TORBCursorInterface* cursor) {
   } catch (...) {
     // The index manager has undone its own part; take the record out again.
     try {
-      if (stored) FRecordManager->DeleteRecord(session_id, record_id);
+      if (stored) FRecordManager->RemoveAddedRecord(session_id, record_id);
     } catch (...) {
     }
     cursor->SetCurrentRecordID(old_id);

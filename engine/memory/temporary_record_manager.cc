@@ -117,6 +117,20 @@ bool TORBTemporaryRecordManager::UpdateRecord(int32_t, const uint8_t*, const TOR
 
 bool TORBTemporaryRecordManager::DeleteRecord(int32_t, const TORBPageItemID&) { return false; }
 
+void TORBTemporaryRecordManager::RemoveAddedRecord(int32_t, const TORBPageItemID& record_id) {
+  if (FRecordCount == 0 || IndexOf(record_id) != FRecordCount - 1) return;
+  const int64_t index = FRecordCount - 1;
+  if (FDisableTempFiles || index < FMaxCachedRecordCount) {
+    --FCachedRecordCount;
+  } else {
+    // AddRecord leaves the newest spilled record in the write block.
+    if (FTempPageRecordCount == 0) return;
+    --FTempPageRecordCount;
+  }
+  --FRecordCount;
+  ++FTableState;
+}
+
 void TORBTemporaryRecordManager::ReadRecord(uint8_t* buffer, int64_t index) {
   if (index < 0 || index >= FRecordCount) RaiseORB(kErrTemporaryRetrieveRecord, "Error retrieving record");
   if (FDisableTempFiles || index < FMaxCachedRecordCount) {

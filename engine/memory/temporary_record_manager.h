@@ -43,7 +43,10 @@ class TORBTemporaryRecordManager : public TORBBaseRecordManager {
   bool AddRecord(int32_t session_id, const uint8_t* record_buffer, TORBPageItemID& record_id) override;
   // Always false: records are never changed.
   bool UpdateRecord(int32_t session_id, const uint8_t* record_buffer, const TORBPageItemID& record_id) override;
+  // Always false: records are never deleted.
   bool DeleteRecord(int32_t session_id, const TORBPageItemID& record_id) override;
+  // Drops the last record again when `record_id` names it.
+  void RemoveAddedRecord(int32_t session_id, const TORBPageItemID& record_id) override;
   void GetRecordBuffer(int32_t session_id, TORBNavigationInfo& navigation_info) override;
   int CompareRecordID(const TORBPageItemID& record_id1, const TORBPageItemID& record_id2) override;
   int64_t GetApproximateRecNo(int32_t session_id, const TORBPageItemID& record_id) override;

@@ -63,6 +63,7 @@ void TORBTemporaryTableData::CreateTable(TORBCursorInterface* cursor, const TORB
   TORBTableDataLock lock(this);
   if (field_defs.GetCount() == 0) RaiseORB(kErrTemporaryNoFields, "Error creating table - no fields were specified");
   FTableName = cursor->GetTableName();
+  FDisableTempFiles = cursor->GetDisableTempFiles();
   // The index manager keeps the page manager it was made with: a new page
   // manager needs a new index manager.
   FIndexManager.reset();

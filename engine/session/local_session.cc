@@ -121,7 +121,8 @@ void TORBLocalSession::CreateDatabase() {
   TORBDatabaseRegistry& registry = TORBDatabaseRegistry::Instance();
   std::lock_guard<std::recursive_mutex> guard(registry.Mutex());
   const TORBDatabaseKey key = MakeDatabaseKey(FDatabaseName, FDatabaseFileName, FSessionName);
-  if (key.Kind != dkDisk) return;  // nothing to write for those
+  // The in-memory and temporary databases are registered, and so open,
+  // for the whole run of the process.
   if (registry.Find(key) != nullptr) RaiseORB(20092, "Cannot create database. Database is already open");
   // Made outside the registry: the registry lock, held throughout, keeps
   // every other session of this process away from the file meanwhile.
@@ -138,14 +139,27 @@ void TORBLocalSession::SetSuppressDBHeaderErrors(bool on) {
   if (TORBDiskDatabaseData* disk = DiskDatabaseData()) disk->SetSuppressDBHeaderErrors(on);
 }
 
+TORBDatabaseData* TORBLocalSession::FindDatabaseDataToAsk() {
+  if (GetConnected()) return FDatabaseData;
+  TORBDatabaseData* data =
+      TORBDatabaseRegistry::Instance().Find(MakeDatabaseKey(FDatabaseName, FDatabaseFileName, FSessionName));
+  // A disk database that no session of this process has open has no table
+  // list to read: only a connect opens its file.
+  auto* disk = dynamic_cast<TORBDiskDatabaseData*>(data);
+  if (data == nullptr || (disk != nullptr && !disk->IsOpen())) CheckConnected();
+  return data;
+}
+
 void TORBLocalSession::GetTablesList(std::vector<std::u16string>& list) {
-  CheckConnected();
-  FDatabaseData->GetTablesList(list);
+  // The registry lock keeps a database found for a session that is not
+  // connected open until it has answered.
+  std::lock_guard<std::recursive_mutex> guard(TORBDatabaseRegistry::Instance().Mutex());
+  FindDatabaseDataToAsk()->GetTablesList(list);
 }
 
 bool TORBLocalSession::TableExists(const std::u16string& table_name) {
-  CheckConnected();
-  return FDatabaseData->TableExists(table_name);
+  std::lock_guard<std::recursive_mutex> guard(TORBDatabaseRegistry::Instance().Mutex());
+  return FindDatabaseDataToAsk()->TableExists(table_name);
 }
 
 void TORBLocalSession::Commit(bool flush) {

@@ -36,13 +36,16 @@ class TORBLocalSession : public TORBBaseSession {
   bool GetSuppressDBHeaderErrors() override;
   void SetSuppressDBHeaderErrors(bool on) override;
   // Writes a new disk database file from the session's settings; 20092
-  // when a matching database is open in this process. The session stays
+  // when a matching database is open in this process, as "MEMORY" and
+  // "TEMP" always are. The session stays
   // disconnected.
   void CreateDatabase() override;
   // The database component deletes and renames the file itself.
   void DeleteDatabase() override {}
   void RenameDatabase(const std::u16string& /*new_name*/) override {}
-  // kErrSessionNotConnected unless connected.
+  // Not connected, these ask the database the session would connect to
+  // when this process has it open ("MEMORY" and "TEMP" always), without
+  // attaching; kErrSessionNotConnected otherwise.
   void GetTablesList(std::vector<std::u16string>& list) override;
   bool TableExists(const std::u16string& table_name) override;
 
@@ -67,6 +70,11 @@ class TORBLocalSession : public TORBBaseSession {
   void Connect();
   void Disconnect();
   void CheckConnected() const;
+  // The database data that GetTablesList and TableExists ask: the attached
+  // one, or for a session that is not connected the registered one it
+  // would connect to (without attaching); kErrSessionNotConnected when no
+  // open one is registered. REQUIRES: the caller holds the registry lock.
+  TORBDatabaseData* FindDatabaseDataToAsk();
   void CheckInTransaction() const;
 
   TORBDatabaseData* FDatabaseData = nullptr;

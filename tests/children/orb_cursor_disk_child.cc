@@ -17,6 +17,11 @@
 //     prints "ready", then adds 1 to VAL of the row <times> times with
 //     edit, a pause of 1 ms and post, starting over while another session
 //     has the row or changed it; prints "done" or "status <code>".
+//   orb_cursor_disk_child <path> read-only-writes <id>
+//     connects single-user (read-only while another process has the file),
+//     prints "read-only <0|1>", then tries each change of the table and its
+//     definitions, the row operations on row <id>, and prints one line for
+//     each: "<operation> status <code>" or "<operation> error <code>".
 //
 // An engine error prints "error <code> <text>".
 
@@ -70,6 +75,74 @@ bool Count(TRowCursor& rows, int32_t id, int32_t times) {
   return true;
 }
 
+// Runs `fn` and says how it ended: its status, or the code it raised.
+template <typename Fn>
+void Try(const std::string& name, Fn&& fn) {
+  try {
+    Say(name + " status " + std::to_string(fn()));
+  } catch (const orb::EORBException& e) {
+    Say(name + " error " + std::to_string(e.NativeError()));
+  }
+}
+
+// Every change a read-only session could try on table T.
+void TryWrites(orb::TORBLocalSession& session, int32_t id) {
+  Say(std::string("read-only ") + (session.FReadOnly ? "1" : "0"));
+  {
+    TRowCursor rows(session, 5, 10);
+    Try("insert", [&] { return rows.Insert(1000, 0); });
+    Try("update", [&] { return rows.MoveTo(id) ? rows.PostDirect(999) : 1; });
+    Try("delete", [&] { return rows.MoveTo(id) ? rows.Delete() : 1; });
+    orb::TORBLocalCursor& cursor = rows.Cursor();
+    Try("rename-field", [&] {
+      cursor.RenameField(u"VAL", u"VAL2");
+      return 0;
+    });
+    Try("add-index", [&] {
+      orb::TORBIndexDef def;
+      def.SetName(std::string_view("BY_VAL"));
+      def.SetColumnCount(1);
+      def.GetIndexColumn(0)->SetFieldName(u"VAL");
+      cursor.AddIndex(def);
+      return 0;
+    });
+    Try("delete-index", [&] {
+      cursor.DeleteIndex(u"BY_ID");
+      return 0;
+    });
+    Try("delete-all-indexes", [&] {
+      cursor.DeleteAllIndexes();
+      return 0;
+    });
+  }
+  orb::TORBLocalCursor table;
+  table.FSession = &session;
+  table.FTableName = orb::cursortest::kRowTable;
+  Try("empty-table", [&] {
+    table.EmptyTable();
+    return 0;
+  });
+  Try("rename-table", [&] {
+    table.RenameTable(u"T2");
+    return 0;
+  });
+  Try("delete-table", [&] {
+    table.DeleteTable();
+    return 0;
+  });
+  Try("create-table", [&] {
+    orb::TORBLocalCursor other;
+    other.FSession = &session;
+    other.FTableName = u"U";
+    orb::TORBFieldDefs fields;
+    orb::TORBFieldDef* f = fields.AddCreated();
+    f->SetName(std::u16string_view(u"A"));
+    f->SetFieldDefDataType(orb::aftInteger, 0);
+    other.CreateTable(fields, orb::TORBIndexDefs(), orb::TORBConstraintDefs());
+    return 0;
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -80,9 +153,14 @@ int main(int argc, char** argv) {
   const std::string mode = argv[2];
   const int32_t id = std::atoi(argv[3]);
   const int32_t arg = argc > 4 ? std::atoi(argv[4]) : 0;
-  auto session = orb::cursortest::MakeFileSession(argv[1], true);
+  auto session = orb::cursortest::MakeFileSession(argv[1], mode != "read-only-writes");
   try {
     session->SetConnected(true);
+    if (mode == "read-only-writes") {
+      TryWrites(*session, id);
+      session->SetConnected(false);
+      return 0;
+    }
     {
       TRowCursor rows(*session, 200, 5);
       if (mode == "update") {

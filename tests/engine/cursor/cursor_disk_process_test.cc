@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/base/error_codes.h"
 #include "tests/engine/cursor/disk_cursor_rows.h"
 #include "tests/support/child_process.h"
 #include "tests/support/disk_scratch.h"
@@ -442,6 +443,53 @@ TEST_F(CursorDiskProcessTest, OpenCursorSeesRowsInsertedByAnotherProcess) {
 TEST_F(CursorDiskProcessTest, EndedBatchUpdateIsAppliedAtOnce) { RunBatch(true); }
 
 TEST_F(CursorDiskProcessTest, CancelledBatchUpdateLeavesNoTrace) { RunBatch(false); }
+
+// A single-user process that finds the file open in this one is read-only:
+// every change through its cursors is refused with the operation's code,
+// and the file keeps what it held.
+TEST_F(CursorDiskProcessTest, ReadOnlyProcessIsRefusedEveryChange) {
+  TORBLocalCursor& cursor = FRows->Cursor();
+  TORBIndexDef index;
+  index.SetName(std::string_view("BY_ID"));
+  index.SetColumnCount(1);
+  index.GetIndexColumn(0)->SetFieldName(u"ID");
+  cursor.AddIndex(index);
+  ChildProcess child(kChild, {FPath, "read-only-writes", "2"});
+  std::vector<std::string> lines;
+  for (std::string line = child.ReadLine(); !line.empty(); line = child.ReadLine()) lines.push_back(line);
+  EXPECT_EQ(child.Release(), 0);
+  auto refused = [](const std::string& op, int32_t code) { return op + " error " + std::to_string(code); };
+  const std::vector<std::string> expected{
+      "read-only 1",
+      refused("insert", kErrPostReadOnly),
+      refused("update", kErrPostReadOnly),
+      refused("delete", kErrDeleteReadOnly),
+      refused("rename-field", kErrRenameFieldReadOnly),
+      refused("add-index", kErrAddIndexReadOnly),
+      refused("delete-index", kErrDeleteIndexReadOnly),
+      refused("delete-all-indexes", kErrDeleteAllIndexesReadOnly),
+      refused("empty-table", kErrEmptyTableReadOnly),
+      refused("rename-table", kErrRenameTableReadOnly),
+      refused("delete-table", kErrDeleteTableReadOnly),
+      refused("create-table", kErrCreateTableReadOnly),
+  };
+  EXPECT_EQ(lines, expected);
+  // Nothing of it reached the file.
+  FRows.reset();
+  FSession->SetConnected(false);
+  FSession->SetConnected(true);
+  FRows = std::make_unique<TRowCursor>(*FSession);
+  EXPECT_EQ(FRows->Rows(), (Rows{{1, 10}, {2, 20}, {3, 30}}));
+  TORBLocalCursor& reopened = FRows->Cursor();
+  ASSERT_EQ(reopened.FFieldDefs.GetCount(), 2);
+  EXPECT_EQ(reopened.FFieldDefs.GetDef(1)->GetWideName(), u"VAL");
+  TORBIndexDefs& indexes = reopened.GetIndexDefs();
+  ASSERT_EQ(indexes.GetCount(), 1);
+  EXPECT_EQ(indexes.GetDef(0)->GetWideName(), u"BY_ID");
+  EXPECT_TRUE(FSession->TableExists(u"T"));
+  EXPECT_FALSE(FSession->TableExists(u"U"));
+  EXPECT_FALSE(FSession->TableExists(u"T2"));
+}
 
 }  // namespace
 }  // namespace orb

@@ -1,7 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/base/error_codes.h"
 #include "engine/data/database_data.h"
+#include "engine/platform/memory_info.h"
 #include "tests/engine/cursor/cursor_fixture.h"
+#include "tests/engine/cursor/disk_cursor_rows.h"
+#include "tests/support/disk_scratch.h"
 
 namespace orb::test {
 namespace {
@@ -152,6 +161,150 @@ TEST_F(TableTest, DistinctShowsOneRecordPerKey) {
   while (c.GetRecordBuffer(grmNext) == grrOK) groups.push_back(GetInt(c, kGroup).value_or(-1));
   EXPECT_EQ(groups, (std::vector<int32_t>{1, 2}));
   EXPECT_EQ(c.GetRecordCount(), 2);
+}
+
+// A session that is not connected answers for the database it would
+// connect to when this process has it open, without attaching to it; a
+// database that must still be opened is refused as not connected.
+TEST_F(TableTest, UnconnectedSessionListsTheTablesOfAnOpenDatabase) {
+  CreateStandardTable();
+  TORBLocalSession memory;
+  memory.FDatabaseName = u"MEMORY";
+  EXPECT_TRUE(memory.TableExists(FTableName));
+  EXPECT_FALSE(memory.TableExists(u"NO_SUCH_TABLE"));
+  std::vector<std::u16string> names;
+  memory.GetTablesList(names);
+  EXPECT_NE(std::find(names.begin(), names.end(), FTableName), names.end());
+  EXPECT_FALSE(memory.GetConnected());
+  EXPECT_EQ(memory.GetSessionID(), -1);
+
+  testing::DiskScratch dir;
+  const std::string path = dir.File("db.orb");
+  cursortest::CreateRowsDatabase(path);
+  auto unconnected = cursortest::MakeFileSession(path, false);
+  EXPECT_EQ(RaisedCode([&] { unconnected->TableExists(cursortest::kRowTable); }), kErrSessionNotConnected);
+  EXPECT_EQ(RaisedCode([&] { unconnected->GetTablesList(names); }), kErrSessionNotConnected);
+  auto connected = cursortest::MakeFileSession(path, false);
+  connected->SetConnected(true);
+  EXPECT_TRUE(unconnected->TableExists(cursortest::kRowTable));
+  unconnected->GetTablesList(names);
+  EXPECT_EQ(names, std::vector<std::u16string>{cursortest::kRowTable});
+  EXPECT_FALSE(unconnected->GetConnected());
+  // It holds nothing: the last connected session's disconnect closes the
+  // database.
+  connected->SetConnected(false);
+  EXPECT_EQ(RaisedCode([&] { unconnected->TableExists(cursortest::kRowTable); }), kErrSessionNotConnected);
+}
+
+// The in-memory and temporary databases are open for the whole run: a
+// create is refused as for any open database, never passed over.
+TEST_F(TableTest, CreateDatabaseOnTheInMemoryAndTemporaryDatabasesIsRefused) {
+  CreateStandardTable();
+  for (const char16_t* name : {u"MEMORY", u"TEMP"}) {
+    TORBLocalSession session;
+    session.FDatabaseName = name;
+    EXPECT_EQ(RaisedCode([&] { session.CreateDatabase(); }), 20092);
+    EXPECT_FALSE(session.GetConnected());
+  }
+  EXPECT_TRUE(FSession.TableExists(FTableName));
+}
+
+class TemporaryTableCursorTest : public CursorTest {
+ protected:
+  TemporaryTableCursorTest() : CursorTest(u"TEMP") {}
+  ~TemporaryTableCursorTest() override { SetAvailableMemoryProvider({}); }
+
+  static int32_t OpenFileCount() {
+    int32_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+    return count;
+  }
+};
+
+// With little free memory a temporary table moves records, index pages and
+// BLOB data to temporary files; DisableTempFiles on the cursor that creates
+// it keeps all of it in memory.
+TEST_F(TemporaryTableCursorTest, DisableTempFilesOfTheCreatingCursorKeepsEverythingInMemory) {
+  for (const bool disable : {false, true}) {
+    SCOPED_TRACE(disable ? "temporary files disabled" : "temporary files allowed");
+    // A tenth of it is the table's budget: a few dozen records, no page.
+    SetAvailableMemoryProvider([] { return int64_t{20000}; });
+    TORBFieldDefs fields;
+    StandardFields(fields);
+    TORBIndexDefs indexes;
+    AddIndexDef(indexes, "BY_ID", {u"ID"});
+    const int32_t files_before = OpenFileCount();
+    {
+      TORBLocalCursor creator;
+      creator.FSession = &FSession;
+      creator.FTableName = FTableName;
+      creator.FDisableTempFiles = disable;
+      creator.CreateTable(fields, indexes, TORBConstraintDefs());
+    }
+    TORBLocalCursor& c = Open();
+    Row row;
+    row.Name = "n";
+    for (row.ID = 0; row.ID < 2000; ++row.ID) ASSERT_EQ(Insert(c, row), 0);
+    row.ID = 5000;
+    row.Note = std::string(3 << 20, 'm');
+    ASSERT_EQ(Insert(c, row), 0);
+    const int32_t files_after = OpenFileCount();
+    if (disable)
+      EXPECT_EQ(files_after, files_before);
+    else
+      EXPECT_GT(files_after, files_before);
+    c.SetIndexName(u"BY_ID");
+    EXPECT_EQ(c.GetRecordCount(), 2001);
+    ASSERT_TRUE(MoveToID(c, 5000));
+    EXPECT_EQ(ReadMemo(c, kNote).size(), size_t{3} << 20);
+    SetAvailableMemoryProvider({});
+    for (auto& [cursor, buffer] : FCursors) cursor->FreeRecordBuffer(buffer);
+    for (auto& [cursor, buffer] : FCursors) cursor->CloseTable();
+    FCursors.clear();
+    TORBLocalCursor dropper;
+    dropper.FSession = &FSession;
+    dropper.FTableName = FTableName;
+    dropper.DeleteTable();
+  }
+}
+
+// DISTINCT into a temporary table: every row is posted and the unique
+// index refuses a duplicate (a temporary table has no constraints to
+// check beforehand), which is then cancelled; the refused rows leave
+// nothing behind, neither records nor BLOB values.
+TEST_F(TemporaryTableCursorTest, UniqueIndexRefusesDuplicatesThatAreThenCancelled) {
+  TORBIndexDefs indexes;
+  AddIndexDef(indexes, "TEMPORARY_INDEX_1", {u"GRP"}, true);
+  CreateStandardTable(indexes);
+  TORBLocalCursor& c = Open();
+  const std::vector<int32_t> groups{1, 2, 1, 3, 2, 1};
+  std::vector<int32_t> codes;
+  for (size_t i = 0; i < groups.size(); ++i) {
+    c.InternalInitRecord(c.FCurrentRecordBuffer, true);
+    SetInt(c, kID, static_cast<int32_t>(i));
+    SetInt(c, kGroup, groups[i]);
+    WriteMemo(c, kNote, "note " + std::to_string(i), true);
+    // A constraint check finds nothing to refuse here: only the index does.
+    EXPECT_TRUE(c.CheckConstraints(true));
+    codes.push_back(RaisedCode([&] { c.InternalPost(true); }));
+    if (codes.back() != 0) c.InternalCancel(true);
+  }
+  const int32_t dup = kErrIndexDuplicateKey;
+  EXPECT_EQ(codes, (std::vector<int32_t>{0, 0, dup, 0, dup, dup}));
+  c.SetIndexName(u"TEMPORARY_INDEX_1");
+  EXPECT_EQ(c.GetRecordCount(), 3);
+  EXPECT_EQ(Walk(c), (std::vector<int32_t>{0, 1, 3}));
+  c.SetIndexName(u"");
+  EXPECT_EQ(Walk(c), (std::vector<int32_t>{0, 1, 3}));
+  for (const int32_t id : {0, 1, 3}) {
+    ASSERT_TRUE(MoveToID(c, id));
+    EXPECT_EQ(ReadMemo(c, kNote), "note " + std::to_string(id));
+  }
+  // A later row with a new key still goes in, and is found by its key.
+  EXPECT_EQ(Insert(c, Row{7, "", 0, false, "seven", 4}), 0);
+  EXPECT_EQ(c.GetRecordCount(), 4);
+  ASSERT_TRUE(MoveToID(c, 7));
+  EXPECT_EQ(ReadMemo(c, kNote), "seven");
 }
 
 }  // namespace
