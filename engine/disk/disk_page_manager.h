@@ -188,6 +188,7 @@
 #include "engine/disk/database_file.h"
 #include "engine/disk/disk_header.h"
 #include "engine/disk/encryption.h"
+#include "engine/disk/rollback_journal.h"
 #include "engine/table/page_manager.h"
 #include "engine/disk/table_pages_cache.h"
 
@@ -317,6 +318,15 @@ class TORBDiskPageManager : public TORBPageManager {
   int32_t InternalReadPageState(int32_t page_no) override;
   void InternalWritePageState(int32_t page_no, int32_t state);
 
+  // The journal beside the open file holds an unfinished commit: a hot
+  // journal, rolled back by the next writer that takes the header lock.
+  bool HasHotJournal() const;
+  // Rolls back a journal that another process, stopped in the middle of
+  // its commit, left behind, before this process reads what that commit
+  // wrote (taken table locks call it). One file status call when there is
+  // none; 20213 when the header lock stays taken.
+  void RecoverOtherWritersJournal();
+
   // Decides when a cached page must be checked against the file.
   TORBDiskTablePagesCacheManager& TablePagesCacheManager() { return FTablePagesCacheManager; }
 
@@ -394,6 +404,19 @@ class TORBDiskPageManager : public TORBPageManager {
   static bool IsFileReadOnly(const std::u16string& file_name, bool multi_user, bool& read_only_attribute,
                              PlatformStatus* in_use);
 
+  // Puts the stored images of pages first_page .. first_page + count - 1
+  // that the running commit overwrites into the journal, unless they are
+  // there already, were free before the commit or lie past the file as it
+  // was. With `write` the journal is written (and flushed on a flushed
+  // commit) before the caller overwrites them. Nothing outside a commit.
+  void JournalPages(int32_t first_page, int32_t count, bool write = true);
+  // Rolls back a hot journal: writes its images back, cuts the file to
+  // its old size, restores the header and removes the journal, flushed,
+  // before anything is read. A journal that does not check out is removed.
+  // 30645 on a read-only file with a hot journal. REQUIRES: the header
+  // lock is held, or the file is held exclusively.
+  void RecoverJournal();
+
   std::unique_ptr<TORBDatabaseFreeSpaceManager> FDatabaseFreeSpaceManager;
   TORBDiskTablePagesCacheManager FTablePagesCacheManager;
   TORBDatabaseFile FDatabaseFile;
@@ -425,6 +448,15 @@ class TORBDiskPageManager : public TORBPageManager {
   // maps the file again at its current size, and a read of bytes that the
   // file no longer holds fails over to a read of the file.
   TPlatformFileView FFileView;
+  // The rollback journal of the running commit, and what it covers: pages
+  // below FJournalPageLimit not in FJournalSkip (the committing session's
+  // added pages).
+  TORBRollbackJournal FJournal;
+  std::string FDatabasePath;
+  int32_t FJournalPageLimit = 0;
+  std::vector<int32_t> FJournalSkip;
+  bool FJournalFlush = false;
+  bool FRecovering = false;
 };
 
 }  // namespace orb
