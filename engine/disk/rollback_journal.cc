@@ -58,7 +58,8 @@ bool TORBRollbackJournal::ReadHot(const std::string& database_path, int32_t page
   if (!s.Ok() || got != sizeof header) return false;
   if (std::memcmp(header, kSignature, sizeof kSignature) != 0) return false;
   if (CRC32(0, header, kHeaderSize - 4) != LoadU32LE(header + kHeaderSize - 4)) return false;
-  if (static_cast<int32_t>(LoadU32LE(header + 12)) != page_size) return false;
+  if (page_size == 0) page_size = static_cast<int32_t>(LoadU32LE(header + 12));
+  if (page_size <= 0 || static_cast<int32_t>(LoadU32LE(header + 12)) != page_size) return false;
   if (contents == nullptr) return true;
   const uint32_t nonce = LoadU32LE(header + 8);
   contents->FileSize = LoadI64LE(header + 16);

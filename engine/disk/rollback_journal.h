@@ -62,7 +62,8 @@ class TORBRollbackJournal {
   static std::string PathFor(const std::string& database_path) { return database_path + "-journal"; }
 
   // True when the journal of `database_path` exists with a header that
-  // checks out for `page_size`; with `contents` its records are read too.
+  // checks out for `page_size` (any page size when 0); with `contents` its
+  // records are read too.
   // Reading errors other than a missing file raise 30647.
   static bool ReadHot(const std::string& database_path, int32_t page_size, TContents* contents);
   // Removes the journal file (a missing one is fine) and, with `flush`,
