@@ -70,6 +70,13 @@ inline constexpr int32_t kErrInitObjectIDWrite = 30406;
 inline constexpr int32_t kErrDiskFull = 30640;
 // Allocating or freeing a page of a database file opened for reading only.
 inline constexpr int32_t kErrReadOnlyAllocation = 30641;
+// A read-only open of a database whose rollback journal holds an
+// unfinished commit that only a writer can roll back.
+inline constexpr int32_t kErrJournalReadOnly = 30645;
+// Creating, writing, flushing, emptying or removing the rollback journal.
+inline constexpr int32_t kErrJournalWrite = 30646;
+// Opening or reading a rollback journal that exists.
+inline constexpr int32_t kErrJournalRead = 30647;
 
 // The integrity checker.
 // The database header lock stays taken by others for all the retries.
@@ -298,6 +305,10 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
      "There is not enough free space on drive to extend the database file '%s' to %d bytes. ErrorCode:%d. "
      "ErrorMessage: %s"},
     {kErrReadOnlyAllocation, "Database file '%s' is opened read-only: page %d cannot be allocated or freed"},
+    {kErrJournalReadOnly,
+     "Database file '%s' has an unfinished commit in its rollback journal and cannot be opened read-only"},
+    {kErrJournalWrite, "Cannot write the rollback journal '%s'. Error code: %d. ErrorMessage: %s"},
+    {kErrJournalRead, "Cannot read the rollback journal '%s'. Error code: %d. ErrorMessage: %s"},
     {kErrCheckDatabaseLocked, "Database is locked"},
     {kErrCheckSignature, "Invalid file format. Found signature: '%s', expected: '%s'"},
     {kErrCheckPassword, "Cannot open database - incorrect password"},

@@ -157,7 +157,11 @@ void TORBDiskPageManager::CreateAndOpenDatabase(const std::u16string& file_name,
   FPassword = password;
   SetPageSizes(page_size, kDiskPageHeaderSize);
   try {
+    FDatabasePath = WideToPath(file_name);
     FDatabaseFile.CreateAndOpenFile(file_name);
+    // A journal left beside an earlier file of this name belongs to that
+    // file, never to this one.
+    TORBRollbackJournal::Remove(FDatabasePath, false);
     FDBHeader.Encrypted = password.Password.empty() ? 0 : 0xFF;
     FDBHeader.PageSize = page_size;
     FDBHeader.PageCountInExtent = extent_page_count;
@@ -208,6 +212,7 @@ void TORBDiskPageManager::OpenDatabase(const std::u16string& file_name, const TO
   ResetState();
   FPassword = password;
   try {
+    FDatabasePath = WideToPath(file_name);
     if (!read_only && TPlatformFile::Exists(WideToPath(file_name))) {
       bool attribute = false;
       PlatformStatus in_use;
@@ -290,6 +295,18 @@ void TORBDiskPageManager::OpenDatabase(const std::u16string& file_name, const TO
     FOffsetToFirstPage = FOffsetToLastObjectID + kLastObjectIDSize;
     FDatabaseFreeSpaceManager = std::make_unique<TORBDatabaseFreeSpaceManager>(this);
     FIsOpened = true;
+    // An unfinished commit of an earlier open is rolled back before a page
+    // is served, under the header lock, so that a process still committing
+    // is waited for and two processes never roll back at once.
+    struct stat st;
+    if (::stat(TORBRollbackJournal::PathFor(FDatabasePath).c_str(), &st) == 0 && st.st_size > 0) {
+      if (!TryLock([this] { return LockDBHeader(); })) RaiseORB(20230, kDatabaseLocked);
+      HeaderLockRelease release(*this);
+      RecoverJournal();
+      LoadDBHeader();
+      FRepairNeeded =
+          FDBHeader.WriteChangesState != kWriteChangesConsistent || FDBHeader.Version < kDBMinimumSoundVersion;
+    }
   } catch (...) {
     CloseAndForget(false);
     throw;
@@ -321,6 +338,7 @@ void TORBDiskPageManager::CloseAndForget(bool report) {
     }
   }
   FFileView.Reset();
+  FJournal.Close();
   FDatabaseFreeSpaceManager.reset();
   FIsOpened = false;
   FLockDBHeaderCount = 0;
@@ -432,6 +450,7 @@ void TORBDiskPageManager::WritePageRegion(const void* buffer, int32_t page_no, i
   }
   DesignTimeScope scope(*this);
   FlushFreeSpace();
+  JournalPages(page_no, 1);
   FDatabaseFile.WriteBuffer(buffer, static_cast<size_t>(count), GetPageOffset(page_no) + offset, 10475);
 }
 
@@ -542,6 +561,21 @@ bool TORBDiskPageManager::LockDBHeader() {
     // needed.
     FHeaderByteLocked = !KeepsMapPagesCached();
     if (FHeaderByteLocked && !LockFileByte(FOffsetToLockedBytes + kDBHeaderByteOffset)) return false;
+    ++FLockDBHeaderCount;
+    // Another process that stopped in the middle of a commit left its
+    // journal: whoever takes the header lock next rolls it back first.
+    if (FHeaderByteLocked && FIsOpened && !FRecovering && !FJournal.IsActive() && !GetReadOnly()) {
+      struct stat st;
+      if (::stat(TORBRollbackJournal::PathFor(FDatabasePath).c_str(), &st) == 0 && st.st_size > 0) {
+        try {
+          RecoverJournal();
+        } catch (...) {
+          UnlockDBHeader();
+          throw;
+        }
+      }
+    }
+    return true;
   }
   ++FLockDBHeaderCount;
   return true;
@@ -633,22 +667,136 @@ void TORBDiskPageManager::ApplyChanges(int32_t session, bool flush) {
   DesignTimeScope scope(*this);
   if (!TryLock([this] { return LockDBHeader(); })) RaiseORB(20213, kDatabaseLocked);
   HeaderLockRelease release(*this);
-  LoadDBHeader();
-  // A file left in the middle of a commit stays marked until it is repaired.
-  const bool consistent = FDBHeader.WriteChangesState == kWriteChangesConsistent;
-  FDBHeader.WriteChangesState = kWriteChangesWriting;
-  SaveDBHeader(true);
-  // With flush, each step is on the disk before the next begins: the mark
-  // before any page, every page and map before the header says consistent
-  // again, and that header before the commit returns.
-  if (flush) FlushBuffers();
-  TORBPageManager::ApplyChanges(session);
-  if (flush) FlushBuffers();
-  FDBHeader.State = static_cast<int32_t>(static_cast<uint32_t>(FDBHeader.State) + 1u);
-  FDBHeader.WriteChangesState = consistent ? kWriteChangesConsistent : kWriteChangesWriting;
-  SaveDBHeader(false);
-  if (flush) FDatabaseFile.FlushFileBuffers();
+  // The journal first: the stored header and the file size as they are,
+  // then the old image of every committed page the commit overwrites, on
+  // the disk before the first overwrite when the commit is flushed. A file
+  // held alone keeps its maps in memory: their pages reach the file inside
+  // the commit (the header is read below), so the journal starts before.
+  // A file open for reading only fails at its first write, with nothing to
+  // roll back.
+  FJournalFlush = flush;
+  FJournalSkip.clear();
+  if (const TORBSessionPageInfo* info = FindSessionInfo(session)) FJournalSkip = info->AddedPageNumbers;
+  std::sort(FJournalSkip.begin(), FJournalSkip.end());
+  auto begin_journal = [&](const uint8_t (&stored)[kDBHeaderSize]) {
+    const int64_t old_size = FDatabaseFile.GetSize();
+    FJournal.Begin(FDatabasePath, FPageSize, old_size, stored);
+    const int64_t in_file = std::max<int64_t>(0, (old_size - FOffsetToFirstPage) / FPageSize);
+    FJournalPageLimit =
+        static_cast<int32_t>(std::min<int64_t>(TORBDBHeader::LoadFrom(stored).TotalPageCount, in_file));
+  };
+  uint8_t stored_header[kDBHeaderSize];
+  const bool maps_in_memory = FDatabaseFreeSpaceManager && FDatabaseFreeSpaceManager->KeepsMaps();
+  if (!GetReadOnly() && maps_in_memory) {
+    FDatabaseFile.ReadBuffer(stored_header, kDBHeaderSize, FOffsetToDBHeader, int32_t{10464});
+    begin_journal(stored_header);
+  }
+  bool consistent = true;
+  try {
+    LoadDBHeader();
+    // A file left in the middle of a commit stays marked until it is
+    // repaired.
+    consistent = FDBHeader.WriteChangesState == kWriteChangesConsistent;
+    if (!GetReadOnly() && !maps_in_memory) {
+      FDBHeader.SaveTo(stored_header);
+      begin_journal(stored_header);
+    }
+    if (const TORBSessionPageInfo* info = FindSessionInfo(session)) {
+      for (int32_t i = 0; i < info->DirtyPages.Count(); ++i) JournalPages(info->DirtyPages.PageAt(i)->PageNo(), 1, false);
+      for (int32_t page_no : info->RemovedPageNumbers) JournalPages(page_no, 1, false);
+    }
+    FJournal.Write(flush);
+
+    FDBHeader.WriteChangesState = kWriteChangesWriting;
+    SaveDBHeader(true);
+    TORBPageManager::ApplyChanges(session);
+    FDBHeader.State = static_cast<int32_t>(static_cast<uint32_t>(FDBHeader.State) + 1u);
+    FDBHeader.WriteChangesState = consistent ? kWriteChangesConsistent : kWriteChangesWriting;
+    SaveDBHeader(false);
+    // Everything the commit wrote is on the disk before the journal goes:
+    // emptying or removing it is the commit point.
+    if (flush) FlushBuffers();
+    FJournal.Commit(flush, KeepsMapPagesCached());
+  } catch (...) {
+    // The file is put back as it was before the commit while the header
+    // lock is still held; when even that fails the journal stays for the
+    // next open.
+    FJournal.Abandon();
+    try {
+      RecoverJournal();
+    } catch (...) {
+    }
+    throw;
+  }
   if (!consistent) FRepairNeeded = true;
+}
+
+void TORBDiskPageManager::JournalPages(int32_t first_page, int32_t count, bool write) {
+  if (!FJournal.IsActive()) return;
+  bool added = false;
+  std::vector<uint8_t> image;
+  for (int32_t page_no = first_page; page_no < first_page + count; ++page_no) {
+    if (page_no < 0 || page_no >= FJournalPageLimit || FJournal.Holds(page_no)) continue;
+    if (std::binary_search(FJournalSkip.begin(), FJournalSkip.end(), page_no)) continue;
+    image.resize(FPageSize);
+    // The stored bytes as they are, encrypted or not.
+    if (!FDatabaseFile.ReadBuffer(image.data(), FPageSize, GetPageOffset(page_no))) continue;
+    FJournal.Add(page_no, image.data());
+    added = true;
+  }
+  if (added && write) FJournal.Write(FJournalFlush);
+}
+
+void TORBDiskPageManager::RecoverJournal() {
+  TORBRollbackJournal::TContents contents;
+  const bool hot = TORBRollbackJournal::ReadHot(FDatabasePath, FPageSize, &contents);
+  if (GetReadOnly()) {
+    if (hot) {
+      RaiseORB(kErrJournalReadOnly,
+               "Database file '%s' has an unfinished commit in its rollback journal and cannot be opened read-only",
+               {FDatabaseFile.GetFileName()});
+    }
+    return;
+  }
+  if (!hot) {
+    // Cut short before its header was complete: nothing was overwritten.
+    TORBRollbackJournal::Remove(FDatabasePath, true);
+    return;
+  }
+  FRecovering = true;
+  try {
+    DesignTimeScope scope(*this);
+    FFileView.Reset();
+    FDatabaseFile.SetSize(contents.FileSize);
+    for (const TORBRollbackJournal::TRecord& record : contents.Records) {
+      if (GetPageOffset(record.PageNo) + FPageSize > contents.FileSize) continue;
+      FDatabaseFile.WriteBuffer(record.Image.data(), FPageSize, GetPageOffset(record.PageNo), 10469);
+    }
+    FDatabaseFile.WriteBuffer(contents.DBHeader, kDBHeaderSize, FOffsetToDBHeader, 10462);
+    FDatabaseFile.FlushFileBuffers();
+    TORBRollbackJournal::Remove(FDatabasePath, true);
+    FDBHeader = TORBDBHeader::LoadFrom(contents.DBHeader);
+    // Maps kept in memory describe the file before the rollback.
+    if (FDatabaseFreeSpaceManager) FDatabaseFreeSpaceManager->DiscardMaps();
+  } catch (...) {
+    FRecovering = false;
+    throw;
+  }
+  FRecovering = false;
+}
+
+void TORBDiskPageManager::RecoverOtherWritersJournal() {
+  if (!FMultiUser || !FIsOpened || GetReadOnly() || FLockDBHeaderCount > 0) return;
+  struct stat st;
+  if (::stat(TORBRollbackJournal::PathFor(FDatabasePath).c_str(), &st) != 0 || st.st_size == 0) return;
+  // The outermost header lock rolls the journal back.
+  if (!TryLock([this] { return LockDBHeader(); })) RaiseORB(20213, kDatabaseLocked);
+  UnlockDBHeader();
+}
+
+bool TORBDiskPageManager::HasHotJournal() const {
+  if (FDatabasePath.empty() || FJournal.IsActive()) return false;
+  return TORBRollbackJournal::ReadHot(FDatabasePath, FPageSize, nullptr);
 }
 
 // ---------------------------------------------------------------------------
@@ -731,6 +879,7 @@ void TORBDiskPageManager::InternalWritePage(TORBPage& page) {
   DesignTimeScope scope(*this);
   // A page is marked in use on disk before its contents get there.
   if (!IsMapPage(page.PageNo())) FlushFreeSpace();
+  JournalPages(page.PageNo(), 1);
   FDatabaseFile.WriteBuffer(out, FPageSize, GetPageOffset(page.PageNo()), 10469);
 }
 
@@ -747,6 +896,7 @@ void TORBDiskPageManager::InternalWritePages(std::span<TORBPage* const> pages) {
     if (end == first) return;
     DesignTimeScope scope(*this);
     FlushFreeSpace();
+    JournalPages(pages[first]->PageNo(), static_cast<int32_t>(end - first));
     FDatabaseFile.WriteBuffer(run.data(), (end - first) * FPageSize, GetPageOffset(pages[first]->PageNo()), 10469);
   };
   for (size_t i = 0; i < pages.size(); ++i) {
@@ -806,6 +956,7 @@ bool TORBDiskPageManager::ReadFromView(int64_t position, void* out, size_t count
 void TORBDiskPageManager::InternalWritePageState(int32_t page_no, int32_t state) {
   DesignTimeScope scope(*this);
   FlushFreeSpace();
+  JournalPages(page_no, 1);
   uint8_t buf[4];
   StoreI32LE(buf, state);
   FDatabaseFile.WriteBuffer(buf, sizeof buf, GetPageOffset(page_no) + TORBDiskPageHeader::kOffState, 20198);

@@ -118,66 +118,100 @@
 //    b. Refusals before the file is touched: 20152 when the session still
 //       uses a shared page, 20085 / 20086 for a private page that is not
 //       dirty or still in use (pages about to be removed aside).
-//    c. Take the header lock (20213 when the retries run out).
-//    d. LoadDBHeader; remember whether WriteChangesState was 2; store
-//       WriteChangesState 1 (SaveDBHeader with the external-change check,
-//       which matters only in design mode).
-//    e. Write every private page in ascending page order (stamp + 1; the
+//    c. Take the header lock (20213 when the retries run out). The
+//       outermost lock of a shared file first rolls back a hot journal
+//       (point 13).
+//    d. Start the rollback journal `<file>-journal` (rollback_journal.h):
+//       its header holds the stored database header, the file size and a
+//       random nonce. Where the maps are kept in memory (point 4) this
+//       comes before LoadDBHeader, whose map writes then belong to the
+//       commit; otherwise after it.
+//    e. LoadDBHeader; remember whether WriteChangesState was 2.
+//    f. Put into the journal the stored image of every private and every
+//       removed page that held committed data: below the old
+//       TotalPageCount and inside the old file, not taken by the
+//       session's AddPage (those were free before the commit). Write the
+//       journal; with `flush`, fdatasync it. Every later write of a page
+//       the journal does not hold yet (map pages, page stamps, page
+//       regions) first appends that page's image, flushed likewise.
+//    g. WriteChangesState 1 (SaveDBHeader with the external-change check,
+//       which matters only in design mode), so that a reader that knows
+//       no journal never takes the file for sound in between.
+//    h. Write every private page in ascending page order (stamp + 1; the
 //       stored copy encrypted when the database is). Then remove the
 //       removed pages in the order they were recorded: stamp 2147483647,
 //       free in the maps, and cut the file's free tail when it is long
 //       enough (the header is saved with the smaller TotalPageCount before
 //       the file is cut).
-//    f. State + 1 (wrapping); WriteChangesState back to 2, or kept at 1
-//       when it was 1 at step d; SaveDBHeader, which writes any map pages
-//       still held in memory first.
-//    g. Release the header lock, on every path, failures included.
+//    i. State + 1 (wrapping); WriteChangesState back to 2, or kept at 1
+//       when it was 1 at step e; SaveDBHeader, which writes any map pages
+//       still held in memory first. With `flush`, fdatasync the file.
+//    j. The commit point: the journal is removed (shared files; with
+//       `flush` its folder is flushed too) or emptied with its handle
+//       kept for the next commit (a file held exclusively; with `flush`
+//       the journal is flushed).
+//    k. On a failure after d, the journal is rolled back at once (point
+//       13) while the header lock is held; when even that fails it stays
+//       for the next open. The header lock is released on every path.
 //    Pages are written before removed pages are freed, so a failure never
 //    leaves freed pages that a written page still points to.
 //
-// 10. A file left at WriteChangesState 1 stays at 1: every later commit, of
-//    any process, finds 1 at step d and keeps it at step f, and the manager
-//    reports GetRepairNeeded(). Nothing in this layer returns the file to
-//    2: that is the repair's work.
+// 10. A file left at WriteChangesState 1 by a commit without a journal (a
+//    writer that knows none, or a damaged file) stays at 1: every later
+//    commit finds 1 at step e and keeps it at step i, and the manager
+//    reports GetRepairNeeded(). Nothing in this layer returns such a file
+//    to 2: that is the repair's work.
 //
 // What a crash leaves, and how the next open sees it
 //
-// 11. Every write is a positioned write of whole bytes in program order;
-//    the database header is one 76-byte write. While the operating system
-//    survives (the process is killed or fails), every completed write is in
-//    the file, so:
-//    | the process stops        | the file holds              | next open |
-//    | before d's header write  | the previous commit; pages  | sound     |
-//    |                          | taken by AddPage stay       |           |
-//    |                          | marked in use (leaked)      |           |
-//    | after d, before f's      | header at 1, State not      | repair    |
-//    | header write             | advanced; some private      | needed    |
-//    |                          | pages new, others old; some |           |
-//    |                          | removed pages stamped and   |           |
-//    |                          | freed, others not           |           |
-//    | after f's header write   | the whole commit            | sound     |
-//    Map pages and header counts stay harmless in between: a file longer
-//    than its TotalPageCount, or a LastUsedPageNo that is too high, costs
-//    space only.
+// 11. A journal record is complete in the journal before its page is
+//    overwritten, and the journal's header is complete before anything
+//    of the database is. While the operating system survives (the process
+//    is killed or fails), every completed write is in its file, so:
+//    | the process stops          | the files hold            | next open |
+//    | before the journal header  | the previous commit; no   | sound     |
+//    | is complete                | journal, or one that does |           |
+//    |                            | not check out (removed)   |           |
+//    | after it, before j         | a hot journal: every      | rolls     |
+//    |                            | overwritten page's old    | back,     |
+//    |                            | image, the old header and | sound     |
+//    |                            | size                      |           |
+//    | after j                    | the whole commit          | sound     |
+//    A record torn by the crash ends the journal: its page was not yet
+//    written. Pages taken by AddPage before the commit stay marked in use
+//    when the commit is rolled back or never made (leaked, point 8), and
+//    so do pages whose allocation reached the maps but not yet the header
+//    of a shared file: the header's LastUsedPageNo then lags behind. Both
+//    cost space only.
 //
-// 12. Durability. ApplyChanges(session, flush) with `flush` flushes the
-//    file (fdatasync) three times: after the header's write of 1, after
-//    the pages and the maps, and after the final header. So a header at 2
-//    on disk implies the commit's pages are there, a page of the commit on
-//    disk implies the header's 1 is there before it, and ApplyChanges
-//    returns only with the commit on disk. A failing flush raises, and the
-//    file stays at 1 (repair needed) unless the final header was written.
-//    Without `flush` (ApplyChanges(session)) nothing is flushed: after a
-//    power loss or an operating system crash the disk may hold any subset
-//    of the writes, in any order, and a header at 2 can precede the pages
-//    it vouches for. Closing a writable file always flushes it.
+// 12. Durability. With `flush` the journal is flushed before the first
+//    overwrite (f), the file after the final header (i), and the commit
+//    point (j) is made durable before ApplyChanges returns. So after a power
+//    loss a flushed commit that returned is whole on disk with no journal
+//    to undo it, and one that did not return is either whole or rolled
+//    back from a journal whose records are on disk before the pages they
+//    cover. Without `flush` nothing is flushed: a process crash is safe
+//    (point 11), but after a power loss or an operating system crash the
+//    disk may hold any subset of the writes, in any order. Closing a
+//    writable file always flushes it.
 //
-// 13. OpenDatabase reads the header under the header lock and reports
-//    repair needed when WriteChangesState is not 2 or Version is below
-//    2.99; the file opens anyway. It checks nothing else: half-written
-//    commits and leaked pages are for the integrity checker. Encrypted
-//    pages carry a checksum of their data (30446 on a mismatch when read);
-//    plain pages carry none.
+// 13. Recovery. OpenDatabase, once it has found the file's layout, takes
+//    the header lock when a non-empty journal exists and rolls it back
+//    before any page is served: the file is cut (or grown) to the old
+//    size, every image written back, the old header written, the file
+//    flushed, the journal removed and its folder flushed. Rolling back
+//    twice gives the same file, so a crash during recovery is harmless.
+//    A journal that does not check out is removed. A read-only open that
+//    finds a hot journal fails with 30645. In a shared file the outermost
+//    header lock and every table lock (before the table is read) roll
+//    back a journal that a dead writer left; whoever holds the header
+//    lock recovers, others wait for that lock. A live writer's journal is
+//    never touched: it holds the header lock until its commit point. Then
+//    OpenDatabase reports repair needed when WriteChangesState is not 2 or
+//    Version is below 2.99; the file opens anyway. Encrypted pages carry
+//    a checksum of their data (30446 on a mismatch when read), and their
+//    journal images are the stored, encrypted bytes; plain pages carry
+//    none.
 
 #include <array>
 #include <cstdint>
@@ -188,6 +222,7 @@
 #include "engine/disk/database_file.h"
 #include "engine/disk/disk_header.h"
 #include "engine/disk/encryption.h"
+#include "engine/disk/rollback_journal.h"
 #include "engine/table/page_manager.h"
 #include "engine/disk/table_pages_cache.h"
 
@@ -303,19 +338,29 @@ class TORBDiskPageManager : public TORBPageManager {
 
   // Refuses map pages (30434) before the cache work, as GetPage does.
   void RemovePage(int32_t session, int32_t page_no) override;
-  // Commits the session: WriteChangesState 1, the pages, State + 1 and
-  // WriteChangesState 2 (kept at 1 on a file already left at 1), all under
-  // the header lock (20213). See points 9 to 12 above. Nothing is flushed:
-  // a power loss may leave the header consistent before the pages.
+  // Commits the session under the header lock (20213): the rollback
+  // journal, WriteChangesState 1, the pages, State + 1 and
+  // WriteChangesState 2 (kept at 1 on a file already left at 1), then the
+  // journal's removal as the commit point. See points 9 to 13 above.
+  // Nothing is flushed: safe against a killed process, not a power loss.
   void ApplyChanges(int32_t session) override;
-  // The same; with `flush` the file is flushed after the mark, after the
-  // pages and after the final header, so that a header found consistent
-  // after a power loss has all the commit's pages behind it.
+  // The same; with `flush` the journal is flushed before the first
+  // overwrite, the file before the commit point and the commit point
+  // before returning, so that the commit survives a power loss.
   void ApplyChanges(int32_t session, bool flush);
 
   // Stored State stamp of a page; kInvalidPageState when unreadable.
   int32_t InternalReadPageState(int32_t page_no) override;
   void InternalWritePageState(int32_t page_no, int32_t state);
+
+  // The journal beside the open file holds an unfinished commit: a hot
+  // journal, rolled back by the next writer that takes the header lock.
+  bool HasHotJournal() const;
+  // Rolls back a journal that another process, stopped in the middle of
+  // its commit, left behind, before this process reads what that commit
+  // wrote (taken table locks call it). One file status call when there is
+  // none; 20213 when the header lock stays taken.
+  void RecoverOtherWritersJournal();
 
   // Decides when a cached page must be checked against the file.
   TORBDiskTablePagesCacheManager& TablePagesCacheManager() { return FTablePagesCacheManager; }
@@ -394,6 +439,19 @@ class TORBDiskPageManager : public TORBPageManager {
   static bool IsFileReadOnly(const std::u16string& file_name, bool multi_user, bool& read_only_attribute,
                              PlatformStatus* in_use);
 
+  // Puts the stored images of pages first_page .. first_page + count - 1
+  // that the running commit overwrites into the journal, unless they are
+  // there already, were free before the commit or lie past the file as it
+  // was. With `write` the journal is written (and flushed on a flushed
+  // commit) before the caller overwrites them. Nothing outside a commit.
+  void JournalPages(int32_t first_page, int32_t count, bool write = true);
+  // Rolls back a hot journal: writes its images back, cuts the file to
+  // its old size, restores the header and removes the journal, flushed,
+  // before anything is read. A journal that does not check out is removed.
+  // 30645 on a read-only file with a hot journal. REQUIRES: the header
+  // lock is held, or the file is held exclusively.
+  void RecoverJournal();
+
   std::unique_ptr<TORBDatabaseFreeSpaceManager> FDatabaseFreeSpaceManager;
   TORBDiskTablePagesCacheManager FTablePagesCacheManager;
   TORBDatabaseFile FDatabaseFile;
@@ -425,6 +483,15 @@ class TORBDiskPageManager : public TORBPageManager {
   // maps the file again at its current size, and a read of bytes that the
   // file no longer holds fails over to a read of the file.
   TPlatformFileView FFileView;
+  // The rollback journal of the running commit, and what it covers: pages
+  // below FJournalPageLimit not in FJournalSkip (the committing session's
+  // added pages).
+  TORBRollbackJournal FJournal;
+  std::string FDatabasePath;
+  int32_t FJournalPageLimit = 0;
+  std::vector<int32_t> FJournalSkip;
+  bool FJournalFlush = false;
+  bool FRecovering = false;
 };
 
 }  // namespace orb

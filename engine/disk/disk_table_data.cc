@@ -565,6 +565,9 @@ bool TORBDiskTableData::LockTable(int32_t session_id, TORBLockType type, int32_t
   if (!FDiskDatabase->TableLockManager()->LockTable(session_id, type, *FTableLocksFile, tries, delay_ms,
                                                     allow_xirw_after_sirw))
     return false;
+  // A writer that died in the middle of a commit may have left pages of the
+  // table half written: they are rolled back before anything is read.
+  DiskPageManager()->RecoverOtherWritersJournal();
   TORBDiskTablePagesCacheManager& cache = DiskPageManager()->TablePagesCacheManager();
   if (type == ltS) cache.TableIsSLocked(session_id, FTableID);
   if (type == ltRW) cache.TableIsRWLocked(session_id, FTableID);

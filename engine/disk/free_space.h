@@ -98,6 +98,13 @@ class TORBDatabaseFreeSpaceManager {
   void FlushChanges(bool with_header);
   // The header is being saved with the current counts.
   void HeaderSaved() { FHeaderStale = false; }
+  // Forgets every cached map page, changed ones included: the file was
+  // rolled back under them, so that the maps are read afresh.
+  void DiscardMaps() {
+    DropMaps();
+    FKeptMaps = false;
+    FHeaderStale = false;
+  }
 
   int32_t GetLastUsedPageNo() const { return FLastUsedPageNo; }
   int32_t GetTotalPageCount() const { return FTotalPageCount; }

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -208,14 +210,24 @@ PlatformStatus TPlatformFile::ReadAt(int64_t offset, void* buffer, size_t count,
   return s;
 }
 
+namespace {
+std::atomic<TPlatformWriteHook*> g_write_hook{nullptr};
+}  // namespace
+
+void SetPlatformWriteHook(TPlatformWriteHook* hook) { g_write_hook.store(hook, std::memory_order_release); }
+
 PlatformStatus TPlatformFile::WriteAt(int64_t offset, const void* buffer, size_t count) {
   if (int err = Unusable()) return PlatformStatus::FromErrno(err);
   if (FAccess == FileAccess::kRead) return PlatformStatus(EBADF, "The file is not open for writing");
   if (offset < 0 || count > static_cast<uint64_t>(INT64_MAX - offset)) return PlatformStatus::FromErrno(EINVAL);
   const char* p = static_cast<const char*>(buffer);
+  size_t wanted = count;
+  if (TPlatformWriteHook* hook = g_write_hook.load(std::memory_order_acquire)) {
+    wanted = std::min(count, hook->BeforeWrite(*this, offset, count));
+  }
   size_t done = 0;
-  while (done < count) {
-    ssize_t n = ::pwrite(FFd, p + done, count - done, static_cast<off_t>(offset + done));
+  while (done < wanted) {
+    ssize_t n = ::pwrite(FFd, p + done, wanted - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return PlatformStatus::FromErrno(errno);
@@ -223,6 +235,7 @@ PlatformStatus TPlatformFile::WriteAt(int64_t offset, const void* buffer, size_t
     if (n == 0) return PlatformStatus::FromErrno(EIO);
     done += static_cast<size_t>(n);
   }
+  if (wanted < count) return PlatformStatus::FromErrno(EIO);
   return PlatformStatus();
 }
 
@@ -351,6 +364,9 @@ PlatformStatus TPlatformFile::SetSize(int64_t size) {
   if (int err = Unusable()) return PlatformStatus::FromErrno(err);
   if (FAccess == FileAccess::kRead) return PlatformStatus(EBADF, "The file is not open for writing");
   if (size < 0) return PlatformStatus::FromErrno(EINVAL);
+  if (TPlatformWriteHook* hook = g_write_hook.load(std::memory_order_acquire)) {
+    if (!hook->BeforeSetSize(*this, size)) return PlatformStatus::FromErrno(EIO);
+  }
   for (;;) {
     if (ftruncate(FFd, static_cast<off_t>(size)) == 0) return PlatformStatus();
     if (errno != EINTR) return PlatformStatus::FromErrno(errno);
@@ -365,6 +381,9 @@ PlatformStatus TPlatformFile::Allocate(int64_t size) {
   if (fstat(FFd, &st) != 0) return PlatformStatus::FromErrno(errno);
   const int64_t old_size = st.st_size;
   if (size <= old_size) return SetSize(size);
+  if (TPlatformWriteHook* hook = g_write_hook.load(std::memory_order_acquire)) {
+    if (!hook->BeforeSetSize(*this, size)) return PlatformStatus::FromErrno(EIO);
+  }
   int err = 0;
   do {
     err = posix_fallocate(FFd, static_cast<off_t>(old_size), static_cast<off_t>(size - old_size));
@@ -380,6 +399,9 @@ PlatformStatus TPlatformFile::Allocate(int64_t size) {
 
 PlatformStatus TPlatformFile::Flush() {
   if (int err = Unusable(kFaultFlush)) return PlatformStatus::FromErrno(err);
+  if (TPlatformWriteHook* hook = g_write_hook.load(std::memory_order_acquire)) {
+    if (!hook->BeforeFlush(*this)) return PlatformStatus::FromErrno(EIO);
+  }
   for (;;) {
     if (fdatasync(FFd) == 0) return PlatformStatus();
     if (errno != EINTR) return PlatformStatus::FromErrno(errno);

@@ -115,6 +115,30 @@ class TPlatformFileView {
   const volatile uint8_t* FData = nullptr;
 };
 
+class TPlatformFile;
+
+// A seam for tests that play crashes and power losses: while installed
+// (SetPlatformWriteHook), it sees every write, size change and flush of
+// every TPlatformFile of the process before it happens, and may cut it
+// short. Nothing installs one outside tests.
+class TPlatformWriteHook {
+ public:
+  virtual ~TPlatformWriteHook() = default;
+  // Before `count` bytes are written at `offset`: how many of them to
+  // write. Fewer than `count` writes that prefix and fails the call with
+  // EIO, as a write cut short by a crash.
+  virtual size_t BeforeWrite(TPlatformFile& file, int64_t offset, size_t count) = 0;
+  // Before the file is cut or extended to `size` (SetSize, Allocate):
+  // false fails the call with EIO and changes nothing.
+  virtual bool BeforeSetSize(TPlatformFile& file, int64_t size) = 0;
+  // Before the file is flushed: false fails the call with EIO.
+  virtual bool BeforeFlush(TPlatformFile& file) = 0;
+};
+
+// Installs `hook` for the whole process (null removes it). REQUIRES: no
+// file call runs on another thread meanwhile.
+void SetPlatformWriteHook(TPlatformWriteHook* hook);
+
 // One open file. Not copyable; all calls are safe from several threads, but
 // positioned I/O on overlapping ranges must be ordered by the caller.
 class TPlatformFile {

@@ -20,6 +20,11 @@
 //   orb_disk_table_child <path> grow <first id> <rows> <memo size>
 //     multi-user: inserts rows <first id> .. <first id> + rows - 1 (VAL 0,
 //     each with a MEMO as for "work"); prints "done".
+//   orb_disk_table_child <path> acked <first id> <rows> shared|exclusive
+//     inserts rows <first id> .. <first id> + rows - 1 (VAL = ID, a MEMO as
+//     for "work" of 1500 bytes for every third row), each committed on its
+//     own, multi-user (shared) or holding the file alone (exclusive);
+//     prints "ack <id>" once the row's commit has returned, then "done".
 //   orb_disk_table_child <path> shrink <first id> <val>
 //     multi-user: sets VAL of every row below <first id> to <val>, deletes
 //     every row from <first id> on, cuts the file after its last used page
@@ -114,6 +119,22 @@ int Grow(orb::TORBDiskDatabaseData& database, orb::disktest::TLink& link, int32_
   return 0;
 }
 
+int Acked(orb::TORBDiskDatabaseData& database, orb::disktest::TLink& link, int32_t first_id, int32_t rows) {
+  orb::disktest::TDiskCursor cursor(&database, &link, u"T");
+  cursor.Open();
+  for (int32_t id = first_id; id < first_id + rows; ++id) {
+    const std::optional<std::string> memo =
+        id % 3 == 0 ? std::optional<std::string>(MemoOf(id, 1500)) : std::nullopt;
+    if (!cursor.Insert(id, id, memo)) {
+      Say("error 0 insert refused");
+      return 1;
+    }
+    Say("ack " + std::to_string(id));
+  }
+  Say("done");
+  return 0;
+}
+
 int Shrink(orb::TORBDiskDatabaseData& database, orb::disktest::TLink& link, int32_t first_id, int32_t val) {
   orb::disktest::TDiskCursor cursor(&database, &link, u"T");
   cursor.Open();
@@ -153,7 +174,9 @@ int main(int argc, char** argv) {
   const std::string mode = argv[2];
   orb::TORBDiskDatabaseSettings settings;
   orb::TORBDiskDatabaseData database(orb::PathToWide(argv[1]), u"", settings);
-  orb::disktest::TLink link(mode != "single" && mode != "single-tx");
+  const bool alone = argc > 5 && std::string(argv[5]) == "exclusive";
+  orb::disktest::TLink link(mode != "single" && mode != "single-tx" && !(mode == "acked" && alone));
+  link.FExclusive = mode == "acked" && alone;
   int rc = 0;
   try {
     database.ConnectSession(&link);
@@ -172,6 +195,9 @@ int main(int argc, char** argv) {
       Say("ready");
       WaitForStdinClose();
       cursor.FTable->UnlockTable(link.FId, orb::ltRW);
+    } else if (mode == "acked") {
+      if (argc < 6) return 2;
+      rc = Acked(database, link, std::atoi(argv[3]), std::atoi(argv[4]));
     } else if (mode == "grow") {
       if (argc < 6) return 2;
       rc = Grow(database, link, std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));

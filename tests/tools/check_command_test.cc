@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "engine/disk/disk_database_data.h"
+#include "engine/disk/disk_page_manager.h"
+#include "engine/disk/rollback_journal.h"
 #include "engine/platform/codepage.h"
 #include "engine/table/page_header.h"
 #include "tests/engine/disk/disk_table_cursor.h"
@@ -180,6 +182,52 @@ TEST_F(CheckTableTest, ADamagedIndexPageIsAFinding) {
   const auto r = RunOrbdb({"check", FFile});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("table 'T': index 'BY_ID' damaged"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace orb
+
+namespace orb {
+namespace {
+
+// A commit cut short leaves its journal hot: info and check say so instead
+// of reading the half-written pages, and once a writer has opened the file
+// (rolling the commit back) both find it sound again.
+TEST_F(CheckCommandTest, HotJournalIsReportedUntilAWriterRollsItBack) {
+  ASSERT_EQ(RunOrbdb({"create", FFile}).status, 0);
+  auto r = RunOrbdb({"info", FFile});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("journal: none\n"), std::string::npos) << r.out;
+
+  // The journal of a commit that saved the header and was then stopped.
+  {
+    std::ifstream in(FFile, std::ios::binary);
+    uint8_t header[kDBHeaderSize];
+    in.read(reinterpret_cast<char*>(header), sizeof header);
+    TORBRollbackJournal journal;
+    journal.Begin(FFile, kPageSize, static_cast<int64_t>(std::filesystem::file_size(FFile)), header);
+    journal.Write(false);
+    journal.Abandon();
+  }
+  r = RunOrbdb({"info", FFile});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "journal: hot\n");
+  r = RunOrbdb({"check", FFile});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out.rfind("journal: hot", 0), 0u) << r.out;
+
+  {
+    TORBDiskPageManager pm;
+    bool read_only = false, repair = true, multi_user = true;
+    pm.OpenDatabase(PathToWide(FFile), {}, read_only, repair, false, multi_user);
+    EXPECT_FALSE(repair);
+  }
+  r = RunOrbdb({"info", FFile});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("journal: none\n"), std::string::npos) << r.out;
+  r = RunOrbdb({"check", FFile});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "ok\n");
 }
 
 }  // namespace

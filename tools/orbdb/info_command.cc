@@ -9,6 +9,7 @@
 
 #include "engine/disk/disk_page_manager.h"
 #include "engine/disk/internal_file.h"
+#include "engine/disk/rollback_journal.h"
 #include "engine/table/page_header.h"
 #include "engine/disk/system_directory.h"
 #include "engine/disk/table_list.h"
@@ -33,6 +34,14 @@ struct InfoOptions {
 int RunInfo(const InfoOptions& options) {
   orb::TORBPassword password;
   password.Password = orb::Utf8ToAnsi(options.password);
+  // A file in the middle of a commit is not read: its pages are half
+  // written until a writer rolls the commit back.
+  if (orb::TORBRollbackJournal::ReadHot(options.path, 0, nullptr)) {
+    std::cout << "journal: hot\n";
+    std::cerr << "orbdb: " << options.path
+              << ": an unfinished commit is in the rollback journal; the next open for writing rolls it back\n";
+    return 1;
+  }
   orb::TORBDiskPageManager manager;
   bool read_only = true;
   bool repair_needed = false;
@@ -62,7 +71,8 @@ int RunInfo(const InfoOptions& options) {
             << "encrypted: " << (encrypted ? 1 : 0) << "\n"
             << "cipher: " << (encrypted ? CipherName(manager.GetPassword().CryptoAlgorithm) : "none") << "\n"
             << "max_connections: " << max_connections << "\n"
-            << "tables: " << tables.Tables().size() << "\n";
+            << "tables: " << tables.Tables().size() << "\n"
+            << "journal: none\n";
   return 0;
 }
 

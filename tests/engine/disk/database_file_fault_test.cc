@@ -11,6 +11,7 @@
 
 #include "engine/disk/database_file.h"
 #include "engine/disk/disk_header.h"
+#include "engine/base/error_codes.h"
 #include "engine/disk/disk_page_manager.h"
 #include "engine/platform/byte_order.h"
 #include "engine/platform/file.h"
@@ -155,9 +156,10 @@ bool PageHasFill(TORBDiskPageManager& pm, int32_t page_no, uint8_t fill) {
 
 // A handle lost in the middle of a commit fails the commit; it is never
 // reopened behind the commit's back, so the header lock (shared file) or
-// the exclusive open stays held until the database is closed, and the file
-// is left marked as needing repair.
-TEST(CommitFaultTest, LostHandleMidCommitFailsAndLeavesTheFileMarked) {
+// the exclusive open stays held until the database is closed. The file is
+// left half written with its journal, which the next open rolls back: no
+// repair needed, the page as it was. A read-only open refuses it meanwhile.
+TEST(CommitFaultTest, LostHandleMidCommitFailsAndTheNextOpenRollsItBack) {
   for (bool shared : {true, false}) {
     SCOPED_TRACE(shared ? "shared" : "exclusive");
     DiskScratch dir;
@@ -203,8 +205,17 @@ TEST(CommitFaultTest, LostHandleMidCommitFailsAndLeavesTheFileMarked) {
     EXPECT_EQ(ErrorCodeOf([&] { a.CloseDatabase(); }), 30379);
     EXPECT_FALSE(a.GetIsOpened());
     EXPECT_FALSE(LockedForOthers(path, kHeaderLockByte));
+    {
+      TORBDiskPageManager reader;
+      bool reader_ro = true, reader_repair = false, reader_multi = true;
+      EXPECT_EQ(ErrorCodeOf([&] { reader.OpenDatabase(name, {}, reader_ro, reader_repair, false, reader_multi); }),
+                kErrJournalReadOnly);
+    }
+    ro = false;
     b.OpenDatabase(name, {}, ro, b_repair, false, b_multi);
-    EXPECT_TRUE(b_repair);
+    EXPECT_FALSE(ro);
+    EXPECT_FALSE(b_repair);
+    EXPECT_EQ(ReadAll(path)[kOffWriteChangesState], kWriteChangesConsistent);
     EXPECT_TRUE(PageHasFill(b, page_no, 1));
   }
 }

@@ -34,7 +34,7 @@ class TLink : public TORBDiskSessionLink {
   explicit TLink(bool multi_user = false) : FMulti(multi_user) {}
   int32_t GetSessionID() const override { return FId; }
   void SetSessionID(int32_t id) override { FId = id; }
-  bool GetExclusive() const override { return false; }
+  bool GetExclusive() const override { return FExclusive; }
   bool GetMultiUser() const override { return FMulti; }
   void SetMultiUser(bool multi_user) override { FMulti = multi_user; }
   void SetRepairNeeded(bool repair) override { FRepair = repair; }
@@ -44,6 +44,7 @@ class TLink : public TORBDiskSessionLink {
   bool FMulti;
   bool FRepair = false;
   bool FInTransaction = false;
+  bool FExclusive = false;
 };
 
 class TDiskCursor : public TORBCursorInterface {
