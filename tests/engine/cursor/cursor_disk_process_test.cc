@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -442,6 +444,61 @@ TEST_F(CursorDiskProcessTest, OpenCursorSeesRowsInsertedByAnotherProcess) {
 TEST_F(CursorDiskProcessTest, EndedBatchUpdateIsAppliedAtOnce) { RunBatch(true); }
 
 TEST_F(CursorDiskProcessTest, CancelledBatchUpdateLeavesNoTrace) { RunBatch(false); }
+
+// A child holds the table's write lock, as a post does while it writes,
+// and changes row 2 before letting it go. An edit begun meanwhile reads the
+// row only once the write is done, and finds it changed.
+TEST_F(CursorDiskProcessTest, EditReadsTheRowAfterAWriteInProgress) {
+  ASSERT_TRUE(FRows->MoveTo(2));
+  ChildProcess writer(kChild, {FPath, "write-held", "2", "77"});
+  ASSERT_EQ(writer.ReadLine(), "ready");
+  EXPECT_EQ(FRows->Edit(), kStatusUpdateModified);
+  EXPECT_EQ(FRows->Val(), 20) << "the screen keeps the row as shown";
+  EXPECT_EQ(writer.ReadLine(), "status 0");
+  EXPECT_EQ(writer.Release(), 0);
+  EXPECT_EQ(FRows->Rows(), (Rows{{1, 10}, {2, 77}, {3, 30}}));
+  ExpectRowFree(2);
+}
+
+// Numbers of table N's auto-increment field, posted by this process and by
+// three others at the same time: each number is given once, also after the
+// file is opened again.
+TEST_F(CursorDiskProcessTest, AutoIncrementNumbersAreGivenOnceAcrossProcessesAndReopens) {
+  cursortest::CreateNotesTable(*FSession);
+  std::vector<int32_t> numbers;
+  {
+    cursortest::TNoteCursor notes(*FSession);
+    for (int32_t i = 0; i < 3; ++i) numbers.push_back(notes.Insert("first"));
+    EXPECT_EQ(numbers, (std::vector<int32_t>{1, 2, 3}));
+    std::vector<std::unique_ptr<ChildProcess>> children;
+    for (int32_t i = 0; i < 3; ++i)
+      children.push_back(std::make_unique<ChildProcess>(kChild, std::vector<std::string>{FPath, "notes", "0", "20"}));
+    for (int32_t i = 0; i < 20; ++i) numbers.push_back(notes.Insert("mine"));
+    for (auto& child : children) {
+      const std::string line = child->ReadLine();
+      std::istringstream words(line);
+      std::string head;
+      words >> head;
+      EXPECT_EQ(head, "notes") << line;
+      for (int32_t no = 0; words >> no;) numbers.push_back(no);
+      EXPECT_EQ(child->Release(), 0) << line;
+    }
+  }
+  const std::set<int32_t> distinct(numbers.begin(), numbers.end());
+  EXPECT_EQ(numbers.size(), 83u);
+  EXPECT_EQ(distinct.size(), numbers.size()) << "a number was given twice";
+  EXPECT_GT(*distinct.begin(), 0) << "a post failed";
+  // The file opened again goes on after the highest number given.
+  FRows.reset();
+  FSession->SetConnected(false);
+  FSession->SetConnected(true);
+  FRows = std::make_unique<TRowCursor>(*FSession);
+  {
+    cursortest::TNoteCursor notes(*FSession);
+    EXPECT_EQ(notes.Insert("after"), *distinct.rbegin() + 1);
+  }
+  EXPECT_EQ(RunChild({"notes", "0", "1"}), "notes " + std::to_string(*distinct.rbegin() + 2));
+}
 
 }  // namespace
 }  // namespace orb
