@@ -97,7 +97,7 @@ class TORBDiskTableData::TReadStep {
   TReadStep(TORBDiskTableData* table, int32_t session_id, int32_t error_code, bool* locked = nullptr)
       : FTable(table), FSession(session_id) {
     if (!table->MultiUser()) return;
-    if (!table->LockTableWaiting(session_id, ltS, kReadLockTries, kReadLockDelayMs)) {
+    if (!table->LockTableWaiting(session_id, ltS, table->FReadLockWaits.Tries, table->FReadLockWaits.DelayMs)) {
       if (locked != nullptr) {
         *locked = false;
         return;

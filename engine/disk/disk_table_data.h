@@ -73,6 +73,12 @@ class TORBDiskTableData : public TORBTableData, private TORBDeferredPageWork {
   static constexpr int32_t kOpenLockDelayMs = 100;
   static constexpr int32_t kReadLockTries = 2250;
   static constexpr int32_t kReadLockDelayMs = 40;
+  // The ltS attempts of a read step (about 90 seconds unless changed).
+  struct TReadLockWaits {
+    int32_t Tries = kReadLockTries;
+    int32_t DelayMs = kReadLockDelayMs;
+  };
+  TReadLockWaits FReadLockWaits;
 
   // REQUIRES: the database is open.
   TORBDiskTableData(TORBDiskDatabaseData* database_data, std::u16string table_name);

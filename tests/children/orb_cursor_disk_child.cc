@@ -17,6 +17,9 @@
 //     holds the table's write lock (ltRW) as a post in progress does,
 //     prints "ready", and 500 ms later sets VAL of the row (without an
 //     edit), then lets the lock go and prints "status <code>".
+//   orb_cursor_disk_child <path> hold-write 0
+//     holds table N's write lock (ltRW), prints "ready", and keeps it
+//     until stdin closes.
 //   orb_cursor_disk_child <path> notes 0 <count>
 //     posts <count> notes into table N; prints "notes <no> <no> ..." with
 //     the numbers the engine gave them (-status for a failed post).
@@ -130,6 +133,12 @@ int main(int argc, char** argv) {
         const int32_t status = rows.PostDirect(arg);
         rows.Cursor().UnlockTable(orb::ltRW, false);
         Say("status " + std::to_string(status));
+      } else if (mode == "hold-write") {
+        orb::cursortest::TNoteCursor notes(*session);
+        if (!notes.Cursor().LockTable(orb::ltRW, 1, 0, true)) return 1;
+        Say("ready");
+        WaitForStdinClose();
+        notes.Cursor().UnlockTable(orb::ltRW, false);
       } else if (mode == "notes") {
         orb::cursortest::TNoteCursor notes(*session);
         std::string line = "notes";

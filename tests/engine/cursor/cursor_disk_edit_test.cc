@@ -126,5 +126,22 @@ TEST_F(CursorDiskEditTest, CancelledMemoEditsLeaveNoCachedValuesBehind) {
   }
 }
 
+// A table is never created with a BLOB block size of 0 (10421); one whose
+// definition says so, as one read from a damaged file would, opens no
+// stream on the field.
+TEST_F(CursorDiskEditTest, MemoWithBlockSizeZeroOpensNoStream) {
+  Open(false);
+  TNoteCursor notes(*FSession);
+  ASSERT_EQ(notes.Insert("stored"), 1);
+  TORBLocalCursor& c = notes.Cursor();
+  c.TableData()->FieldManager()->FieldDefs().GetDef(kNoteText)->FBLOBBlockSize = 0;
+  ASSERT_TRUE(notes.MoveTo(1));
+  EXPECT_EQ(RaisedCode([&] { c.InternalCreateBlobStream(false, false, kNoteText, bomRead, true); }), 20149);
+  c.InternalEdit();
+  EXPECT_EQ(RaisedCode([&] { c.InternalCreateBlobStream(false, true, kNoteText, bomWrite, false); }), 20149);
+  c.InternalCancel(false);
+  c.TableData()->FieldManager()->FieldDefs().GetDef(kNoteText)->FBLOBBlockSize = DefaultBLOBBlockSize;
+}
+
 }  // namespace
 }  // namespace orb

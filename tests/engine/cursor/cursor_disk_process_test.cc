@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/base/error_codes.h"
+#include "engine/disk/disk_table_data.h"
 #include "tests/engine/cursor/disk_cursor_rows.h"
 #include "tests/support/child_process.h"
 #include "tests/support/disk_scratch.h"
@@ -498,6 +500,29 @@ TEST_F(CursorDiskProcessTest, AutoIncrementNumbersAreGivenOnceAcrossProcessesAnd
     EXPECT_EQ(notes.Insert("after"), *distinct.rbegin() + 1);
   }
   EXPECT_EQ(RunChild({"notes", "0", "1"}), "notes " + std::to_string(*distinct.rbegin() + 2));
+}
+
+// A BLOB value read while another process holds table N's write lock:
+// without its read lock the read fails with a code of its own.
+TEST_F(CursorDiskProcessTest, BLOBReadWithoutItsReadLockRaisesItsOwnCode) {
+  cursortest::CreateNotesTable(*FSession);
+  cursortest::TNoteCursor notes(*FSession);
+  ASSERT_EQ(notes.Insert("stored"), 1);
+  ASSERT_TRUE(notes.MoveTo(1));
+  TORBLocalCursor& c = notes.Cursor();
+  auto* table = dynamic_cast<TORBDiskTableData*>(c.TableData());
+  ASSERT_NE(table, nullptr);
+  table->FReadLockWaits = {2, 5};
+  ChildProcess writer(kChild, {FPath, "hold-write", "0"});
+  ASSERT_EQ(writer.ReadLine(), "ready");
+  EXPECT_EQ(test::RaisedCode([&] { table->GetDirectBlobData(c.GetSessionID(), cursortest::kNoteText, c.FCurrentRecordBuffer); }),
+            kErrDiskBlobReadLocked);
+  EXPECT_EQ(
+      test::RaisedCode([&] { table->InternalCreateBlobStream(&c, cursortest::kNoteText, c.FCurrentRecordBuffer, false); }),
+      kErrDiskBlobReadLocked);
+  EXPECT_EQ(writer.Release(), 0);
+  table->FReadLockWaits = {};
+  EXPECT_EQ(table->GetDirectBlobData(c.GetSessionID(), cursortest::kNoteText, c.FCurrentRecordBuffer).empty(), false);
 }
 
 }  // namespace
