@@ -156,6 +156,7 @@ void TORBLocalCursor::CloseTable() {
       data->FreeTableData(table);
   }
   FBLOBStreams.clear();
+  FEditStart.clear();
   FRecordBitmap.reset();
   FFilterExpression.reset();
   FFieldDefs.Clear();

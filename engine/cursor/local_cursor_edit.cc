@@ -93,11 +93,11 @@ TORBLocalCursor::TReread TORBLocalCursor::RereadAndCompare(const uint8_t* before
 void TORBLocalCursor::InternalEdit() {
   TTableDataScope lock(*this);
   FErrorCode = 0;
+  FEditStart.clear();
   if (IsTemporaryTable()) {
     FErrorCode = kStatusTemporaryEdit;
     return;
   }
-  FEditStart.clear();
   if (!MultiUser() || FCurrentRecordBuffer == nullptr) {
     KeepEditStart();
     return;
