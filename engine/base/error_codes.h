@@ -175,6 +175,9 @@ inline constexpr int32_t kErrDiskTableWriteLocked = 30853;
 inline constexpr int32_t kErrCheckReadOnly = 30855;
 // A table's metadata that ends before its record and BLOB index roots.
 inline constexpr int32_t kErrDiskTableMetadataShort = 30856;
+// A BLOB value read (stream or direct data) that cannot take the table's
+// read lock in multi-user mode.
+inline constexpr int32_t kErrDiskBlobReadLocked = 30857;
 // Using the in-memory or temporary database before its engine is installed.
 inline constexpr int32_t kErrEngineUnavailable = 30822;
 // A session operation that needs a connected session.
@@ -353,6 +356,7 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrDiskTableWriteLocked, "Cannot change table '%s'. Table is locked"},
     {kErrCheckReadOnly, "The database is checked read-only"},
     {kErrDiskTableMetadataShort, "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d"},
+    {kErrDiskBlobReadLocked, "Table is locked"},
     {kErrEngineUnavailable, "The %s database is not available yet"},
     {kErrSessionNotConnected, "Session is not connected to database '%s'"},
     {kErrDatabaseNotOpen, "Database '%s' is not open"},

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/base/error_codes.h"
@@ -59,6 +60,9 @@ class TORBBaseFieldManager {
   const TORBFieldDefs& FieldDefs() const { return FFieldDefs; }
   TORBTableData* TableData() const { return FTableData; }
   const std::vector<int64_t>& LastAutoIncValues() const { return FLastAutoIncValues; }
+  // REQUIRES: `values` holds one value per field (a copy of
+  // LastAutoIncValues taken earlier).
+  void RestoreLastAutoIncValues(std::vector<int64_t> values) { FLastAutoIncValues = std::move(values); }
 
   // Loads the field definitions, recomputes offsets and resets the last
   // auto-increment values.

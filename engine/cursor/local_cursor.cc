@@ -159,6 +159,7 @@ void TORBLocalCursor::CloseTable() {
       data->FreeTableData(table);
   }
   FBLOBStreams.clear();
+  FEditStart.clear();
   FRecordBitmap.reset();
   FFilterExpression.reset();
   FFieldDefs.Clear();
@@ -441,7 +442,12 @@ void TORBLocalCursor::CopyFieldValue(int32_t source_field_no, bool direct, int32
 int64_t TORBLocalCursor::LastAutoincValue(int32_t field_no) {
   if (FTableData == nullptr) RaiseORB(kErrCursorNotOpen, "Table '%s' is not open", {FTableName});
   TORBTableDataLock lock(FTableData);
-  return FTableData->LastAutoincValue(this, field_no);
+  // A visible field number, mapped to its physical field under a
+  // projection.
+  if (field_no < 0 || field_no >= FVisibleFieldDefs.GetCount())
+    RaiseORB(kErrAutoincFieldNoUpdate, "Field #%d not found", {field_no});
+  TORBSessionAutoinc session(FSession);
+  return FTableData->LastAutoincValue(&session, PhysicalFieldNo(field_no));
 }
 
 // ---------------------------------------------------------------------------

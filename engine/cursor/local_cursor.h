@@ -227,10 +227,14 @@ class TORBLocalCursor : public TORBCursor {
   void ManageTable(Fn&& fn);
   void RefreshDefs();
   bool MultiUser() const;
-  // Re-read the stored record into the current buffer and compare it with
-  // `before` (field-wise); the user's values are put back.
-  enum class TReread { kSame, kModified, kDeleted };
+  // Re-read the stored record into the current buffer (as a read of the
+  // cursor does: in multi-user mode under the table's read lock, with the
+  // newest state loaded) and compare it with `before` (field-wise); the
+  // user's values are put back. kLocked: the read lock was not obtained.
+  enum class TReread { kSame, kModified, kDeleted, kLocked };
   TReread RereadAndCompare(const uint8_t* before);
+  // Keeps the current buffer as the record the edit began from.
+  void KeepEditStart();
   bool TryTableLock(TORBLockType type, const TORBLockRetry& retry, bool release_data_lock);
   bool TryRecordLock(const TORBPageItemID& record_id);
   void WriteStreamToBuffer(TORBLocalBLOBStream& stream);
@@ -243,6 +247,10 @@ class TORBLocalCursor : public TORBCursor {
   TORBDatabaseData* FDatabaseData = nullptr;
   std::vector<std::unique_ptr<TORBLocalBLOBStream>> FBLOBStreams;
   std::unique_ptr<TORBCursorTableLocks> FTableLocks;
+  // The record as it was when InternalEdit began (FEditStartID), the edit
+  // copy of a post whose caller gives none; dropped by the post or cancel.
+  std::vector<uint8_t> FEditStart;
+  TORBPageItemID FEditStartID{-1, 0};
 };
 
 }  // namespace orb

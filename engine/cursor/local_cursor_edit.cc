@@ -74,7 +74,10 @@ TORBLocalCursor::TReread TORBLocalCursor::RereadAndCompare(const uint8_t* before
   std::memcpy(copy.Get(), current, static_cast<size_t>(FRecordBufferSize));
   // The stored record by its ID, whatever the view shows.
   TReread result = TReread::kDeleted;
-  if (FTableData->ReadRecordByID(GetSessionID(), FCurrentRecordID, current) == grrOK) {
+  TORBGetRecordResult read = grrError;
+  if (!FTableData->ReadStoredRecord(this, FCurrentRecordID, current, read)) {
+    result = TReread::kLocked;
+  } else if (read == grrOK) {
     // Stored data only: a BLOB compares by its stored ID, never by the
     // value the buffer caches.
     const uint8_t* old = before != nullptr ? before : copy.Get();
@@ -90,11 +93,15 @@ TORBLocalCursor::TReread TORBLocalCursor::RereadAndCompare(const uint8_t* before
 void TORBLocalCursor::InternalEdit() {
   TTableDataScope lock(*this);
   FErrorCode = 0;
+  FEditStart.clear();
   if (IsTemporaryTable()) {
     FErrorCode = kStatusTemporaryEdit;
     return;
   }
-  if (!MultiUser() || FCurrentRecordBuffer == nullptr) return;
+  if (!MultiUser() || FCurrentRecordBuffer == nullptr) {
+    KeepEditStart();
+    return;
+  }
   const TORBLockType type = InTransaction() ? ltXIRW : ltSIRW;
   if (!TryTableLock(type, FLockWaits.EditTable, true)) {
     FErrorCode = kStatusTableLocked;
@@ -120,15 +127,29 @@ void TORBLocalCursor::InternalEdit() {
   }
   if (reread == TReread::kDeleted) FErrorCode = kStatusUpdateDeleted;
   if (reread == TReread::kModified) FErrorCode = kStatusUpdateModified;
-  if (FErrorCode != 0) release();
+  if (reread == TReread::kLocked) FErrorCode = kStatusTableLocked;
+  if (FErrorCode != 0) {
+    release();
+    return;
+  }
+  KeepEditStart();
+}
+
+void TORBLocalCursor::KeepEditStart() {
+  if (FCurrentRecordBuffer == nullptr) return;
+  FEditStart.assign(FCurrentRecordBuffer, FCurrentRecordBuffer + FRecordBufferSize);
+  FEditStartID = GetBookmark(FCurrentRecordBuffer);
 }
 
 void TORBLocalCursor::InternalCancel(bool inserting) {
   TTableDataScope lock(*this);
   FErrorCode = 0;
   ClearBLOBStreams(true);
+  FEditStart.clear();
   if (FCurrentRecordBuffer != nullptr) {
-    FTableData->ClearBlobsCacheInRecordBuffer(FCurrentRecordBuffer);
+    // The values set since the edit began go with it: a cache left here
+    // would be lost to the next read into the buffer.
+    FTableData->ClearModifiedBLOBFieldsInRecordBuffer(FCurrentRecordBuffer);
     if (inserting) FTableData->ClearBLOBFieldsInRecordBuffer(FCurrentRecordBuffer);
   }
   if (!inserting && MultiUser()) {
@@ -163,17 +184,25 @@ void TORBLocalCursor::InternalPost(bool inserting) {
   try {
     uint8_t* current = FCurrentRecordBuffer;
     if (!inserting) FCurrentRecordID = GetBookmark(current);
-    // Without the copy taken when editing began, the stored record stands
-    // for it.
+    // Without the caller's edit copy, the record as this cursor's edit
+    // found it stands for it; without an edit, the stored record.
     TScratch stored(FRecordBufferSize);
     if (!inserting && FEditRecordBuffer == nullptr) {
-      if (FTableData->ReadRecordByID(GetSessionID(), FCurrentRecordID, stored.Get()) == grrOK) {
+      TORBGetRecordResult read = grrError;
+      if (!FEditStart.empty() && FEditStartID == FCurrentRecordID) {
+        std::memcpy(stored.Get(), FEditStart.data(), static_cast<size_t>(FRecordBufferSize));
+        FEditRecordBuffer = stored.Get();
+      } else if (FTableData->ReadStoredRecord(this, FCurrentRecordID, stored.Get(), read) && read == grrOK) {
         FEditRecordBuffer = stored.Get();
       }
     }
     bool proceed = true;
     try {
       if (inserting) {
+        // The values follow the newest ones any session stored (this post
+        // holds the table's write lock); in single-user mode the state in
+        // memory is the newest.
+        if (multi_user) FTableData->LoadMostUpdated(GetSessionID());
         TORBSessionAutoinc session(FSession);
         FTableData->FieldManager()->ApplyAutoincsToRecordBuffer(&session, current);
       }
@@ -202,6 +231,8 @@ void TORBLocalCursor::InternalPost(bool inserting) {
           FErrorCode = kStatusUpdateDeleted;
         else if (reread == TReread::kModified)
           FErrorCode = kStatusUpdateModified;
+        else if (reread == TReread::kLocked)
+          FErrorCode = kStatusTableLocked;
         else
           FErrorCode = FTableData->UpdateRecord(this) ? 0 : kStatusUpdateFailed;
       }
@@ -212,6 +243,9 @@ void TORBLocalCursor::InternalPost(bool inserting) {
     throw;
   }
   release();
+  // A constraint failure leaves the edit open, to be corrected and posted
+  // again.
+  if (!inserting && FErrorCode != kStatusConstraint) FEditStart.clear();
   // The edit copy belongs to the caller, who may free it now.
   FEditRecordBuffer = nullptr;
 }
@@ -246,6 +280,8 @@ void TORBLocalCursor::InternalDelete() {
         FErrorCode = kStatusDeleteDeleted;
       else if (reread == TReread::kModified)
         FErrorCode = kStatusDeleteModified;
+      else if (reread == TReread::kLocked)
+        FErrorCode = kStatusTableLocked;
       else
         FErrorCode = FTableData->DeleteRecord(this) ? 0 : kStatusDeleteFailed;
     }
@@ -375,7 +411,8 @@ TORBLocalBLOBStream* TORBLocalCursor::InternalCreateBlobStream(bool inserting, b
   try {
     if (!inserting && !editing && may_reread && FBLOBStreams.empty() && FCurrentRecordBuffer != nullptr) {
       FCurrentRecordID = GetBookmark(FCurrentRecordBuffer);
-      if (FTableData->ReadRecordByID(GetSessionID(), FCurrentRecordID, FCurrentRecordBuffer) != grrOK) {
+      TORBGetRecordResult read = grrError;
+      if (!FTableData->ReadStoredRecord(this, FCurrentRecordID, FCurrentRecordBuffer, read) || read != grrOK) {
         UnlockTable(ltS, true);
         return nullptr;
       }

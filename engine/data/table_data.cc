@@ -429,6 +429,13 @@ TORBGetRecordResult TORBTableData::ReadRecordByID(int32_t session_id, const TORB
   return info.GetRecordResult;
 }
 
+bool TORBTableData::ReadStoredRecord(TORBCursorInterface* cursor, const TORBPageItemID& record_id,
+                                     uint8_t* record_buffer, TORBGetRecordResult& result) {
+  TORBTableDataLock lock(this);
+  result = ReadRecordByID(cursor->GetSessionID(), record_id, record_buffer);
+  return true;
+}
+
 void TORBTableData::InternalGetRecordBuffer(int32_t session_id, TORBNavigationInfo& navigation_info,
                                             TORBIndexPositionCache* cache, int32_t table_state) {
   if (FRecordManager == nullptr) RaiseORB(kErrNoRecordManager, kMsgNilPointer);

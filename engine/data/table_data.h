@@ -113,6 +113,8 @@ class TORBTableData {
   virtual int64_t GetBitmapRecNoByRecordID(const TORBPageItemID& record_id) = 0;
   virtual TORBPageItemID GetRecordIDByBitmapRecNo(int64_t bit_no) = 0;
   virtual void ClearBlobsCacheInRecordBuffer(uint8_t* /*record_buffer*/) {}
+  // Drops every BLOB value cached in the buffer, posted or not (a cancel).
+  virtual void ClearModifiedBLOBFieldsInRecordBuffer(uint8_t* /*record_buffer*/) {}
   virtual TORBGetRecordResult GetRecordBuffer(TORBCursorInterface* cursor, TORBGetRecordMode mode);
   // Moves to the first record for which `search_expression` holds; false
   // (position kept) when none does.
@@ -156,7 +158,17 @@ class TORBTableData {
   virtual TORBPageItemID InternalSetRecNo(int32_t session_id, int64_t rec_no) = 0;
   virtual int64_t InternalGetRecNo(int32_t session_id, const TORBPageItemID& record_id) = 0;
   virtual int64_t InternalGetRecordCount(int32_t session_id) = 0;
-  virtual int64_t LastAutoincValue(TORBCursorInterface* /*cursor*/, int32_t /*field_no*/) { return 0; }
+  // The session's last auto-increment value of the physical field (the
+  // field manager's GetLastAutoinc); 0 where the engine keeps none.
+  virtual int64_t LastAutoincValue(TORBAutoincSession* /*session*/, int32_t /*field_no*/) { return 0; }
+  // Loads the newest table state other sessions wrote (row count, table
+  // state, auto-increment values); nothing where no one else writes.
+  virtual void LoadMostUpdated(int32_t /*session_id*/) {}
+  // Reads the stored record `record_id` the way a read of the cursor does
+  // (in multi-user mode inside the table's read step). False, with nothing
+  // read, when the read step's table lock is not obtained.
+  virtual bool ReadStoredRecord(TORBCursorInterface* cursor, const TORBPageItemID& record_id, uint8_t* record_buffer,
+                                TORBGetRecordResult& result);
   // Rebuilds the session's out-of-date temporary indexes.
   virtual void Rollback(int32_t session_id);
 

@@ -97,7 +97,7 @@ class TORBDiskTableData::TReadStep {
   TReadStep(TORBDiskTableData* table, int32_t session_id, int32_t error_code, bool* locked = nullptr)
       : FTable(table), FSession(session_id) {
     if (!table->MultiUser()) return;
-    if (!table->LockTableWaiting(session_id, ltS, kReadLockTries, kReadLockDelayMs)) {
+    if (!table->LockTableWaiting(session_id, ltS, table->FReadLockWaits.Tries, table->FReadLockWaits.DelayMs)) {
       if (locked != nullptr) {
         *locked = false;
         return;
@@ -157,7 +157,17 @@ class TORBDiskTableData::TWriteStep {
       RaiseORB(kErrDiskTableWriteLocked, "Cannot change table '%s'. Table is locked", {table->FTableName});
     FLocked = FType == ltRW;
     try {
+      // A post reloads the newest state itself, under this same lock,
+      // before it assigns auto-increment values. While no one changed the
+      // table since (same table state), the values in memory are that state
+      // plus the ones just assigned: the reload must not put the stored,
+      // older ones back over them.
+      const int32_t state = table->FRecordManager->FTableState;
+      std::vector<int64_t> counters = table->FFieldManager->LastAutoIncValues();
       table->LoadMostUpdated(FSession);
+      if (table->FRecordManager->FTableState == state &&
+          counters.size() == table->FFieldManager->LastAutoIncValues().size())
+        table->FFieldManager->RestoreLastAutoIncValues(std::move(counters));
       if (FLocked) {
         table->DiskPageManager()->TablePagesCacheManager().BeginWorkWithTable(FSession, table->FTableID);
         FWorking = true;
@@ -1253,11 +1263,22 @@ int64_t TORBDiskTableData::InternalGetRecordCount(int32_t session_id) {
   return FRecordManager->FRecordCount;
 }
 
-int64_t TORBDiskTableData::LastAutoincValue(TORBCursorInterface* /*cursor*/, int32_t field_no) {
+int64_t TORBDiskTableData::LastAutoincValue(TORBAutoincSession* session, int32_t field_no) {
   TORBTableDataLock lock(this);
   if (FFieldManager == nullptr) return 0;
-  const std::vector<int64_t>& values = FFieldManager->LastAutoIncValues();
-  return field_no >= 0 && static_cast<size_t>(field_no) < values.size() ? values[static_cast<size_t>(field_no)] : 0;
+  return FFieldManager->GetLastAutoinc(session, field_no);
+}
+
+bool TORBDiskTableData::ReadStoredRecord(TORBCursorInterface* cursor, const TORBPageItemID& record_id,
+                                         uint8_t* record_buffer, TORBGetRecordResult& result) {
+  TORBTableDataLock lock(this);
+  CheckOpen();
+  const int32_t session = cursor->GetSessionID();
+  bool locked = true;
+  TReadStep step(this, session, 0, &locked);
+  if (!locked) return false;
+  result = ReadRecordByID(session, record_id, record_buffer);
+  return true;
 }
 
 void TORBDiskTableData::SynchronizeTemporaryIndexes(TORBCursorInterface* cursor, bool apply) {
@@ -1388,6 +1409,14 @@ void TORBDiskTableData::ClearBlobsCacheInRecordBuffer(uint8_t* record_buffer) {
     if (IsBlobType(*defs.GetDef(i))) FBlobManager->ClearBlobInRecordBuffer(record_buffer, i, false);
 }
 
+void TORBDiskTableData::ClearModifiedBLOBFieldsInRecordBuffer(uint8_t* record_buffer) {
+  TORBTableDataLock lock(this);
+  if (FBlobManager == nullptr || record_buffer == nullptr) return;
+  const TORBFieldDefs& defs = FFieldManager->FieldDefs();
+  for (int32_t i = 0; i < defs.GetCount(); ++i)
+    if (IsBlobType(*defs.GetDef(i))) FBlobManager->ClearBlobInRecordBuffer(record_buffer, i, true);
+}
+
 void TORBDiskTableData::ClearBLOBFieldInRecordBuffer(int32_t field_no, uint8_t* record_buffer) {
   TORBTableDataLock lock(this);
   if (FBlobManager == nullptr || record_buffer == nullptr || !IsBlobFieldNo(field_no)) return;
@@ -1437,14 +1466,14 @@ std::unique_ptr<TStream> TORBDiskTableData::InternalCreateBlobStream(TORBCursorI
   if (!IsBlobFieldNo(field_no))
     RaiseORB(10118, kMsgInvalidFieldNumber, {field_no, FFieldManager->FieldDefs().GetCount()});
   const TORBFieldDef& field = *FFieldManager->FieldDefs().GetDef(field_no);
-  if (field.FBLOBBlockSize == 0) RaiseORB(10420, kMsgStreamBlockSizeZero);
+  if (field.FBLOBBlockSize == 0) RaiseORB(20149, kMsgStreamBlockSizeZero);
   TORBBLOBDescriptor descriptor = FieldBlobDescriptor(field);
   if (for_writing || record_buffer == nullptr || CheckNullFlag(field_no, record_buffer))
     return std::make_unique<TORBOwnedBLOBStream>(std::vector<uint8_t>(), descriptor, true);
   const int32_t session = cursor != nullptr ? cursor->GetSessionID() : kSystem;
   std::unique_ptr<TReadStep> step;
   if (FBlobManager->AttachedCache(record_buffer, field_no) == nullptr)
-    step = std::make_unique<TReadStep>(this, session, 20214);
+    step = std::make_unique<TReadStep>(this, session, kErrDiskBlobReadLocked);
   // The value goes to the stream: the record keeps no copy of a stored one.
   std::vector<uint8_t> stored = FBlobManager->TakeStoredForm(session, record_buffer, field_no, descriptor);
   descriptor.StartPosition = 0;
@@ -1464,7 +1493,7 @@ std::vector<uint8_t> TORBDiskTableData::GetDirectBlobData(int32_t session_id, in
     const int32_t offset = FFieldManager->FieldDefs().GetDef(field_no)->FMemoryOffset;
     const TORBPageItemID location = LoadPageItemID(record_buffer + offset);
     if (location.PageNo == 0 || location.PageNo == -1) return {};
-    TReadStep step(this, session_id, 20214);
+    TReadStep step(this, session_id, kErrDiskBlobReadLocked);
     if (!FBlobManager->LoadValue(session_id, location, loaded)) RaiseORB(20291, "Cannot read BLOB field value");
     value = &loaded;
   }

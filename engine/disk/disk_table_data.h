@@ -73,6 +73,12 @@ class TORBDiskTableData : public TORBTableData, private TORBDeferredPageWork {
   static constexpr int32_t kOpenLockDelayMs = 100;
   static constexpr int32_t kReadLockTries = 2250;
   static constexpr int32_t kReadLockDelayMs = 40;
+  // The ltS attempts of a read step (about 90 seconds unless changed).
+  struct TReadLockWaits {
+    int32_t Tries = kReadLockTries;
+    int32_t DelayMs = kReadLockDelayMs;
+  };
+  TReadLockWaits FReadLockWaits;
 
   // REQUIRES: the database is open.
   TORBDiskTableData(TORBDiskDatabaseData* database_data, std::u16string table_name);
@@ -115,6 +121,7 @@ class TORBDiskTableData : public TORBTableData, private TORBDeferredPageWork {
   int64_t GetBitmapRecNoByRecordID(const TORBPageItemID& record_id) override;
   TORBPageItemID GetRecordIDByBitmapRecNo(int64_t bit_no) override;
   void ClearBlobsCacheInRecordBuffer(uint8_t* record_buffer) override;
+  void ClearModifiedBLOBFieldsInRecordBuffer(uint8_t* record_buffer) override;
   TORBGetRecordResult GetRecordBuffer(TORBCursorInterface* cursor, TORBGetRecordMode mode) override;
   bool Locate(TORBCursorInterface* cursor, TORBExpression* search_expression) override;
   bool FindKey(TORBCursorInterface* cursor, const TORBScanCondition& condition) override;
@@ -141,7 +148,10 @@ class TORBDiskTableData : public TORBTableData, private TORBDeferredPageWork {
   TORBPageItemID InternalSetRecNo(int32_t session_id, int64_t rec_no) override;
   int64_t InternalGetRecNo(int32_t session_id, const TORBPageItemID& record_id) override;
   int64_t InternalGetRecordCount(int32_t session_id) override;
-  int64_t LastAutoincValue(TORBCursorInterface* cursor, int32_t field_no) override;
+  int64_t LastAutoincValue(TORBAutoincSession* session, int32_t field_no) override;
+  // In multi-user mode inside a read step (ltS, the newest state loaded).
+  bool ReadStoredRecord(TORBCursorInterface* cursor, const TORBPageItemID& record_id, uint8_t* record_buffer,
+                        TORBGetRecordResult& result) override;
   void Rollback(int32_t session_id) override;
   std::unique_ptr<TORBIndex> CreateIndexObject(const TORBIndexDef& index_def) override;
 
@@ -165,7 +175,7 @@ class TORBDiskTableData : public TORBTableData, private TORBDeferredPageWork {
   void SaveMetadataFile(int32_t session_id);
   // The row count, table state and auto-increment values as stored for
   // the session (its own uncommitted copy included).
-  void LoadMostUpdated(int32_t session_id);
+  void LoadMostUpdated(int32_t session_id) override;
   void SaveMostUpdated(int32_t session_id);
   void CleanMostUpdated(int32_t session_id);
   // The most-updated data after a row change of the session: kept in

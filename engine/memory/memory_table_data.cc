@@ -213,10 +213,9 @@ int64_t TORBMemoryTableData::InternalGetRecordCount(int32_t /*session_id*/) {
   return FRecordManager->FRecordCount;
 }
 
-int64_t TORBMemoryTableData::LastAutoincValue(TORBCursorInterface* /*cursor*/, int32_t field_no) {
+int64_t TORBMemoryTableData::LastAutoincValue(TORBAutoincSession* session, int32_t field_no) {
   if (FFieldManager == nullptr) return 0;
-  const std::vector<int64_t>& values = FFieldManager->LastAutoIncValues();
-  return field_no >= 0 && static_cast<size_t>(field_no) < values.size() ? values[static_cast<size_t>(field_no)] : 0;
+  return FFieldManager->GetLastAutoinc(session, field_no);
 }
 
 std::unique_ptr<TORBIndex> TORBMemoryTableData::CreateIndexObject(const TORBIndexDef& index_def) {

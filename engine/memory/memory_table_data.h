@@ -78,7 +78,7 @@ class TORBMemoryTableData : public TORBTableData {
   TORBPageItemID InternalSetRecNo(int32_t session_id, int64_t rec_no) override;
   int64_t InternalGetRecNo(int32_t session_id, const TORBPageItemID& record_id) override;
   int64_t InternalGetRecordCount(int32_t session_id) override;
-  int64_t LastAutoincValue(TORBCursorInterface* cursor, int32_t field_no) override;
+  int64_t LastAutoincValue(TORBAutoincSession* session, int32_t field_no) override;
   std::unique_ptr<TORBIndex> CreateIndexObject(const TORBIndexDef& index_def) override;
 
   void WriteBLOBFieldToRecordBuffer(int32_t session_id, int32_t field_no, TStream& source,

@@ -13,6 +13,16 @@
 //   orb_cursor_disk_child <path> hold-table <id>
 //     the same inside a transaction, which holds the table's write-intent
 //     lock (ltXIRW) too.
+//   orb_cursor_disk_child <path> write-held <id> <val>
+//     holds the table's write lock (ltRW) as a post in progress does,
+//     prints "ready", and 500 ms later sets VAL of the row (without an
+//     edit), then lets the lock go and prints "status <code>".
+//   orb_cursor_disk_child <path> hold-write 0
+//     holds table N's write lock (ltRW), prints "ready", and keeps it
+//     until stdin closes.
+//   orb_cursor_disk_child <path> notes 0 <count>
+//     posts <count> notes into table N; prints "notes <no> <no> ..." with
+//     the numbers the engine gave them (-status for a failed post).
 //   orb_cursor_disk_child <path> count <id> <times>
 //     prints "ready", then adds 1 to VAL of the row <times> times with
 //     edit, a pause of 1 ms and post, starting over while another session
@@ -192,6 +202,25 @@ int main(int argc, char** argv) {
         // Every row as ID:VAL in stored order.
         std::string line = "rows";
         for (const auto& [row_id, val] : rows.Rows()) line += " " + std::to_string(row_id) + ":" + std::to_string(val);
+        Say(line);
+      } else if (mode == "write-held") {
+        if (!rows.MoveTo(id)) return 1;
+        if (!rows.Cursor().LockTable(orb::ltRW, 1, 0, true)) return 1;
+        Say("ready");
+        usleep(500 * 1000);
+        const int32_t status = rows.PostDirect(arg);
+        rows.Cursor().UnlockTable(orb::ltRW, false);
+        Say("status " + std::to_string(status));
+      } else if (mode == "hold-write") {
+        orb::cursortest::TNoteCursor notes(*session);
+        if (!notes.Cursor().LockTable(orb::ltRW, 1, 0, true)) return 1;
+        Say("ready");
+        WaitForStdinClose();
+        notes.Cursor().UnlockTable(orb::ltRW, false);
+      } else if (mode == "notes") {
+        orb::cursortest::TNoteCursor notes(*session);
+        std::string line = "notes";
+        for (int32_t i = 0; i < arg; ++i) line += " " + std::to_string(notes.Insert("note"));
         Say(line);
       } else if (mode == "count") {
         Say("ready");

@@ -7,11 +7,14 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/base/error_codes.h"
+#include "engine/disk/disk_table_data.h"
 #include "tests/engine/cursor/disk_cursor_rows.h"
 #include "tests/support/child_process.h"
 #include "tests/support/disk_scratch.h"
@@ -489,6 +492,84 @@ TEST_F(CursorDiskProcessTest, ReadOnlyProcessIsRefusedEveryChange) {
   EXPECT_TRUE(FSession->TableExists(u"T"));
   EXPECT_FALSE(FSession->TableExists(u"U"));
   EXPECT_FALSE(FSession->TableExists(u"T2"));
+}
+
+// A child holds the table's write lock, as a post does while it writes,
+// and changes row 2 before letting it go. An edit begun meanwhile reads the
+// row only once the write is done, and finds it changed.
+TEST_F(CursorDiskProcessTest, EditReadsTheRowAfterAWriteInProgress) {
+  ASSERT_TRUE(FRows->MoveTo(2));
+  ChildProcess writer(kChild, {FPath, "write-held", "2", "77"});
+  ASSERT_EQ(writer.ReadLine(), "ready");
+  EXPECT_EQ(FRows->Edit(), kStatusUpdateModified);
+  EXPECT_EQ(FRows->Val(), 20) << "the screen keeps the row as shown";
+  EXPECT_EQ(writer.ReadLine(), "status 0");
+  EXPECT_EQ(writer.Release(), 0);
+  EXPECT_EQ(FRows->Rows(), (Rows{{1, 10}, {2, 77}, {3, 30}}));
+  ExpectRowFree(2);
+}
+
+// Numbers of table N's auto-increment field, posted by this process and by
+// three others at the same time: each number is given once, also after the
+// file is opened again.
+TEST_F(CursorDiskProcessTest, AutoIncrementNumbersAreGivenOnceAcrossProcessesAndReopens) {
+  cursortest::CreateNotesTable(*FSession);
+  std::vector<int32_t> numbers;
+  {
+    cursortest::TNoteCursor notes(*FSession);
+    for (int32_t i = 0; i < 3; ++i) numbers.push_back(notes.Insert("first"));
+    EXPECT_EQ(numbers, (std::vector<int32_t>{1, 2, 3}));
+    std::vector<std::unique_ptr<ChildProcess>> children;
+    for (int32_t i = 0; i < 3; ++i)
+      children.push_back(std::make_unique<ChildProcess>(kChild, std::vector<std::string>{FPath, "notes", "0", "20"}));
+    for (int32_t i = 0; i < 20; ++i) numbers.push_back(notes.Insert("mine"));
+    for (auto& child : children) {
+      const std::string line = child->ReadLine();
+      std::istringstream words(line);
+      std::string head;
+      words >> head;
+      EXPECT_EQ(head, "notes") << line;
+      for (int32_t no = 0; words >> no;) numbers.push_back(no);
+      EXPECT_EQ(child->Release(), 0) << line;
+    }
+  }
+  const std::set<int32_t> distinct(numbers.begin(), numbers.end());
+  EXPECT_EQ(numbers.size(), 83u);
+  EXPECT_EQ(distinct.size(), numbers.size()) << "a number was given twice";
+  EXPECT_GT(*distinct.begin(), 0) << "a post failed";
+  // The file opened again goes on after the highest number given.
+  FRows.reset();
+  FSession->SetConnected(false);
+  FSession->SetConnected(true);
+  FRows = std::make_unique<TRowCursor>(*FSession);
+  {
+    cursortest::TNoteCursor notes(*FSession);
+    EXPECT_EQ(notes.Insert("after"), *distinct.rbegin() + 1);
+  }
+  EXPECT_EQ(RunChild({"notes", "0", "1"}), "notes " + std::to_string(*distinct.rbegin() + 2));
+}
+
+// A BLOB value read while another process holds table N's write lock:
+// without its read lock the read fails with a code of its own.
+TEST_F(CursorDiskProcessTest, BLOBReadWithoutItsReadLockRaisesItsOwnCode) {
+  cursortest::CreateNotesTable(*FSession);
+  cursortest::TNoteCursor notes(*FSession);
+  ASSERT_EQ(notes.Insert("stored"), 1);
+  ASSERT_TRUE(notes.MoveTo(1));
+  TORBLocalCursor& c = notes.Cursor();
+  auto* table = dynamic_cast<TORBDiskTableData*>(c.TableData());
+  ASSERT_NE(table, nullptr);
+  table->FReadLockWaits = {2, 5};
+  ChildProcess writer(kChild, {FPath, "hold-write", "0"});
+  ASSERT_EQ(writer.ReadLine(), "ready");
+  EXPECT_EQ(test::RaisedCode([&] { table->GetDirectBlobData(c.GetSessionID(), cursortest::kNoteText, c.FCurrentRecordBuffer); }),
+            kErrDiskBlobReadLocked);
+  EXPECT_EQ(
+      test::RaisedCode([&] { table->InternalCreateBlobStream(&c, cursortest::kNoteText, c.FCurrentRecordBuffer, false); }),
+      kErrDiskBlobReadLocked);
+  EXPECT_EQ(writer.Release(), 0);
+  table->FReadLockWaits = {};
+  EXPECT_EQ(table->GetDirectBlobData(c.GetSessionID(), cursortest::kNoteText, c.FCurrentRecordBuffer).empty(), false);
 }
 
 }  // namespace

@@ -115,6 +115,72 @@ TEST_F(EditFixture, ChangesByAnotherCursorAreDetectedOnPostAndDelete) {
   EXPECT_EQ(Walk(b), (std::vector<int32_t>{1, 2, 3, 4}));
 }
 
+TEST_F(EditFixture, LastAutoincValueIsTheSessionsOwnUnderItsVisibleNumber) {
+  TORBFieldDefs fields;
+  AddField(fields, u"NAME", aftString, 10);
+  AddField(fields, u"ID", aftAutoInc);
+  CreateTable(fields);
+  TORBLocalCursor& mine = Open();
+  TORBLocalSession other_session;
+  other_session.FDatabaseName = u"MEMORY";
+  other_session.SetConnected(true);
+  {
+    TORBLocalCursor other;
+    other.FSession = &other_session;
+    other.FTableName = FTableName;
+    other.OpenTableByFieldDefs(TORBFieldDefs(), TORBIndexDefs(), TORBConstraintDefs());
+    uint8_t* buffer = other.AllocateRecordBuffer();
+    other.FCurrentRecordBuffer = buffer;
+    auto post = [](TORBLocalCursor& c) {
+      c.InternalInitRecord(c.FCurrentRecordBuffer, true);
+      c.InternalPost(true);
+      ASSERT_EQ(c.FErrorCode, 0);
+    };
+    post(mine);
+    post(mine);
+    post(other);
+    EXPECT_EQ(mine.LastAutoincValue(1), 2);
+    EXPECT_EQ(other.LastAutoincValue(1), 3);
+    // A field that is not an auto-increment one has no last value.
+    EXPECT_EQ(mine.LastAutoincValue(0), 0);
+    mine.ApplyProjection({u"ID", u"NAME"}, {u"", u""});
+    EXPECT_EQ(mine.LastAutoincValue(0), 2);
+    other.FreeRecordBuffer(buffer);
+    other.CloseTable();
+  }
+  other_session.SetConnected(false);
+}
+
+TEST_F(EditFixture, UpdateWithoutAnEditCopyIsRefusedWhenTheRecordChangedSinceTheEdit) {
+  CreateStandardTable();
+  TORBLocalCursor& a = Open();
+  TORBLocalCursor& b = Open();
+  InsertRows(a, FiveRows());
+  ASSERT_TRUE(MoveToID(a, 3));
+  a.FEditRecordBuffer = nullptr;
+  a.InternalEdit();
+  ASSERT_EQ(a.FErrorCode, 0);
+  ASSERT_TRUE(MoveToID(b, 3));
+  BeginEdit(b);
+  SetScore(b, 11);
+  b.InternalPost(false);
+  ASSERT_EQ(b.FErrorCode, 0);
+  SetText(a, kName, "by A");
+  a.InternalPost(false);
+  EXPECT_EQ(a.FErrorCode, kStatusUpdateModified);
+  EXPECT_EQ(GetText(a, kName), "by A");
+  Stored s = ReadStored(3);
+  EXPECT_EQ(s.Name, "erin");
+  EXPECT_EQ(s.Score, 11);
+  // Unchanged since the edit, the update goes through.
+  ASSERT_TRUE(MoveToID(a, 3));
+  a.InternalEdit();
+  SetText(a, kName, "by A");
+  a.InternalPost(false);
+  EXPECT_EQ(a.FErrorCode, 0);
+  EXPECT_EQ(ReadStored(3).Name, "by A");
+}
+
 TEST_F(EditFixture, ConstraintFailureIsStatusEightWithItsMessage) {
   CreateStandardTable();
   TORBLocalCursor& c = Open();

@@ -3,7 +3,8 @@
 // Cursors on table T (ID, VAL: two integers) of a database file, used by
 // the multi-process cursor tests and by their child program: a session on
 // the file, and a cursor with its own record buffer that moves to rows by
-// ID and edits, posts and deletes them the way the dataset does.
+// ID and edits, posts and deletes them the way the dataset does. Table N
+// (NO auto-increment, NOTE memo) takes notes numbered by the engine.
 
 #include <cstdint>
 #include <cstring>
@@ -150,6 +151,80 @@ class TRowCursor {
   TORBLocalCursor FCursor;
   uint8_t* FBuffer = nullptr;
   std::vector<uint8_t> FEditCopy;
+};
+
+inline constexpr int32_t kNoteNo = 0;
+inline constexpr int32_t kNoteText = 1;
+inline const std::u16string kNoteTable = u"N";
+
+// Creates table N through `session` (replacing one of that name).
+inline void CreateNotesTable(TORBLocalSession& session) {
+  TORBFieldDefs fields;
+  TORBFieldDef* no = fields.AddCreated();
+  no->SetName(std::u16string_view(u"NO"));
+  no->SetFieldDefDataType(aftAutoInc, 0);
+  TORBFieldDef* note = fields.AddCreated();
+  note->SetName(std::u16string_view(u"NOTE"));
+  note->SetFieldDefDataType(aftMemo, 0);
+  TORBLocalCursor creator;
+  creator.FSession = &session;
+  creator.FTableName = kNoteTable;
+  creator.CreateTable(fields, TORBIndexDefs(), TORBConstraintDefs());
+}
+
+class TNoteCursor {
+ public:
+  explicit TNoteCursor(TORBLocalSession& session) {
+    FCursor.FSession = &session;
+    FCursor.FTableName = kNoteTable;
+    FCursor.OpenTableByFieldDefs(TORBFieldDefs(), TORBIndexDefs(), TORBConstraintDefs());
+    FBuffer = FCursor.AllocateRecordBuffer();
+    FCursor.FCurrentRecordBuffer = FBuffer;
+  }
+  ~TNoteCursor() {
+    FCursor.FreeRecordBuffer(FBuffer);
+    try {
+      FCursor.CloseTable();
+    } catch (...) {
+    }
+  }
+  TNoteCursor(const TNoteCursor&) = delete;
+  TNoteCursor& operator=(const TNoteCursor&) = delete;
+
+  TORBLocalCursor& Cursor() { return FCursor; }
+
+  // Posts a new note; the number the engine gave it, or -status.
+  int32_t Insert(const std::string& text) {
+    FCursor.FCurrentRecordBuffer = FBuffer;
+    FCursor.InternalInitRecord(FBuffer, true);
+    if (!text.empty()) WriteText(text, true);
+    FCursor.InternalPost(true);
+    if (FCursor.FErrorCode != 0) return -FCursor.FErrorCode;
+    return No().value_or(-1);
+  }
+  // Reads the notes in stored order until number `no`.
+  bool MoveTo(int32_t no) {
+    FCursor.InternalFirst();
+    while (FCursor.GetRecordBuffer(grmNext) == grrOK)
+      if (No() == no) return true;
+    return false;
+  }
+  std::optional<int32_t> No() const {
+    TORBVariant v;
+    FCursor.GetFieldValue(v, kNoteNo, false);
+    if (v.IsNull()) return std::nullopt;
+    return v.AsInteger();
+  }
+  // The memo through a BLOB stream, as the dataset writes it.
+  void WriteText(const std::string& text, bool inserting) {
+    TORBLocalBLOBStream* stream = FCursor.InternalCreateBlobStream(inserting, !inserting, kNoteText, bomWrite, false);
+    stream->Write(text.data(), static_cast<int64_t>(text.size()));
+    FCursor.InternalCloseBLOB(stream);
+  }
+
+ private:
+  TORBLocalCursor FCursor;
+  uint8_t* FBuffer = nullptr;
 };
 
 }  // namespace orb::cursortest
