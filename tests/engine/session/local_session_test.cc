@@ -242,12 +242,13 @@ TEST_F(LocalSessionTest, CommitWithFlushGoesThroughTheFileFlush) {
   EXPECT_NE(ErrorCodeOf([&] { session->Commit(true); }), 0);
   EXPECT_TRUE(session->GetInTransaction());
   session->Rollback();
-  // Without flush the same commit goes through.
+  // The failed commit's journal stays until its rollback is on disk; once
+  // the file flushes again, the next commit rolls it back and goes through.
+  pm->DatabaseFile().InjectFault(0, TPlatformFile::kFaultFlush);
   session->StartTransaction();
   const int32_t page = AddFilledPage(*session, 2);
   session->Commit(false);
   EXPECT_TRUE(StoredPageFilled(*session, FPath, page, 2));
-  pm->DatabaseFile().InjectFault(0, TPlatformFile::kFaultFlush);
   session->SetConnected(false);
 }
 
