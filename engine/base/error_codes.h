@@ -242,6 +242,12 @@ inline constexpr int32_t kErrDeleteDatabaseFile = 30901;
 // refused).
 inline constexpr int32_t kErrRenameDatabaseFile = 30902;
 
+// SQL statements.
+// START TRANSACTION while the session's transaction is open.
+inline constexpr int32_t kErrSQLTransactionActive = 31100;
+// A statement kind the SQL processor recognises but cannot run yet.
+inline constexpr int32_t kErrSQLNotSupported = 31101;
+
 struct TORBAddedErrorCode {
   int32_t Code;
   const char* Message;
@@ -354,6 +360,8 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrCursorNotOpen, "Table '%s' is not open"},
     {kErrBLOBStreamNotOpen, "BLOB stream is not open on this cursor. Table: '%s'"},
     {kErrBatchApplyLocked, "Cannot apply the batch update of table '%s'. Table is locked"},
+    {kErrSQLTransactionActive, "Database is already within a transaction"},
+    {kErrSQLNotSupported, "SQL statement '%s' is not supported yet (line %d, column %d)"},
 };
 
 }  // namespace orb
