@@ -247,6 +247,8 @@ inline constexpr int32_t kErrRenameDatabaseFile = 30902;
 inline constexpr int32_t kErrSQLTransactionActive = 31100;
 // A statement kind the SQL processor recognises but cannot run yet.
 inline constexpr int32_t kErrSQLNotSupported = 31101;
+// INSERT naming a column its table does not have.
+inline constexpr int32_t kErrSQLInsertFieldNotFound = 31102;
 
 struct TORBAddedErrorCode {
   int32_t Code;
@@ -362,6 +364,7 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrBatchApplyLocked, "Cannot apply the batch update of table '%s'. Table is locked"},
     {kErrSQLTransactionActive, "Database is already within a transaction"},
     {kErrSQLNotSupported, "SQL statement '%s' is not supported yet (line %d, column %d)"},
+    {kErrSQLInsertFieldNotFound, "Field '%s' not found in table '%s'"},
 };
 
 }  // namespace orb

@@ -4,6 +4,7 @@
 #include "engine/base/orb_exception.h"
 #include "engine/expr/sql_engine_init.h"
 #include "engine/sql/sql_ddl.h"
+#include "engine/sql/sql_dml.h"
 #include "engine/sql/sql_transaction.h"
 
 namespace orb {
@@ -67,8 +68,10 @@ std::unique_ptr<TORBSQLCommand> TORBSQLProcessor::ParseCommand(TORBLexer& lexer)
     RaiseORB(kErrSQLTokenExpected, "SQL token expected, but '%s' found at line %d, column %d",
              FormatArgs{first.Text, first.LineNum, first.ColumnNum});
   switch (first.ReservedWord) {
-    case rwSELECT:
     case rwINSERT:
+      command = std::make_unique<TORBSQLInsert>(lexer);
+      break;
+    case rwSELECT:
     case rwUPDATE:
     case rwDELETE:
     case rwTRUNCATE:

@@ -47,22 +47,6 @@ int32_t InsertDefaults(TORBLocalCursor& cursor, const std::vector<std::pair<int3
   return status;
 }
 
-// Field `field_no` of every row, as text, in physical order.
-std::vector<std::string> Column(TORBLocalCursor& cursor, int32_t field_no) {
-  uint8_t* buffer = cursor.AllocateRecordBuffer();
-  cursor.FCurrentRecordBuffer = buffer;
-  std::vector<std::string> values;
-  cursor.InternalFirst();
-  while (cursor.GetRecordBuffer(grmNext) == grrOK) {
-    TORBVariant v;
-    cursor.GetFieldValue(v, field_no, false);
-    values.push_back(v.IsNull() ? "<null>" : v.AsAnsiString());
-  }
-  cursor.FreeRecordBuffer(buffer);
-  cursor.FCurrentRecordBuffer = nullptr;
-  return values;
-}
-
 TEST_F(SqlDdlTest, CreateTableWithAutoincPrimaryKeyRequiredFieldAndDefault) {
   Run("CREATE TABLE t (id AUTOINC(INTEGER, INCREMENT 1, INITIALVALUE 100) PRIMARY KEY, "
       "name VARCHAR(40) NOT NULL DEFAULT 'x')");
@@ -80,8 +64,8 @@ TEST_F(SqlDdlTest, CreateTableWithAutoincPrimaryKeyRequiredFieldAndDefault) {
 
   ASSERT_EQ(InsertDefaults(*cursor), 0);
   ASSERT_EQ(InsertDefaults(*cursor), 0);
-  EXPECT_EQ(Column(*cursor, 0), (std::vector<std::string>{"101", "102"}));
-  EXPECT_EQ(Column(*cursor, 1), (std::vector<std::string>{"x", "x"}));
+  EXPECT_EQ(ColumnValues(*cursor, 0), (std::vector<std::string>{"101", "102"}));
+  EXPECT_EQ(ColumnValues(*cursor, 1), (std::vector<std::string>{"x", "x"}));
 }
 
 TEST_F(SqlDdlTest, TypeNamesInAnyCaseMapToTheEngineTypes) {
@@ -175,12 +159,12 @@ TEST_F(SqlDdlTest, DefaultsKeepTheirValueWhenRead) {
   EXPECT_EQ(Field(*cursor, "d").FDefaultValue.AsAnsiString(), "CURRENT_DATE");
   EXPECT_EQ(Field(*cursor, "f").FDefaultValue.DataType(), bftDouble);
   ASSERT_EQ(InsertDefaults(*cursor), 0);
-  EXPECT_EQ(Column(*cursor, 0), std::vector<std::string>{"say \"hi\""});
-  EXPECT_EQ(Column(*cursor, 1), std::vector<std::string>{"-3"});
-  EXPECT_EQ(Column(*cursor, 2), std::vector<std::string>{"1.5"});
-  EXPECT_EQ(Column(*cursor, 3), std::vector<std::string>{"it's"});
-  EXPECT_EQ(Column(*cursor, 4), std::vector<std::string>{"42"});
-  EXPECT_NE(Column(*cursor, 5), std::vector<std::string>{"<null>"});
+  EXPECT_EQ(ColumnValues(*cursor, 0), std::vector<std::string>{"say \"hi\""});
+  EXPECT_EQ(ColumnValues(*cursor, 1), std::vector<std::string>{"-3"});
+  EXPECT_EQ(ColumnValues(*cursor, 2), std::vector<std::string>{"1.5"});
+  EXPECT_EQ(ColumnValues(*cursor, 3), std::vector<std::string>{"it's"});
+  EXPECT_EQ(ColumnValues(*cursor, 4), std::vector<std::string>{"42"});
+  EXPECT_NE(ColumnValues(*cursor, 5), std::vector<std::string>{"<null>"});
 }
 
 TEST_F(SqlDdlTest, ElementListIndexesGetTheirDefaultNames) {

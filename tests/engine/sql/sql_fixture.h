@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/cursor/local_cursor.h"
 #include "engine/platform/codepage.h"
@@ -15,6 +16,23 @@
 #include "tests/support/raised.h"
 
 namespace orb::test {
+
+// Field `field_no` of every row, as text ("<null>" for null), in physical
+// order.
+inline std::vector<std::string> ColumnValues(TORBLocalCursor& cursor, int32_t field_no) {
+  uint8_t* buffer = cursor.AllocateRecordBuffer();
+  cursor.FCurrentRecordBuffer = buffer;
+  std::vector<std::string> values;
+  cursor.InternalFirst();
+  while (cursor.GetRecordBuffer(grmNext) == grrOK) {
+    TORBVariant v;
+    cursor.GetFieldValue(v, field_no, false);
+    values.push_back(v.IsNull() ? "<null>" : v.AsAnsiString());
+  }
+  cursor.FreeRecordBuffer(buffer);
+  cursor.FCurrentRecordBuffer = nullptr;
+  return values;
+}
 
 class SqlTest : public ::testing::Test {
  protected:

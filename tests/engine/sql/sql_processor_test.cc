@@ -37,7 +37,7 @@ TEST_F(SqlProcessorTest, ScriptsWithoutCommandsAndUnknownFirstTokensRaiseTheirCo
 
 TEST_F(SqlProcessorTest, StatementsNotYetRunRaiseACodedErrorAndChangeNothing) {
   Run("CREATE TABLE t (a INTEGER)");
-  for (const char* sql : {"SELECT * FROM t", "(SELECT * FROM t)", "INSERT INTO t VALUES (1)", "UPDATE t SET a = 1",
+  for (const char* sql : {"SELECT * FROM t", "(SELECT * FROM t)", "INSERT INTO t SELECT * FROM t", "UPDATE t SET a = 1",
                           "DELETE FROM t", "TRUNCATE TABLE t", "RENAME TABLE t TO u", "ALTER TABLE t ADD (b INTEGER)"}) {
     const std::string message = RaisedMessage([&] { Run(sql); });
     EXPECT_EQ(CodeOf(sql), kErrSQLNotSupported) << sql;
