@@ -17,6 +17,7 @@ LAYERS = [
     "engine/memory",
     "engine/session",
     "engine/cursor",
+    "engine/sql",
     "components",
     "ui",
     "app",

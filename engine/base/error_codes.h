@@ -272,6 +272,14 @@ inline constexpr int32_t kErrRenameDatabaseFile = 30902;
 // statement before the query component exists).
 inline constexpr int32_t kErrProviderNotSupported = 30910;
 
+// SQL statements.
+// START TRANSACTION while the session's transaction is open.
+inline constexpr int32_t kErrSQLTransactionActive = 31100;
+// A statement kind the SQL processor recognises but cannot run yet.
+inline constexpr int32_t kErrSQLNotSupported = 31101;
+// INSERT naming a column its table does not have.
+inline constexpr int32_t kErrSQLInsertFieldNotFound = 31102;
+
 struct TORBAddedErrorCode {
   int32_t Code;
   const char* Message;
@@ -402,6 +410,9 @@ inline constexpr TORBAddedErrorCode kAddedErrorCodes[] = {
     {kErrAddIndexReadOnly, "Cannot create index '%s' of table '%s'. Database is open read-only"},
     {kErrDeleteIndexReadOnly, "Cannot delete index '%s' of table '%s'. Database is open read-only"},
     {kErrDeleteAllIndexesReadOnly, "Cannot delete the indexes of table '%s'. Database is open read-only"},
+    {kErrSQLTransactionActive, "Database is already within a transaction"},
+    {kErrSQLNotSupported, "SQL statement '%s' is not supported yet (line %d, column %d)"},
+    {kErrSQLInsertFieldNotFound, "Field '%s' not found in table '%s'"},
 };
 
 }  // namespace orb
