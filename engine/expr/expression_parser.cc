@@ -225,16 +225,18 @@ void TORBExprParser::CheckTreeDepth(const TORBExprNode& root, int32_t start) {
   }
 }
 
-void TORBExprParser::RaiseEnd(int32_t code) {
+void RaiseEndOfCommand(const TORBLexer& lex, int32_t code) {
   int32_t line = 1, column = 1;
-  const int32_t cmd = FLex.CurrentCommandNo();
-  if (cmd >= 0 && cmd < FLex.NumCommands() && !FLex.Command(cmd).Tokens.empty()) {
-    const TToken& last = FLex.Command(cmd).Tokens.back();
+  const int32_t cmd = lex.CurrentCommandNo();
+  if (cmd >= 0 && cmd < lex.NumCommands() && !lex.Command(cmd).Tokens.empty()) {
+    const TToken& last = lex.Command(cmd).Tokens.back();
     line = last.LineNum;
     column = last.ColumnNum;
   }
   RaiseORB(code, "Unexpected end of SQL command found at line %d, column %d", FormatArgs{line, column});
 }
+
+void TORBExprParser::RaiseEnd(int32_t code) { RaiseEndOfCommand(FLex, code); }
 
 void TORBExprParser::RaiseUnexpectedToken() {
   if (AtEnd()) RaiseEnd(kErrEndOfCommand);

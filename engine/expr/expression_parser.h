@@ -37,6 +37,10 @@ struct TORBExprParseOptions {
   bool partial_key = false;
 };
 
+// Raises "Unexpected end of SQL command" with `code`, at the last token of
+// `lex`'s current command (line 1, column 1 when it has none).
+[[noreturn]] void RaiseEndOfCommand(const TORBLexer& lex, int32_t code);
+
 class TORBExprParser {
  public:
   using NodePtr = std::unique_ptr<TORBExprNode>;

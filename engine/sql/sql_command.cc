@@ -2,6 +2,7 @@
 
 #include "engine/base/orb_exception.h"
 #include "engine/base/variant.h"
+#include "engine/expr/expression_parser.h"
 #include "engine/session/local_session.h"
 
 namespace orb {
@@ -40,16 +41,7 @@ std::u16string TORBSQLCommand::TokenText() const {
   return FToken.Text;
 }
 
-void TORBSQLCommand::RaiseEnd(int32_t code) {
-  int32_t line = 1, column = 1;
-  const int32_t cmd = FLex.CurrentCommandNo();
-  if (cmd >= 0 && cmd < FLex.NumCommands() && !FLex.Command(cmd).Tokens.empty()) {
-    const TToken& last = FLex.Command(cmd).Tokens.back();
-    line = last.LineNum;
-    column = last.ColumnNum;
-  }
-  RaiseORB(code, "Unexpected end of SQL command found at line %d, column %d", FormatArgs{line, column});
-}
+void TORBSQLCommand::RaiseEnd(int32_t code) { RaiseEndOfCommand(FLex, code); }
 
 void TORBSQLCommand::RaiseExpected(int32_t code, std::string_view what, int32_t end_code) {
   if (AtEnd()) RaiseEnd(end_code);
