@@ -324,6 +324,8 @@ void TORBDiskPageManager::CloseDatabase() {
 
 void TORBDiskPageManager::CloseAndForget(bool report) {
   std::exception_ptr failure;
+  // Only a file no other process can open may lose its empty journal.
+  const bool journal_alone = FDatabaseFile.GetIsOpened() && KeepsMapPagesCached();
   if (FDatabaseFile.GetIsOpened()) {
     try {
       FlushFreeSpace();
@@ -338,7 +340,7 @@ void TORBDiskPageManager::CloseAndForget(bool report) {
     }
   }
   FFileView.Reset();
-  FJournal.Close();
+  FJournal.Close(journal_alone);
   FDatabaseFreeSpaceManager.reset();
   FIsOpened = false;
   FLockDBHeaderCount = 0;
@@ -716,7 +718,7 @@ void TORBDiskPageManager::ApplyChanges(int32_t session, bool flush) {
     // Everything the commit wrote is on the disk before the journal goes:
     // emptying or removing it is the commit point.
     if (flush) FlushBuffers();
-    FJournal.Commit(flush, KeepsMapPagesCached());
+    FJournal.Commit(flush);
   } catch (...) {
     // The file is put back as it was before the commit while the header
     // lock is still held; when even that fails the journal stays for the

@@ -1,6 +1,7 @@
 #include "engine/disk/rollback_journal.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -90,12 +91,20 @@ void TORBRollbackJournal::Remove(const std::string& database_path, bool flush) {
 void TORBRollbackJournal::Begin(const std::string& database_path, int32_t page_size, int64_t file_size,
                                 const uint8_t (&db_header)[kDBHeaderSize]) {
   const std::string path = PathFor(database_path);
-  if (FFile.IsOpen() && FDatabasePath != database_path) Close();
+  if (FFile.IsOpen() && (FDatabasePath != database_path || !HandleIsAtPath(path))) FFile.Close();
   FDatabasePath = database_path;
   if (!FFile.IsOpen()) {
     PlatformStatus s =
         FFile.Open(path, FileAccess::kReadWrite, FileShare::kDenyNone, FileDisposition::kCreateAlways);
     if (!s.Ok()) RaiseJournal(path, s);
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+      const PlatformStatus failed = PlatformStatus::FromErrno(errno);
+      FFile.Close();
+      RaiseJournal(path, failed);
+    }
+    FDevice = static_cast<uint64_t>(st.st_dev);
+    FInode = static_cast<uint64_t>(st.st_ino);
   }
   FNonce = static_cast<uint32_t>(RandomInt(INT32_MAX)) ^ (static_cast<uint32_t>(RandomInt(0xFFFF)) << 16);
   FPageSize = page_size;
@@ -131,18 +140,21 @@ void TORBRollbackJournal::Write(bool flush) {
   if (!s.Ok()) RaiseJournal(FFile.Path(), s);
 }
 
-void TORBRollbackJournal::Commit(bool flush, bool keep_handle) {
+bool TORBRollbackJournal::HandleIsAtPath(const std::string& path) const {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_dev) == FDevice &&
+         static_cast<uint64_t>(st.st_ino) == FInode;
+}
+
+void TORBRollbackJournal::Commit(bool flush) {
   FActive = false;
   FPending.clear();
   FPages.clear();
-  if (keep_handle) {
-    PlatformStatus s = FFile.SetSize(0);
-    if (s.Ok() && flush) s = FFile.Flush();
-    if (!s.Ok()) RaiseJournal(FFile.Path(), s);
-    return;
-  }
-  FFile.Close();
-  Remove(FDatabasePath, flush);
+  // Emptying the file in place costs no folder change (creating and
+  // removing a file for every commit cost more than the commit's writes).
+  PlatformStatus s = FFile.SetSize(0);
+  if (s.Ok() && flush) s = FFile.Flush();
+  if (!s.Ok()) RaiseJournal(FFile.Path(), s);
 }
 
 void TORBRollbackJournal::Abandon() {
@@ -152,10 +164,11 @@ void TORBRollbackJournal::Abandon() {
   FFile.Close();
 }
 
-void TORBRollbackJournal::Close() {
+void TORBRollbackJournal::Close(bool remove_if_empty) {
   if (!FFile.IsOpen()) return;
   int64_t size = -1;
-  const bool empty = FFile.Size(&size).Ok() && size == 0 && !FActive;
+  const bool empty = remove_if_empty && FFile.Size(&size).Ok() && size == 0 && !FActive &&
+                     HandleIsAtPath(PathFor(FDatabasePath));
   FFile.Close();
   if (empty) ::unlink(PathFor(FDatabasePath).c_str());
   FActive = false;

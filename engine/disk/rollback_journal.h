@@ -88,20 +88,30 @@ class TORBRollbackJournal {
   // (fdatasync), so that no page it covers is overwritten before its old
   // image is durable. 30646 on failure.
   void Write(bool flush);
-  // The commit point: the journal is emptied (`keep_handle`, the file
-  // stays open for the next commit) or removed. With `flush` that step is
-  // made durable. 30646 on failure.
-  void Commit(bool flush, bool keep_handle);
+  // The commit point: the journal is emptied and its file stays open for
+  // the next commit. With `flush` that step is made durable. 30646 on
+  // failure.
+  void Commit(bool flush);
   // Ends the journal of a commit that failed: the file stays as written
   // (hot) and the handle is closed.
   void Abandon();
-  // Closes the handle; an empty journal file left by a kept handle is
-  // removed.
-  void Close();
+  // Closes the handle. With `remove_if_empty` (no other process can be
+  // using the journal) an empty journal file is removed too; a shared
+  // file's empty journal stays, since another process's commit may have
+  // started on it.
+  void Close(bool remove_if_empty);
 
  private:
+  // True when FFile is still the file at the journal's path: a recovery
+  // by another process removes the journal file, and a later one is
+  // another file.
+  bool HandleIsAtPath(const std::string& path) const;
+
   std::string FDatabasePath;
   TPlatformFile FFile;
+  // Device and inode of FFile when it was opened.
+  uint64_t FDevice = 0;
+  uint64_t FInode = 0;
   bool FActive = false;
   uint32_t FNonce = 0;
   int32_t FPageSize = 0;
