@@ -146,10 +146,12 @@
 //    i. State + 1 (wrapping); WriteChangesState back to 2, or kept at 1
 //       when it was 1 at step e; SaveDBHeader, which writes any map pages
 //       still held in memory first. With `flush`, fdatasync the file.
-//    j. The commit point: the journal is removed (shared files; with
-//       `flush` its folder is flushed too) or emptied with its handle
-//       kept for the next commit (a file held exclusively; with `flush`
-//       the journal is flushed).
+//    j. The commit point: the journal is emptied, its handle kept for the
+//       next commit (with `flush` the journal is flushed). A handle whose
+//       file another process's recovery removed is opened again at d. The
+//       empty journal of a shared file stays when the file closes (another
+//       process's commit may have begun on it); an empty journal means no
+//       journal.
 //    k. On a failure after d, the journal is rolled back at once (point
 //       13) while the header lock is held; when even that fails it stays
 //       for the next open. The header lock is released on every path.
