@@ -36,6 +36,24 @@ class EditFixture : public CursorTest {
     v.SetAsDouble(score);
     c.SetFieldValue(v, kScore, false);
   }
+  // REQUIRES: `a` is editing record 3 of FiveRows().
+  // `b` changes record 3's score to 11 and posts; `a` then posts a new
+  // name, which is refused as changed by another user while `a` keeps the
+  // user's value and the store keeps `b`'s change.
+  void ExpectPostRefusedAfterAnotherCursorsUpdate(TORBLocalCursor& a, TORBLocalCursor& b) {
+    ASSERT_TRUE(MoveToID(b, 3));
+    BeginEdit(b);
+    SetScore(b, 11);
+    b.InternalPost(false);
+    ASSERT_EQ(b.FErrorCode, 0);
+    SetText(a, kName, "by A");
+    a.InternalPost(false);
+    EXPECT_EQ(a.FErrorCode, kStatusUpdateModified);
+    EXPECT_EQ(GetText(a, kName), "by A") << "the user's values stay";
+    Stored s = ReadStored(3);
+    EXPECT_EQ(s.Name, "erin");
+    EXPECT_EQ(s.Score, 11);
+  }
 };
 
 TEST_F(EditFixture, EditPostCancelAndDeleteChangeTheStoredRecords) {
@@ -84,18 +102,7 @@ TEST_F(EditFixture, ChangesByAnotherCursorAreDetectedOnPostAndDelete) {
   // A starts editing, B updates the record meanwhile.
   ASSERT_TRUE(MoveToID(a, 3));
   BeginEdit(a);
-  ASSERT_TRUE(MoveToID(b, 3));
-  BeginEdit(b);
-  SetScore(b, 11);
-  b.InternalPost(false);
-  ASSERT_EQ(b.FErrorCode, 0);
-  SetText(a, kName, "by A");
-  a.InternalPost(false);
-  EXPECT_EQ(a.FErrorCode, kStatusUpdateModified);
-  EXPECT_EQ(GetText(a, kName), "by A") << "the user's values stay";
-  Stored s = ReadStored(3);
-  EXPECT_EQ(s.Name, "erin");
-  EXPECT_EQ(s.Score, 11);
+  ExpectPostRefusedAfterAnotherCursorsUpdate(a, b);
   // A's buffer differs from what is stored now: its delete is refused.
   a.InternalDelete();
   EXPECT_EQ(a.FErrorCode, kStatusDeleteModified);
@@ -160,18 +167,7 @@ TEST_F(EditFixture, UpdateWithoutAnEditCopyIsRefusedWhenTheRecordChangedSinceThe
   a.FEditRecordBuffer = nullptr;
   a.InternalEdit();
   ASSERT_EQ(a.FErrorCode, 0);
-  ASSERT_TRUE(MoveToID(b, 3));
-  BeginEdit(b);
-  SetScore(b, 11);
-  b.InternalPost(false);
-  ASSERT_EQ(b.FErrorCode, 0);
-  SetText(a, kName, "by A");
-  a.InternalPost(false);
-  EXPECT_EQ(a.FErrorCode, kStatusUpdateModified);
-  EXPECT_EQ(GetText(a, kName), "by A");
-  Stored s = ReadStored(3);
-  EXPECT_EQ(s.Name, "erin");
-  EXPECT_EQ(s.Score, 11);
+  ExpectPostRefusedAfterAnotherCursorsUpdate(a, b);
   // Unchanged since the edit, the update goes through.
   ASSERT_TRUE(MoveToID(a, 3));
   a.InternalEdit();
